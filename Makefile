@@ -1,0 +1,45 @@
+# Quillon: the README's commands. Every target installs missing Debian packages first.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test sanitize asan tsan bench run clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# AddressSanitizer + UBSan in one build, ThreadSanitizer in a second.
+sanitize: asan tsan
+
+asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=address
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF
+	cmake --build build-release -j $(JOBS)
+	@for b in build-release/benchmarks/*/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+clean:
+	rm -rf build build-asan build-tsan build-release

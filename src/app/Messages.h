@@ -1,0 +1,43 @@
+#pragma once
+
+namespace quillon {
+
+// The program's string table. Every user-facing message lives here, by number; engine
+// routines that can fail several ways return one of these numbers (0 = success) and the
+// window code shows it in a message box titled with the application name.
+enum MessageId : int {
+    kMsgNone = 0,
+    kMsgAboutItem = 101,    // "&About Quillon..."
+    kMsgCompanyKey = 115,   // "Tremont": the settings organisation
+    kMsgWait = 120,         // " Wait..."
+    kMsgResultError = 121,  // " Error"
+    kMsgSetupSection = 126, // "Setup": the settings group of every load and save
+
+    // ENR calibration file reader.
+    kMsgEnrCannotOpen = 135,
+    kMsgEnrMissingFrequency = 136,
+    kMsgEnrFrequencyRange = 137,
+    kMsgEnrMissingEnr = 138,
+    kMsgEnrEnrRange = 139,
+    kMsgEnrTooManyRows = 140,
+    kMsgEnrReadError = 141,
+    kMsgEnrLineTooLong = 142,
+    kMsgEnrNoFile = 143,
+    kMsgEnrNoData = 144,
+
+    kMsgSaveFailed = 150,
+    kMsgCannotOpenWaveDevice = 151,
+    kMsgSignalTooHigh = 152,
+    kMsgCannotOpenLog = 153,
+    kMsgCannotOpenComPort = 154,
+    kMsgCannotSetComPort = 155,
+    kMsgCannotWriteUsb = 156,
+};
+
+// The text of message `id`; an empty string for an unknown number.
+const char *messageText(int id);
+
+// The application name: caption of the main window and title of every message box.
+inline constexpr const char *kApplicationName = "Quillon";
+
+} // namespace quillon

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// Locale-free conversions between numbers and text. Qt sets the C library's numeric
+// locale from the environment, so strtod/printf would read and write "293,50" under a
+// German locale; everything in Quillon that turns text into numbers or back goes through
+// these two functions instead.
+
+// Reads the longest decimal prefix of `text` after leading white space: an optional sign,
+// digits with an optional "." and fraction, and an optional exponent ("e"/"E", optional
+// sign, at least one digit). "." is the only decimal point. Text without such a prefix
+// reads as 0, and so do "nan", "inf" and hexadecimal text ("0x1A" reads as 0). A prefix
+// beyond the range of a double reads as +-infinity only when its digits say so (1e999).
+double parseDecimal(std::string_view text);
+
+// The same as printf("%.*f", decimals, value) in the "C" locale: "-0.500", "12",
+// "inf", "-inf", "nan", "-nan" (glibc's spelling of infinities and NaNs).
+// `decimals` is clamped to 0..17.
+std::string formatFixed(double value, int decimals);
+
+} // namespace quillon
