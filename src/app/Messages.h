@@ -37,6 +37,17 @@ enum MessageId : int {
 // The text of message `id`; an empty string for an unknown number.
 const char *messageText(int id);
 
+// Where engine code reports a message for the user: the window code implements it as a
+// message box (one OK button); tests record the numbers. Called on the thread that hit
+// the failure; an implementation that shows a box from another thread must hand over
+// to the window thread itself.
+class MessageSink
+{
+public:
+    virtual ~MessageSink() = default;
+    virtual void showMessage(int messageId) = 0;
+};
+
 // The application name: caption of the main window and title of every message box.
 inline constexpr const char *kApplicationName = "Quillon";
 
