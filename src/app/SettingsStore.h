@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QSettings>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quillon {
+
+// One stored integer value ("DWORD"): its name in the store and the default returned
+// when it is missing or unreadable.
+struct IntValue
+{
+    const char *name;
+    std::int32_t defaultValue;
+};
+
+// One stored text value; number texts ("ENR", "TSoff", "T0") are read with parseDecimal.
+struct TextValue
+{
+    const char *name;
+    const char *defaultValue;
+};
+
+// The values of the "Setup" group, with their defaults. Fields of Settings first, then
+// the values that belong to the measuring pages.
+namespace keys {
+inline constexpr IntValue WaveInDevice{"WaveInDevice", 0};
+inline constexpr IntValue WaveInFormat{"WaveInFormat", 8};
+inline constexpr IntValue FFTBlockSize{"FFTBlockSize", 8192};
+inline constexpr IntValue UseEnrFile{"UseEnrFile", 0};
+inline constexpr IntValue HighPassFilter{"HighPassFilter", 0};
+inline constexpr IntValue DecimalPointsInResults{"DecimalPointsInResults", 3};
+inline constexpr IntValue AutomateNoiseSelection{"AutomateNoiseSelection", 0};
+inline constexpr IntValue AutomateDeviceSelection{"AutomateDeviceSelection", 0};
+inline constexpr TextValue WaveInDeviceName{"WaveInDeviceName", "None"};
+inline constexpr TextValue EnrCalibrationFile{"EnrCalibrationFile", ""};
+inline constexpr TextValue LogResultsFile{"LogResultsFile", ""};
+inline constexpr TextValue AutomationDeviceName{"AutomationDeviceName", ""};
+inline constexpr TextValue UsbDeviceName{"UsbDeviceName", "ezusb-0"};
+
+inline constexpr IntValue TraceAverageCount{"TraceAverageCount", 1};
+inline constexpr IntValue TraceAverageFlag{"TraceAverageFlag", 0};
+inline constexpr IntValue ResultFontSize{"ResultFontSize", 24};
+inline constexpr IntValue DummyReads{"DummyReads", 1};
+inline constexpr TextValue ENR{"ENR", "25.0"};
+inline constexpr TextValue TSoff{"TSoff", "293.0"};
+inline constexpr TextValue T0{"T0", "290.0"};
+inline constexpr IntValue AutomateNoiseSwitchInMeasureFunction{
+    "AutomateNoiseSwitchInMeasureFunction", 0};
+inline constexpr IntValue AutomateDutSwitchInMeasureFunction{"AutomateDutSwitchInMeasureFunction",
+                                                             0};
+inline constexpr IntValue AutomateNoiseSwitchInCalibrateFunction{
+    "AutomateNoiseSwitchInCalibrateFunction", 0};
+} // namespace keys
+
+// The per-user settings store: QSettings with organisation "Tremont", application
+// "Quillon" (on Linux ~/.config/Tremont/Quillon.conf), one group per section ("Setup" for
+// everything the pages keep; the virtual bench has its own). Integers are stored as
+// integers, texts as texts. Window thread only.
+//
+// Every write is flushed at once and checked, so that a caller saving several values can
+// attempt all of them and still know whether any failed.
+class SettingsStore
+{
+public:
+    // The user's store, section `group`.
+    explicit SettingsStore(const char *group = "Setup");
+    ~SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    // A missing or unreadable value gives the default. Integers are read as 32-bit
+    // values the way a DWORD reads: 4294967295 reads as -1.
+    std::int32_t read(const IntValue &value) const;
+    std::string read(const TextValue &value) const;
+    // The text value read as a number (longest decimal prefix, locale-free; no number = 0).
+    double readNumber(const TextValue &value) const;
+
+    // Each returns false when the value could not be written to the file.
+    bool write(const IntValue &value, std::int32_t v);
+    bool write(const TextValue &value, const std::string &text);
+    // Writes a number as text with `decimals` decimals ("%.3f" style, locale-free).
+    bool writeNumber(const TextValue &value, double v, int decimals);
+
+    QSettings &qsettings() { return *m_settings; }
+
+    // Called after every write with the value's name and whether it was written; lets a
+    // caller (and the tests) see the order and outcome of a batch of writes.
+    void setWriteObserver(std::function<void(const char *name, bool ok)> observer)
+    {
+        m_observer = std::move(observer);
+    }
+
+private:
+    bool flushed(const char *name);
+
+    std::unique_ptr<QSettings> m_settings;
+    std::function<void(const char *, bool)> m_observer;
+};
+
+// A run of writes that are all attempted; result() is 0 when every write succeeded and
+// kMsgSaveFailed ("Saving parameters to the registry failed for some reason.") otherwise.
+class SaveBatch
+{
+public:
+    explicit SaveBatch(SettingsStore &store) : m_store(store) {}
+    void write(const IntValue &value, std::int32_t v) { note(m_store.write(value, v)); }
+    void write(const TextValue &value, const std::string &text) { note(m_store.write(value, text)); }
+    void writeNumber(const TextValue &value, double v, int decimals)
+    {
+        note(m_store.writeNumber(value, v, decimals));
+    }
+    int result() const;
+
+private:
+    void note(bool ok) { m_failed = m_failed || !ok; }
+    SettingsStore &m_store;
+    bool m_failed = false;
+};
+
+} // namespace quillon
