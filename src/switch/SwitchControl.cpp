@@ -1,0 +1,123 @@
+#include "switch/SwitchControl.h"
+
+#include "app/Messages.h"
+#include "app/Settings.h"
+
+namespace quillon {
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+ModemLine serialLine(int selection)
+{
+    return selection == 0 ? ModemLine::Rts : ModemLine::Dtr;
+}
+
+} // namespace
+
+SwitchPortKind switchPortKind(std::string_view name)
+{
+    // The first three characters decide for the names a Windows setting carries.
+    if (startsWith(name, "COM"))
+        return SwitchPortKind::Serial;
+    if (startsWith(name, "USB"))
+        return SwitchPortKind::Usb;
+    if (startsWith(name, "LPT"))
+        return SwitchPortKind::Parallel;
+    if (name == kVirtualBenchPortName)
+        return SwitchPortKind::VirtualBench;
+    if (startsWith(name, "/dev/parport") || startsWith(name, "/dev/lp"))
+        return SwitchPortKind::Parallel;
+    // Every other device path is taken for a serial port: /dev/ttyS*, /dev/ttyUSB*,
+    // /dev/ttyACM*, /dev/serial/by-id/..., pseudo-terminals.
+    if (startsWith(name, "/dev/") && name.size() > 5)
+        return SwitchPortKind::Serial;
+    return SwitchPortKind::None;
+}
+
+SwitchControl::SwitchControl(const Settings &settings, MessageSink &messages,
+                             std::unique_ptr<SerialLineDriver> lines)
+    : m_settings(settings), m_messages(messages), m_lines(std::move(lines)),
+      m_usb(std::make_unique<DeriruLibrary>())
+{
+}
+
+SwitchControl::~SwitchControl()
+{
+    closePort();
+}
+
+void SwitchControl::closePort()
+{
+    if (m_openPort.empty())
+        return;
+    m_lines->close();
+    m_openPort.clear();
+}
+
+void SwitchControl::setVirtualBenchOutputs(std::function<void(bool, bool)> outputs)
+{
+    m_benchOutputs = std::move(outputs);
+}
+
+void SwitchControl::setUsbLibraryPath(std::string path)
+{
+    m_usb = std::make_unique<DeriruLibrary>(std::move(path));
+}
+
+void SwitchControl::setSwitches(bool noiseOn, bool dutIn)
+{
+    const std::string &name = m_settings.automationDeviceName;
+    // A port chosen earlier and since replaced on the Setup page is let go, so that its lines
+    // are not mistaken for the new port's.
+    if (isPortOpen() && m_openPort != name)
+        closePort();
+
+    switch (switchPortKind(name)) {
+    case SwitchPortKind::Serial:
+        setSerial(noiseOn, dutIn);
+        break;
+    case SwitchPortKind::Usb:
+        setUsb(noiseOn, dutIn);
+        break;
+    case SwitchPortKind::VirtualBench:
+        if (m_benchOutputs)
+            m_benchOutputs(noiseOn, dutIn);
+        break;
+    case SwitchPortKind::Parallel:
+    case SwitchPortKind::None:
+        break;
+    }
+}
+
+void SwitchControl::setSerial(bool noiseOn, bool dutIn)
+{
+    const std::string &name = m_settings.automationDeviceName;
+    if (!isPortOpen()) {
+        if (!m_lines->open(name)) {
+            m_messages.showMessage(kMsgCannotOpenComPort);
+            return;
+        }
+        m_openPort = name;
+    }
+    if (!m_lines->setLine(serialLine(m_settings.automateNoiseSelection), noiseOn)) {
+        m_messages.showMessage(kMsgCannotSetComPort);
+        return;
+    }
+    if (!m_lines->setLine(serialLine(m_settings.automateDeviceSelection), dutIn))
+        m_messages.showMessage(kMsgCannotSetComPort);
+}
+
+void SwitchControl::setUsb(bool noiseOn, bool dutIn)
+{
+    const UsbSwitchCommand command = usbSwitchCommand(
+        noiseOn, dutIn, m_settings.automateNoiseSelection, m_settings.automateDeviceSelection);
+    if (!m_usb->write(command))
+        m_messages.showMessage(kMsgCannotWriteUsb);
+}
+
+} // namespace quillon
