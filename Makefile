@@ -43,3 +43,14 @@ bench: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-release
+
+# libFuzzer run of the ENR calibration file reader, clang only, in its own build folder.
+# One process on one core; new inputs go to build-fuzz/corpus, fuzz/corpus holds the seeds.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus
+	build-fuzz/enr_fuzzer build-fuzz/corpus fuzz/corpus -max_len=16384 \
+	  -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1

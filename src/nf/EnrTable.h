@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+struct Settings;
+
+// One calibration point of the noise source.
+struct EnrRow
+{
+    double frequencyMHz = 0.0; // 0..30000 MHz
+    double enrDb = 0.0;        // 0..50 dB
+};
+
+// The ENR calibration rows of the noise source in use. Filled only by the ENR file
+// readers below, read by enrForEntry. After a successful read rows 0..count-1 hold the
+// data sorted by ascending frequency (equal frequencies keep their file order) and row
+// `count` is the terminator (0, 0); after a failed read count is 0 and every row is
+// (0, 0).
+struct EnrTable
+{
+    static constexpr int kSlots = 1024;         // rows including the terminator
+    static constexpr int kMaxRows = kSlots - 1; // 1023 data rows at most
+    std::array<EnrRow, kSlots> rows{};
+    std::int32_t count = 0; // 0..1023; 0 = no table
+};
+
+// The program's one table, empty at start. Window thread only.
+EnrTable &enrTable();
+
+// Longest line of an ENR file, line end included, that is still read: 253 characters, so
+// 252 before the line end. A line of 254 or more fails with kMsgEnrLineTooLong. A CR LF
+// line end counts as one character, exactly as a text-mode read on Windows sees it.
+inline constexpr int kEnrMaxLineLength = 253;
+
+// Reads an ENR calibration file, given as its bytes, into `table`. Returns 0 on success
+// or the number of the message to show (kMsgEnrMissingFrequency .. kMsgEnrNoData; see
+// app/Messages.h); the first failing line decides. On failure the table is left empty.
+//
+// File format: one row per line, frequency in MHz then ENR in dB, separated by runs of
+// ',', TAB, ';' (spaces belong to the number's text); further fields are ignored. A line
+// whose first character is ';', '#', '/' or '\' is a comment; a line of its line end alone
+// is skipped. Numbers are read as their longest decimal prefix (text without one reads
+// as 0). Rows may come in any order. Line ends are LF or CR LF; a CR that is not followed
+// by LF is an ordinary character. Bytes from a NUL to the end of its line are ignored.
+int parseEnrData(std::string_view bytes, EnrTable &table);
+
+// Reads the file at `path` (see parseEnrData). Returns kMsgEnrNoFile for an empty path
+// without touching the disk, kMsgEnrCannotOpen when the path cannot be opened or is not a
+// regular file (a folder, a device, a pipe), kMsgEnrReadError when reading fails.
+int parseEnrFile(const std::string &path, EnrTable &table);
+
+// Reads the file named by settings.enrCalibrationFile into `table`. Does not change
+// settings.useEnrFile: a caller that gets a message number clears it.
+int parseEnrFile(const Settings &settings, EnrTable &table = enrTable());
+
+// The ENR (dB) in effect for the number the user typed into a noise-source entry.
+// A value below 0 (or NaN) counts as 0. Without the file in use (or with an empty table)
+// the value is the ENR itself and is returned; with it, the value is a frequency in MHz
+// and the ENR is interpolated linearly in dB between the neighbouring rows, held at the
+// first and last rows' ENR outside the table (no extrapolation). Never fails.
+double enrForEntry(double value, bool useEnrFile, const EnrTable &table);
+double enrForEntry(double value, const Settings &settings, const EnrTable &table = enrTable());
+
+} // namespace quillon
