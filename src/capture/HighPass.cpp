@@ -1,0 +1,25 @@
+#include "capture/HighPass.h"
+
+namespace quillon {
+
+const HighPassCoefficients &highPassCoefficientsFor(std::int32_t sampleRate)
+{
+    for (const auto &row : kHighPassTable) {
+        if (row.sampleRate == sampleRate)
+            return row;
+    }
+    return kHighPassTable.back(); // the 96000 row
+}
+
+void HighPass1kHz::SelectHighPass(std::int32_t sampleRate)
+{
+    m_coefficients = highPassCoefficientsFor(sampleRate);
+}
+
+HighPass1kHz &sharedHighPass()
+{
+    static HighPass1kHz filter;
+    return filter;
+}
+
+} // namespace quillon

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "capture/WaveFormat.h"
+
+#include <cstdint>
+
+namespace quillon {
+
+class HighPass1kHz;
+
+// Exact sum of squares of a block's working samples. A 24-bit square needs up to 46 bits
+// (more after the filter's overshoot), and 10 s of 96 kHz audio holds 960,000 of them: a
+// full-scale block reaches about 6.8e19, beyond any 64-bit integer.
+using SquareSum = unsigned __int128;
+
+// The numbers of one measured block. Levels are relative to the full scale of the sample
+// format: L is linear (1.0 = full scale), dB = 20 log10 L.
+struct BlockStats
+{
+    std::int64_t N = 0;    // frames measured: recorded bytes / frame size
+    std::int64_t sum = 0;  // sum of the working samples, in sample units
+    SquareSum sumsq = 0;   // sum of their squares, exact
+    std::int64_t peak = 0; // largest |working sample| of the block, in sample units, >= 0
+    double s = 0.0;        // full-scale factor of the format: 2^-15 (16 bit) or 2^-23 (24 bit)
+    double L = 0.0;        // level, linear, DC removed: |(rms - |mean|) * s|; NaN when N = 0
+    double dB = -120.0;    // 20 log10 L for L >= 1e-6, else -120 (also for NaN)
+    double P = 0.0;        // peak term (peak - mean) * s, linear
+    double C = 0.0;        // crest factor P / L; infinite or NaN for a silent or empty block
+};
+
+// Over-range limit of peak * s: exactly 0.98 still passes.
+inline constexpr double kOverRangeLimit = 0.98;
+
+// The full-scale factor s for a sample width: 2^-15 for 16 bit, 2^-23 for 24 bit, 0 for
+// any other width.
+double fullScaleFactor(unsigned bitsPerSample);
+
+// dB of a linear level: 20 log10 L for L >= 1e-6 (-120 at 1e-6 itself), else -120, also
+// for NaN (an empty block). Readings never go below -120 dB.
+double levelToDb(double L);
+
+// Measures one captured block: `bytesRecorded` bytes of little-endian interleaved PCM in
+// `block`, 16 or 24 bits, any channel count; only the first channel of each frame is used.
+// Only whole frames are read (N = bytesRecorded / frame size); a trailing partial frame is
+// ignored. Another sample width gives the stats of an empty block.
+//
+// `filter` null: the decoded samples are measured as they are. Otherwise the filter is
+// preset with the block's first sample, every sample passes through it, and the output,
+// truncated toward zero, is the working sample; it is kept as a 32-bit integer for both
+// widths, so a filter overshoot beyond 16 bits reads as the large value it is (and trips
+// the over-range test) instead of wrapping to a wrong sign. The filter is left in the state
+// after the block's last sample.
+//
+// Runs on the capture delivery thread inside a page callback; allocates nothing.
+BlockStats MeasureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+                        const CaptureFormat &format, HighPass1kHz *filter);
+
+// True when the block's peak * s exceeds 0.98 (the mean is not subtracted). The modal
+// measurements stop with "Error. Signal level too high." on such a block.
+bool IsOverRange(const BlockStats &stats);
+
+} // namespace quillon

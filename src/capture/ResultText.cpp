@@ -1,0 +1,72 @@
+#include "capture/ResultText.h"
+
+#include "app/Messages.h"
+#include "app/NumberText.h"
+#include "app/Settings.h"
+
+#include <cmath>
+
+namespace quillon {
+
+std::string ResultText(bool asText, double value, int textId, int decimals)
+{
+    if (asText)
+        return messageText(textId);
+    if (decimals < 0 || decimals > 2)
+        decimals = 3;
+    std::string text(1, ' ');
+    text += formatFixed(value, decimals);
+    return text;
+}
+
+bool showsWait(double reading)
+{
+    return reading == 0.0 || std::isnan(reading);
+}
+
+bool showsCrestError(double crestFactor)
+{
+    return crestFactor < 0.0 || crestFactor > 100.0 || std::isnan(crestFactor);
+}
+
+void ResultLine::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_text.clear(); // keeps the capacity
+}
+
+void ResultLine::append(std::string_view shown)
+{
+    std::lock_guard lock(m_mutex);
+    m_text.append(shown);
+    m_text.push_back(',');
+}
+
+std::string ResultLine::text() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_text;
+}
+
+std::size_t ResultLine::capacity() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_text.capacity();
+}
+
+ResultLine &sharedResultLine()
+{
+    static ResultLine line;
+    return line;
+}
+
+std::string showResultText(bool asText, double value, int textId, bool log,
+                           const Settings &settings, ResultLine &line)
+{
+    std::string shown = ResultText(asText, value, textId, settings.decimalPointsInResults);
+    if (log && settings.logMeasurements)
+        line.append(shown);
+    return shown;
+}
+
+} // namespace quillon
