@@ -118,11 +118,14 @@ public:
     bool isShutdown() const { return m_shutdown.load(std::memory_order_acquire); }
 
     // Audio that could not be captured because no buffer was free, in frames.
-    // Producer thread adds; any thread reads.
-    void addLostFrames(std::uint64_t frames)
+    // Producer thread adds; any thread reads. `newGap` is false when these frames extend
+    // the gap of the previous call (a producer that drops over several of its periods
+    // counts one gap).
+    void addLostFrames(std::uint64_t frames, bool newGap = true)
     {
         m_lostFrames.fetch_add(frames, std::memory_order_relaxed);
-        m_lostEvents.fetch_add(1, std::memory_order_relaxed);
+        if (newGap)
+            m_lostEvents.fetch_add(1, std::memory_order_relaxed);
     }
     std::uint64_t lostFrames() const { return m_lostFrames.load(std::memory_order_relaxed); }
     // How many times audio was dropped (each a gap in the captured stream).
