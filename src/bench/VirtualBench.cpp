@@ -1,0 +1,256 @@
+#include "bench/VirtualBench.h"
+
+#include "app/NumberText.h"
+
+#include <QSettings>
+#include <QString>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <random>
+
+namespace quillon {
+
+namespace {
+
+double dbToRatio(double db)
+{
+    return std::pow(10.0, db * 0.1);
+}
+double ratioToDb(double r)
+{
+    return 10.0 * std::log10(r);
+}
+
+double inRangeOr(double v, double lo, double hi, double fallback)
+{
+    return (std::isfinite(v) && v >= lo && v <= hi) ? v : fallback;
+}
+
+// Shortest text that reads back as the same double, "." as decimal point in any locale.
+QString numberText(double v)
+{
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, static_cast<int>(r.ptr - buf));
+}
+
+double readNumber(const QSettings &s, const char *key, double fallback)
+{
+    const QVariant v = s.value(QLatin1String(key));
+    if (!v.isValid())
+        return fallback;
+    return parseDecimal(v.toString().toStdString());
+}
+
+const char *kGroup = "VirtualBench";
+
+} // namespace
+
+BenchParameters sanitized(const BenchParameters &p)
+{
+    const BenchParameters d;
+    BenchParameters r = p;
+    r.referenceEnrDb = inRangeOr(p.referenceEnrDb, 0.0, 50.0, d.referenceEnrDb);
+    r.unknownEnrDb = inRangeOr(p.unknownEnrDb, 0.0, 50.0, d.unknownEnrDb);
+    r.sourceOffTemperatureK =
+        inRangeOr(p.sourceOffTemperatureK, 1.0, 10000.0, d.sourceOffTemperatureK);
+    r.receiverNfDb = inRangeOr(p.receiverNfDb, 0.0, 40.0, d.receiverNfDb);
+    r.dutGainDb = inRangeOr(p.dutGainDb, -30.0, 60.0, d.dutGainDb);
+    r.dutNfDb = inRangeOr(p.dutNfDb, 0.0, 40.0, d.dutNfDb);
+    r.passbandLowHz = inRangeOr(p.passbandLowHz, 10.0, 48000.0, d.passbandLowHz);
+    r.passbandHighHz = inRangeOr(p.passbandHighHz, 10.0, 48000.0, d.passbandHighHz);
+    if (r.passbandLowHz >= r.passbandHighHz) {
+        r.passbandLowHz = d.passbandLowHz;
+        r.passbandHighHz = d.passbandHighHz;
+    }
+    r.loudestLevelDbfs = inRangeOr(p.loudestLevelDbfs, -100.0, -3.0, d.loudestLevelDbfs);
+    r.humDbfs = inRangeOr(p.humDbfs, -120.0, -3.0, d.humDbfs);
+    r.speed = inRangeOr(p.speed, 0.0, 10000.0, d.speed);
+    return r;
+}
+
+BenchTruth computeTruth(const BenchParameters &in)
+{
+    const BenchParameters p = sanitized(in);
+    BenchTruth t;
+    t.offTemperatureK = p.sourceOffTemperatureK;
+    // The same hot temperature the Y-factor formulas assume: the excess noise on top of the
+    // source's own physical temperature.
+    t.hotReferenceK = dbToRatio(p.referenceEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
+    t.hotUnknownK = dbToRatio(p.unknownEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
+    t.receiverTeK = (dbToRatio(p.receiverNfDb) - 1.0) * kBenchT0;
+    t.receiverNfDb = p.receiverNfDb;
+    t.dutTeK = (dbToRatio(p.dutNfDb) - 1.0) * kBenchT0;
+    t.dutNfDb = p.dutNfDb;
+    t.dutGain = dbToRatio(p.dutGainDb);
+    t.dutGainDb = p.dutGainDb;
+    t.chainTeK = t.dutTeK + t.receiverTeK / t.dutGain;
+    t.chainNfDb = ratioToDb(t.chainTeK / kBenchT0 + 1.0);
+    t.unknownEnrDb = p.unknownEnrDb;
+
+    // Noise at the receiver, referred to its input (K). DUT out: T_source + Te_rx;
+    // DUT in: G (T_source + Te_dut) + Te_rx.
+    for (int s = 0; s < 4; ++s) {
+        SwitchStateTruth &st = t.states[s];
+        st.noiseOn = (s & 1) != 0;
+        st.dutIn = (s & 2) != 0;
+        const bool unknown = st.dutIn && p.dutSwitchSelects == DutSwitchSelects::UnknownSource;
+        const double hot = unknown ? t.hotUnknownK : t.hotReferenceK;
+        const double source = st.noiseOn ? hot : p.sourceOffTemperatureK;
+        if (st.dutIn && p.dutSwitchSelects == DutSwitchSelects::Dut)
+            st.noiseTemperatureK = t.dutGain * (source + t.dutTeK) + t.receiverTeK;
+        else
+            st.noiseTemperatureK = source + t.receiverTeK;
+    }
+    double loudest = 0.0;
+    for (const SwitchStateTruth &st : t.states)
+        loudest = std::max(loudest, st.noiseTemperatureK);
+    t.fullScaleUnitsPerKelvin = dbToRatio(p.loudestLevelDbfs) / loudest;
+    t.humPower = p.humOn ? dbToRatio(p.humDbfs) : 0.0;
+    for (SwitchStateTruth &st : t.states) {
+        st.power = st.noiseTemperatureK * t.fullScaleUnitsPerKelvin + t.humPower;
+        st.levelDbfs = ratioToDb(st.power);
+    }
+    t.ySystem = t.states[switchStateIndex(true, false)].power /
+                t.states[switchStateIndex(false, false)].power;
+    t.yDutOutput = t.states[switchStateIndex(true, true)].power /
+                   t.states[switchStateIndex(false, true)].power;
+    return t;
+}
+
+std::string formatTruth(const BenchParameters &in, const BenchTruth &t)
+{
+    const BenchParameters p = sanitized(in);
+    const bool dut = p.dutSwitchSelects == DutSwitchSelects::Dut;
+    auto f = [](double v, int d) {
+        return formatFixed(v, d);
+    };
+    std::string s;
+    s += "Virtual bench truth (T0 290 K, source off " + f(t.offTemperatureK, 1) + " K)\n";
+    s += "  Thot reference      " + f(t.hotReferenceK, 3) + " K (ENR " + f(p.referenceEnrDb, 2) +
+         " dB)\n";
+    s +=
+        "  System Te           " + f(t.receiverTeK, 3) + " K, NF " + f(t.receiverNfDb, 3) + " dB\n";
+    if (dut) {
+        s += "  DUT Te              " + f(t.dutTeK, 3) + " K, NF " + f(t.dutNfDb, 3) +
+             " dB, gain " + f(t.dutGainDb, 3) + " dB\n";
+        s += "  DUT + receiver Te   " + f(t.chainTeK, 3) + " K, NF " + f(t.chainNfDb, 3) + " dB\n";
+    } else {
+        s += "  Thot unknown        " + f(t.hotUnknownK, 3) + " K\n";
+        s += "  Unknown source ENR  " + f(t.unknownEnrDb, 3) + " dB\n";
+    }
+    s += "  Y system            " + f(t.ySystem, 4) + " (" + f(ratioToDb(t.ySystem), 3) + " dB)\n";
+    s += std::string(dut ? "  Y DUT in            " : "  Y unknown source    ") +
+         f(t.yDutOutput, 4) + " (" + f(ratioToDb(t.yDutOutput), 3) + " dB)\n";
+    s += "  Noise source  " + std::string(dut ? "DUT   " : "Source") +
+         "  Power (FS^2)      Level (dBFS)\n";
+    static constexpr int kOrder[4] = {1, 0, 3, 2}; // the Measure Device page's order
+    for (int s2 : kOrder) {
+        const SwitchStateTruth &st = t.states[s2];
+        char power[32];
+        const auto r =
+            std::to_chars(power, power + sizeof power, st.power, std::chars_format::scientific, 6);
+        std::string pw(power, r.ptr);
+        pw.resize(std::max<std::size_t>(pw.size(), 16), ' ');
+        s += std::string("  ") + (st.noiseOn ? "on " : "off") + "           " +
+             (dut ? (st.dutIn ? "in    " : "out   ") : (st.dutIn ? "unkn. " : "ref.  ")) + "  " +
+             pw + "  " + f(st.levelDbfs, 3) + "\n";
+    }
+    return s;
+}
+
+void VirtualBench::setParameters(const BenchParameters &p)
+{
+    m_params = sanitized(p);
+    m_seedStarted = false;
+}
+
+GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
+{
+    if (!m_seedStarted) {
+        if (m_params.seed != 0) {
+            m_seedState = m_params.seed;
+        } else {
+            std::random_device rd;
+            m_seedState = (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+        }
+        m_seedStarted = true;
+    }
+    const BenchTruth t = truth();
+    GeneratorSetup g;
+    g.sampleRate = format.samplesPerSec;
+    g.channels = format.channels;
+    g.bitsPerSample = format.bitsPerSample;
+    for (int s = 0; s < 4; ++s)
+        g.statePower[s] = t.states[s].noiseTemperatureK * t.fullScaleUnitsPerKelvin;
+    g.passbandLowHz = m_params.passbandLowHz;
+    g.passbandHighHz = m_params.passbandHighHz;
+    g.humPower = t.humPower;
+    g.seed = splitMix64(m_seedState);
+    return g;
+}
+
+void VirtualBench::load(QSettings &settings)
+{
+    const BenchParameters d;
+    BenchParameters p;
+    settings.beginGroup(QLatin1String(kGroup));
+    p.referenceEnrDb = readNumber(settings, "ReferenceEnrDb", d.referenceEnrDb);
+    p.unknownEnrDb = readNumber(settings, "UnknownEnrDb", d.unknownEnrDb);
+    p.sourceOffTemperatureK =
+        readNumber(settings, "SourceOffTemperatureK", d.sourceOffTemperatureK);
+    p.receiverNfDb = readNumber(settings, "ReceiverNfDb", d.receiverNfDb);
+    p.dutGainDb = readNumber(settings, "DutGainDb", d.dutGainDb);
+    p.dutNfDb = readNumber(settings, "DutNfDb", d.dutNfDb);
+    const QString sel = settings.value(QLatin1String("DutSwitchSelects")).toString();
+    p.dutSwitchSelects = sel.compare(QLatin1String("UnknownSource"), Qt::CaseInsensitive) == 0
+                             ? DutSwitchSelects::UnknownSource
+                             : DutSwitchSelects::Dut;
+    p.passbandLowHz = readNumber(settings, "PassbandLowHz", d.passbandLowHz);
+    p.passbandHighHz = readNumber(settings, "PassbandHighHz", d.passbandHighHz);
+    p.loudestLevelDbfs = readNumber(settings, "LoudestLevelDbfs", d.loudestLevelDbfs);
+    p.humOn = readNumber(settings, "HumOn", d.humOn ? 1.0 : 0.0) != 0.0;
+    p.humDbfs = readNumber(settings, "HumDbfs", d.humDbfs);
+    // The seed is an unsigned 64-bit integer: read its digits exactly, not through a double.
+    const std::string seedText =
+        settings.value(QLatin1String("Seed"), QStringLiteral("0")).toString().toStdString();
+    std::uint64_t seed = 0;
+    const char *first = seedText.data();
+    while (first != seedText.data() + seedText.size() && *first == ' ')
+        ++first;
+    std::from_chars(first, seedText.data() + seedText.size(), seed);
+    p.seed = seed;
+    p.speed = readNumber(settings, "Speed", d.speed);
+    settings.endGroup();
+    setParameters(p);
+}
+
+bool VirtualBench::save(QSettings &settings) const
+{
+    const BenchParameters &p = m_params;
+    settings.beginGroup(QLatin1String(kGroup));
+    settings.setValue(QLatin1String("ReferenceEnrDb"), numberText(p.referenceEnrDb));
+    settings.setValue(QLatin1String("UnknownEnrDb"), numberText(p.unknownEnrDb));
+    settings.setValue(QLatin1String("SourceOffTemperatureK"), numberText(p.sourceOffTemperatureK));
+    settings.setValue(QLatin1String("ReceiverNfDb"), numberText(p.receiverNfDb));
+    settings.setValue(QLatin1String("DutGainDb"), numberText(p.dutGainDb));
+    settings.setValue(QLatin1String("DutNfDb"), numberText(p.dutNfDb));
+    settings.setValue(QLatin1String("DutSwitchSelects"),
+                      p.dutSwitchSelects == DutSwitchSelects::UnknownSource
+                          ? QStringLiteral("UnknownSource")
+                          : QStringLiteral("DUT"));
+    settings.setValue(QLatin1String("PassbandLowHz"), numberText(p.passbandLowHz));
+    settings.setValue(QLatin1String("PassbandHighHz"), numberText(p.passbandHighHz));
+    settings.setValue(QLatin1String("LoudestLevelDbfs"), numberText(p.loudestLevelDbfs));
+    settings.setValue(QLatin1String("HumOn"), p.humOn ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.setValue(QLatin1String("HumDbfs"), numberText(p.humDbfs));
+    settings.setValue(QLatin1String("Seed"), QString::number(p.seed));
+    settings.setValue(QLatin1String("Speed"), numberText(p.speed));
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace quillon

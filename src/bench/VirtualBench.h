@@ -1,0 +1,136 @@
+#pragma once
+
+#include "bench/NoiseGenerator.h"
+#include "capture/WaveFormat.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class QSettings;
+
+namespace quillon {
+
+// What the bench's DUT switch output does.
+enum class DutSwitchSelects
+{
+    Dut,          // "DUT": puts the DUT between the noise source and the receiver
+    UnknownSource // "UnknownSource": swaps the reference source for the unknown one
+};
+
+// The bench's configuration. Stored in the per-user store, group "VirtualBench", under the
+// key named beside each field.
+struct BenchParameters
+{
+    double referenceEnrDb = 25.0;         // "ReferenceEnrDb": calibrated source, dB
+    double unknownEnrDb = 15.0;           // "UnknownEnrDb": source to be calibrated, dB
+    double sourceOffTemperatureK = 293.0; // "SourceOffTemperatureK": both sources off, K
+    double receiverNfDb = 8.0;            // "ReceiverNfDb"
+    double dutGainDb = 20.0;              // "DutGainDb"
+    double dutNfDb = 1.0;                 // "DutNfDb"
+    DutSwitchSelects dutSwitchSelects = DutSwitchSelects::Dut; // "DutSwitchSelects"
+    double passbandLowHz = 300.0;    // "PassbandLowHz": receiver audio passband, Hz
+    double passbandHighHz = 2700.0;  // "PassbandHighHz"
+    double loudestLevelDbfs = -20.0; // "LoudestLevelDbfs": RMS of the loudest state
+    bool humOn = false;              // "HumOn": 50 Hz mains hum added after the receiver
+    double humDbfs = -40.0;          // "HumDbfs": RMS level of the hum when on
+    std::uint64_t seed = 0;          // "Seed": 0 = a fresh random seed for every stream
+    double speed = 1.0;              // "Speed": 1 = real time, 0 = as fast as buffers return
+};
+
+// Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
+// that field (see sanitized()).
+//   ENRs 0..50 dB; off temperature 1..10000 K; NFs 0..40 dB; DUT gain -30..60 dB;
+//   passband 10 Hz <= low < high <= 48000 Hz; loudest level -100..-3 dBFS;
+//   hum -120..-3 dBFS; speed 0..10000.
+BenchParameters sanitized(const BenchParameters &p);
+
+// Reference temperature of ENR and noise-factor definitions, K.
+inline constexpr double kBenchT0 = 290.0;
+
+// One switch state as the receiver sees it.
+struct SwitchStateTruth
+{
+    bool noiseOn = false;
+    bool dutIn = false;
+    double noiseTemperatureK = 0.0; // total noise referred to the receiver input, K
+    double power = 0.0;             // expected block power L^2, full-scale units (hum included)
+    double levelDbfs = 0.0;         // 10 log10(power)
+};
+
+// The answers a correct measurement of the bench gives, in expectation.
+struct BenchTruth
+{
+    double hotReferenceK = 0.0; // ENR(linear) x T0 + off temperature
+    double hotUnknownK = 0.0;
+    double offTemperatureK = 0.0;
+    double receiverTeK = 0.0; // the system (DUT out of circuit)
+    double receiverNfDb = 0.0;
+    double dutTeK = 0.0;
+    double dutNfDb = 0.0;
+    double dutGain = 0.0; // linear, not in dB
+    double dutGainDb = 0.0;
+    double chainTeK = 0.0; // DUT and receiver together: Te_dut + Te_rx / G
+    double chainNfDb = 0.0;
+    double unknownEnrDb = 0.0;
+    // Y factors (linear) of the two pairs the switch offers: noise on/off with the DUT
+    // output off, and with it on (DUT in circuit, or the unknown source).
+    double ySystem = 0.0;
+    double yDutOutput = 0.0;
+    double fullScaleUnitsPerKelvin = 0.0;     // noise power scale of the audio
+    double humPower = 0.0;                    // full-scale units, 0 when off
+    std::array<SwitchStateTruth, 4> states{}; // by switchStateIndex(noiseOn, dutIn)
+};
+
+BenchTruth computeTruth(const BenchParameters &p);
+
+// The truth as a small text table (README, demos, test output).
+std::string formatTruth(const BenchParameters &p, const BenchTruth &t);
+
+// The simulated Y-factor set-up: two noise sources, a DUT, a receiver, and two switch
+// outputs. Parameters are read and changed on the window thread; the switch outputs may be
+// set from any thread and are read by the generator threads of open bench streams.
+class VirtualBench
+{
+public:
+    VirtualBench() = default;
+    explicit VirtualBench(const BenchParameters &p) { setParameters(p); }
+    VirtualBench(const VirtualBench &) = delete;
+    VirtualBench &operator=(const VirtualBench &) = delete;
+
+    const BenchParameters &parameters() const { return m_params; }
+    // Takes effect for streams opened afterwards. Restarts the stream seed sequence.
+    void setParameters(const BenchParameters &p);
+    BenchTruth truth() const { return computeTruth(m_params); }
+
+    // The switch port: any thread. Generators pick the change up from their next sample.
+    void setOutputs(bool noiseOn, bool dutIn)
+    {
+        m_state.store(switchStateIndex(noiseOn, dutIn), std::memory_order_relaxed);
+    }
+    bool noiseOn() const { return (m_state.load(std::memory_order_relaxed) & 1) != 0; }
+    bool dutIn() const { return (m_state.load(std::memory_order_relaxed) & 2) != 0; }
+    // The state word generators read per sample (switchStateIndex).
+    const std::atomic<int> &stateWord() const { return m_state; }
+
+    // Per-user store: `settings` is opened on the program's store (organisation "Tremont",
+    // application "Quillon"); both work in its group "VirtualBench". Missing or unusable
+    // values load as their defaults. save() returns false when the store reports an error.
+    void load(QSettings &settings);
+    bool save(QSettings &settings) const;
+
+    // The generator set-up of the next stream for `format`. Each call takes the next seed of
+    // the sequence started by the parameters' seed (a random seed when it is 0), so that
+    // successive captures see independent noise yet a fixed seed repeats a whole session.
+    // Window thread (the backend's open).
+    GeneratorSetup nextGeneratorSetup(const CaptureFormat &format);
+
+private:
+    BenchParameters m_params;
+    std::atomic<int> m_state{0};
+    std::uint64_t m_seedState = 0; // splitmix64 state of the stream seed sequence
+    bool m_seedStarted = false;
+};
+
+} // namespace quillon

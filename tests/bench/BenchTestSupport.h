@@ -1,0 +1,91 @@
+#pragma once
+
+// Helpers of the bench tests: decoding generated blocks and the statistical tolerance of a
+// variance measured on band-limited (correlated) noise.
+
+#include "bench/NoiseGenerator.h"
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+namespace quillon::benchtest {
+
+// Sample `channel` of every frame, as integer codes.
+inline std::vector<double> decode(const std::uint8_t *data, std::size_t frames, int bits,
+                                  int channels, int channel = 0)
+{
+    const int bytes = bits / 8;
+    std::vector<double> out(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::uint8_t *p = data + (i * channels + channel) * bytes;
+        std::int32_t v;
+        if (bytes == 2) {
+            v = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+        } else {
+            v = p[0] | (p[1] << 8) | (p[2] << 16);
+            if (v & 0x800000)
+                v -= 0x1000000;
+        }
+        out[i] = v;
+    }
+    return out;
+}
+
+struct Moments
+{
+    double mean = 0.0;
+    double variance = 0.0; // about the sample mean
+    double peak = 0.0;     // largest magnitude
+};
+
+inline Moments moments(const std::vector<double> &x)
+{
+    Moments m;
+    double sum = 0.0, sumsq = 0.0;
+    for (double v : x) {
+        sum += v;
+        sumsq += v * v;
+        m.peak = std::max(m.peak, std::fabs(v));
+    }
+    const double n = static_cast<double>(x.size());
+    m.mean = sum / n;
+    m.variance = sumsq / n - m.mean * m.mean;
+    return m;
+}
+
+// |H|^2 of a biquad at f (Hz) for sample rate fs.
+inline double powerResponse(const Biquad &b, double fs, double f)
+{
+    const std::complex<double> z = std::polar(1.0, -2.0 * std::numbers::pi * f / fs);
+    const std::complex<double> h =
+        (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
+    return std::norm(h);
+}
+
+// For Gaussian noise shaped by the bench's passband, the relative standard deviation of a
+// variance measured over n samples is sqrt(2 S / n), where S = sum over all lags k of
+// rho(k)^2 and rho is the normalised autocorrelation of the noise (S = 1 for white noise).
+// By Parseval S = mean(|H|^4) / mean(|H|^2)^2 over the frequency axis, computed here on a
+// fine grid, independently of the generator.
+inline double varianceRelativeSigma(double fs, double lowHz, double highHz, std::size_t n)
+{
+    const Biquad hp = butterworthHighPass(fs, lowHz);
+    const Biquad lp = butterworthLowPass(fs, highHz);
+    constexpr int steps = 200000;
+    double m2 = 0.0, m4 = 0.0;
+    for (int i = 0; i < steps; ++i) {
+        const double f = fs / 2.0 * (i + 0.5) / steps;
+        const double h2 = powerResponse(hp, fs, f) * powerResponse(lp, fs, f);
+        m2 += h2;
+        m4 += h2 * h2;
+    }
+    m2 /= steps;
+    m4 /= steps;
+    const double s = m4 / (m2 * m2);
+    return std::sqrt(2.0 * s / static_cast<double>(n));
+}
+
+} // namespace quillon::benchtest
