@@ -48,8 +48,7 @@ enum class ReadingLineKind
 //   NF,<time>,<label>,<reading dB with six decimals>,<result line>\n
 // The reading is printed as printf("%f") does in the C locale, whatever the value: a reading
 // of zero power is 10*log10(0) = -infinity and prints "-inf"; an undefined reading (NaN)
-// prints "nan", or "-nan" when its sign bit is set (glibc's spelling; log10 of a negative
-// power gives "-nan" on x86-64).
+// prints "nan", or "-nan" when its sign bit is set (glibc's spelling).
 std::string readingLineText(ReadingLineKind kind, std::string_view timeText, std::string_view label,
                             double readingDb, std::string_view resultLine);
 
