@@ -52,5 +52,5 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja
 	cmake --build build-fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus
-	build-fuzz/enr_fuzzer build-fuzz/corpus fuzz/corpus -max_len=16384 \
+	build-fuzz/enr_fuzzer build-fuzz/corpus fuzz/corpus -max_len=8192 \
 	  -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1

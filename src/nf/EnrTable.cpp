@@ -171,15 +171,17 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
         if (read == LineRead::EndOfData)
             break;
 
-        // The line ends at its first NUL; a line that begins with one reads as empty
-        // and is passed over.
+        // Checked before anything else, comment lines included. The characters taken
+        // count, not the text before a NUL: otherwise the rest of an overlong line with a
+        // NUL in it would be read as a line of its own.
+        if (taken > static_cast<std::size_t>(kEnrMaxLineLength))
+            return kMsgEnrLineTooLong;
+        // The line's text ends at its first NUL; a line that begins with one reads as
+        // empty and is passed over.
         const std::string_view line(
             buffer.data(), std::find(buffer.data(), buffer.data() + taken, '\0') - buffer.data());
         if (line.empty())
             continue;
-        // Checked before anything else, comment lines included.
-        if (line.size() > static_cast<std::size_t>(kEnrMaxLineLength))
-            return kMsgEnrLineTooLong;
         // A line end alone, or a last line of one character without one.
         if (line.size() == 1)
             continue;

@@ -46,7 +46,8 @@ inline constexpr int kEnrMaxLineLength = 253;
 // whose first character is ';', '#', '/' or '\' is a comment; a line of its line end alone
 // is skipped. Numbers are read as their longest decimal prefix (text without one reads
 // as 0). Rows may come in any order. Line ends are LF or CR LF; a CR that is not followed
-// by LF is an ordinary character. Bytes from a NUL to the end of its line are ignored.
+// by LF is an ordinary character. A NUL ends the text of its line (the rest of the line,
+// up to its line end, is ignored); it does not shorten the line for the length limit.
 int parseEnrData(std::string_view bytes, EnrTable &table);
 
 // Reads the file at `path` (see parseEnrData). Returns kMsgEnrNoFile for an empty path

@@ -159,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"CommentLine253", "10,15\n" + commentLine(253) + "\n", 142, kTooLong},
         ResultCase{"LastLine254NoLineEnd", "10,15\n" + dataLine(254), 142, kTooLong},
         ResultCase{"VeryLongLine", dataLine(5000) + "\n", 142, kTooLong},
+        // A NUL hides the text after it, not the length of the line.
+        ResultCase{"NulInLongLine", "10,15" + std::string(1, '\0') + dataLine(300) + "\n", 142,
+                   kTooLong},
         // The first failing line decides.
         ResultCase{"FirstFailureWinsRange", "100,15\n-1,10\n100\n", 137, kFrequencyRange},
         ResultCase{"FirstFailureWinsMissing", "100\n-1,10\n", 138, kMissingEnr},
@@ -332,16 +335,6 @@ TEST_F(EnrFileTest, LargeFileWithManyComments)
     text += "100,15\r\n";
     ASSERT_EQ(parse(text), 0);
     EXPECT_EQ(rows(), (Rows{{100, 15}}));
-}
-
-TEST(EnrData, BufferAndFileReadersAgree)
-{
-    EnrTable table;
-    EXPECT_EQ(quillon::parseEnrData("", table), quillon::kMsgEnrNoData);
-    EXPECT_EQ(quillon::parseEnrData("100,15\r\n", table), 0);
-    EXPECT_EQ(table.count, 1);
-    EXPECT_EQ(quillon::parseEnrData("100", table), quillon::kMsgEnrMissingEnr);
-    EXPECT_EQ(table.count, 0);
 }
 
 // Lookups on the table (100 MHz, 15.0 dB), (200 MHz, 14.0 dB).
