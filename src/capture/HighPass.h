@@ -102,9 +102,11 @@ private:
 
 // A filter's coefficients and history copied into plain locals for a tight sample loop.
 // Stepping a member array makes every step store and reload twelve values; here the
-// history lives in registers and the shift is only a renaming. Results are bit-identical
-// to HighPass1kHz::operator() (same operations, same order). Load from a filter, step, and
-// store back so the shared filter ends the block in the same state as if it had stepped.
+// history lives in registers. step6() goes further: it treats the history as a ring and
+// writes each new value over the oldest instead of shifting, so six steps need no moves at
+// all and the ring is back in order after them. Results are bit-identical to
+// HighPass1kHz::operator() (same operations, same order). Load from a filter, step, and
+// store back so the filter ends the block in the same state as if it had stepped.
 class HighPassRun
 {
 public:
@@ -128,6 +130,24 @@ public:
         return m_y5;
     }
 
+    // Six steps: each takes its input from next() and hands its output to out(y), in the
+    // order of the samples.
+    template <typename Next, typename Out> void step6(Next &&next, Out &&out)
+    {
+        out(ringStep(next(), m_x0, m_x1, m_x2, m_x3, m_x4, m_x5, m_y0, m_y1, m_y2, m_y3, m_y4,
+                     m_y5));
+        out(ringStep(next(), m_x1, m_x2, m_x3, m_x4, m_x5, m_x0, m_y1, m_y2, m_y3, m_y4, m_y5,
+                     m_y0));
+        out(ringStep(next(), m_x2, m_x3, m_x4, m_x5, m_x0, m_x1, m_y2, m_y3, m_y4, m_y5, m_y0,
+                     m_y1));
+        out(ringStep(next(), m_x3, m_x4, m_x5, m_x0, m_x1, m_x2, m_y3, m_y4, m_y5, m_y0, m_y1,
+                     m_y2));
+        out(ringStep(next(), m_x4, m_x5, m_x0, m_x1, m_x2, m_x3, m_y4, m_y5, m_y0, m_y1, m_y2,
+                     m_y3));
+        out(ringStep(next(), m_x5, m_x0, m_x1, m_x2, m_x3, m_x4, m_y5, m_y0, m_y1, m_y2, m_y3,
+                     m_y4));
+    }
+
     void storeInto(HighPass1kHz &filter) const
     {
         filter.setHistory(
@@ -135,6 +155,17 @@ public:
     }
 
 private:
+    // One step on a ring: a* is the oldest slot, f* the newest. The new values go into the
+    // a slots; after the step the roles are x0 = xb ... x4 = xf, x5 = xa (and so for y).
+    double ringStep(double in, double &xa, double xb, double xc, double xd, double xe, double xf,
+                    double &ya, double yb, double yc, double yd, double ye, double yf) const
+    {
+        xa = m_g * in;
+        ya = (xa - xb) + 5 * (xc - xf) + 10 * (xe - xd) + m_c0 * yb + m_c1 * yc + m_c2 * yd +
+             m_c3 * ye + m_c4 * yf;
+        return ya;
+    }
+
     double m_g, m_c0, m_c1, m_c2, m_c3, m_c4;
     double m_x0, m_x1, m_x2, m_x3, m_x4, m_x5;
     double m_y0, m_y1, m_y2, m_y3, m_y4, m_y5;

@@ -57,9 +57,26 @@ template <int Bytes> std::int64_t wideFrames(std::int64_t n, std::size_t stride)
 
 inline std::uint32_t magnitude(std::int32_t x)
 {
-    // |x| of any int32, INT32_MIN included.
-    return x < 0 ? 0u - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x);
+    // |x| of any int32, INT32_MIN included, without a branch: the sign of noise is random,
+    // and a mispredicted branch also stalls the filter's chain of additions.
+    const auto mask = static_cast<std::uint32_t>(x >> 31);
+    return (static_cast<std::uint32_t>(x) ^ mask) - mask;
 }
+
+// A 128-bit sum kept as two 64-bit halves in registers (the compiler's __int128 addition
+// of a 64-bit value goes through the stack).
+struct WideSum
+{
+    std::uint64_t lo = 0;
+    std::uint64_t hi = 0;
+
+    void add(std::uint64_t v)
+    {
+        lo += v;
+        hi += lo < v; // carry
+    }
+    SquareSum value() const { return (SquareSum{hi} << 64) | lo; }
+};
 
 // Filter off. The decoded value is the working sample. Squares are summed in 64 bits over
 // chunks that cannot overflow (2^17 squares of at most 2^46) and the chunks in 128 bits,
@@ -93,43 +110,51 @@ void accumulatePlain(const std::uint8_t *p, std::size_t stride, std::int64_t n, 
     acc.peak = std::max(acc.peak, peak);
 }
 
-// Filter on. The filter output, truncated toward zero, is the working sample, kept in 32
-// bits for both widths. The clamp only keeps the conversion defined; a stable filter fed
-// with 24-bit input stays far inside it.
-inline std::int32_t filtered(HighPassRun &run, std::int32_t decoded)
+// Filter on.
+// The working sample from a filter output: truncated toward zero, kept in 32 bits for both
+// widths. The filter is stable and its input at most 2^23, so its output stays within a few
+// times 2^23 and the conversion to 64 bits is always defined; the clamp to 32 bits is an
+// integer one (no branch on the data).
+inline std::int32_t workingSample(double y)
 {
-    const double y =
-        std::clamp(run.step(static_cast<double>(decoded)), -2147483647.0, 2147483647.0);
-    return static_cast<std::int32_t>(y);
+    const auto v = static_cast<std::int64_t>(y);
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, -std::int64_t{2147483647}, std::int64_t{2147483647}));
 }
 
 template <int Bytes>
 void accumulateFiltered(const std::uint8_t *p, std::size_t stride, std::int64_t n,
                         HighPass1kHz &filter, Accumulator &acc)
 {
-    // The history stays in registers for the whole block; the loop-carried chain is one
-    // multiplication and one addition per sample (c4 * y4 added last).
+    // The history stays in registers for the whole block. The loop-carried chain is one
+    // multiplication and one addition per sample (c4 * y4 is added last); everything else
+    // of a sample overlaps with it, so nothing in the loop may branch on the data.
     HighPassRun run(filter);
     const std::int64_t wide = wideFrames<Bytes>(n, stride);
     std::int64_t sum = 0;
-    SquareSum sumsq = 0;
+    WideSum sumsq;
     std::uint32_t peak = 0;
+    auto take = [&](double y) {
+        const std::int32_t x = workingSample(y);
+        sum += x;
+        sumsq.add(static_cast<std::uint64_t>(std::int64_t{x} * x));
+        peak = std::max(peak, magnitude(x));
+    };
+    auto next = [&] {
+        const double v = decodeSampleWide<Bytes>(p);
+        p += stride;
+        return v;
+    };
     std::int64_t i = 0;
-    for (; i < wide; ++i, p += stride) {
-        const std::int32_t x = filtered(run, decodeSampleWide<Bytes>(p));
-        sum += x;
-        sumsq += static_cast<std::uint64_t>(std::int64_t{x} * x);
-        peak = std::max(peak, magnitude(x));
-    }
-    for (; i < n; ++i, p += stride) {
-        const std::int32_t x = filtered(run, decodeSample<Bytes>(p));
-        sum += x;
-        sumsq += static_cast<std::uint64_t>(std::int64_t{x} * x);
-        peak = std::max(peak, magnitude(x));
-    }
+    for (; i + 6 <= wide; i += 6)
+        run.step6(next, take);
+    for (; i < wide; ++i)
+        take(run.step(next()));
+    for (; i < n; ++i, p += stride)
+        take(run.step(decodeSample<Bytes>(p)));
     run.storeInto(filter);
     acc.sum += sum;
-    acc.sumsq += sumsq;
+    acc.sumsq += sumsq.value();
     acc.peak = std::max(acc.peak, peak);
 }
 
