@@ -1,0 +1,103 @@
+#include "app/PropertySheet.h"
+
+#include "app/AboutDialog.h"
+#include "app/HelpDialog.h"
+#include "app/PropertyPage.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMenuBar>
+#include <QTabWidget>
+
+namespace quillon {
+
+CQuillonPropertySheet::CQuillonPropertySheet(QWidget *parent) : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Quillon"));
+    setWindowIcon(QIcon(QStringLiteral(":/quillon/quillon.png")));
+    // Caption, system menu, minimize and close; no maximize, no resizing (fixSize()).
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("pages"));
+    m_tabs->setDocumentMode(false);
+    setCentralWidget(m_tabs);
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    QAction *pageHelp = help->addAction(tr("Help on this page"));
+    pageHelp->setObjectName(QStringLiteral("pageHelpAction"));
+    pageHelp->setShortcut(QKeySequence::HelpContents);
+    pageHelp->setShortcutContext(Qt::ApplicationShortcut);
+    connect(pageHelp, &QAction::triggered, this, &CQuillonPropertySheet::showHelp);
+    help->addSeparator();
+    QAction *about = help->addAction(tr("&About Quillon..."));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &CQuillonPropertySheet::showAbout);
+}
+
+void CQuillonPropertySheet::addPage(PropertyPage *page)
+{
+    m_pages.push_back(page);
+    const QSignalBlocker block(m_tabs); // activation is explicit, not by adding
+    m_tabs->addTab(page, page->caption());
+    if (m_pages.size() == 1)
+        connect(m_tabs, &QTabWidget::currentChanged, this, &CQuillonPropertySheet::onTabChanged);
+}
+
+void CQuillonPropertySheet::setActivePage(PropertyPage *page)
+{
+    const int index = m_tabs->indexOf(page);
+    if (index < 0)
+        return;
+    if (m_tabs->currentIndex() == index) {
+        if (m_active != page)
+            onTabChanged(index);
+        return;
+    }
+    m_tabs->setCurrentIndex(index); // onTabChanged does the rest
+}
+
+void CQuillonPropertySheet::onTabChanged(int index)
+{
+    auto *page = qobject_cast<PropertyPage *>(m_tabs->widget(index));
+    if (page == m_active)
+        return;
+    if (m_active != nullptr)
+        m_active->OnKillActive();
+    m_active = page;
+    if (page != nullptr)
+        page->activate();
+}
+
+void CQuillonPropertySheet::fixSize()
+{
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void CQuillonPropertySheet::showAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CQuillonPropertySheet::showHelp()
+{
+    HelpDialog::showTopic(this, m_active != nullptr ? m_active->helpTopic() : QString());
+}
+
+void CQuillonPropertySheet::closeEvent(QCloseEvent *event)
+{
+    if (m_onClose)
+        m_onClose();
+    if (m_active != nullptr) {
+        m_active->OnKillActive();
+        m_active = nullptr;
+    }
+    event->accept();
+}
+
+} // namespace quillon
