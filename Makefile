@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak clean
 
 all: build
 
@@ -40,6 +40,20 @@ bench: deps
 	cmake --build build-release -j $(JOBS)
 	@for b in build-release/benchmarks/*/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+# Builds and starts the window program. Without a display it says so (try xvfb-run -a make run).
+run: build
+	$(BUILD)/src/quillon
+
+# Screenshots of the pages for the README, under a virtual X display.
+screenshots: build
+	bash scripts/screenshots.sh $(BUILD)
+
+# Measure Noise on the virtual bench in real time, 100 ms blocks, logging on:
+# reports lost blocks and memory growth. SOAK_SECONDS sets the length.
+SOAK_SECONDS ?= 60
+soak: build
+	bash scripts/soak.sh $(BUILD) $(SOAK_SECONDS)
 
 clean:
 	rm -rf build build-asan build-tsan build-release

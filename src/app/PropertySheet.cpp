@@ -91,12 +91,15 @@ void CQuillonPropertySheet::showHelp()
 
 void CQuillonPropertySheet::closeEvent(QCloseEvent *event)
 {
-    if (m_onClose)
-        m_onClose();
+    // The active page stops its own capture first: it knows how to release a capture
+    // callback that waits for the window thread (a message box on screen). The close
+    // handler's stop then finds nothing running.
     if (m_active != nullptr) {
         m_active->OnKillActive();
         m_active = nullptr;
     }
+    if (m_onClose)
+        m_onClose();
     event->accept();
 }
 
