@@ -21,22 +21,6 @@ using benchtest::moments;
 using benchtest::powerResponse;
 using benchtest::varianceRelativeSigma;
 
-TEST(Xoshiro, SeedsGiveRepeatableDistinctStreams)
-{
-    Xoshiro256pp a(1), b(1), c(2), z(0);
-    for (int i = 0; i < 100; ++i) {
-        const std::uint64_t va = a.next();
-        EXPECT_EQ(va, b.next());
-        EXPECT_NE(va, c.next());
-    }
-    EXPECT_NE(z.next(), 0u); // a zero seed still gives a working state
-    for (int i = 0; i < 100000; ++i) {
-        const double u = a.uniformOpen();
-        ASSERT_GT(u, 0.0);
-        ASSERT_LE(u, 1.0);
-    }
-}
-
 // Moments and tail probabilities of 4 million deviates against the standard normal.
 TEST(StandardNormal, MomentsAndTailsMatchTheGaussian)
 {

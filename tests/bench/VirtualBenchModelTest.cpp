@@ -92,18 +92,6 @@ TEST(BenchTruth, YFactorFormulasRecoverTheParameters)
     EXPECT_NEAR(u.states[kOnOut].levelDbfs, -20.0, 1e-12);
 }
 
-TEST(BenchTruth, HumAddsItsPowerToEveryState)
-{
-    BenchParameters p;
-    p.humOn = true;
-    p.humDbfs = -50.0;
-    const BenchTruth withHum = computeTruth(p);
-    const BenchTruth without = computeTruth(BenchParameters{});
-    EXPECT_NEAR(withHum.humPower, 1e-5, 1e-18);
-    for (int s = 0; s < 4; ++s)
-        EXPECT_NEAR(withHum.states[s].power, without.states[s].power + 1e-5, 1e-15);
-}
-
 TEST(BenchTruth, FormatTruthPrintsTheTable)
 {
     const BenchParameters p;
@@ -218,21 +206,6 @@ TEST_F(BenchSettingsTest, MissingAndUnusableValuesLoadAsDefaults)
     EXPECT_EQ(q.referenceEnrDb, 25.0); // missing
     EXPECT_EQ(q.seed, 0u);
     EXPECT_FALSE(q.humOn);
-}
-
-TEST(BenchOutputs, SwitchPortSetsBothOutputs)
-{
-    VirtualBench bench;
-    EXPECT_FALSE(bench.noiseOn());
-    EXPECT_FALSE(bench.dutIn());
-    bench.setOutputs(true, false);
-    EXPECT_TRUE(bench.noiseOn());
-    EXPECT_FALSE(bench.dutIn());
-    EXPECT_EQ(bench.stateWord().load(), switchStateIndex(true, false));
-    bench.setOutputs(false, true);
-    EXPECT_FALSE(bench.noiseOn());
-    EXPECT_TRUE(bench.dutIn());
-    EXPECT_EQ(bench.stateWord().load(), 2);
 }
 
 TEST(BenchOutputs, StreamSeedsRepeatForAFixedSeedAndDifferPerStream)
