@@ -246,6 +246,13 @@ public:
     virtual int deviceCount() = 0;
     // False when the device's capabilities cannot be read ("Unknown Device").
     virtual bool deviceCaps(int device, DeviceCaps &caps) = 0;
+    // The product name alone, "" when unknown. Backends whose format query opens the
+    // device override this with a cheaper look-up.
+    virtual std::string productName(int device)
+    {
+        DeviceCaps caps;
+        return deviceCaps(device, caps) ? caps.productName : std::string();
+    }
     // Opens `device` for `format`; the stream produces into `queue`. A real open: the
     // format is refused here if the device cannot capture it. Returns kCaptureOk and the
     // stream, or an error code and no stream.

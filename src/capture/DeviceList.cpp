@@ -37,8 +37,7 @@ int DeviceList::findDevice(const std::string &productName)
 {
     const int count = deviceCount();
     for (int i = 0; i < count; ++i) {
-        DeviceCaps caps;
-        if (deviceCaps(i, caps) && caps.productName == productName)
+        if (DeviceList::productName(i) == productName)
             return i;
     }
     return -1;
@@ -58,6 +57,14 @@ bool DeviceList::deviceCaps(int device, DeviceCaps &caps)
     if (!locate(device, where))
         return false;
     return where.backend->deviceCaps(where.localIndex, caps);
+}
+
+std::string DeviceList::productName(int device)
+{
+    Location where;
+    if (!locate(device, where))
+        return {};
+    return where.backend->productName(where.localIndex);
 }
 
 int DeviceList::open(int device, const CaptureFormat &format, BlockQueue &queue,

@@ -32,11 +32,13 @@ public:
     };
     bool locate(int device, Location &where);
 
-    // The first device whose product name is `productName`, or -1.
+    // The first device whose product name is `productName`, or -1. Reads names only:
+    // no device is opened.
     int findDevice(const std::string &productName);
 
     int deviceCount() override;
     bool deviceCaps(int device, DeviceCaps &caps) override;
+    std::string productName(int device) override;
     int open(int device, const CaptureFormat &format, BlockQueue &queue,
              std::unique_ptr<InputStream> &stream) override;
 

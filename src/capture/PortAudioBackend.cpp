@@ -255,6 +255,13 @@ bool PortAudioBackend::deviceCaps(int device, DeviceCaps &caps)
     return true;
 }
 
+std::string PortAudioBackend::productName(int device)
+{
+    if (device < 0 || device >= deviceCount())
+        return {};
+    return m_devices[static_cast<std::size_t>(device)].name;
+}
+
 int PortAudioBackend::open(int device, const CaptureFormat &format, BlockQueue &queue,
                            std::unique_ptr<InputStream> &stream)
 {

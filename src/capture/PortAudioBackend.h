@@ -28,8 +28,11 @@ public:
 
     int deviceCount() override;
     // The formats are the capability bits of the 16-bit format rows that PortAudio
-    // reports as supported; 24-bit rows are found by a trial open.
+    // reports as supported (queried on first use, then kept); 24-bit rows are found by a
+    // trial open.
     bool deviceCaps(int device, DeviceCaps &caps) override;
+    // The name alone, without the format queries (each of which opens the device).
+    std::string productName(int device) override;
     // A real Pa_OpenStream: kCaptureBadDevice for a device number out of range,
     // kCaptureBadFormat for a format the device refuses, kCaptureAllocated when it is
     // busy.

@@ -24,6 +24,14 @@
 #include <fstream>
 #include <iterator>
 
+// ALSA loads its pcm plugins with dlopen and unloads them again; their allocations can
+// then only be traced to libasound (which the leak suppressions name) by the slow
+// unwinder. Read by AddressSanitizer builds only.
+extern "C" const char *__asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
 namespace quillon {
 namespace {
 

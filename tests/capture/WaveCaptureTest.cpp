@@ -78,12 +78,13 @@ protected:
 
     Settings settings;
     FakeBackend fake;
-    WaveCapture engine{settings, fake};
     EventCount delivered;
     // Written by the delivery thread, read after delivered.waitFor().
     std::vector<int> positions;
     std::vector<int> firstBytes;
     std::vector<std::uint32_t> recorded;
+    // Last: destroyed (and stopped) before everything its callbacks use.
+    WaveCapture engine{settings, fake};
 };
 
 // --- block length ---
