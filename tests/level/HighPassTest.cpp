@@ -46,16 +46,6 @@ TEST(SelectHighPass, UnknownRatesUseThe96kHzRow)
     EXPECT_EQ(f.coefficients().c[4], 4.0787649342);
 }
 
-TEST(PresetHighPass, SetsTheWholeHistory)
-{
-    HighPass1kHz f;
-    f.PresetHighPass(-1234.5);
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(f.history().x[i], -1234.5);
-        EXPECT_EQ(f.history().y[i], -1234.5);
-    }
-}
-
 class HighPassRate : public testing::TestWithParam<std::int32_t>
 {
 };
@@ -126,8 +116,3 @@ TEST_P(HighPassRate, StopsLowFrequenciesAndPassesHighOnes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, HighPassRate, testing::Values(11025, 22050, 44100, 48000, 96000));
-
-TEST(SharedHighPass, IsOneObject)
-{
-    EXPECT_EQ(&quillon::sharedHighPass(), &quillon::sharedHighPass());
-}

@@ -122,16 +122,6 @@ TEST(MeasureBlock, EmptyBlockReadsMinus120WithUndefinedCrest)
     }
 }
 
-TEST(MeasureBlock, EmptyBlockLeavesTheFilterAlone)
-{
-    quillon::HighPass1kHz filter;
-    filter.PresetHighPass(123.0);
-    const std::uint8_t bytes[1] = {0xFF};
-    const BlockStats st = MeasureBlock(bytes, 1, format(16, 1), &filter);
-    EXPECT_EQ(st.N, 0);
-    EXPECT_EQ(filter.history().y[5], 123.0);
-}
-
 TEST(MeasureBlock, TrailingPartialFrameIsNeverRead)
 {
     // Exactly sized buffers: any read past the whole frames is an out-of-bounds read that
