@@ -1,0 +1,105 @@
+#include "cli/Commands.h"
+
+namespace quillon::cli {
+
+const char *const kMainHelp =
+    R"(Usage: quillon-cli COMMAND [OPTIONS]
+
+Quillon's noise-figure meter without a window.
+
+Commands:
+  devices      the sound inputs with their capture formats, and the switch ports
+  level FILE   block levels of a WAV file, as the Measure Noise page reads them
+  calc MODE    the calculator: simple, system, device or calibrate
+  enr FILE     read an ENR calibration file and interpolate ENRs
+  measure      the Measure Device series (the virtual bench when no device is given)
+
+Every command takes --json (full-precision numbers for scripts) and --help.
+Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
+Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.
+)";
+
+const char *const kDevicesHelp =
+    R"(Usage: quillon-cli devices [--json]
+
+Lists the sound inputs in device-number order (the virtual bench last), each with the
+capture formats it supports (format-table row and label), then the switch ports the Setup
+page would offer.
+)";
+
+const char *const kLevelHelp =
+    R"(Usage: quillon-cli level FILE [--time MS] [--highpass] [--average N] [--decimals D] [--json]
+
+Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz) and prints for
+every block of the capture time its level in dB relative to full scale, its crest factor
+and its peak term, computed exactly as the Measure Noise page computes a captured block
+(the first channel of a stereo file). The last line measures the whole file as one block.
+
+  --time MS      capture time: 100, 1000 (default) or 10000 ms
+  --highpass     the 1 kHz high-pass filter before measuring
+  --average N    running average over N blocks (1 to 32), as the page's "Enable"
+  --decimals D   decimals of the shown numbers, 0 to 3 (default: the stored setting)
+)";
+
+const char *const kCalcHelp =
+    R"(Usage: quillon-cli calc MODE [OPTIONS] [--json]
+
+The calculator's four modes on typed values; results as the window shows them.
+
+  calc simple    --te K | --factor F | --nf DB   [--t0 K] [--bandwidth KHZ]
+  calc system    --on DB --off DB                 [ENR] [--tsoff K] [--t0 K] [--bandwidth KHZ]
+  calc device    --on DB --off DB --dut-on DB --dut-off DB
+                                                  [ENR] [--tsoff K] [--t0 K] [--bandwidth KHZ]
+  calc calibrate --on DB --off DB --unknown-on DB --unknown-off DB
+                                                  [ENR] [--tsoff K] [--unknown-tsoff K] [--t0 K]
+
+  --on, --off          readings with the (calibrated) noise source on and off, dB
+  --dut-on, --dut-off  readings with the DUT in circuit, dB
+  --unknown-on/-off    readings with the source being calibrated, dB
+  ENR                  --enr DB, or --freq MHZ with --enr-file FILE (or the stored file);
+                       default: the stored entry of the Measure Device page
+  --tsoff K            off temperature of the (reference) source (default: stored, 293)
+  --unknown-tsoff K    off temperature of the source being calibrated (default: --tsoff)
+  --t0 K               reference temperature (default: stored, 290)
+  --bandwidth KHZ      receiver noise bandwidth: also prints the noise floor in dBm
+  --decimals D         0 to 3 (default: the stored setting)
+)";
+
+const char *const kEnrHelp =
+    R"(Usage: quillon-cli enr FILE [FREQ_MHZ...] [--json]
+
+Reads an ENR calibration file (frequency in MHz, ENR in dB per line) and prints its rows
+in ascending frequency, then the ENR interpolated at each FREQ_MHZ. A file that cannot be
+read prints the reader's message and exits with status 2.
+)";
+
+const char *const kMeasureHelp =
+    R"(Usage: quillon-cli measure [OPTIONS] [--json]
+
+Takes the Measure Device series: noise source ON and OFF with the DUT out of circuit, then
+(unless --system) ON and OFF with the DUT in circuit; prints each reading in dB and the
+gain, noise temperature, noise factor and noise figure. Without --device it measures the
+virtual bench (as fast as it can generate) and also prints the bench's true values.
+
+  --device N         input device number (see quillon-cli devices)
+  --format ROW       capture format row 0 to 19 (default: the stored format)
+  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
+  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
+  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
+  --system           overall system noise figure: two readings, no gain
+  --port NAME        switch port: a serial device, USB, Virtual bench or None (default:
+                     Virtual bench for the bench, else the stored port). With None you are
+                     asked to set the switches by hand and press Enter.
+  --noise-line L     noise-source output: rts or dtr (serial), 0 to 7 (USB data bit)
+  --dut-line L       DUT switch output, as --noise-line
+  ENR                --enr DB, or --freq MHZ with --enr-file FILE (or the stored file);
+                     default: the stored entry, or the bench's own source on the bench
+  --tsoff K          off temperature of the noise source (default: stored, or the bench's)
+  --t0 K             reference temperature (default: stored, or 290 on the bench)
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
+  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
+  --log FILE         append an "NF" line per reading to FILE
+  --decimals D       0 to 3 (default: the stored setting)
+)";
+
+} // namespace quillon::cli

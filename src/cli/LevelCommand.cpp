@@ -1,0 +1,164 @@
+// quillon-cli level: the Measure Noise page's block readings of a WAV file.
+
+#include "app/Messages.h"
+#include "capture/HighPass.h"
+#include "capture/Level.h"
+#include "capture/ReadingHistory.h"
+#include "capture/ResultText.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/StoredValues.h"
+#include "cli/WavFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace quillon::cli {
+
+namespace {
+
+std::uint32_t captureTimeArg(const Options &o)
+{
+    const int ms = o.integer("time", 1, 10000).value_or(1000);
+    if (ms != 100 && ms != 1000 && ms != 10000)
+        throw CliError("--time must be 100, 1000 or 10000 (ms), not " + std::to_string(ms));
+    return static_cast<std::uint32_t>(ms);
+}
+
+// The texts of one row as the page shows them.
+struct RowText
+{
+    std::string dB, average, crest, peak;
+};
+
+RowText rowText(const BlockStats &s, double current, bool averaging, int decimals)
+{
+    RowText t;
+    t.dB = ResultText(showsWait(s.dB), s.dB, kMsgWait, decimals);
+    if (averaging)
+        t.average = ResultText(showsWait(current), current, kMsgWait, decimals);
+    t.crest = ResultText(showsCrestError(s.C), s.C, kMsgResultError, decimals);
+    t.peak = ResultText(!std::isfinite(s.P), s.P, kMsgResultError, decimals);
+    return t;
+}
+
+void jsonStats(Json &doc, const BlockStats &s)
+{
+    doc.key("frames").value(static_cast<long long>(s.N));
+    doc.key("level").value(s.L).key("dB").value(s.dB);
+    doc.key("peakTerm").value(s.P).key("crestFactor").value(s.C);
+    doc.key("peak").value(static_cast<long long>(s.peak));
+    doc.key("mean").value(s.N > 0 ? static_cast<double>(s.sum) / static_cast<double>(s.N)
+                                  : std::nan(""));
+    doc.key("overRange").value(IsOverRange(s));
+}
+
+} // namespace
+
+int runLevel(const std::vector<std::string> &args)
+{
+    const Options o("level", args, {"time", "average", "decimals"}, {"highpass", "json"});
+    if (o.flag("help")) {
+        std::fputs(kLevelHelp, stdout);
+        return kExitOk;
+    }
+    if (o.positional().size() != 1)
+        throw CliError(o.positional().empty() ? "level needs a WAV file: quillon-cli level FILE"
+                                              : "level takes one WAV file, not " +
+                                                    std::to_string(o.positional().size()));
+    const std::uint32_t captureMs = captureTimeArg(o);
+    const auto averageCount = o.integer("average", 1, ReadingHistory::kMaxAverageCount);
+    const bool averaging = averageCount.has_value();
+    std::optional<int> decimals = o.integer("decimals", 0, 3);
+    if (!decimals) {
+        Settings settings;
+        EnrTable table;
+        loadStoredValues(settings, table);
+        decimals = settings.decimalPointsInResults;
+    }
+    const bool json = o.flag("json");
+    const std::string &path = o.positional().front();
+
+    const WavAudio audio = readWav(path);
+    const CaptureFormat &format = audio.format;
+    HighPass1kHz filter;
+    filter.SelectHighPass(static_cast<std::int32_t>(format.samplesPerSec));
+    HighPass1kHz *active = o.flag("highpass") ? &filter : nullptr;
+
+    // Block length as the capture engine makes it: capture time x byte rate, whole frames.
+    std::uint64_t blockBytes = std::uint64_t{captureMs} * format.avgBytesPerSec / 1000;
+    blockBytes -= blockBytes % format.blockAlign;
+    const auto totalBytes = static_cast<std::uint64_t>(audio.bytes.size());
+    const double seconds = static_cast<double>(audio.frames) / format.samplesPerSec;
+
+    Json doc;
+    if (json) {
+        doc.beginObject().key("file").value(path);
+        doc.key("sampleRate").value(static_cast<int>(format.samplesPerSec));
+        doc.key("bitsPerSample").value(static_cast<int>(format.bitsPerSample));
+        doc.key("channels").value(static_cast<int>(format.channels));
+        doc.key("frames").value(static_cast<long long>(audio.frames));
+        doc.key("seconds").value(seconds).key("captureTimeMs").value(static_cast<int>(captureMs));
+        doc.key("highPass").value(active != nullptr);
+        doc.key("averageCount");
+        averaging ? doc.value(*averageCount) : doc.null();
+        doc.key("blocks").beginArray();
+    } else {
+        std::printf("%s: %u Hz, %u-bit, %s, %s s; blocks of %u ms, high-pass %s\n", path.c_str(),
+                    format.samplesPerSec, static_cast<unsigned>(format.bitsPerSample),
+                    format.channels == 2 ? "stereo (left channel measured)" : "mono",
+                    fixed(seconds, 3).c_str(), captureMs, active ? "on" : "off");
+        std::printf("%6s %10s %10s", "block", "time (s)", "dB");
+        if (averaging)
+            std::printf(" %10s", "avg dB");
+        std::printf(" %10s %10s\n", "crest", "peak");
+    }
+
+    // The running average as the page keeps it: the position is the block counter of the
+    // capture, 0 for the file's first block.
+    ReadingHistory history;
+    int position = 0;
+    int index = 0;
+    for (std::uint64_t offset = 0; offset < totalBytes; offset += blockBytes, ++index) {
+        const auto bytes = static_cast<std::uint32_t>(std::min(blockBytes, totalBytes - offset));
+        const BlockStats s = MeasureBlock(audio.bytes.data() + offset, bytes, format, active);
+        const double current =
+            history.addReading(position, s.dB, averaging, averageCount.value_or(0));
+        position = history.advance(position);
+        const double start = static_cast<double>(offset / format.blockAlign) / format.samplesPerSec;
+        if (json) {
+            doc.beginObject().key("index").value(index).key("startSeconds").value(start);
+            jsonStats(doc, s);
+            if (averaging)
+                doc.key("average").value(current);
+            doc.endObject();
+        } else {
+            const RowText t = rowText(s, current, averaging, *decimals);
+            std::printf("%6d %10s %10s", index, fixed(start, 3).c_str(), t.dB.c_str());
+            if (averaging)
+                std::printf(" %10s", t.average.c_str());
+            std::printf(" %10s %10s\n", t.crest.c_str(), t.peak.c_str());
+        }
+    }
+
+    // The whole file as one block (the filter preset once, at its first sample).
+    const BlockStats whole =
+        MeasureBlock(audio.bytes.data(), static_cast<std::uint32_t>(totalBytes), format, active);
+    if (json) {
+        doc.endArray().key("whole").beginObject();
+        jsonStats(doc, whole);
+        doc.endObject().endObject();
+        std::fputs(doc.text().c_str(), stdout);
+    } else {
+        const RowText t = rowText(whole, whole.dB, false, *decimals);
+        std::printf("%6s %10s %10s", "file", fixed(seconds, 3).c_str(), t.dB.c_str());
+        if (averaging)
+            std::printf(" %10s", "");
+        std::printf(" %10s %10s\n", t.crest.c_str(), t.peak.c_str());
+    }
+    return kExitOk;
+}
+
+} // namespace quillon::cli

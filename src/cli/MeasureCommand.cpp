@@ -1,0 +1,337 @@
+// quillon-cli measure: the Measure Device series without a window.
+
+#include "app/Messages.h"
+#include "app/QuillonEngine.h"
+#include "app/SettingsRecord.h"
+#include "app/SettingsStore.h"
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/StoredValues.h"
+#include "nf/NoiseResults.h"
+#include "nf/YFactorMath.h"
+#include "pages/DeviceResultsText.h"
+#include "pages/MeasurementLog.h"
+#include "pages/ModalReading.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace quillon::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted.store(true, std::memory_order_relaxed);
+}
+
+// The output selection of a switch line: "rts" 0, "dtr" 1, or a USB data bit 0..7.
+int lineArg(const Options &o, const char *name, int stored)
+{
+    const auto text = o.text(name);
+    if (!text)
+        return stored;
+    if (*text == "rts" || *text == "RTS")
+        return 0;
+    if (*text == "dtr" || *text == "DTR")
+        return 1;
+    const int bit = parseIntegerArg(*text, std::string("--") + name);
+    if (bit < 0 || bit > 7)
+        throw CliError(std::string("--") + name + " must be rts, dtr or a USB data bit 0 to 7");
+    return bit;
+}
+
+struct Reading
+{
+    int number = 0;
+    double power = 0.0; // mean linear power, full-scale units
+    int blocks = 0;
+    std::vector<double> blockPowers;
+};
+
+struct Run
+{
+    std::vector<Reading> readings;
+    DeviceResults results;
+    DeviceResultTexts texts;
+};
+
+// What the user is asked to set when no switch port drives the outputs.
+std::string switchPrompt(int reading)
+{
+    const DeviceSwitchState st = deviceReadingSwitches(reading);
+    return std::string("Set the noise source ") + (st.noiseOn ? "ON" : "OFF") + " and the DUT " +
+           (st.dutIn ? "in circuit" : "out of circuit") + ", then press Enter: ";
+}
+
+} // namespace
+
+int runMeasure(const std::vector<std::string> &args)
+{
+    const Options o("measure", args,
+                    {"device", "format", "time", "dummy", "average", "port", "noise-line",
+                     "dut-line", "enr", "freq", "enr-file", "tsoff", "t0", "repeat", "log",
+                     "decimals"},
+                    {"system", "highpass", "no-highpass", "json"});
+    if (o.flag("help")) {
+        std::fputs(kMeasureHelp, stdout);
+        return kExitOk;
+    }
+    if (!o.positional().empty())
+        throw CliError("measure takes no argument '" + o.positional().front() + "'");
+    if (o.flag("highpass") && o.flag("no-highpass"))
+        throw CliError("give --highpass or --no-highpass, not both");
+
+    StderrMessageSink messages;
+    QuillonEngine engine(messages);
+    {
+        SettingsStore store;
+        engine.loadSettings(store);
+    }
+    const PageValues stored = readPageValues();
+    Settings &s = engine.settings();
+
+    // Device and format.
+    const int deviceCount = engine.devices().deviceCount();
+    const int device = o.integer("device", 0, 1'000'000).value_or(engine.benchDevice());
+    if (device >= deviceCount)
+        throw CliError("there is no input device " + std::to_string(device) + " (devices 0 to " +
+                       std::to_string(deviceCount - 1) + "; see quillon-cli devices)");
+    const bool onBench = device == engine.benchDevice();
+    s.waveInDevice = device;
+    int row = s.waveInFormat >= 0 && s.waveInFormat < kWaveFormatCount ? s.waveInFormat : 8;
+    if (const auto text = o.text("format")) {
+        row = parseIntegerArg(*text, "--format");
+        if (row < 0 || row >= kWaveFormatCount)
+            throw CliError("there is no capture format " + *text +
+                           " (formats 0 to 19; see quillon-cli devices)");
+    }
+    s.waveInFormat = row;
+    applyFormatRow(s, row);
+    engine.highPass().SelectHighPass(s.sampleRate);
+    const int ms = o.integer("time", 1, 10000).value_or(1000);
+    if (ms != 100 && ms != 1000 && ms != 10000)
+        throw CliError("--time must be 100, 1000 or 10000 (ms), not " + std::to_string(ms));
+    s.captureTimeMs = static_cast<std::uint32_t>(ms);
+    if (o.flag("highpass"))
+        s.highPassFilter = true;
+    if (o.flag("no-highpass"))
+        s.highPassFilter = false;
+
+    // The reading plan.
+    ReadingPlan plan;
+    plan.dummyReads = o.integer("dummy", 0, 10).value_or(stored.dummyReads);
+    plan.averaging = stored.averaging;
+    plan.averageCount = stored.averageCount;
+    if (const auto n = o.integer("average", 1, ModalReading::kMaxBlocks)) {
+        plan.averaging = true;
+        plan.averageCount = *n;
+    }
+    const bool systemMode = o.flag("system");
+    const int repeat = o.integer("repeat", 0, 1'000'000).value_or(1);
+    s.decimalPointsInResults = o.integer("decimals", 0, 3).value_or(s.decimalPointsInResults);
+
+    // Switch port.
+    std::string port =
+        o.text("port").value_or(onBench ? kVirtualBenchPortName : s.automationDeviceName);
+    if (port.empty())
+        port = kNoPortName;
+    if (switchPortKind(port) == SwitchPortKind::None && port != kNoPortName)
+        throw CliError("unknown switch port '" + port +
+                       "' (a serial device such as /dev/ttyUSB0, USB, Virtual bench or None)");
+    s.automationDeviceName = port;
+    s.automationPresent = automationPresentFor(port);
+    s.automateNoiseSelection = lineArg(o, "noise-line", s.automateNoiseSelection);
+    s.automateDeviceSelection = lineArg(o, "dut-line", s.automateDeviceSelection);
+
+    // Noise source and temperatures. On the bench the defaults are the bench's own source.
+    const BenchParameters benchParams = engine.bench().parameters();
+    const double enrDb =
+        resolveEnr(o, s, engine.enrTable(),
+                   onBench && !o.has("freq") ? benchParams.referenceEnrDb : stored.enrEntry);
+    const double tsOff = o.number("tsoff", 0.0, 1e7)
+                             .value_or(onBench ? benchParams.sourceOffTemperatureK : stored.tsOff);
+    const double t0 = o.number("t0", 1.0, 1e7).value_or(onBench ? kBenchT0 : stored.t0);
+
+    // Log.
+    if (const auto log = o.text("log")) {
+        if (log->empty())
+            throw CliError("--log needs a file name");
+        s.logResultsFile = *log;
+        s.logMeasurements = true;
+    }
+
+    if (onBench) {
+        BenchParameters fast = benchParams;
+        fast.speed = 0.0; // as fast as the buffers come back
+        engine.bench().setParameters(fast);
+    }
+    const bool json = o.flag("json");
+    const bool interactive = isatty(STDERR_FILENO) != 0;
+
+    ModalReading reading(engine.capture(), s, engine.highPass());
+    std::string label; // read by the progress hook while a reading runs
+    if (interactive && !json) {
+        reading.setProgressHook([&label](ReadingProgress p) {
+            std::fprintf(stderr, "\r%-40s", readingProgressText(p, label).c_str());
+        });
+    }
+    std::signal(SIGINT, onInterrupt);
+
+    const std::vector<int> series =
+        systemMode ? std::vector<int>{0, 1} : std::vector<int>{0, 1, 2, 3};
+    const int blocks = ModalReading::countedBlocks(plan);
+    const auto timeout =
+        std::chrono::milliseconds(std::int64_t{ms} * (plan.dummyReads + blocks) * 4 + 30'000);
+    std::array<double, kDeviceReadingCount> power{};
+    std::array<bool, kDeviceReadingCount> present{};
+    std::vector<Run> runs;
+
+    for (int pass = 0; repeat == 0 || pass < repeat; ++pass) {
+        Run run;
+        if (!json && repeat != 1)
+            std::printf("Run %d\n", pass + 1);
+        for (const int r : series) {
+            const DeviceSwitchState st = deviceReadingSwitches(r);
+            if (s.automationPresent) {
+                engine.switches().setSwitches(st.noiseOn, st.dutIn);
+            } else {
+                std::fputs(switchPrompt(r).c_str(), stderr);
+                std::string line;
+                if (!std::getline(std::cin, line))
+                    throw CliError("no switch port drives the noise source and the DUT: give "
+                                   "--port, or answer the prompts on standard input");
+            }
+            label = nfReadingLabel(r);
+            const int rc = reading.start(plan);
+            if (rc != kMsgNone) {
+                reading.stop();
+                throw CliError(messageText(kMsgCannotOpenWaveDevice), kExitFailed);
+            }
+            auto waited = std::chrono::milliseconds(0);
+            while (!reading.waitFinished(std::chrono::milliseconds(100))) {
+                waited += std::chrono::milliseconds(100);
+                if (g_interrupted.load(std::memory_order_relaxed)) {
+                    reading.stop();
+                    if (interactive)
+                        std::fputs("\n", stderr);
+                    printError("measurement cancelled");
+                    return kExitCancelled;
+                }
+                if (waited > timeout) {
+                    reading.stop();
+                    throw CliError("no audio from input device " + std::to_string(device),
+                                   kExitFailed);
+                }
+            }
+            reading.stop();
+            if (interactive && !json)
+                std::fprintf(stderr, "\r%-40s\r", "");
+            if (reading.outcome() == ModalReading::kOutcomeOverRange)
+                throw CliError(messageText(kMsgSignalTooHigh), kExitFailed);
+
+            Reading taken;
+            taken.number = r;
+            taken.power = reading.meanPower();
+            taken.blocks = reading.blocksMeasured();
+            for (int b = 0; b < taken.blocks; ++b)
+                taken.blockPowers.push_back(reading.blockPower(b));
+            power[static_cast<std::size_t>(r)] = taken.power;
+            present[static_cast<std::size_t>(r)] = true;
+            run.results = ComputeDeviceResults(power, present, systemMode, enrDb, t0, tsOff);
+            run.texts = showDeviceResults(run.results, s, engine.resultLine());
+            if (!json)
+                std::printf("%s:%s\n", label.c_str(),
+                            readingText(taken.power, s.decimalPointsInResults).c_str());
+            run.readings.push_back(std::move(taken));
+            if (s.logMeasurements) {
+                const int logRc = engine.log().appendNf(
+                    s.logResultsFile, label, 10.0 * std::log10(power[static_cast<std::size_t>(r)]),
+                    run.texts.logText);
+                if (logRc != kMsgNone)
+                    throw CliError(messageText(logRc), kExitFailed);
+            }
+        }
+        if (!json) {
+            if (!systemMode)
+                std::printf("Gain (dB):%s\n", run.texts.gain.c_str());
+            std::printf("Noise Temp (K):%s\n", run.texts.te.c_str());
+            std::printf("Noise Factor:%s\n", run.texts.f.c_str());
+            std::printf("Noise Figure (dB):%s\n", run.texts.nf.c_str());
+            std::fflush(stdout);
+        }
+        runs.push_back(std::move(run));
+    }
+
+    const BenchTruth truth = engine.bench().truth();
+    if (!json) {
+        if (onBench) {
+            if (systemMode)
+                std::printf("Virtual bench truth: system NF %s dB\n",
+                            fixed(truth.receiverNfDb, 3).c_str());
+            else
+                std::printf("Virtual bench truth: DUT gain %s dB, DUT NF %s dB\n",
+                            fixed(truth.dutGainDb, 3).c_str(), fixed(truth.dutNfDb, 3).c_str());
+        }
+        return kExitOk;
+    }
+
+    DeviceCaps caps;
+    engine.devices().deviceCaps(device, caps);
+    Json doc;
+    doc.beginObject();
+    doc.key("device").beginObject().key("number").value(device).key("name").value(caps.productName);
+    doc.key("virtualBench").value(onBench).endObject();
+    doc.key("format").beginObject().key("row").value(row);
+    doc.key("label").value(WaveFormatTable[static_cast<std::size_t>(row)].label).endObject();
+    doc.key("captureTimeMs").value(ms).key("dummyReads").value(plan.dummyReads);
+    doc.key("averageCount").value(blocks).key("highPass").value(s.highPassFilter);
+    doc.key("systemMode").value(systemMode).key("switchPort").value(port);
+    doc.key("enrDb").value(enrDb).key("tsOff").value(tsOff).key("t0").value(t0);
+    doc.key("runs").beginArray();
+    for (const Run &run : runs) {
+        doc.beginObject().key("readings").beginArray();
+        for (const Reading &r : run.readings) {
+            doc.beginObject().key("reading").value(r.number);
+            doc.key("label").value(nfReadingLabel(r.number));
+            doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
+            doc.key("valid").value(YFactorMath::ReadingInRange(r.power));
+            doc.key("blockPowers").beginArray();
+            for (const double p : r.blockPowers)
+                doc.value(p);
+            doc.endArray().endObject();
+        }
+        doc.endArray();
+        const DeviceResults &res = run.results;
+        doc.key("results").beginObject().key("complete").value(res.complete);
+        if (!systemMode) {
+            doc.key("gain").value(res.gain).key("gainDb").value(res.gainDb);
+            doc.key("gainValid").value(res.gainValid);
+        }
+        doc.key("noiseTemperature").value(res.noise.te).key("noiseFactor").value(res.noise.f);
+        doc.key("noiseFigure").value(res.noise.nf).key("valid").value(res.noise.valid);
+        doc.endObject().endObject();
+    }
+    doc.endArray();
+    if (onBench) {
+        doc.key("benchTruth").beginObject();
+        doc.key("dutGainDb").value(truth.dutGainDb).key("dutNfDb").value(truth.dutNfDb);
+        doc.key("dutTeK").value(truth.dutTeK).key("receiverNfDb").value(truth.receiverNfDb);
+        doc.key("receiverTeK").value(truth.receiverTeK).endObject();
+    }
+    doc.endObject();
+    std::fputs(doc.text().c_str(), stdout);
+    return kExitOk;
+}
+
+} // namespace quillon::cli

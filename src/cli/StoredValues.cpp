@@ -1,0 +1,60 @@
+#include "cli/StoredValues.h"
+
+#include "app/Messages.h"
+#include "app/SettingsRecord.h"
+#include "app/SettingsStore.h"
+#include "cli/CliSupport.h"
+
+#include <algorithm>
+
+namespace quillon::cli {
+
+PageValues readPageValues()
+{
+    const SettingsStore store;
+    PageValues v;
+    v.enrEntry = store.readNumber(keys::ENR);
+    v.tsOff = store.readNumber(keys::TSoff);
+    v.t0 = store.readNumber(keys::T0);
+    v.dummyReads = std::clamp(store.read(keys::DummyReads), 0, 10);
+    v.averaging = (store.read(keys::TraceAverageFlag) & 1) != 0;
+    v.averageCount = std::clamp(store.read(keys::TraceAverageCount), 1, 32);
+    return v;
+}
+
+PageValues loadStoredValues(Settings &settings, EnrTable &table)
+{
+    const SettingsStore store;
+    SettingsLoadContext context;
+    context.readEnrFile = [&table](Settings &s) {
+        return parseEnrFile(s, table);
+    };
+    loadSettings(settings, store, context);
+    return readPageValues();
+}
+
+double resolveEnr(const Options &options, Settings &settings, EnrTable &table, double defaultEntry)
+{
+    if (options.has("enr") && (options.has("freq") || options.has("enr-file")))
+        throw CliError("give either --enr or --freq (with --enr-file), not both");
+    if (const auto enr = options.number("enr", 0.0, 50.0)) {
+        settings.useEnrFile = false;
+        return enrForEntry(*enr, settings, table);
+    }
+    if (options.has("enr-file") && !options.has("freq"))
+        throw CliError("--enr-file needs --freq MHZ: the frequency to interpolate at");
+    if (const auto freq = options.number("freq", 0.0, 30000.0)) {
+        if (const auto file = options.text("enr-file"))
+            settings.enrCalibrationFile = *file;
+        if (settings.enrCalibrationFile.empty())
+            throw CliError("--freq needs an ENR calibration file (--enr-file FILE)");
+        const int rc = parseEnrFile(settings, table);
+        if (rc != kMsgNone)
+            throw CliError(messageText(rc));
+        settings.useEnrFile = true;
+        return enrForEntry(*freq, settings, table);
+    }
+    return enrForEntry(defaultEntry, settings, table);
+}
+
+} // namespace quillon::cli

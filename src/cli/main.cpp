@@ -1,0 +1,53 @@
+// quillon-cli: Quillon's measurements without a window, for scripts, production test and
+// checking Quillon's numbers against other tools. It links the same engine libraries as the
+// window program and no widget code, so it runs without a display.
+
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace quillon::cli;
+
+int main(int argc, char *argv[])
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kMainHelp, stderr);
+        return kExitBadInput;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    try {
+        if (command == "--help" || command == "-h" || command == "help") {
+            std::fputs(kMainHelp, stdout);
+            return kExitOk;
+        }
+        if (command == "--version") {
+            std::puts("quillon-cli 0.4");
+            return kExitOk;
+        }
+        if (command == "devices")
+            return runDevices(args);
+        if (command == "level")
+            return runLevel(args);
+        if (command == "calc")
+            return runCalc(args);
+        if (command == "enr")
+            return runEnr(args);
+        if (command == "measure")
+            return runMeasure(args);
+        throw CliError("unknown command '" + command +
+                       "' (commands: devices, level, calc, enr, measure; see quillon-cli --help)");
+    } catch (const CliError &e) {
+        printError(e.what());
+        return e.status();
+    } catch (const std::bad_alloc &) {
+        printError("out of memory");
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,126 @@
+#include "nf/NoiseResults.h"
+
+#include "nf/YFactorMath.h"
+
+#include <cmath>
+
+namespace quillon {
+
+namespace yf = YFactorMath;
+
+namespace {
+
+NoiseResult fromTemperature(double te, double t0)
+{
+    NoiseResult r;
+    r.te = te;
+    r.f = yf::NoiseFactorFromTemperature(te, t0);
+    r.nf = yf::NoiseFigureFromFactor(r.f);
+    r.valid = yf::TemperatureInRange(te);
+    return r;
+}
+
+} // namespace
+
+NoiseResult noiseFromTemperature(double te, double t0)
+{
+    return fromTemperature(te, t0);
+}
+
+NoiseResult noiseFromFactor(double f, double t0)
+{
+    NoiseResult r;
+    r.f = f;
+    r.nf = yf::NoiseFigureFromFactor(f);
+    r.te = yf::TemperatureFromNoiseFactor(f, t0);
+    r.valid = yf::TemperatureInRange(r.te);
+    return r;
+}
+
+NoiseResult noiseFromFigure(double nfDb, double t0)
+{
+    NoiseResult r;
+    r.nf = nfDb;
+    r.f = yf::NoiseFactorFromFigure(nfDb);
+    r.te = yf::TemperatureFromNoiseFactor(r.f, t0);
+    r.valid = yf::TemperatureInRange(r.te);
+    return r;
+}
+
+NoiseResult systemNoise(double pOn, double pOff, double enrDb, double t0, double tsOff)
+{
+    const double tHot = yf::HotTemperature(enrDb, t0, tsOff);
+    return fromTemperature(yf::NoiseTemperature(pOn / pOff, tHot, tsOff), t0);
+}
+
+DeviceNoise deviceNoise(double pSystemOn, double pSystemOff, double pDutOn, double pDutOff,
+                        double enrDb, double t0, double tsOff)
+{
+    DeviceNoise d;
+    const double tHot = yf::HotTemperature(enrDb, t0, tsOff);
+    d.teReceiver = yf::NoiseTemperature(pSystemOn / pSystemOff, tHot, tsOff);
+    d.gain = yf::DeviceGain(pDutOn, pDutOff, pSystemOn, pSystemOff);
+    d.gainDb = yf::GainDb(d.gain);
+    d.gainInRange = yf::GainInRange(d.gainDb);
+    d.teChain = yf::NoiseTemperature(pDutOn / pDutOff, tHot, tsOff);
+    d.noise = fromTemperature(yf::SecondStageCorrected(d.teChain, d.teReceiver, d.gain), t0);
+    return d;
+}
+
+NoiseResult calcSystem(double onDb, double offDb, double enrDb, double t0, double tsOff)
+{
+    return systemNoise(yf::PowerRatioFromDb(onDb), yf::PowerRatioFromDb(offDb), enrDb, t0, tsOff);
+}
+
+CalcDeviceResult calcDevice(double systemOnDb, double systemOffDb, double dutOnDb, double dutOffDb,
+                            double enrDb, double t0, double tsOff)
+{
+    const DeviceNoise d = deviceNoise(
+        yf::PowerRatioFromDb(systemOnDb), yf::PowerRatioFromDb(systemOffDb),
+        yf::PowerRatioFromDb(dutOnDb), yf::PowerRatioFromDb(dutOffDb), enrDb, t0, tsOff);
+    CalcDeviceResult r;
+    r.noise = d.noise;
+    r.gainDb = d.gainDb;
+    r.gainValid = d.noise.valid && std::isfinite(d.gainDb);
+    return r;
+}
+
+EnrResult calcCalibrate(double referenceOnDb, double referenceOffDb, double unknownOnDb,
+                        double unknownOffDb, double enrDb, double tsOffReference,
+                        double tsOffUnknown, double t0)
+{
+    EnrResult r;
+    r.enrDb = yf::UnknownSourceEnrDb(enrDb, yf::YFactorFromDb(referenceOnDb, referenceOffDb),
+                                     yf::YFactorFromDb(unknownOnDb, unknownOffDb), tsOffReference,
+                                     tsOffUnknown, t0);
+    r.valid = yf::EnrInRange(r.enrDb);
+    return r;
+}
+
+NoiseFloorResult noiseFloor(const NoiseResult &noise, double t0, double bandwidthKHz)
+{
+    return {yf::NoiseFloorDbm(noise.nf, t0, bandwidthKHz), noise.valid};
+}
+
+DeviceResults ComputeDeviceResults(const std::array<double, kDeviceReadingCount> &power,
+                                   const std::array<bool, kDeviceReadingCount> &present,
+                                   bool systemMode, double enrDb, double t0, double tsOff)
+{
+    DeviceResults r;
+    r.systemMode = systemMode;
+    r.complete = present[0] && present[1] && (systemMode || (present[2] && present[3]));
+    if (!r.complete)
+        return r;
+    if (systemMode) {
+        r.noise = systemNoise(power[0], power[1], enrDb, t0, tsOff);
+        return r;
+    }
+    const DeviceNoise d = deviceNoise(power[0], power[1], power[2], power[3], enrDb, t0, tsOff);
+    r.noise = d.noise;
+    r.gain = d.gain;
+    r.gainDb = d.gainDb;
+    r.gainValid = d.gainInRange;
+    return r;
+}
+
+} // namespace quillon
