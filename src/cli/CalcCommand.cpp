@@ -31,7 +31,7 @@ double requiredReading(const Options &o, const char *name)
 {
     const auto v = o.number(name, -kMaxReadingDb, kMaxReadingDb);
     if (!v)
-        throw CliError("calc " + o.command() + " needs --" + name + " DB");
+        throw CliError(o.command() + " needs --" + name + " DB");
     return *v;
 }
 
@@ -80,7 +80,7 @@ int runCalc(const std::vector<std::string> &args)
     else
         throw CliError("unknown calculator mode '" + mode +
                        "' (modes: simple, system, device, calibrate)");
-    const Options o(mode, rest, valued, {"json"});
+    const Options o("calc " + mode, rest, valued, {"json"});
     if (o.flag("help")) {
         std::fputs(kCalcHelp, stdout);
         return kExitOk;
