@@ -43,6 +43,26 @@ constexpr int kDefaultResultFont = 24;
 // own destructor, a close handler).
 constexpr std::chrono::milliseconds kStopPollInterval{100};
 
+// Queued calls from the delivery thread to the window thread. Qt's event queue orders them,
+// but its locks live in code that ThreadSanitizer does not see; this lock shows the order to
+// it as well: the closure is built and posted under it, and the window thread takes it before
+// it reads the closure. Held for a post, never across a wait.
+std::mutex g_handOver;
+
+template <typename F> void postToWindow(QObject *context, F &&call)
+{
+    const std::lock_guard lock(g_handOver);
+    QMetaObject::invokeMethod(
+        context,
+        [call = std::forward<F>(call)]() mutable {
+            {
+                const std::lock_guard sync(g_handOver);
+            }
+            call();
+        },
+        Qt::QueuedConnection);
+}
+
 QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *parent)
 {
     auto *field = new QLineEdit(parent);
@@ -324,19 +344,7 @@ void measure::onBlock(WaveCapture &capture, CaptureHeader &header, int generatio
     }
     texts.crest =
         showResultText(showsCrestError(stats.C), stats.C, kMsgResultError, true, settings, line);
-    {
-        // Posted under the lock that the window thread takes before it reads the copies.
-        const std::lock_guard lock(m_postMutex);
-        QMetaObject::invokeMethod(
-            this,
-            [this, texts = std::move(texts)] {
-                {
-                    const std::lock_guard handOver(m_postMutex);
-                }
-                showBlock(texts);
-            },
-            Qt::QueuedConnection);
-    }
+    postToWindow(this, [this, texts = std::move(texts)] { showBlock(texts); });
 
     if (settings.logMeasurements) {
         int rc = kMsgNone;
@@ -358,16 +366,13 @@ void measure::reportLogFailure(int messageId)
     if (m_stopping)
         return;
     const std::uint64_t request = ++m_boxRequest;
-    QMetaObject::invokeMethod(
-        this,
-        [this, request, messageId] {
-            std::unique_lock check(m_boxMutex);
-            const bool current = !m_stopping && request == m_boxRequest && m_boxAnswer < request;
-            check.unlock();
-            if (current)
-                showLogMessage(request, messageId);
-        },
-        Qt::QueuedConnection);
+    postToWindow(this, [this, request, messageId] {
+        std::unique_lock check(m_boxMutex);
+        const bool current = !m_stopping && request == m_boxRequest && m_boxAnswer < request;
+        check.unlock();
+        if (current)
+            showLogMessage(request, messageId);
+    });
     // Held here until the box is closed, or a stop begins; the running flag is checked as
     // well, for a stop that does not go through this page.
     WaveCapture &capture = m_engine.capture();

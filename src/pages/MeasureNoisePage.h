@@ -154,11 +154,6 @@ private:
     int m_lastShownBlock = -1;
     std::atomic<std::uint64_t> m_blocksHandedBack{0};
 
-    // Hand-over of the block texts: the callback posts under this lock and the window
-    // thread takes it before it reads them, so that the copies are seen complete by any
-    // checker as well as in fact.
-    std::mutex m_postMutex;
-
     // The log-failure box. The callback asks the window thread to show it (request number)
     // and waits until that request has been answered (the box closed) or a stop begins.
     std::mutex m_boxMutex;

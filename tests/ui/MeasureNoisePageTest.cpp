@@ -692,7 +692,6 @@ TEST_F(MeasureNoiseStop, ClosingTheWindowReturns)
     measure &page = makePage();
     m_sheet->addPage(m_page.release()); // the sheet owns its pages
     m_sheet->setActivePage(&page);
-    m_sheet->show();
     pageWithBoxUp();
     {
         HangGuard guard("closing the window with the log box up");
