@@ -357,7 +357,6 @@ void measure::onBlock(WaveCapture &capture, CaptureHeader &header, int generatio
 
     // Last, in every case: the buffer goes back for filling (nothing once stopped).
     capture.requeue(header);
-    m_blocksHandedBack.fetch_add(1, std::memory_order_release);
 }
 
 void measure::reportLogFailure(int messageId)

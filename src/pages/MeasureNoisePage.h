@@ -85,11 +85,6 @@ public:
     // Position in the capture (0 = first block) of the block whose texts the fields show;
     // -1 before the first block of a capture has been shown. Window thread.
     int lastShownBlock() const { return m_lastShownBlock; }
-    // Blocks whose buffer the callback has handed back, over the page's life. Any thread.
-    std::uint64_t blocksHandedBack() const
-    {
-        return m_blocksHandedBack.load(std::memory_order_acquire);
-    }
 
 private:
     // The texts of one block, copied to the window thread. Short texts: they stay within
@@ -152,7 +147,6 @@ private:
     bool m_capturing = false;
     int m_generation = 0; // counts capture starts
     int m_lastShownBlock = -1;
-    std::atomic<std::uint64_t> m_blocksHandedBack{0};
 
     // The log-failure box. The callback asks the window thread to show it (request number)
     // and waits until that request has been answered (the box closed) or a stop begins.
