@@ -1,4 +1,5 @@
 #include "app/AboutDialog.h"
+#include "app/Resources.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@ namespace quillon {
 
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
+    initResources();
     setWindowTitle(tr("About Quillon"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 

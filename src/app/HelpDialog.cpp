@@ -1,4 +1,5 @@
 #include "app/HelpDialog.h"
+#include "app/Resources.h"
 
 #include <QFile>
 #include <QPointer>
@@ -10,6 +11,7 @@ namespace quillon {
 
 HelpDialog::HelpDialog(QWidget *parent) : QDialog(parent)
 {
+    initResources();
     setObjectName(QStringLiteral("helpDialog"));
     setWindowTitle(tr("Quillon Help"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -47,6 +49,9 @@ void HelpDialog::setTopic(const QString &topic)
     m_browser->setSource(QUrl(QStringLiteral("qrc:/quillon/help/%1.html").arg(name)));
 }
 
-QString HelpDialog::text() const { return m_browser->toPlainText(); }
+QString HelpDialog::text() const
+{
+    return m_browser->toPlainText();
+}
 
 } // namespace quillon

@@ -68,7 +68,10 @@ void CMeasuringNoiseDlg::postClose(int resultCode)
         Qt::QueuedConnection);
 }
 
-QString CMeasuringNoiseDlg::statusText() const { return m_status->text(); }
+QString CMeasuringNoiseDlg::statusText() const
+{
+    return m_status->text();
+}
 
 void CMeasuringNoiseDlg::reject()
 {

@@ -1,4 +1,5 @@
 #include "app/PropertySheet.h"
+#include "app/Resources.h"
 
 #include "app/AboutDialog.h"
 #include "app/HelpDialog.h"
@@ -14,6 +15,7 @@ namespace quillon {
 
 CQuillonPropertySheet::CQuillonPropertySheet(QWidget *parent) : QMainWindow(parent)
 {
+    initResources();
     setWindowTitle(QStringLiteral("Quillon"));
     setWindowIcon(QIcon(QStringLiteral(":/quillon/quillon.png")));
     // Caption, system menu, minimize and close; no maximize, no resizing (fixSize()).

@@ -26,7 +26,8 @@ struct SettingsLoadContext
 // format row and its derived fields, FFT size limited to 32768, paths, flags, USB name,
 // the device check, and last the ENR file when "UseEnrFile" is set (a failed read clears
 // useEnrFile silently). captureTimeMs starts at 1000 and logMeasurements off.
-void loadSettings(Settings &settings, const SettingsStore &store, const SettingsLoadContext &context);
+void loadSettings(Settings &settings, const SettingsStore &store,
+                  const SettingsLoadContext &context);
 
 // "Save as Default": writes every stored field in the fixed order, attempting all writes,
 // "WaveInDeviceName" only when device waveInDevice can be queried. Returns 0, or

@@ -73,6 +73,9 @@ bool SettingsStore::flushed(const char *name)
     return ok;
 }
 
-int SaveBatch::result() const { return m_failed ? kMsgSaveFailed : kMsgNone; }
+int SaveBatch::result() const
+{
+    return m_failed ? kMsgSaveFailed : kMsgNone;
+}
 
 } // namespace quillon

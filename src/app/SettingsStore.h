@@ -108,7 +108,10 @@ class SaveBatch
 public:
     explicit SaveBatch(SettingsStore &store) : m_store(store) {}
     void write(const IntValue &value, std::int32_t v) { note(m_store.write(value, v)); }
-    void write(const TextValue &value, const std::string &text) { note(m_store.write(value, text)); }
+    void write(const TextValue &value, const std::string &text)
+    {
+        note(m_store.write(value, text));
+    }
     void writeNumber(const TextValue &value, double v, int decimals)
     {
         note(m_store.writeNumber(value, v, decimals));

@@ -1,0 +1,282 @@
+// The application shell: start-up page choice, tab order, page activation and the close
+// path with a running capture, the About box, F1 help, the wait dialog's hand-over from
+// the capture thread, and the message box.
+#include "app/AboutDialog.h"
+#include "app/HelpDialog.h"
+#include "app/MeasuringNoiseDialog.h"
+#include "app/MessageBox.h"
+#include "app/PropertySheet.h"
+#include "app/QuillonApp.h"
+#include "app/SettingsStore.h"
+#include "app/SettingsTestSupport.h"
+#include "app/SetupPage.h"
+#include "pages/MeasureNoisePage.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace quillon;
+
+namespace {
+
+QApplication &application()
+{
+    static int argc = 1;
+    static char name[] = "test_app_shell";
+    static char *argv[] = {name, nullptr};
+    // Never destroyed: tearing Qt's GUI down from exit handlers crashes.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Runs `check` on the next modal dialog that appears, then closes it.
+void onNextModal(std::function<void(QWidget *)> check)
+{
+    QTimer::singleShot(0, [check] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            onNextModal(check);
+            return;
+        }
+        check(modal);
+        modal->close();
+    });
+}
+
+class AppShell : public quillon::test::TempSettingsTest
+{
+protected:
+    void SetUp() override
+    {
+        application();
+        TempSettingsTest::SetUp();
+    }
+
+    std::unique_ptr<CQuillonApp> makeApp()
+    {
+        EngineOptions options;
+        options.portAudio = false; // the virtual bench is device 0
+        auto app = std::make_unique<CQuillonApp>(std::move(options));
+        app->setPortProbe([] { return std::vector<std::string>{"USB", "Virtual bench"}; });
+        return app;
+    }
+
+    // A set-up the program accepts: the bench, by its stored name, at 44.1 kHz mono.
+    void storeValidSetup(int format = 8)
+    {
+        SettingsStore store;
+        store.write(keys::WaveInDevice, 0);
+        store.write(keys::WaveInDeviceName, "Quillon virtual bench");
+        store.write(keys::WaveInFormat, format);
+        QSettings raw("Tremont", "Quillon");
+        raw.setValue("VirtualBench/Speed", 0.0);
+        raw.setValue("VirtualBench/Seed", 7);
+    }
+
+    static QString activeCaption(CQuillonApp &app)
+    {
+        return app.sheet().activePage() ? app.sheet().activePage()->caption() : QString();
+    }
+};
+
+} // namespace
+
+TEST_F(AppShell, FirstStartOpensOnSetupWithDeviceAndFormatCorrected)
+{
+    auto app = makeApp();
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(activeCaption(*app), "Setup");
+    EXPECT_EQ(app->engine().settings().waveInDevice, 0);
+    EXPECT_EQ(app->engine().settings().waveInFormat, 8);
+    EXPECT_FALSE(app->engine().capture().running());
+    // The Measure Noise page was never shown, so it never captured.
+    EXPECT_FALSE(g_measure->initialised());
+    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_EQ(g_setup, nullptr);
+    EXPECT_EQ(g_measure, nullptr);
+}
+
+TEST_F(AppShell, StoredFormatOutOfTableOpensOnSetupAtRowZero)
+{
+    storeValidSetup(25);
+    auto app = makeApp();
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(activeCaption(*app), "Setup");
+    const Settings &s = app->engine().settings();
+    EXPECT_EQ(s.waveInDevice, 0); // the device itself was fine
+    EXPECT_EQ(s.waveInFormat, 0);
+    EXPECT_EQ(s.sampleRate, 11025); // filled by Setup's initialisation
+}
+
+TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
+{
+    storeValidSetup();
+    auto app = makeApp();
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(activeCaption(*app), "Measure Noise");
+    EXPECT_TRUE(app->engine().capture().running());
+
+    // Tab order and captions; the window is fixed in size and has no maximize button.
+    QTabWidget *tabs = app->sheet().tabs();
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(0), "Measure Noise");
+    EXPECT_EQ(tabs->tabText(1), "Setup");
+    EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
+    EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
+    EXPECT_FALSE(app->sheet().windowIcon().isNull());
+
+    // Leaving the page stops the capture; coming back starts it again.
+    tabs->setCurrentIndex(1);
+    EXPECT_FALSE(app->engine().capture().running());
+    tabs->setCurrentIndex(0);
+    EXPECT_TRUE(app->engine().capture().running());
+}
+
+TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
+{
+    storeValidSetup();
+    auto app = makeApp();
+    ASSERT_TRUE(app->InitInstance());
+    auto *db = g_measure->findChild<QLineEdit *>("dbField");
+    // Let readings flow (speed 0: as fast as the page hands buffers back).
+    ASSERT_NE(db, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!db->text().isEmpty(), 20000);
+    ASSERT_TRUE(app->engine().capture().running());
+    EXPECT_TRUE(app->sheet().close());
+    EXPECT_FALSE(app->engine().capture().running());
+    EXPECT_EQ(app->sheet().activePage(), nullptr);
+    EXPECT_EQ(app->ExitInstance(), 0);
+}
+
+TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
+{
+    storeValidSetup();
+    auto app = makeApp();
+    ASSERT_TRUE(app->InitInstance());
+    auto *about = app->sheet().findChild<QAction *>("aboutAction");
+    auto *help = app->sheet().findChild<QAction *>("pageHelpAction");
+    ASSERT_NE(about, nullptr);
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(about->text(), "&About Quillon...");
+    EXPECT_EQ(help->shortcut(), QKeySequence(QKeySequence::HelpContents));
+
+    QString aboutText, aboutTitle;
+    onNextModal([&](QWidget *modal) {
+        aboutTitle = modal->windowTitle();
+        if (auto *text = modal->findChild<QLabel *>("aboutText"))
+            aboutText = text->text();
+        auto *icon = modal->findChild<QLabel *>("aboutIcon");
+        EXPECT_TRUE(icon != nullptr && !icon->pixmap().isNull());
+    });
+    about->trigger();
+    EXPECT_EQ(aboutTitle, "About Quillon");
+    EXPECT_EQ(aboutText, "Quillon Version 0.4");
+
+    // F1 on each page opens that page's topic.
+    help->trigger();
+    auto *dialog = app->sheet().findChild<HelpDialog *>("helpDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->topic(), "measure-noise");
+    EXPECT_TRUE(dialog->text().contains("Crest Factor"));
+    app->sheet().setActivePage(g_setup);
+    help->trigger();
+    EXPECT_EQ(dialog->topic(), "setup");
+    EXPECT_TRUE(dialog->text().contains("Virtual bench"));
+    dialog->close();
+}
+
+TEST(HelpTopics, UnknownTopicShowsTheOverview)
+{
+    application();
+    HelpDialog dialog;
+    dialog.setTopic("no-such-page");
+    EXPECT_EQ(dialog.topic(), "overview");
+    EXPECT_TRUE(dialog.text().contains("virtual bench", Qt::CaseInsensitive));
+}
+
+TEST(MessageBoxHelper, TitleIsTheApplicationAndTextComesFromTheTable)
+{
+    application();
+    QString title, text;
+    int buttons = 0;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        buttons = static_cast<int>(box->buttons().size());
+    });
+    showMessageBox(kMsgCannotOpenWaveDevice);
+    EXPECT_EQ(title, "Quillon");
+    EXPECT_EQ(text, "I could not open the wave device to read audio.");
+    EXPECT_EQ(buttons, 1);
+}
+
+// ---- The wait dialog ----
+
+TEST(WaitDialog, CloseFromTheCaptureThreadEndsTheRunWithItsCode)
+{
+    application();
+    CMeasuringNoiseDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Measuring Noise");
+    dialog.arm();
+    std::thread capture([&] {
+        dialog.postStatus("Dummy : 2");
+        dialog.postClose(9999);
+    });
+    const int code = dialog.runModal();
+    capture.join();
+    EXPECT_EQ(code, 9999);
+    EXPECT_EQ(dialog.resultCode(), 9999);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(WaitDialog, CancelGivesTheCancelCode)
+{
+    application();
+    CMeasuringNoiseDlg dialog;
+    dialog.arm();
+    QTimer::singleShot(0, [&] {
+        auto *cancel = dialog.findChild<QPushButton *>("cancelButton");
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_EQ(cancel->text(), "Cancel");
+        cancel->click();
+    });
+    EXPECT_EQ(dialog.runModal(), CMeasuringNoiseDlg::kCancelled);
+}
+
+TEST(WaitDialog, ACloseFromAnEarlierRunIsIgnored)
+{
+    application();
+    CMeasuringNoiseDlg dialog;
+    dialog.arm();
+    dialog.postClose(1); // this run's close arrives late...
+    dialog.postStatus("Dummy : 5");
+    dialog.arm(); // ...after the page has started the next run
+    QTimer::singleShot(50, [&] { dialog.postClose(7); });
+    EXPECT_EQ(dialog.runModal(), 7);
+    EXPECT_EQ(dialog.statusText(), ""); // the earlier run's status never showed
+}
+
+TEST(WaitDialog, CloseProcessedBeforeTheDialogRunsReturnsAtOnce)
+{
+    application();
+    CMeasuringNoiseDlg dialog;
+    dialog.arm();
+    dialog.postClose(1);
+    QCoreApplication::processEvents(); // e.g. a message box ran the event loop meanwhile
+    EXPECT_EQ(dialog.runModal(), 1);
+    EXPECT_FALSE(dialog.isVisible());
+}

@@ -1,0 +1,52 @@
+// Takes a picture of each page of the window, running on the virtual bench, for the
+// README. Run under a virtual X display (scripts/screenshots.sh).
+#include "ToolSupport.h"
+
+#include "app/PropertyPage.h"
+#include "app/PropertySheet.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(outDir);
+
+    quillon::tools::storeBenchSetup(1.0);
+    auto app = quillon::tools::makeBenchApp();
+    app->InitInstance();
+    quillon::CQuillonPropertySheet &sheet = app->sheet();
+    sheet.move(0, 0);
+
+    // Let a few blocks arrive so the meter shows live readings, then photograph every tab.
+    int index = 0;
+    const auto shootNext = [&](auto &&self) -> void {
+        QTabWidget *tabs = sheet.tabs();
+        if (index >= tabs->count()) {
+            sheet.close();
+            QApplication::quit();
+            return;
+        }
+        tabs->setCurrentIndex(index);
+        QTimer::singleShot(index == 0 ? 6000 : 800, [&, self] {
+            auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
+            QString name = page->helpTopic();
+            const QString path = outDir + "/" + name + ".png";
+            if (!sheet.grab().save(path))
+                std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            else
+                std::printf("%s\n", qPrintable(path));
+            ++index;
+            self(self);
+        });
+    };
+    QTimer::singleShot(0, [&] { shootNext(shootNext); });
+    application.exec();
+    return app->ExitInstance();
+}
