@@ -1,5 +1,5 @@
-#include "app/Messages.h"
 #include "app/NumberText.h"
+#include "app/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST(FormatFixed, MatchesPrintfInTheCLocale)
     EXPECT_EQ(formatFixed(293.5, 2), "293.50");
     EXPECT_EQ(formatFixed(25.0, 3), "25.000");
     EXPECT_EQ(formatFixed(-37.2, 0), "-37");
-    EXPECT_EQ(formatFixed(0.5, 0), "0");   // round half to even, as printf
+    EXPECT_EQ(formatFixed(0.5, 0), "0"); // round half to even, as printf
     EXPECT_EQ(formatFixed(1.5, 0), "2");
     EXPECT_EQ(formatFixed(-0.0004, 3), "-0.000");
     EXPECT_EQ(formatFixed(2.0005, 3), "2.001"); // 2.0005 is stored just above
@@ -79,6 +79,7 @@ TEST(Messages, KnownNumbersAndUnknownOnes)
                  "OOPS - I cannot open the COM port to  set switch settings.");
     EXPECT_STREQ(quillon::messageText(120), " Wait...");
     EXPECT_STREQ(quillon::messageText(121), " Error");
-    EXPECT_STREQ(quillon::messageText(144), "The Calibration file appears to contain no valid data!");
+    EXPECT_STREQ(quillon::messageText(144),
+                 "The Calibration file appears to contain no valid data!");
     EXPECT_STREQ(quillon::messageText(9999), "");
 }

@@ -23,7 +23,9 @@ protected:
         SettingsStore store;
         SettingsLoadContext context;
         context.devices = &m_devices;
-        context.selectHighPass = [this](std::int32_t rate) { m_selectedRates.push_back(rate); };
+        context.selectHighPass = [this](std::int32_t rate) {
+            m_selectedRates.push_back(rate);
+        };
         context.readEnrFile = [this](Settings &s) {
             m_enrReadWithDevice = s.waveInDevice;
             return m_enrResult;
@@ -241,11 +243,19 @@ TEST_F(SettingsSave, WritesEveryValueInOrderAndLoadsBack)
     s.captureTimeMs = 100;
     s.logMeasurements = true;
 
-    const std::vector<std::string> order{
-        "WaveInDevice",   "WaveInFormat",   "EnrCalibrationFile",     "LogResultsFile",
-        "AutomationDeviceName", "AutomateNoiseSelection", "AutomateDeviceSelection",
-        "UseEnrFile",     "HighPassFilter", "DecimalPointsInResults", "UsbDeviceName",
-        "WaveInDeviceName", "FFTBlockSize"};
+    const std::vector<std::string> order{"WaveInDevice",
+                                         "WaveInFormat",
+                                         "EnrCalibrationFile",
+                                         "LogResultsFile",
+                                         "AutomationDeviceName",
+                                         "AutomateNoiseSelection",
+                                         "AutomateDeviceSelection",
+                                         "UseEnrFile",
+                                         "HighPassFilter",
+                                         "DecimalPointsInResults",
+                                         "UsbDeviceName",
+                                         "WaveInDeviceName",
+                                         "FFTBlockSize"};
     EXPECT_EQ(save(s, kMsgNone), order);
 
     const Settings back = load();

@@ -16,7 +16,10 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     }
-    void TearDown() override { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
+    void TearDown() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    }
 
     // The store's file: <folder>/Tremont/Quillon.conf.
     QString storeFile() const { return m_dir.path() + "/Tremont/Quillon.conf"; }
