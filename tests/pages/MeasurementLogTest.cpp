@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -12,39 +11,32 @@
 #include <sys/stat.h>
 #include <thread>
 
-namespace fs = std::filesystem;
-using namespace quillon;
+namespace quillon {
+namespace {
 
-TEST(LogText, TimeIsMonthDayYearAnd24HourTimeWithoutLeadingZeros)
+namespace fs = std::filesystem;
+
+TEST(LogText, TimeAndReadingFields)
 {
     EXPECT_EQ(logTimeText({2026, 12, 6, 2, 8, 33}), "12/6/26 2:08:33");
     EXPECT_EQ(logTimeText({2026, 12, 16, 12, 8, 33}), "12/16/26 12:08:33");
-    EXPECT_EQ(logTimeText({2031, 1, 1, 0, 0, 0}), "1/1/31 0:00:00");
-    EXPECT_EQ(logTimeText({2005, 3, 9, 23, 59, 59}), "3/9/05 23:59:59"); // year keeps 2 digits
-}
-
-TEST(LogText, ReadingInDbPrintsAsPercentF)
-{
+    EXPECT_EQ(logTimeText({2005, 3, 9, 0, 0, 0}), "3/9/05 0:00:00"); // year keeps 2 digits
     const auto line = [](double db) {
         return readingLineText(ReadingLineKind::Enr, "T", "L", db, "R");
     };
-    EXPECT_EQ(line(-52.104717), "ENR,T,L,-52.104717,R\n");
     EXPECT_EQ(line(-130.0000004), "ENR,T,L,-130.000000,R\n");
     EXPECT_EQ(line(std::numeric_limits<double>::quiet_NaN()), "ENR,T,L,nan,R\n");
     EXPECT_EQ(line(-std::numeric_limits<double>::quiet_NaN()), "ENR,T,L,-nan,R\n");
 }
 
-namespace {
-
 std::string readFile(const fs::path &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
-// A fresh folder per test and a log whose clock stands at 6 December 2026, 2:08:33.
+// Real log files in a fresh folder; the clock stands at 6 December 2026, 2:08:33.
 class LogFile : public ::testing::Test
 {
 protected:
@@ -64,30 +56,25 @@ protected:
     }};
 };
 
-} // namespace
-
-TEST_F(LogFile, MissingFileIsCreatedAndLaterLinesAreAppended)
+TEST_F(LogFile, MissingFileIsCreatedAndEveryLineKindIsAppended)
 {
     EXPECT_EQ(nfReadingLabel(4), "");
     EXPECT_EQ(enrReadingLabel(-1), "");
-    ASSERT_EQ(
-        m_log.appendNf(m_path, nfReadingLabel(3), -52.104717, " 15.318, 2410.842, 9.313, 9.691,"),
-        kMsgNone);
-    ASSERT_EQ(readFile(m_path),
-              "NF,12/6/26 2:08:33,DUT (OFF),-52.104717, 15.318, 2410.842, 9.313, 9.691,\n");
-
-    EXPECT_EQ(m_log.appendNf(m_path, nfReadingLabel(0), -41.25, "Not Calculated."), kMsgNone);
-    EXPECT_EQ(m_log.appendNf(m_path, nfReadingLabel(1), -44.5, "Gain Not Measured, 9896.561,"),
-              kMsgNone);
-    EXPECT_EQ(m_log.appendEnr(m_path, enrReadingLabel(0), -30.0, "Not Calculated."), kMsgNone);
-    EXPECT_EQ(m_log.appendEnr(m_path, enrReadingLabel(2), -31.0, "Not Calculated."), kMsgNone);
-    EXPECT_EQ(m_log.appendEnr(m_path, enrReadingLabel(3), -50.125, " 22.708,"), kMsgNone);
-    EXPECT_EQ(m_log.appendMeasure(m_path, false, false, " -37.210, -37.300, 3.410,"), kMsgNone);
+    EXPECT_EQ(m_log.appendNf(m_path, nfReadingLabel(3), -52.104717, " 15.318, 9.691,"), kMsgNone);
+    ASSERT_EQ(readFile(m_path), "NF,12/6/26 2:08:33,DUT (OFF),-52.104717, 15.318, 9.691,\n");
+    m_log.appendNf(m_path, nfReadingLabel(0), -41.25, "Not Calculated.");
+    m_log.appendNf(m_path, nfReadingLabel(1), -44.5, "Gain Not Measured, 9896.561,");
+    m_log.appendNf(m_path, nfReadingLabel(2), -2.0, "x");
+    m_log.appendEnr(m_path, enrReadingLabel(0), -30.0, "Not Calculated.");
+    m_log.appendEnr(m_path, enrReadingLabel(2), -31.0, "Not Calculated.");
+    m_log.appendEnr(m_path, enrReadingLabel(3), -50.125, " 22.708,");
+    m_log.appendMeasure(m_path, false, false, " -37.210, -37.300, 3.410,");
     EXPECT_EQ(m_log.appendMeasure(m_path, true, true, " -37.21, 3.41,"), kMsgNone);
     EXPECT_EQ(readFile(m_path),
-              "NF,12/6/26 2:08:33,DUT (OFF),-52.104717, 15.318, 2410.842, 9.313, 9.691,\n"
+              "NF,12/6/26 2:08:33,DUT (OFF),-52.104717, 15.318, 9.691,\n"
               "NF,12/6/26 2:08:33,Noise (ON),-41.250000,Not Calculated.\n"
               "NF,12/6/26 2:08:33,Noise (OFF),-44.500000,Gain Not Measured, 9896.561,\n"
+              "NF,12/6/26 2:08:33,DUT (ON),-2.000000,x\n"
               "ENR,12/6/26 2:08:33,Calbrated Noise Source (on),-30.000000,Not Calculated.\n"
               "ENR,12/6/26 2:08:33,Unknown Noise Source (on),-31.000000,Not Calculated.\n"
               "ENR,12/6/26 2:08:33,Unknown Noise Source (off),-50.125000, 22.708,\n"
@@ -95,27 +82,20 @@ TEST_F(LogFile, MissingFileIsCreatedAndLaterLinesAreAppended)
               "Measure,12/6/26 2:08:33,Noise On,DUT in Circuit,  -37.21, 3.41,\n");
 }
 
-TEST_F(LogFile, ExistingContentIsKeptAndZeroPowerPrintsMinusInfinity)
+// A reading of zero power is 10 log10(0): glibc prints "%f" of minus infinity as "-inf".
+TEST_F(LogFile, ExistingContentIsKeptAndEachLineTakesTheTimeOfItsWriting)
 {
     std::ofstream(m_path) << "written yesterday\r\nno line end";
-    const double zeroPowerDb = 10.0 * std::log10(0.0);
-    ASSERT_EQ(m_log.appendEnr(m_path, enrReadingLabel(1), zeroPowerDb, "Not Calculated."),
-              kMsgNone);
-    EXPECT_EQ(readFile(m_path), "written yesterday\r\nno line end"
-                                "ENR,12/6/26 2:08:33,Calbrated Noise Source (off),-inf,"
-                                "Not Calculated.\n");
-}
-
-TEST_F(LogFile, EveryLineTakesTheTimeOfItsWriting)
-{
     int second = 0;
     const MeasurementLog log([&second] { return LocalDateTime{2026, 7, 4, 9, 59, second++}; });
-    log.appendMeasure(m_path, true, false, " -20.000,");
+    ASSERT_EQ(log.appendEnr(m_path, enrReadingLabel(1), 10.0 * std::log10(0.0), "N."), kMsgNone);
     log.appendMeasure(m_path, true, false, " -21.000,");
-    EXPECT_EQ(readFile(m_path), "Measure,7/4/26 9:59:00,Noise On,DUT out of Circuit,  -20.000,\n"
+    EXPECT_EQ(readFile(m_path), "written yesterday\r\nno line end"
+                                "ENR,7/4/26 9:59:00,Calbrated Noise Source (off),-inf,N.\n"
                                 "Measure,7/4/26 9:59:01,Noise On,DUT out of Circuit,  -21.000,\n");
 }
 
+// Tests run as root: a path through a regular file makes the open fail, not permission bits.
 TEST_F(LogFile, UnwritablePathsFailEveryTimeAndCreateNothing)
 {
     const std::string plain = (m_folder / "plain.txt").string();
@@ -126,11 +106,9 @@ TEST_F(LogFile, UnwritablePathsFailEveryTimeAndCreateNothing)
          {(m_folder / "no-such-folder/results.log").string(), plain + "/results.log",
           m_folder.string(), std::string(), fifo /* no reader: must not block */,
           std::string("/dev/full") /* every write: ENOSPC */}) {
-        SCOPED_TRACE(path);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            EXPECT_EQ(m_log.appendNf(path, "Noise (ON)", -40.0, "Not Calculated."),
-                      kMsgCannotOpenLog);
-            EXPECT_EQ(m_log.appendMeasure(path, false, false, " -40.000,"), kMsgCannotOpenLog);
+            EXPECT_EQ(m_log.appendNf(path, "Noise (ON)", -40.0, "x"), kMsgCannotOpenLog) << path;
+            EXPECT_EQ(m_log.appendMeasure(path, false, false, "x"), kMsgCannotOpenLog) << path;
         }
     }
     EXPECT_FALSE(fs::exists(m_folder / "no-such-folder"));
@@ -138,9 +116,9 @@ TEST_F(LogFile, UnwritablePathsFailEveryTimeAndCreateNothing)
     EXPECT_STREQ(messageText(kMsgCannotOpenLog), "Error - Cannot open log file.");
 }
 
+// Measure lines come from the capture thread, NF lines from the window thread.
 TEST_F(LogFile, LinesFromTwoThreadsStayWhole)
 {
-    // Measure lines come from the capture thread; NF lines from the window thread.
     const std::string results(300, '9');
     auto writer = [&](bool measure) {
         for (int i = 0; i < 200; ++i)
@@ -151,13 +129,14 @@ TEST_F(LogFile, LinesFromTwoThreadsStayWhole)
     std::thread capture(writer, true);
     writer(false);
     capture.join();
-
     std::istringstream lines(readFile(m_path));
     int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
+    for (std::string line; std::getline(lines, line); ++count)
         EXPECT_TRUE(line == "Measure,12/6/26 2:08:33,Noise On,DUT out of Circuit, " + results ||
                     line == "NF,12/6/26 2:08:33,DUT (ON),-2.000000," + results)
             << line;
-    }
     EXPECT_EQ(count, 400);
 }
+
+} // namespace
+} // namespace quillon

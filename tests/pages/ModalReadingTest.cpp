@@ -1,6 +1,5 @@
-// The modal reading through the real capture engine, fed by a scripted device that delivers
-// blocks as fast as they are handed back: dummy blocks, linear averaging, over range, the
-// block limit, the hand-over to the waiting thread, and the results' shown texts.
+// The modal reading through the real capture engine fed by a scripted device, and the
+// Measure Device results' shown texts.
 
 #include "pages/ModalReading.h"
 #include "ScriptedDevice.h"
@@ -91,15 +90,6 @@ TEST_F(ModalReadingTest, DummyBlocksAreDiscardedUnmeasuredAndTheProgressCountsDo
     EXPECT_NE(hookThread, std::this_thread::get_id());
 }
 
-TEST_F(ModalReadingTest, WithoutAveragingTheFirstCountedBlockIsTheReading)
-{
-    device.amplitudes = {5000, 1000, 2000};
-    ASSERT_EQ(take({1, false, 8}), ModalReading::kOutcomeComplete);
-    EXPECT_EQ(reading.blocksMeasured(), 1);
-    EXPECT_DOUBLE_EQ(reading.meanPower(), levelPower(1000));
-    EXPECT_EQ(progress, std::vector<std::string>{"Dummy : 1"});
-}
-
 TEST_F(ModalReadingTest, OverRangeEndsTheReadingAtOnceAtTheLimit)
 {
     // 0.98 of full scale is 32112.64 codes: 32112 passes, 32113 does not.
@@ -110,44 +100,34 @@ TEST_F(ModalReadingTest, OverRangeEndsTheReadingAtOnceAtTheLimit)
     EXPECT_EQ(finishedOutcomes, std::vector<int>{ModalReading::kOutcomeOverRange});
 }
 
-TEST_F(ModalReadingTest, AveragingCountIsLimitedToTheThirtyTwoBlockPowers)
+TEST_F(ModalReadingTest, CountedBlocksAreOneWithoutAveragingAndAtMostThirtyTwo)
 {
-    EXPECT_EQ(ModalReading::countedBlocks({0, true, 40}), 32);
     EXPECT_EQ(ModalReading::countedBlocks({0, true, 0}), 1);
-    EXPECT_EQ(ModalReading::countedBlocks({0, true, -3}), 1);
     EXPECT_EQ(ModalReading::countedBlocks({0, false, 12}), 1);
+    device.amplitudes = {5000, 1000, 2000};
+    ASSERT_EQ(take({1, false, 8}), ModalReading::kOutcomeComplete);
+    EXPECT_EQ(reading.blocksMeasured(), 1);
+    EXPECT_DOUBLE_EQ(reading.meanPower(), levelPower(1000));
 
     device.amplitudes = {2000};
     ASSERT_EQ(take({0, true, 40}), ModalReading::kOutcomeComplete);
     EXPECT_EQ(reading.blocksMeasured(), 32);
-    EXPECT_DOUBLE_EQ(reading.meanPower(), levelPower(2000));
 }
 
-TEST_F(ModalReadingTest, ALateBufferNeitherCountsNorChangesTheOutcome)
+// The device refills a buffer as soon as it gets it: the reading can end before start()
+// returns (the outcome must be reset before the capture starts, not after), and a block
+// always arrives after the one that ends it, neither counted nor ending it again.
+TEST_F(ModalReadingTest, ReadingsInARowEachEndOnceWithoutLosingTheCompletion)
 {
-    // The device refills the second buffer as soon as it gets it, so a block always arrives
-    // after the one that ends the reading. Several readings in a row, each ended once.
-    device.amplitudes = {3000};
-    for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(take({0, true, 2}), ModalReading::kOutcomeComplete);
-    EXPECT_EQ(finishedOutcomes, std::vector<int>(5, ModalReading::kOutcomeComplete));
-    EXPECT_EQ(reading.blocksMeasured(), 2);
-}
-
-TEST_F(ModalReadingTest, AFastDeviceNeverLosesTheCompletion)
-{
-    // With blocks arriving at once, the reading can end before start() returns; the outcome
-    // must have been reset before the capture started, not after.
     device.amplitudes = {1500};
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(reading.start({0, false, 1}), kMsgNone);
-        ASSERT_TRUE(reading.waitFinished(30s)) << "reading " << i;
-        reading.stop();
-        ASSERT_EQ(reading.outcome(), ModalReading::kOutcomeComplete) << "reading " << i;
-    }
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(take({0, false, 1}), ModalReading::kOutcomeComplete) << "reading " << i;
+    EXPECT_EQ(finishedOutcomes, std::vector<int>(200, ModalReading::kOutcomeComplete));
+    EXPECT_EQ(reading.blocksMeasured(), 1);
 }
 
-TEST_F(ModalReadingTest, DeviceFailuresAreReportedByKind)
+// A silent device: the stop returns and leaves no outcome.
+TEST_F(ModalReadingTest, DeviceFailuresAndCancellingLeaveNoOutcome)
 {
     device.openFails = true;
     EXPECT_EQ(reading.start({}), ModalReading::kProbeFailed);
@@ -155,11 +135,8 @@ TEST_F(ModalReadingTest, DeviceFailuresAreReportedByKind)
     device.startFails = true;
     EXPECT_EQ(reading.start({}), kMsgCannotOpenWaveDevice);
     EXPECT_FALSE(capture.running());
-    EXPECT_TRUE(finishedOutcomes.empty());
-}
 
-TEST_F(ModalReadingTest, CancellingLeavesNoOutcome)
-{
+    device.startFails = false;
     device.silent = true;
     ASSERT_EQ(reading.start({0, true, 4}), kMsgNone);
     EXPECT_FALSE(reading.waitFinished(20ms));
@@ -171,33 +148,28 @@ TEST_F(ModalReadingTest, CancellingLeavesNoOutcome)
     EXPECT_TRUE(finishedOutcomes.empty());
 }
 
+// A DC offset: the unfiltered level subtracts |mean| from the rms; with the setting on, the
+// reading is the block measured through the filter.
 TEST_F(ModalReadingTest, TheHighPassSettingSelectsTheFilter)
 {
-    // A DC offset: the unfiltered level subtracts |mean| from the rms; the filter removes
-    // it before the block is measured.
     device.amplitudes = {3000};
     device.dc = 4000;
     ASSERT_EQ(take({0, false, 1}), ModalReading::kOutcomeComplete);
-    const double unfiltered = reading.meanPower();
+    EXPECT_DOUBLE_EQ(reading.meanPower(), levelPower(1000)); // rms 5000 less mean 4000
 
     settings.highPassFilter = true;
     filter.SelectHighPass(settings.sampleRate);
     ASSERT_EQ(take({0, false, 1}), ModalReading::kOutcomeComplete);
-    const double filtered = reading.meanPower();
-
-    // The same block measured directly, filter on.
-    std::vector<std::uint8_t> block(capture.blockLength());
-    for (std::size_t i = 0; i < block.size() / 2; ++i) {
-        const auto v = static_cast<std::int16_t>(4000 + (i % 2 ? -3000 : 3000));
-        block[2 * i] = static_cast<std::uint8_t>(v & 0xFF);
-        block[2 * i + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-    }
+    std::vector<std::int16_t> block(capture.blockLength() / 2);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::int16_t>(i % 2 ? 1000 : 7000); // little-endian host
     HighPass1kHz direct;
     direct.SelectHighPass(settings.sampleRate);
-    const BlockStats s = MeasureBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                                      capture.format(), &direct);
-    EXPECT_DOUBLE_EQ(filtered, s.L * s.L);
-    EXPECT_NE(filtered, unfiltered);
+    const BlockStats s =
+        MeasureBlock(reinterpret_cast<const std::uint8_t *>(block.data()),
+                     static_cast<std::uint32_t>(2 * block.size()), capture.format(), &direct);
+    EXPECT_DOUBLE_EQ(reading.meanPower(), s.L * s.L);
+    EXPECT_NE(reading.meanPower(), levelPower(1000));
 }
 
 class DeviceResultsTextTest : public ::testing::Test
@@ -217,7 +189,7 @@ protected:
     ResultLine line;
 };
 
-TEST_F(DeviceResultsTextTest, DeviceModeLogsGainAndThreeResults)
+TEST_F(DeviceResultsTextTest, DeviceAndSystemModeTexts)
 {
     line.append("left over");
     const DeviceResultTexts t = showDeviceResults(evaluate(false), settings, line);
@@ -227,34 +199,26 @@ TEST_F(DeviceResultsTextTest, DeviceModeLogsGainAndThreeResults)
     EXPECT_EQ(t.nf, " 9.691");
     EXPECT_EQ(t.logText, " 15.318, 2410.842, 9.313, 9.691,");
     EXPECT_EQ(line.text(), t.logText);
-}
 
-TEST_F(DeviceResultsTextTest, SystemModeLeadsWithGainNotMeasured)
-{
     settings.decimalPointsInResults = 1;
-    const DeviceResultTexts t = showDeviceResults(evaluate(true), settings, line);
-    EXPECT_EQ(t.gain, "");
-    EXPECT_EQ(t.logText, "Gain Not Measured, 9896.6, 35.1, 15.5,");
+    const DeviceResultTexts system = showDeviceResults(evaluate(true), settings, line);
+    EXPECT_EQ(system.gain, "");
+    EXPECT_EQ(system.logText, "Gain Not Measured, 9896.6, 35.1, 15.5,");
 }
 
-TEST_F(DeviceResultsTextTest, IncompleteReadingsLogNotCalculated)
+TEST_F(DeviceResultsTextTest, IncompleteFailingAndUnloggedResults)
 {
     line.append("left over");
-    const DeviceResultTexts t =
+    DeviceResultTexts t =
         showDeviceResults(evaluate(false, {true, true, true, false}), settings, line);
     EXPECT_FALSE(t.complete);
     EXPECT_EQ(t.logText, "Not Calculated.");
     EXPECT_EQ(t.te, "");
     EXPECT_EQ(line.text(), "");
-}
 
-TEST_F(DeviceResultsTextTest, FailingResultsShowErrorAndLoggingOffLeavesTheLineEmpty)
-{
-    const std::array<double, 4> flat{1.0, 1.0, 1.0, 1.0};
-    const DeviceResults bad =
-        ComputeDeviceResults(flat, {true, true, true, true}, false, 25.0, 290.0, 293.0);
-    DeviceResultTexts t = showDeviceResults(bad, settings, line);
-    EXPECT_EQ(t.logText, " Error, Error, Error, Error,");
+    const DeviceResults flat = ComputeDeviceResults({1.0, 1.0, 1.0, 1.0}, {true, true, true, true},
+                                                    false, 25.0, 290.0, 293.0);
+    EXPECT_EQ(showDeviceResults(flat, settings, line).logText, " Error, Error, Error, Error,");
 
     settings.logMeasurements = false;
     t = showDeviceResults(evaluate(false), settings, line);

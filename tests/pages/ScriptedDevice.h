@@ -7,7 +7,6 @@
 
 #include "capture/AudioBackend.h"
 
-#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -22,7 +21,6 @@ public:
     bool openFails = false;  // the probe fails
     bool startFails = false; // the probe passes, the start does not
     bool silent = false;     // started, but never delivers a block
-    std::atomic<int> delivered{0};
 
     int deviceCount() override { return 1; }
     bool deviceCaps(int device, DeviceCaps &caps) override
@@ -78,7 +76,6 @@ private:
                     h->data[2 * i + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
                 }
                 h->bytesRecorded = frames * 2;
-                m_owner.delivered.fetch_add(1);
                 queue().pushFull(h);
             }
         }
