@@ -74,6 +74,16 @@ void CQuillonPropertySheet::onTabChanged(int index)
         page->activate();
 }
 
+void CQuillonPropertySheet::detachPages()
+{
+    disconnect(m_tabs, &QTabWidget::currentChanged, this, &CQuillonPropertySheet::onTabChanged);
+    if (m_active != nullptr) {
+        m_active->OnKillActive();
+        m_active = nullptr;
+    }
+    m_pages.clear();
+}
+
 void CQuillonPropertySheet::fixSize()
 {
     adjustSize();

@@ -30,6 +30,10 @@ public:
     // Called when the window is asked to close, before it closes (stops any capture).
     void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
 
+    // Deactivates the active page and stops following tab changes, so pages can be
+    // deleted (at exit) without the tab widget activating another page meanwhile.
+    void detachPages();
+
     // Fixes the window size to what the pages need. After all pages are added.
     void fixSize();
 

@@ -78,6 +78,9 @@ int CQuillonApp::ExitInstance()
     m_exited = true;
     if (m_engine)
         m_engine->capture().StopCapture();
+    // Removing a page's tab would otherwise make the next tab active and start its capture.
+    if (m_sheet)
+        m_sheet->detachPages();
     // Deleting the pages in the fixed order: Setup (which closes the switch port), then
     // Measure Noise. The sheet holds them as child widgets; delete them explicitly first.
     if (g_setup != nullptr) {
