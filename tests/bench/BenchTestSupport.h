@@ -4,7 +4,9 @@
 // variance measured on band-limited (correlated) noise.
 
 #include "bench/NoiseGenerator.h"
+#include "bench/VirtualBench.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -13,23 +15,23 @@
 
 namespace quillon::benchtest {
 
-// Sample `channel` of every frame, as integer codes.
+// The bench as tests run it: as fast as buffers come back, with a fixed seed.
+inline BenchParameters fastBench(std::uint64_t seed, double speed = 0.0)
+{
+    return BenchParameters{.seed = seed, .speed = speed};
+}
+
+// Sample `channel` of every frame, as integer codes (16-bit or packed 24-bit).
 inline std::vector<double> decode(const std::uint8_t *data, std::size_t frames, int bits,
                                   int channels, int channel = 0)
 {
     const int bytes = bits / 8;
+    const std::int32_t sign = bytes == 3 ? 0x800000 : 0x8000;
     std::vector<double> out(frames);
     for (std::size_t i = 0; i < frames; ++i) {
         const std::uint8_t *p = data + (i * channels + channel) * bytes;
-        std::int32_t v;
-        if (bytes == 2) {
-            v = static_cast<std::int16_t>(p[0] | (p[1] << 8));
-        } else {
-            v = p[0] | (p[1] << 8) | (p[2] << 16);
-            if (v & 0x800000)
-                v -= 0x1000000;
-        }
-        out[i] = v;
+        const std::int32_t v = p[0] | (p[1] << 8) | (bytes == 3 ? p[2] << 16 : 0);
+        out[i] = (v ^ sign) - sign;
     }
     return out;
 }
@@ -44,15 +46,14 @@ struct Moments
 inline Moments moments(const std::vector<double> &x)
 {
     Moments m;
-    double sum = 0.0, sumsq = 0.0;
+    double sumsq = 0.0;
     for (double v : x) {
-        sum += v;
+        m.mean += v;
         sumsq += v * v;
         m.peak = std::max(m.peak, std::fabs(v));
     }
-    const double n = static_cast<double>(x.size());
-    m.mean = sum / n;
-    m.variance = sumsq / n - m.mean * m.mean;
+    m.mean /= static_cast<double>(x.size());
+    m.variance = sumsq / static_cast<double>(x.size()) - m.mean * m.mean;
     return m;
 }
 
@@ -60,16 +61,13 @@ inline Moments moments(const std::vector<double> &x)
 inline double powerResponse(const Biquad &b, double fs, double f)
 {
     const std::complex<double> z = std::polar(1.0, -2.0 * std::numbers::pi * f / fs);
-    const std::complex<double> h =
-        (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
-    return std::norm(h);
+    return std::norm((b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z));
 }
 
 // For Gaussian noise shaped by the bench's passband, the relative standard deviation of a
-// variance measured over n samples is sqrt(2 S / n), where S = sum over all lags k of
-// rho(k)^2 and rho is the normalised autocorrelation of the noise (S = 1 for white noise).
-// By Parseval S = mean(|H|^4) / mean(|H|^2)^2 over the frequency axis, computed here on a
-// fine grid, independently of the generator.
+// variance measured over n samples is sqrt(2 S / n), where S = sum over all lags of the
+// squared normalised autocorrelation (1 for white noise). By Parseval
+// S = mean(|H|^4) / mean(|H|^2)^2, integrated here on a fine grid.
 inline double varianceRelativeSigma(double fs, double lowHz, double highHz, std::size_t n)
 {
     const Biquad hp = butterworthHighPass(fs, lowHz);
@@ -82,10 +80,7 @@ inline double varianceRelativeSigma(double fs, double lowHz, double highHz, std:
         m2 += h2;
         m4 += h2 * h2;
     }
-    m2 /= steps;
-    m4 /= steps;
-    const double s = m4 / (m2 * m2);
-    return std::sqrt(2.0 * s / static_cast<double>(n));
+    return std::sqrt(2.0 * (m4 / steps) / ((m2 / steps) * (m2 / steps)) / static_cast<double>(n));
 }
 
 } // namespace quillon::benchtest

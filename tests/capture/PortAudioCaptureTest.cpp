@@ -1,15 +1,13 @@
-// Real capture through PortAudio from ALSA's file plugin: each pcm below turns a raw
-// file of known samples into a capture device, bit-exact from frame 0 and faster than
-// real time. ALSA reads its configuration once per process, so the files and the
-// configuration are written and ALSA_CONFIG_PATH is set before any test starts
-// PortAudio.
-
-#include "FakeBackend.h"
+// Real capture through PortAudio from ALSA's file plugin: each pcm below turns a raw file
+// of known samples into a capture device, bit-exact from frame 0 and faster than real
+// time. ALSA reads its configuration once per process, so the files and the configuration
+// are written and ALSA_CONFIG_PATH is set before any test starts PortAudio.
 
 #include "app/Settings.h"
 #include "capture/DeviceList.h"
 #include "capture/PortAudioBackend.h"
 #include "capture/WaveCapture.h"
+#include "support/FakeDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -39,40 +37,17 @@ namespace fs = std::filesystem;
 
 constexpr char kMonoDevice[] = "quillon_mono16";
 constexpr char kStereoDevice[] = "quillon_stereo24";
-constexpr int kMonoFrames = 200'000;
-constexpr int kStereoFrames = 100'000;
 
-// Sample n of the mono file: an odd multiplier makes every value differ from its
-// neighbours, so a block shifted by a byte or a frame cannot match.
-std::uint16_t monoSample(std::uint32_t n)
-{
-    return static_cast<std::uint16_t>(n * 40503u);
-}
-// Sample n (interleaved) of the stereo 24-bit file.
-std::uint32_t stereoSample(std::uint32_t n)
-{
-    return (n * 0x9E3779B1u) & 0xFFFFFFu;
-}
-
-std::vector<std::uint8_t> monoBytes()
+// The file of 200,000 mono 16-bit or 100,000 stereo 24-bit frames (little-endian). An odd
+// multiplier makes every sample differ from its neighbours, so a block shifted by a byte
+// or a frame cannot match.
+std::vector<std::uint8_t> fileBytes(int bytesPerSample)
 {
     std::vector<std::uint8_t> out;
-    for (std::uint32_t n = 0; n < kMonoFrames; ++n) {
-        const std::uint16_t v = monoSample(n);
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> stereoBytes()
-{
-    std::vector<std::uint8_t> out;
-    for (std::uint32_t n = 0; n < 2 * kStereoFrames; ++n) {
-        const std::uint32_t v = stereoSample(n); // packed little-endian 24-bit
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-        out.push_back(static_cast<std::uint8_t>(v >> 16));
+    for (std::uint32_t n = 0; n < 200'000; ++n) {
+        const std::uint32_t v = n * (bytesPerSample == 2 ? 40503u : 0x9E3779B1u);
+        for (int b = 0; b < bytesPerSample; ++b)
+            out.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
     }
     return out;
 }
@@ -85,8 +60,8 @@ public:
         char pattern[] = "/tmp/quillon-alsa-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
-        write(m_dir / "mono16.raw", monoBytes());
-        write(m_dir / "stereo24.raw", stereoBytes());
+        std::ofstream(m_dir / "mono16.raw", std::ios::binary) << bytesOf(fileBytes(2));
+        std::ofstream(m_dir / "stereo24.raw", std::ios::binary) << bytesOf(fileBytes(3));
         std::ofstream conf(m_dir / "test.conf");
         // The plugin needs an output file too; pcm.default must exist for PortAudio's
         // device scan.
@@ -108,47 +83,12 @@ public:
     }
 
 private:
-    static void write(const fs::path &path, const std::vector<std::uint8_t> &bytes)
-    {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char *>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
+    static std::string bytesOf(const std::vector<std::uint8_t> &v) { return {v.begin(), v.end()}; }
     fs::path m_dir;
 };
 
 [[maybe_unused]] ::testing::Environment *const g_devices =
     ::testing::AddGlobalTestEnvironment(new AlsaFileDevices);
-
-// Collects the first `wanted` blocks of a capture, re-queueing every block.
-struct BlockCollector
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::vector<std::uint8_t>> blocks;
-    std::size_t wanted = 2;
-
-    CaptureCallback callback()
-    {
-        return [this](WaveCapture &capture, CaptureHeader &h) {
-            capture.nextBlock();
-            {
-                std::lock_guard lock(mutex);
-                if (blocks.size() < wanted)
-                    blocks.emplace_back(h.data, h.data + h.bytesRecorded);
-            }
-            changed.notify_all();
-            capture.requeue(h);
-        };
-    }
-    // The limit only keeps a broken build from hanging.
-    bool waitForAll()
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(60),
-                                [&] { return blocks.size() >= wanted; });
-    }
-};
 
 class PortAudioCaptureTest : public ::testing::Test
 {
@@ -156,7 +96,7 @@ protected:
     void SetUp() override
     {
         devices.addBackend(portAudio);
-        devices.addBackend(bench); // listed after the real devices, as in the program
+        devices.addBackend(other); // listed after the real devices, as the bench is
     }
     // Device number of `name` in the list; fails the test when PortAudio lacks it.
     int deviceNumber(const std::string &name)
@@ -167,7 +107,7 @@ protected:
     }
 
     PortAudioBackend portAudio;
-    test::FakeBackend bench;
+    test::NamedDevices other{{{"Other"}}};
     DeviceList devices;
     Settings settings;
 };
@@ -176,15 +116,13 @@ TEST_F(PortAudioCaptureTest, ListsTheFilePcmsWithTheir16BitFormats)
 {
     ASSERT_TRUE(portAudio.initialised());
     const int mono = deviceNumber(kMonoDevice);
-    const int stereo = deviceNumber(kStereoDevice);
     ASSERT_GE(mono, 0);
-    ASSERT_GE(stereo, 0);
-    EXPECT_EQ(devices.findDevice("Fake A"), portAudio.deviceCount());
+    EXPECT_GE(deviceNumber(kStereoDevice), 0);
+    EXPECT_EQ(devices.findDevice("Other"), portAudio.deviceCount());
     // The null slave takes every rate and width: all ten 16-bit rows.
     std::uint32_t all16 = 0;
     for (const WaveFormatRow &row : WaveFormatTable)
-        if (row.bitsPerSample == 16)
-            all16 |= row.capabilityFlag;
+        all16 |= row.bitsPerSample == 16 ? row.capabilityFlag : 0;
     DeviceCaps caps;
     ASSERT_TRUE(devices.deviceCaps(mono, caps));
     EXPECT_EQ(caps.productName, kMonoDevice);
@@ -199,77 +137,80 @@ TEST_F(PortAudioCaptureTest, OpenRefusesBadDevicesAndFormats)
     eightBit.bitsPerSample = 8;
     eightBit.blockAlign = 1;
     eightBit.avgBytesPerSec = eightBit.samplesPerSec;
-    const int mono = portAudio.deviceCount() > 0 ? 0 : -1;
-    EXPECT_EQ(portAudio.open(mono, eightBit, queue, stream), kCaptureBadFormat);
+    EXPECT_EQ(portAudio.open(deviceNumber(kMonoDevice), eightBit, queue, stream),
+              kCaptureBadFormat);
     EXPECT_EQ(portAudio.open(portAudio.deviceCount(), CaptureFormat{}, queue, stream),
               kCaptureBadDevice);
     EXPECT_EQ(portAudio.open(-1, CaptureFormat{}, queue, stream), kCaptureBadDevice);
     EXPECT_EQ(stream, nullptr);
 }
 
-TEST_F(PortAudioCaptureTest, Mono16BitBlocksAreBitExactAndWholeFrames)
+// The first two blocks are the file's first bytes, block 2 going on where block 1 ended;
+// the block length is rounded down to whole frames (2205 bytes of 11.025 kHz mono 16-bit
+// read 2204; 6005 bytes of stereo 24-bit read 6000), and every later block starts on a
+// frame (past its end the file's last period repeats).
+TEST_F(PortAudioCaptureTest, BlocksAreBitExactAndWholeFrames)
 {
-    settings.waveInDevice = deviceNumber(kMonoDevice);
-    applyFormatRow(settings, 0); // 11.025 kHz mono 16-bit
-    settings.captureTimeMs = 100;
-    WaveCapture engine(settings, devices);
-    engine.DeriveFormat();
-    ASSERT_TRUE(engine.ProbeDevice());
-    BlockCollector collector;
-    ASSERT_EQ(engine.StartCapture(collector.callback()), kCaptureOk);
-    ASSERT_TRUE(collector.waitForAll());
-    EXPECT_TRUE(engine.StopCapture());
+    struct Case
+    {
+        const char *device;
+        int row, bytesPerSample;
+        std::uint32_t requested, expected; // requested 0: 100 ms
+    };
+    for (const Case c :
+         {Case{kMonoDevice, 0, 2, 0, 2204}, Case{kStereoDevice, 15, 3, 6005, 6000}}) {
+        SCOPED_TRACE(c.device);
+        settings.waveInDevice = deviceNumber(c.device);
+        applyFormatRow(settings, c.row); // 11.025 kHz mono 16-bit, 48 kHz stereo 24-bit
+        settings.captureTimeMs = 100;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::vector<std::uint8_t>> blocks;
+        WaveCapture engine(settings, devices); // after what its callback uses
+        ASSERT_TRUE(engine.ProbeDevice());
+        auto collect = [&](WaveCapture &capture, CaptureHeader &h) {
+            {
+                const std::lock_guard lock(mutex);
+                if (blocks.size() < 3)
+                    blocks.emplace_back(h.data, h.data + h.bytesRecorded);
+            }
+            changed.notify_all();
+            capture.requeue(h);
+        };
+        ASSERT_EQ(c.requested == 0 ? engine.StartCapture(collect)
+                                   : engine.StartCaptureBytes(collect, c.requested),
+                  kCaptureOk);
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60),
+                                         [&] { return blocks.size() == 3; }));
+        }
+        EXPECT_TRUE(engine.StopCapture());
 
-    // 2205 bytes rounded down to 1102 frames; block 2 goes on at frame 1102.
-    const std::vector<std::uint8_t> file = monoBytes();
-    ASSERT_EQ(collector.blocks[0].size(), 2204u);
-    ASSERT_EQ(collector.blocks[1].size(), 2204u);
-    EXPECT_TRUE(std::equal(collector.blocks[0].begin(), collector.blocks[0].end(), file.begin()));
-    EXPECT_TRUE(
-        std::equal(collector.blocks[1].begin(), collector.blocks[1].end(), file.begin() + 2204));
+        const std::vector<std::uint8_t> file = fileBytes(c.bytesPerSample);
+        for (const auto &block : blocks)
+            ASSERT_EQ(block.size(), c.expected);
+        EXPECT_TRUE(std::equal(blocks[0].begin(), blocks[0].end(), file.begin()));
+        EXPECT_TRUE(std::equal(blocks[1].begin(), blocks[1].end(), file.begin() + c.expected));
+        const std::size_t frame = engine.format().blockAlign;
+        bool found = false;
+        for (std::size_t at = 0; at + frame <= file.size() && !found; at += frame)
+            found = std::equal(blocks[2].begin(), blocks[2].begin() + frame, file.begin() + at);
+        EXPECT_TRUE(found);
+    }
 }
 
-TEST_F(PortAudioCaptureTest, Stereo24BitBlocksAreBitExactAndWholeFrames)
-{
-    settings.waveInDevice = deviceNumber(kStereoDevice);
-    applyFormatRow(settings, 15); // 48 kHz stereo 24-bit
-    WaveCapture engine(settings, devices);
-    engine.DeriveFormat();
-    ASSERT_TRUE(engine.ProbeDevice());
-    BlockCollector collector;
-    collector.wanted = 3;
-    // 1000 frames of 6 bytes and 5 bytes more: the block is 6000 bytes.
-    ASSERT_EQ(engine.StartCaptureBytes(collector.callback(), 6005), kCaptureOk);
-    ASSERT_TRUE(collector.waitForAll());
-    EXPECT_TRUE(engine.StopCapture());
-
-    const std::vector<std::uint8_t> file = stereoBytes();
-    ASSERT_EQ(collector.blocks[0].size(), 6000u);
-    ASSERT_EQ(collector.blocks[1].size(), 6000u);
-    EXPECT_TRUE(std::equal(collector.blocks[0].begin(), collector.blocks[0].end(), file.begin()));
-    EXPECT_TRUE(
-        std::equal(collector.blocks[1].begin(), collector.blocks[1].end(), file.begin() + 6000));
-    // Every later block starts on a frame: its first left sample is one of the file's
-    // left samples (the file's last period repeats past its end).
-    const std::vector<std::uint8_t> &later = collector.blocks[2];
-    ASSERT_EQ(later.size(), 6000u);
-    bool found = false;
-    for (std::size_t at = 0; at + 6 <= file.size() && !found; at += 6)
-        found = std::equal(later.begin(), later.begin() + 6, file.begin() + at);
-    EXPECT_TRUE(found);
-}
-
+// The callback holds the first block until the device has had to drop audio: the loss is
+// counted, and capture goes on.
 TEST_F(PortAudioCaptureTest, HeldBlocksLoseAudioAndCountIt)
 {
     settings.waveInDevice = deviceNumber(kMonoDevice);
     applyFormatRow(settings, 0);
     settings.captureTimeMs = 100;
     WaveCapture engine(settings, devices);
-    engine.DeriveFormat();
     std::atomic<int> blocks{0};
     std::atomic<std::uint64_t> lostSeen{0};
     ASSERT_EQ(engine.StartCapture([&](WaveCapture &capture, CaptureHeader &h) {
-        // The first block is held until the device has had to drop audio.
         if (capture.nextBlock() == 0) {
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (capture.running() && capture.lostFrames() == 0 &&
@@ -289,8 +230,8 @@ TEST_F(PortAudioCaptureTest, HeldBlocksLoseAudioAndCountIt)
     EXPECT_GE(engine.lostFrames(), lostSeen.load());
 }
 
-// The scan, the format queries and trial opens of every device. PortAudio scans the
-// devices when it is first initialised: no other PortAudioBackend may be alive.
+// The scan, the format queries and a 24-bit trial open of every device. PortAudio scans
+// the devices when it is first initialised: no other PortAudioBackend may be alive.
 std::vector<std::string> scanAll()
 {
     std::vector<std::string> names;
