@@ -93,7 +93,11 @@ int runMeasure(const std::vector<std::string> &args)
         throw CliError("give --highpass or --no-highpass, not both");
 
     StderrMessageSink messages;
-    QuillonEngine engine(messages);
+    // Measuring the virtual bench needs no sound system: the machine's inputs are listed
+    // (and PortAudio started) only when a device number is given.
+    EngineOptions options;
+    options.portAudio = o.text("device").has_value();
+    QuillonEngine engine(messages, std::move(options));
     {
         SettingsStore store;
         engine.loadSettings(store);
