@@ -1,11 +1,9 @@
 #pragma once
 
-// What the test stand-in for the USB plugin was sent, and what it answers. The test finds
-// the record with dlsym("fake_deriru_record").
+// What the stand-in USB plugin was sent and answers.
 struct FakeDeriruRecord
 {
-    int calls = 0;
-    int count = -1;               // `count` of the last call
-    unsigned char bytes[16] = {}; // its first bytes
-    unsigned char result = 1;     // returned by deriru_write
+    int calls = 0, count = -1;               // calls so far; `count` of the last one
+    unsigned char bytes[6] = {}, result = 1; // its first six bytes; deriru_write's answer
 };
+extern "C" FakeDeriruRecord fake_deriru_record; // the test finds it with dlsym

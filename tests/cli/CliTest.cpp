@@ -1,0 +1,373 @@
+// quillon-cli, the real executable, run in a folder of its own with its own settings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Samples = std::vector<std::int32_t>;
+
+struct Result
+{
+    int status = -1;
+    std::string out, err;
+};
+
+bool has(const std::string &text, const std::string &what)
+{
+    return text.find(what) != std::string::npos;
+}
+
+std::size_t count(const std::string &text, const std::string &what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// The number after "key": in a JSON text, searching from `from`; NaN when absent or null.
+double jsonNumber(const std::string &json, const std::string &key, std::size_t from = 0)
+{
+    const std::string k = "\"" + key + "\":";
+    const auto at = json.find(k, from);
+    if (at == std::string::npos || json.compare(at + k.size(), 4, "null") == 0)
+        return std::nan("");
+    return std::strtod(json.c_str() + at + k.size(), nullptr);
+}
+
+// A PCM WAV file of interleaved little-endian samples.
+std::string wavBytes(int rate, int bits, int channels, const Samples &samples)
+{
+    auto le = [](std::uint32_t v, int bytes) { // this machine is little-endian
+        return std::string(reinterpret_cast<const char *>(&v), static_cast<std::size_t>(bytes));
+    };
+    std::string data;
+    for (const std::int32_t v : samples)
+        data += le(static_cast<std::uint32_t>(v), bits / 8);
+    const int frame = channels * bits / 8;
+    const std::string body = "WAVEfmt " + le(16, 4) + le(1, 2) + le(channels, 2) + le(rate, 4) +
+                             le(rate * frame, 4) + le(frame, 2) + le(bits, 2) + "data" +
+                             le(data.size(), 4) + data;
+    return "RIFF" + le(body.size(), 4) + body;
+}
+
+// `seconds` of a sine of `amplitude` codes at `hz`.
+Samples sine(int rate, double seconds, double hz, double amplitude)
+{
+    Samples s;
+    for (int i = 0; i < static_cast<int>(rate * seconds); ++i)
+        s.push_back(std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
+    return s;
+}
+
+class Cli : public ::testing::Test
+{
+protected:
+    Cli()
+    {
+        std::filesystem::create_directories(dir / "config" / "Tremont");
+        file(settings, "[VirtualBench]\nSeed=12345\n"); // repeatable bench noise
+    }
+    ~Cli() override { std::filesystem::remove_all(dir); }
+
+    std::string file(const std::string &name, const std::string &content = "")
+    {
+        std::ofstream(dir / name, std::ios::binary) << content;
+        return name;
+    }
+    std::string read(const std::string &name)
+    {
+        return {std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}};
+    }
+    // quillon-cli in `dir` on the command line `args`; no probe reaches the machine's own ports.
+    Result run(const std::string &args, const std::string &input = "")
+    {
+        file("in", input);
+        const std::string cmd = "cd " + dir.string() + " && XDG_CONFIG_HOME=$PWD/config " +
+                                "LSAN_OPTIONS=$LSAN_OPTIONS:print_suppressions=0 " + // ASan builds
+                                "QUILLON_SWITCH_PROBE_DEVICES=" + probeDevices + " " + QUILLON_CLI +
+                                " " + args + " <in >out 2>err";
+        const int raw = std::system(cmd.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("out"), read("err")};
+    }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("quillon-cli-" + std::to_string(::getpid()));
+    const std::string settings = "config/Tremont/Quillon.conf"; // as the window program keeps it
+    std::string probeDevices = "/nonexistent/ttyQ0";
+};
+
+TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
+{
+    file("sine.wav", wavBytes(48000, 16, 1, sine(48000, 2.0, 1000, 32767))); // -0.0003 dBFS peak
+    EXPECT_EQ(run("level sine.wav").out,
+              "sine.wav: 48000 Hz, 16-bit, mono, 2.000 s; blocks of 1000 ms, high-pass off\n"
+              " block   time (s)         dB      crest       peak\n"
+              "     0      0.000     -3.011      1.414      1.000\n"
+              "     1      1.000     -3.011      1.414      1.000\n"
+              "  file      2.000     -3.011      1.414      1.000\n");
+    file("zero.wav", wavBytes(44100, 16, 1, Samples(441)));
+    EXPECT_PRED2(has, run("level zero.wav --decimals 1").out,
+                 "     0      0.000     -120.0      Error        0.0\n");
+    auto whole = [&](const std::string &wav, const std::string &options = "") {
+        const std::string out = run("level " + wav + " --json " + options).out;
+        return out.substr(std::min(out.find("\"whole\""), out.size()));
+    };
+    std::string w = whole("sine.wav");
+    EXPECT_NEAR(jsonNumber(w, "dB"), -3.0103, 5e-4);
+    EXPECT_NEAR(jsonNumber(w, "crestFactor"), std::sqrt(2.0), 1e-3);
+    w = whole("zero.wav");
+    EXPECT_EQ(jsonNumber(w, "dB"), -120.0);
+    EXPECT_PRED2(has, w, "\"crestFactor\":null"); // undefined
+    // Left a -6 dBFS sine; the right channel, a full-scale square, must not count.
+    Samples stereo;
+    for (const std::int32_t v : sine(96000, 1.0, 3000, 4194304))
+        stereo.insert(stereo.end(), {v, stereo.size() % 4 ? 8388607 : -8388607});
+    w = whole(file("in.wav", wavBytes(96000, 24, 2, stereo)));
+    EXPECT_NEAR(jsonNumber(w, "dB"), -9.0309, 1e-3);
+    EXPECT_NEAR(jsonNumber(w, "crestFactor"), std::sqrt(2.0), 1e-3);
+    // The filter starts at rest: only the start transient of a 100 Hz tone remains.
+    w = whole(file("in.wav", wavBytes(44100, 16, 1, sine(44100, 1.0, 100, 16384))), "--highpass");
+    EXPECT_LT(jsonNumber(w, "dB"), -60.0);
+}
+
+TEST_F(Cli, LevelBlocksAreWholeFramesAndTheAverageWaitsForTheRingToWrap)
+{
+    Samples s(3310); // three 0.1 s tones at 11025 Hz, each 6 dB quieter, and 4 frames of silence
+    for (int i = 0; i < 3306; ++i)
+        s[i] = std::lround((16384 >> (i / 1102)) *
+                           std::sin(2 * std::numbers::pi * 1000 * (i % 1102) / 11025));
+    const std::string args =
+        "level " + file("in.wav", wavBytes(11025, 16, 1, s)) + " --time 100 --average 2";
+    const std::string j = run(args + " --json").out;
+    // 100 ms at 11025 Hz is 2205 bytes: 1102 whole frames, three such blocks and one of 4.
+    const auto b1 = j.find("\"index\":1"), b2 = j.find("\"index\":2");
+    EXPECT_EQ(count(j, "\"index\":"), 4u);
+    EXPECT_EQ(jsonNumber(j, "frames", b1), 1102);
+    EXPECT_EQ(jsonNumber(j, "frames", j.find("\"index\":3")), 4);
+    // Block 0 takes part in no average until the ring wraps: null, shown " Wait...".
+    EXPECT_TRUE(std::isnan(jsonNumber(j, "average", j.find("\"index\":0"))));
+    EXPECT_DOUBLE_EQ(jsonNumber(j, "average", b1), jsonNumber(j, "dB", b1));
+    EXPECT_NEAR(jsonNumber(j, "average", b2),
+                (jsonNumber(j, "dB", b1) + jsonNumber(j, "dB", b2)) / 2, 1e-12);
+    EXPECT_PRED2(has, run(args).out, " Wait...");
+}
+
+TEST_F(Cli, DevicesListTheBenchLastWithAllFormatsAndThePortsOfTheProbeList)
+{
+    const auto port = (dir / file("ttyFAKE0")).string();
+    probeDevices = "/nonexistent/ttyQ0:" + port;
+    const std::string t = run("devices").out, j = run("devices --json").out;
+    const auto bench = t.find("  Quillon virtual bench\n"), ports = t.find("Switch ports:");
+    ASSERT_LT(bench, ports) << t;
+    EXPECT_EQ(count(t.substr(bench), "       format "), 20u); // labels as in the format table
+    EXPECT_PRED2(has, t.substr(bench), "format 19  96 kHz, stereo, 24-bit\n");
+    EXPECT_EQ(t.substr(ports), "Switch ports:\n  None\n  " + port + "\n  USB\n  Virtual bench\n");
+    const auto last = j.rfind("\"number\":");
+    EXPECT_PRED2(has, j.substr(last), "\"name\":\"Quillon virtual bench\",\"virtualBench\":true");
+    EXPECT_EQ(count(j.substr(last), "\"row\":"), 20u);
+    EXPECT_PRED2(has, j, "\"switchPorts\":[\"None\",\"" + port + "\",\"USB\",\"Virtual bench\"]");
+}
+
+// calc and enr print what the window shows: leading blank, the chosen decimals, " Error".
+TEST_F(Cli, CalcAndEnrPrintTheWindowTexts)
+{
+    file("source.dat", "; heading comment\r\n200\t14.0\r\n100,15.0\r\n");
+    const std::pair<const char *, const char *> cases[] = {
+        {"calc system --on 10 --off 0 --bandwidth 2.4",
+         "Noise Temp (K): 9896.561\nNoise Factor: 35.126\nNoise Figure (dB): 15.456\n"
+         "RX Noise Floor (dBm): -124.717\n"},
+        {"calc device --on 10 --off 0 --dut-on 25 --dut-off 10",
+         "Gain (dB): 15.318\nNoise Temp (K): 2410.842\nNoise Factor: 9.313\n"
+         "Noise Figure (dB): 9.691\n"},
+        {"calc calibrate --on 10 --off 0 --unknown-on 8 --unknown-off 0 --unknown-tsoff=303",
+         "ENR (dB): 22.704\n"},
+        {"enr source.dat 50 150 250",
+         "source.dat: 2 rows\n  Freq (MHz)   ENR (dB)\n     100.000     15.000\n     200.000"
+         "     14.000\nENR at 50.000 MHz: 15.000\nENR at 150.000 MHz: 14.500\n"
+         "ENR at 250.000 MHz: 14.000\n"},
+    };
+    for (const auto &[args, out] : cases)
+        EXPECT_EQ(run(args).out, out);
+    file(settings, "[Setup]\nT0=300.0\nDecimalPointsInResults=1\n"); // stored T0 and decimals
+    EXPECT_EQ(run("calc simple --nf 3").out,
+              "Noise Temp (K): 298.6\nNoise Factor: 2.0\nNoise Figure (dB): 3.0\n");
+}
+
+// Full precision; ENR and TSoff from the stored settings or a calibration file at a frequency.
+TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
+{
+    file("source.dat", "# MHz, dB\n100,15.0\n200;14.0\n");
+    const std::string sys = "calc system --on 10 --off 0 --json";
+    std::string out = run(sys).out;
+    const double te = jsonNumber(out, "value", out.find("\"noiseTemperature\""));
+    EXPECT_NEAR(te, 9896.561, 5e-4);
+    EXPECT_NE(te, 9896.561); // not the display rounding
+    EXPECT_PRED2(has, out, "\"shown\":\" 9896.561\"");
+    EXPECT_PRED2(has, run("calc system --on 1 --off 1 --json").out,
+                 "\"noiseTemperature\":{\"value\":null,\"valid\":false,\"shown\":\" Error\"}");
+    EXPECT_EQ(jsonNumber(run(sys + " --freq 150 --enr-file source.dat").out, "enrDb"), 14.5);
+    out = run("enr source.dat 125 --json").out;
+    EXPECT_PRED2(has, out, "\"rows\":[{\"frequencyMHz\":100,\"enrDb\":15},{\"frequencyMHz\":200,");
+    EXPECT_EQ(jsonNumber(out, "enrDb", out.find("lookups")), 14.75);
+
+    file(settings, "[Setup]\nTSoff=303\nENR=20\n");
+    out = run(sys).out;
+    EXPECT_EQ(jsonNumber(out, "enrDb"), 20.0);
+    EXPECT_EQ(jsonNumber(out, "tsOff"), 303.0);
+    // A stored calibration file: used at --freq, else the stored ENR entry is the frequency.
+    file(settings, "[Setup]\nUseEnrFile=1\nEnrCalibrationFile=source.dat\nENR=200\n");
+    EXPECT_EQ(jsonNumber(run(sys + " --freq 50").out, "enrDb"), 15.0);
+    EXPECT_EQ(jsonNumber(run(sys).out, "enrDb"), 14.0);
+}
+
+// One case per place a message is made; the ENR reader's own messages are tested in tests/nf.
+TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
+{
+    file("u8.wav", wavBytes(44100, 8, 1, Samples(100, 128)));
+    file("six.wav", wavBytes(44100, 16, 6, Samples(600)));
+    file("phone.wav", wavBytes(8000, 16, 1, Samples(100)));
+    file("bad.dat", "100 15.5\n");
+    const std::pair<const char *, const char *> cases[] = {
+        {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
+                       "measure; see quillon-cli --help)"},
+        {"devices extra", "devices takes no argument 'extra'"},
+        {"level missing.wav", "cannot read 'missing.wav'"},
+        {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
+        {"level six.wav", "unsupported WAV format in 'six.wav': 6 channels (quillon-cli reads 16- "
+                          "or 24-bit PCM, mono or stereo)"},
+        {"level phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz (Quillon captures at "
+                            "11025, 22050, 44100, 48000 or 96000 Hz)"},
+        {"level", "level needs a WAV file: quillon-cli level FILE"},
+        {"level a.wav a.wav", "level takes one WAV file, not 2"},
+        {"level a.wav --time 50", "--time must be 100, 1000 or 10000 (ms), not 50"},
+        {"level a.wav --average two", "--average needs a whole number, not 'two'"},
+        {"level a.wav --fast",
+         "unknown option '--fast' for 'level' (see quillon-cli level --help)"},
+        {"level a.wav --time", "option --time needs a value"},
+        {"level a.wav --highpass=yes", "option --highpass takes no value"},
+        {"calc fancy",
+         "unknown calculator mode 'fancy' (modes: simple, system, device, calibrate)"},
+        {"calc system --off 0", "calc system needs --on DB"},
+        {"calc system --on 10dB", "--on needs a number, not '10dB'"},
+        {"calc system --on 1 --t0 0", "--t0 must lie between 1 and 10000000 (got 0)"},
+        {"calc system --on 1 --off 0 --enr 5 --freq 3",
+         "give either --enr or --freq (with --enr-file), not both"},
+        {"calc system --on 1 --off 0 --freq 3",
+         "--freq needs an ENR calibration file (--enr-file FILE)"},
+        {"calc system --on 1 --off 0 --freq 1 --enr-file bad.dat",
+         "A line in the calibration file is missing an ENR value (dB)"},
+        {"calc simple --nf 3 --te 290",
+         "calc simple needs exactly one of --te K, --factor F, --nf DB"},
+        {"calc simple --nf 3 --on 1",
+         "unknown option '--on' for 'calc simple' (see quillon-cli calc simple --help)"},
+        {"calc simple --nf 3 extra", "calc simple takes no argument 'extra'"},
+        {"enr", "enr needs the calibration file: quillon-cli enr FILE [FREQ_MHZ...]"},
+        {"enr missing.dat --json", "The specified calibration file cannot be opened."},
+        {"enr a.dat 40000", "frequency 40000 MHz is outside 0 to 30000 MHz"},
+        {"measure --device 99", "there is no input device 99 (devices 0 to "},
+        {"measure --format 20",
+         "there is no capture format 20 (formats 0 to 19; see quillon-cli devices)"},
+        {"measure --average 0", "--average must be 1 to 32 (got 0)"},
+        {"measure --port LPX9", "unknown switch port 'LPX9' (a serial device such as /dev/ttyUSB0, "
+                                "USB, Virtual bench or None)"},
+        {"measure --dut-line 8", "--dut-line must be rts, dtr or a USB data bit 0 to 7"},
+        {"measure --highpass --no-highpass", "give --highpass or --no-highpass, not both"},
+        {"measure --log ''", "--log needs a file name"},
+        {"measure now", "measure takes no argument 'now'"},
+    };
+    for (const auto &[args, message] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.out, "") << message;
+        EXPECT_EQ(r.err.rfind("quillon-cli: " + std::string(message), 0), 0u) << "got: " << r.err;
+        EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    }
+    const Result usage = run("calc"); // no mode: the usage
+    EXPECT_TRUE(usage.status == 2 && has(usage.err, "Usage: quillon-cli calc MODE")) << usage.err;
+}
+
+// Eight 1 s blocks of 2.4 kHz noise per reading: about 0.03 dB (one sigma) on gain and NF.
+TEST_F(Cli, MeasureOnTheBenchReadsTheTrueNoiseFigureAndGain)
+{
+    for (const bool system : {false, true}) { // system mode takes two readings of the receiver
+        const Result r =
+            run(std::string("measure --average 8 --dummy 0 --json") + (system ? " --system" : ""));
+        const std::string &j = r.out;
+        ASSERT_EQ(r.err, "");
+        const auto results = j.find("\"results\""), truth = j.find("\"benchTruth\"");
+        EXPECT_NEAR(jsonNumber(j, "noiseFigure", results),
+                    jsonNumber(j, system ? "receiverNfDb" : "dutNfDb", truth), 0.15);
+        EXPECT_EQ(count(j, "\"reading\":"), system ? 2u : 4u);
+        if (!system) {
+            EXPECT_EQ(jsonNumber(j, "dutNfDb", truth), 1.0);
+            EXPECT_NEAR(jsonNumber(j, "gainDb", results), jsonNumber(j, "dutGainDb", truth), 0.15);
+        }
+    }
+}
+
+TEST_F(Cli, MeasureTextAndLogLinesAsTheWindowWritesThem)
+{
+    const Result r = run("measure --decimals 2 --log results.log --dummy 1");
+    auto numbers = [](const std::string &text) { // times to T, numbers of 2 or 6 decimals to N
+        const std::regex time("[0-9]+/[0-9]+/[0-9]{2} [0-9]+:[0-9]{2}:[0-9]{2}");
+        return std::regex_replace(std::regex_replace(text, time, "T"),
+                                  std::regex("-?[0-9]+\\.([0-9]{2}|[0-9]{6})(,|\n)"), "N$2");
+    };
+    EXPECT_EQ(numbers(r.out),
+              "Noise (ON): N\nNoise (OFF): N\nDUT (ON): N\nDUT (OFF): N\n"
+              "Gain (dB): N\nNoise Temp (K): N\nNoise Factor: N\nNoise Figure (dB): N\n"
+              "Virtual bench truth: DUT gain 20.000 dB, DUT NF 1.000 dB\n");
+    const std::string lines = read("results.log");
+    EXPECT_EQ(numbers(lines),
+              "NF,T,Noise (ON),N,Not Calculated.\nNF,T,Noise (OFF),N,Not Calculated.\n"
+              "NF,T,DUT (ON),N,Not Calculated.\nNF,T,DUT (OFF),N, N, N, N, N,\n");
+    const auto nf = r.out.substr(r.out.find("Noise Figure (dB):") + 18); // logged as shown
+    EXPECT_PRED2(has, lines, "," + nf.substr(0, nf.find('\n')) + ",\n");
+    // Appended, never rewritten: two system-mode runs add two lines each.
+    EXPECT_PRED2(has, run("measure --system --repeat 2 --log results.log").out, "Run 2\n");
+    const std::string after = read("results.log");
+    EXPECT_EQ(after.substr(0, lines.size()), lines);
+    EXPECT_EQ(count(after, "\n"), 8u);
+    EXPECT_PRED2(has, after, ",Gain Not Measured, ");
+}
+
+TEST_F(Cli, MeasureStopsWithTheProgramsMessages)
+{
+    // Port None drives no bench output: noise off and DUT out throughout, so every Y is 1.
+    Result r = run("measure --port None --system --time 100", "\n\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, "press Enter: "), 2u);
+    EXPECT_PRED2(has, r.err, "Set the noise source OFF and the DUT out of circuit");
+    EXPECT_PRED2(has, r.out, "Noise Temp (K): Error\n");
+    r = run("measure --port None"); // no one to answer
+    EXPECT_EQ(r.status, 2);
+    EXPECT_PRED2(has, r.err,
+                 "Set the noise source ON and the DUT out of circuit, then press Enter: "
+                 "quillon-cli: no switch port drives the noise source and the DUT");
+    r = run("measure --log no/such/folder.log");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.substr(0, 11), "Noise (ON):"); // the reading is taken and shown first
+    EXPECT_EQ(r.err, "quillon-cli: Error - Cannot open log file.\n");
+    // Loudest state -3 dBFS RMS: its peaks clip in reading 2, after the reference pair is shown.
+    file(settings, "[VirtualBench]\nSeed=7\nLoudestLevelDbfs=-3\n");
+    r = run("measure --dummy 0");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("Noise \\(ON\\): .+\nNoise \\(OFF\\): .+\n")));
+    EXPECT_EQ(r.err, "quillon-cli: Error. Signal level too high.\n");
+}
+
+} // namespace
