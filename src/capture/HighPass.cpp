@@ -16,10 +16,4 @@ void HighPass1kHz::SelectHighPass(std::int32_t sampleRate)
     m_coefficients = highPassCoefficientsFor(sampleRate);
 }
 
-HighPass1kHz &sharedHighPass()
-{
-    static HighPass1kHz filter;
-    return filter;
-}
-
 } // namespace quillon

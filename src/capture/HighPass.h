@@ -47,7 +47,7 @@ struct HighPassHistory
 };
 
 // The optional 1 kHz high-pass applied to the first channel before a block is measured
-// (and before the spectrum is taken). The program uses one instance, sharedHighPass(); the
+// (and before the spectrum is taken). The program uses one instance (QuillonEngine's); the
 // Setup page selects its coefficients on the window thread while no capture runs, and the
 // capture delivery thread presets and steps it inside a page callback. Not thread-safe by
 // itself: only one capture runs at a time, so only one thread uses it at any moment.
@@ -170,8 +170,5 @@ private:
     double m_x0, m_x1, m_x2, m_x3, m_x4, m_x5;
     double m_y0, m_y1, m_y2, m_y3, m_y4, m_y5;
 };
-
-// The program's one filter (a function-local static, created on first use).
-HighPass1kHz &sharedHighPass();
 
 } // namespace quillon

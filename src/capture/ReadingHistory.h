@@ -48,24 +48,4 @@ private:
     std::atomic<bool> m_wrapped{false};
 };
 
-// The reference that "Store" keeps on the Measure Noise page, in dB.
-struct StoredReference
-{
-    double value = 0.0;
-    bool valid = false; // cleared only when the page is first initialised
-};
-
-// "Store": the current reading becomes the reference.
-inline StoredReference storeReference(double currentReading)
-{
-    return {currentReading, true};
-}
-
-// The reading relative to the stored reference, in dB (current - stored). The page shows it
-// only while the reference is valid.
-inline double relativeReading(double currentReading, const StoredReference &reference)
-{
-    return currentReading - reference.value;
-}
-
 } // namespace quillon

@@ -54,12 +54,6 @@ std::size_t ResultLine::capacity() const
     return m_text.capacity();
 }
 
-ResultLine &sharedResultLine()
-{
-    static ResultLine line;
-    return line;
-}
-
 std::string showResultText(bool asText, double value, int textId, bool log,
                            const Settings &settings, ResultLine &line)
 {

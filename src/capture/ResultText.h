@@ -55,9 +55,6 @@ private:
     std::string m_text;
 };
 
-// The program's one result line.
-ResultLine &sharedResultLine();
-
 // ShowResult without the field: the text to put into the field, with the result added to
 // `line` when `log` is set and "Log Measurements" (settings.logMeasurements) is on. Decimals
 // come from settings.decimalPointsInResults.

@@ -249,12 +249,6 @@ private:
 
 } // namespace
 
-EnrTable &enrTable()
-{
-    static EnrTable table;
-    return table;
-}
-
 int parseEnrData(std::string_view bytes, EnrTable &table)
 {
     MemorySource source(bytes);

@@ -29,9 +29,6 @@ struct EnrTable
     std::int32_t count = 0; // 0..1023; 0 = no table
 };
 
-// The program's one table, empty at start. Window thread only.
-EnrTable &enrTable();
-
 // Longest line of an ENR file, line end included, that is still read: 253 characters, so
 // 252 before the line end. A line of 254 or more fails with kMsgEnrLineTooLong. A CR LF
 // line end counts as one character, exactly as a text-mode read on Windows sees it.
@@ -57,7 +54,7 @@ int parseEnrFile(const std::string &path, EnrTable &table);
 
 // Reads the file named by settings.enrCalibrationFile into `table`. Does not change
 // settings.useEnrFile: a caller that gets a message number clears it.
-int parseEnrFile(const Settings &settings, EnrTable &table = enrTable());
+int parseEnrFile(const Settings &settings, EnrTable &table);
 
 // The ENR (dB) in effect for the number the user typed into a noise-source entry.
 // A value below 0 (or NaN) counts as 0. Without the file in use (or with an empty table)
@@ -65,6 +62,6 @@ int parseEnrFile(const Settings &settings, EnrTable &table = enrTable());
 // and the ENR is interpolated linearly in dB between the neighbouring rows, held at the
 // first and last rows' ENR outside the table (no extrapolation). Never fails.
 double enrForEntry(double value, bool useEnrFile, const EnrTable &table);
-double enrForEntry(double value, const Settings &settings, const EnrTable &table = enrTable());
+double enrForEntry(double value, const Settings &settings, const EnrTable &table);
 
 } // namespace quillon

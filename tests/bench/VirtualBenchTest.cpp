@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 
 namespace quillon {
@@ -201,3 +203,13 @@ TEST(BenchDevice, OpensEveryRowAndRefusesWhatNoRowDescribes)
 
 } // namespace
 } // namespace quillon
+
+// The README's "Try it without hardware" table is the bench's own truth at the defaults.
+TEST(BenchTruth, ReadmeShowsTheDefaultsTruth)
+{
+    std::ifstream readme(QUILLON_SOURCE_DIR "/README.md");
+    const std::string text((std::istreambuf_iterator<char>(readme)), {});
+    const quillon::BenchParameters defaults;
+    const std::string truth = quillon::formatTruth(defaults, quillon::computeTruth(defaults));
+    EXPECT_NE(text.find(truth), std::string::npos) << truth;
+}
