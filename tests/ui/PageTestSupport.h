@@ -1,37 +1,28 @@
 #pragma once
 
-// Shared by the page tests: the one QApplication, a message sink, waiting on the window
-// thread's events, and a catcher for the program's message boxes.
+// Shared by the page tests: the one QApplication, waiting on the window thread's events, a
+// catcher for the program's message boxes, and a page fixture with settings in a temporary
+// folder.
 #include "app/Messages.h"
 #include "app/SettingsTestSupport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <functional>
-#include <vector>
+#include <ostream>
 
-namespace quillon::test {
-
-inline QApplication &application()
+// Failure messages show QStrings as text.
+inline void PrintTo(const QString &text, std::ostream *out)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "page_test";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv); // never destroyed: see AppShell
-    return *app;
+    *out << text.toStdString();
 }
 
-struct RecordingSink : MessageSink
-{
-    void showMessage(int id) override { ids.push_back(id); }
-    std::vector<int> ids;
-};
+namespace quillon::test {
 
 inline QMessageBox *activeBox()
 {
@@ -41,8 +32,7 @@ inline QMessageBox *activeBox()
 // Runs the window thread's events until `condition` holds; false after 30 s.
 inline bool waitFor(const std::function<bool()> &condition)
 {
-    QDeadlineTimer deadline(30000);
-    while (!condition()) {
+    for (QDeadlineTimer deadline(30000); !condition();) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -51,12 +41,11 @@ inline bool waitFor(const std::function<bool()> &condition)
 }
 
 // Clicks OK on every message box that opens while it lives, keeping text and title.
-class BoxCatcher
+struct BoxCatcher
 {
-public:
     BoxCatcher()
     {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
             if (QMessageBox *box = activeBox()) {
                 texts << box->text();
                 titles << box->windowTitle();
@@ -64,30 +53,37 @@ public:
                 box->button(QMessageBox::Ok)->click();
             }
         });
-        m_timer.start(1);
+        timer.start(1);
     }
     QStringList texts, titles;
-
-private:
-    QTimer m_timer;
+    QTimer timer;
 };
 
-// A page fixture: settings in a temporary folder, the QApplication, and child lookup.
-class PageTest : public TempSettingsTest
+class PageTest : public TempSettingsTest, public MessageSink
 {
 protected:
     void SetUp() override
     {
-        application();
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "page_test", *argv[] = {name, nullptr};
+        [[maybe_unused]] static auto *app = new QApplication(argc, argv); // never destroyed
         TempSettingsTest::SetUp();
     }
+    void showMessage(int) override {} // the engine's messages
     template <typename T> T *child(QWidget *page, const char *name)
     {
         T *w = page->findChild<T *>(QLatin1String(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    RecordingSink m_sink;
+    QString writeFile(const char *name, const QByteArray &content)
+    {
+        QFile file(folder() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        return file.fileName();
+    }
 };
 
 } // namespace quillon::test
