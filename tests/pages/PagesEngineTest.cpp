@@ -227,6 +227,12 @@ TEST_F(LogFile, MissingFileIsCreatedAndEveryLineKindIsAppended)
               "ENR,7/4/26 9:59:01,Calbrated Noise Source (on),-inf,Not Calculated.\n"
               "Measure,7/4/26 9:59:02,Noise Off,DUT out of Circuit,  -37.210, -37.300, 3.410,\n"
               "Measure,7/4/26 9:59:03,Noise On,DUT in Circuit,  -37.21, 3.41,\n");
+    // An existing log keeps its content; the new line goes after it.
+    const std::string earlier = (folder / "earlier.log").string();
+    std::ofstream(earlier) << "Measure,1/2/26 3:04:05,Noise Off,DUT out of Circuit,  -40.00,\n";
+    EXPECT_EQ(log.appendMeasure(earlier, true, false, " -30.00,"), kMsgNone);
+    EXPECT_EQ(read(earlier), "Measure,1/2/26 3:04:05,Noise Off,DUT out of Circuit,  -40.00,\n"
+                             "Measure,12/6/26 2:08:33,Noise On,DUT out of Circuit,  -30.00,\n");
     EXPECT_EQ(logTimeText({2026, 12, 16, 12, 8, 33}), "12/16/26 12:08:33");
     EXPECT_EQ(logTimeText({2005, 3, 9, 0, 0, 0}), "3/9/05 0:00:00"); // year keeps 2 digits
     for (const auto &[dB, text] : {std::pair{NAN, "nan"}, {-NAN, "-nan"}})
