@@ -178,4 +178,12 @@ std::optional<int> Options::integer(std::string_view name, int lo, int hi) const
     return v;
 }
 
+std::uint32_t captureTimeArg(const Options &o)
+{
+    const int ms = o.integer("time", 1, 10000).value_or(1000);
+    if (ms != 100 && ms != 1000 && ms != 10000)
+        throw CliError("--time must be 100, 1000 or 10000 (ms), not " + std::to_string(ms));
+    return static_cast<std::uint32_t>(ms);
+}
+
 } // namespace quillon::cli

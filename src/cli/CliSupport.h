@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -80,6 +81,8 @@ private:
 
 // Strict conversions of one whole argument; throw CliError naming `what` on bad text.
 double parseNumberArg(std::string_view text, std::string_view what);
+// --time: a capture time of 100, 1000 (the default) or 10000 ms, as the Setup page offers.
+std::uint32_t captureTimeArg(const Options &o);
 int parseIntegerArg(std::string_view text, std::string_view what);
 
 // A number for text output: formatFixed with `decimals`.

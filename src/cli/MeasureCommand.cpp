@@ -123,10 +123,7 @@ int runMeasure(const std::vector<std::string> &args)
     s.waveInFormat = row;
     applyFormatRow(s, row);
     engine.highPass().SelectHighPass(s.sampleRate);
-    const int ms = o.integer("time", 1, 10000).value_or(1000);
-    if (ms != 100 && ms != 1000 && ms != 10000)
-        throw CliError("--time must be 100, 1000 or 10000 (ms), not " + std::to_string(ms));
-    s.captureTimeMs = static_cast<std::uint32_t>(ms);
+    s.captureTimeMs = captureTimeArg(o);
     if (o.flag("highpass"))
         s.highPassFilter = true;
     if (o.flag("no-highpass"))
@@ -195,8 +192,8 @@ int runMeasure(const std::vector<std::string> &args)
     const std::vector<int> series =
         systemMode ? std::vector<int>{0, 1} : std::vector<int>{0, 1, 2, 3};
     const int blocks = ModalReading::countedBlocks(plan);
-    const auto timeout =
-        std::chrono::milliseconds(std::int64_t{ms} * (plan.dummyReads + blocks) * 4 + 30'000);
+    const auto timeout = std::chrono::milliseconds(
+        std::int64_t{s.captureTimeMs} * (plan.dummyReads + blocks) * 4 + 30'000);
     std::array<double, kDeviceReadingCount> power{};
     std::array<bool, kDeviceReadingCount> present{};
     std::vector<Run> runs;
