@@ -295,7 +295,7 @@ int runMeasure(const std::vector<std::string> &args)
     doc.key("virtualBench").value(onBench).endObject();
     doc.key("format").beginObject().key("row").value(row);
     doc.key("label").value(WaveFormatTable[static_cast<std::size_t>(row)].label).endObject();
-    doc.key("captureTimeMs").value(ms).key("dummyReads").value(plan.dummyReads);
+    doc.key("captureTimeMs").value(static_cast<int>(s.captureTimeMs)).key("dummyReads").value(plan.dummyReads);
     doc.key("averageCount").value(blocks).key("highPass").value(s.highPassFilter);
     doc.key("systemMode").value(systemMode).key("switchPort").value(port);
     doc.key("enrDb").value(enrDb).key("tsOff").value(tsOff).key("t0").value(t0);
