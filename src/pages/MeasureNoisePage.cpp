@@ -258,11 +258,6 @@ void measure::setLogClock(LocalClock clock)
     m_log = MeasurementLog(std::move(clock));
 }
 
-bool measure::capturing() const
-{
-    return m_capturing && m_engine.capture().running();
-}
-
 // ---- Capture start and stop (window thread) ----
 
 void measure::startCapture()
@@ -403,8 +398,6 @@ void measure::showBlock(const BlockTexts &texts)
 
 void measure::showLogMessage(std::uint64_t request, int messageId)
 {
-    if (m_messageObserver)
-        m_messageObserver(messageId);
     // Not exec(): the window thread keeps running its own loop, so a stop or a close can
     // still reach the page while the box is up. Application-modal all the same.
     auto *box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(kApplicationName),
@@ -430,8 +423,6 @@ void measure::answerLogMessage(std::uint64_t request)
 
 void measure::showMessage(int messageId)
 {
-    if (m_messageObserver)
-        m_messageObserver(messageId);
     showMessageBox(messageId, this);
 }
 

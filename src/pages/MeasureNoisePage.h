@@ -73,15 +73,6 @@ public:
     // capturing.
     void setLogClock(LocalClock clock);
 
-    // Called on the window thread with the number of every message the page shows, just
-    // before its box appears (tests, diagnostics). The box is shown as well.
-    void setMessageObserver(std::function<void(int messageId)> observer)
-    {
-        m_messageObserver = std::move(observer);
-    }
-
-    // Whether this page's capture is running. Window thread.
-    bool capturing() const;
     // Position in the capture (0 = first block) of the block whose texts the fields show;
     // -1 before the first block of a capture has been shown. Window thread.
     int lastShownBlock() const { return m_lastShownBlock; }
@@ -126,7 +117,6 @@ private:
     QuillonEngine &m_engine;
     SettingsStore &m_store;
     MeasurementLog m_log; // replaced only while no capture runs
-    std::function<void(int)> m_messageObserver;
 
     // Owned settings and shared reading state. Written on the window thread, read by the
     // callback (and the current reading the other way round).
