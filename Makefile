@@ -10,8 +10,10 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# CMake runs only for a build folder without a configuration; after that Ninja re-runs it
+# by itself when a CMakeLists.txt changes.
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -23,27 +25,27 @@ test: build
 sanitize: asan tsan
 
 asan: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=address
+	@[ -f build-asan/build.ninja ] || cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=address
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 tsan: deps
-	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread
+	@[ -f build-tsan/build.ninja ] || cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 bench: deps
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF
+	@[ -f build-release/build.ninja ] || cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF
 	cmake --build build-release -j $(JOBS)
 	@for b in build-release/benchmarks/*/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
 
 # Builds and starts the window program. Without a display it says so (try xvfb-run -a make run).
 run: build
-	$(BUILD)/src/quillon
+	$(BUILD)/src/app/quillon
 
 # Screenshots of the pages for the README, under a virtual X display.
 screenshots: build
@@ -63,7 +65,7 @@ clean:
 FUZZ_SECONDS ?= 60
 .PHONY: fuzz
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja
+	@[ -f build-fuzz/build.ninja ] || CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja
 	cmake --build build-fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus
 	build-fuzz/enr_fuzzer build-fuzz/corpus fuzz/corpus -max_len=8192 \

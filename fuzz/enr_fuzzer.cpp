@@ -3,7 +3,7 @@
 // codes without crashing or reading out of bounds (AddressSanitizer and UBSan watch the
 // latter), and what it leaves in the table must satisfy the table's invariants.
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "nf/EnrTable.h"
 
 #include <cmath>

@@ -2,8 +2,8 @@
 
 // Shared by the screenshot and soak tools: a Quillon window on the virtual bench, with
 // its settings in whatever store XDG_CONFIG_HOME points at.
-#include "app/QuillonApp.h"
-#include "app/SettingsStore.h"
+#include "ui/QuillonApp.h"
+#include "core/SettingsStore.h"
 
 #include <QSettings>
 
@@ -29,11 +29,11 @@ inline void storeBenchSetup(double benchSpeed)
     raw.sync();
 }
 
-inline std::unique_ptr<CQuillonApp> makeBenchApp()
+inline std::unique_ptr<QuillonApp> makeBenchApp()
 {
     EngineOptions options;
     options.portAudio = false;
-    auto app = std::make_unique<CQuillonApp>(std::move(options));
+    auto app = std::make_unique<QuillonApp>(std::move(options));
     app->setPortProbe([] { return std::vector<std::string>{"USB", "Virtual bench"}; });
     return app;
 }

@@ -2,8 +2,8 @@
 // README. Run under a virtual X display (scripts/screenshots.sh).
 #include "ToolSupport.h"
 
-#include "app/PropertyPage.h"
-#include "app/PropertySheet.h"
+#include "ui/pages/PropertyPage.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,8 +20,8 @@ int main(int argc, char *argv[])
 
     quillon::tools::storeBenchSetup(1.0);
     auto app = quillon::tools::makeBenchApp();
-    app->InitInstance();
-    quillon::CQuillonPropertySheet &sheet = app->sheet();
+    app->initInstance();
+    quillon::MainWindow &sheet = app->sheet();
     sheet.move(0, 0);
 
     // Let a few blocks arrive so the meter shows live readings, then photograph every tab.
@@ -48,5 +48,5 @@ int main(int argc, char *argv[])
     };
     QTimer::singleShot(0, [&] { shootNext(shootNext); });
     application.exec();
-    return app->ExitInstance();
+    return app->exitInstance();
 }

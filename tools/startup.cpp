@@ -2,7 +2,7 @@
 // shown and painted once, on the virtual bench. Prints milliseconds.
 #include "ToolSupport.h"
 
-#include "app/PropertySheet.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -45,9 +45,9 @@ int main(int argc, char *argv[])
     quillon::tools::storeBenchSetup(1.0);
     quillon::EngineOptions options;
     options.portAudio = portAudio;
-    quillon::CQuillonApp app(std::move(options));
+    quillon::QuillonApp app(std::move(options));
     app.setPortProbe([] { return std::vector<std::string>{"USB", "Virtual bench"}; });
-    app.InitInstance();
+    app.initInstance();
     // Queued behind the first paint of the shown window.
     QTimer::singleShot(0, [&] {
         app.sheet().repaint();
@@ -56,5 +56,5 @@ int main(int argc, char *argv[])
     });
     application.exec();
     app.sheet().close();
-    return app.ExitInstance();
+    return app.exitInstance();
 }

@@ -1,4 +1,4 @@
-// MeasureBlock on the largest block the program captures: 10 s of 96 kHz stereo 24-bit
+// measureBlock on the largest block the program captures: 10 s of 96 kHz stereo 24-bit
 // audio (5,760,000 bytes), with the 1 kHz high-pass off and on. The counter x_realtime is
 // seconds of audio measured per second of CPU; the capture thread must stay far ahead of
 // real time, since the page callback does more than measure. bytes_per_second compares the
@@ -54,10 +54,10 @@ void measureLargestBlock(benchmark::State &state, bool filterOn)
     const auto &block = largestBlock();
     const auto format = largestFormat();
     quillon::HighPass1kHz filter;
-    filter.SelectHighPass(kRate);
+    filter.selectHighPass(kRate);
     for (auto _ : state) {
         const auto stats =
-            quillon::MeasureBlock(block.data(), static_cast<std::uint32_t>(block.size()), format,
+            quillon::measureBlock(block.data(), static_cast<std::uint32_t>(block.size()), format,
                                   filterOn ? &filter : nullptr);
         benchmark::DoNotOptimize(stats);
     }
@@ -85,9 +85,9 @@ void BM_HighPassStep(benchmark::State &state)
     for (auto &x : in)
         x = noise(gen);
     quillon::HighPass1kHz filter;
-    filter.SelectHighPass(kRate);
+    filter.selectHighPass(kRate);
     for (auto _ : state) {
-        filter.PresetHighPass(in[0]);
+        filter.presetHighPass(in[0]);
         double last = 0.0;
         for (double x : in)
             last = filter(x);

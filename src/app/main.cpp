@@ -1,6 +1,6 @@
 // Quillon's window program. It reads no command line (quillon-cli is the scriptable
 // sibling).
-#include "app/QuillonApp.h"
+#include "ui/QuillonApp.h"
 
 #include <QApplication>
 
@@ -43,9 +43,9 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Tremont"));
     QApplication::setApplicationVersion(QStringLiteral("0.4"));
 
-    quillon::CQuillonApp app;
-    if (!app.InitInstance())
+    quillon::QuillonApp app;
+    if (!app.initInstance())
         return 1;
     application.exec();
-    return app.ExitInstance();
+    return app.exitInstance();
 }

@@ -1,6 +1,6 @@
 #include "bench/VirtualBench.h"
 
-#include "app/NumberText.h"
+#include "core/NumberText.h"
 
 #include <QSettings>
 #include <QString>

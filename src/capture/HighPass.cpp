@@ -11,7 +11,7 @@ const HighPassCoefficients &highPassCoefficientsFor(std::int32_t sampleRate)
     return kHighPassTable.back(); // the 96000 row
 }
 
-void HighPass1kHz::SelectHighPass(std::int32_t sampleRate)
+void HighPass1kHz::selectHighPass(std::int32_t sampleRate)
 {
     m_coefficients = highPassCoefficientsFor(sampleRate);
 }

@@ -54,15 +54,15 @@ struct HighPassHistory
 class HighPass1kHz
 {
 public:
-    HighPass1kHz() { SelectHighPass(96000); }
+    HighPass1kHz() { selectHighPass(96000); }
 
     // Makes the row for `sampleRate` active (96000 row for a rate not in the table). Does
     // not touch the history.
-    void SelectHighPass(std::int32_t sampleRate);
+    void selectHighPass(std::int32_t sampleRate);
 
     // Sets all twelve history values to `v` (a decoded sample, in sample units). Called at
     // the start of every block: the history is never carried from one block to the next.
-    void PresetHighPass(double v)
+    void presetHighPass(double v)
     {
         m_history.x.fill(v);
         m_history.y.fill(v);

@@ -149,7 +149,7 @@ void accumulate(const std::uint8_t *block, std::size_t stride, std::int64_t n, H
         return;
     }
     // A fresh history for every block, from the first sample's decoded value.
-    filter->PresetHighPass(static_cast<double>(decodeSample<Bytes>(block)));
+    filter->presetHighPass(static_cast<double>(decodeSample<Bytes>(block)));
     accumulateFiltered<Bytes>(block, stride, n, *filter, acc);
 }
 
@@ -172,7 +172,7 @@ double levelToDb(double L)
     return L >= 0.000001 ? 20.0 * std::log10(L) : -120.0;
 }
 
-BlockStats MeasureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
                         const CaptureFormat &format, HighPass1kHz *filter)
 {
     BlockStats stats;
@@ -205,7 +205,7 @@ BlockStats MeasureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
     return stats;
 }
 
-bool IsOverRange(const BlockStats &stats)
+bool isOverRange(const BlockStats &stats)
 {
     return static_cast<double>(stats.peak) * stats.s > kOverRangeLimit;
 }

@@ -52,11 +52,11 @@ double levelToDb(double L);
 // after the block's last sample.
 //
 // Runs on the capture delivery thread inside a page callback; allocates nothing.
-BlockStats MeasureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
                         const CaptureFormat &format, HighPass1kHz *filter);
 
 // True when the block's peak * s exceeds 0.98 (the mean is not subtracted). The modal
 // measurements stop with "Error. Signal level too high." on such a block.
-bool IsOverRange(const BlockStats &stats);
+bool isOverRange(const BlockStats &stats);
 
 } // namespace quillon

@@ -1,14 +1,14 @@
 #include "capture/ResultText.h"
 
-#include "app/Messages.h"
-#include "app/NumberText.h"
-#include "app/Settings.h"
+#include "core/Messages.h"
+#include "core/NumberText.h"
+#include "core/Settings.h"
 
 #include <cmath>
 
 namespace quillon {
 
-std::string ResultText(bool asText, double value, int textId, int decimals)
+std::string resultText(bool asText, double value, int textId, int decimals)
 {
     if (asText)
         return messageText(textId);
@@ -57,7 +57,7 @@ std::size_t ResultLine::capacity() const
 std::string showResultText(bool asText, double value, int textId, bool log,
                            const Settings &settings, ResultLine &line)
 {
-    std::string shown = ResultText(asText, value, textId, settings.decimalPointsInResults);
+    std::string shown = resultText(asText, value, textId, settings.decimalPointsInResults);
     if (log && settings.logMeasurements)
         line.append(shown);
     return shown;

@@ -13,7 +13,7 @@ struct Settings;
 // (kMsgWait " Wait...", kMsgResultError " Error"); otherwise `value` with `decimals`
 // decimals (0, 1, 2; any other count gives 3) after a leading blank, "." as the decimal
 // point whatever the locale: " -37", " 12.500".
-std::string ResultText(bool asText, double value, int textId, int decimals);
+std::string resultText(bool asText, double value, int textId, int decimals);
 
 // Measure Noise page: a dB reading (block, averaged or the current reading behind the
 // relative one) shows " Wait..." instead of its number when it is exactly 0.0 or NaN.

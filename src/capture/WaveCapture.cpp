@@ -1,6 +1,6 @@
 #include "capture/WaveCapture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 #include <system_error>
 #include <utility>
@@ -22,7 +22,7 @@ WaveCapture::WaveCapture(const Settings &settings, AudioBackend &devices)
         m_headers[i].data = m_buffers[i].get();
         m_headers[i].index = i;
     }
-    DeriveFormat();
+    deriveFormat();
 }
 
 WaveCapture::~WaveCapture()
@@ -31,9 +31,9 @@ WaveCapture::~WaveCapture()
     releaseCapture();
 }
 
-void WaveCapture::DeriveFormat()
+void WaveCapture::deriveFormat()
 {
-    m_format = quillon::DeriveFormat(m_settings);
+    m_format = quillon::deriveFormat(m_settings);
 }
 
 bool WaveCapture::onDeliveryThread() const
@@ -41,7 +41,7 @@ bool WaveCapture::onDeliveryThread() const
     return t_deliveringEngine == this;
 }
 
-bool WaveCapture::ProbeDevice()
+bool WaveCapture::probeDevice()
 {
     if (onDeliveryThread())
         return false;
@@ -56,17 +56,17 @@ bool WaveCapture::ProbeDevice()
     return true;
 }
 
-int WaveCapture::StartCapture(CaptureCallback callback)
+int WaveCapture::startCapture(CaptureCallback callback)
 {
     // 10 s of 96 kHz stereo 24-bit is 5,760,000,000 before the division: 64 bits.
     const std::uint64_t bytes =
         std::uint64_t{m_settings.captureTimeMs} * m_format.avgBytesPerSec / 1000;
     const std::uint32_t length =
         bytes > kCaptureBufferBytes ? kCaptureBufferBytes + 1 : static_cast<std::uint32_t>(bytes);
-    return StartCaptureBytes(std::move(callback), length);
+    return startCaptureBytes(std::move(callback), length);
 }
 
-int WaveCapture::StartCaptureBytes(CaptureCallback callback, std::uint32_t blockLength)
+int WaveCapture::startCaptureBytes(CaptureCallback callback, std::uint32_t blockLength)
 {
     if (onDeliveryThread())
         return kCaptureError; // a start must join the delivery thread: window thread only
@@ -158,7 +158,7 @@ int WaveCapture::StartCaptureBytes(CaptureCallback callback, std::uint32_t block
     return rc;
 }
 
-bool WaveCapture::StopCapture()
+bool WaveCapture::stopCapture()
 {
     if (onDeliveryThread()) {
         // Inside a callback: no further block is delivered once this returns (the

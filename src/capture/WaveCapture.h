@@ -22,7 +22,7 @@ inline constexpr std::uint32_t kCaptureBufferBytes = 6'000'000;
 // header.data holds header.bytesRecorded bytes of whole frames in the capture format.
 // To go on capturing it hands the block back with WaveCapture::requeue(header); a
 // callback that ends its measurement does not. A callback must finish in bounded time:
-// StopCapture waits for a callback that is in the middle of a block, so a callback that
+// stopCapture waits for a callback that is in the middle of a block, so a callback that
 // waits for the window thread must give up once WaveCapture::running() turns false.
 using CaptureCallback = std::function<void(WaveCapture &, CaptureHeader &)>;
 
@@ -30,9 +30,9 @@ using CaptureCallback = std::function<void(WaveCapture &, CaptureHeader &)>;
 // device Settings::waveInDevice of `devices`, keeps two capture buffers queued and hands
 // every filled one to the CaptureCallback of the page that started the capture.
 //
-// Threads: DeriveFormat, ProbeDevice, StartCapture*, StopCapture and the destructor run
+// Threads: deriveFormat, probeDevice, startCapture*, stopCapture and the destructor run
 // on the window thread. The callback runs on the delivery thread, which exists while a
-// capture runs; from there only running(), the block counter, requeue() and StopCapture
+// capture runs; from there only running(), the block counter, requeue() and stopCapture
 // may be called. The running flag is set before the device starts and cleared before it
 // is reset; the delivery thread tests it before it hands a block to the callback.
 class WaveCapture
@@ -46,29 +46,29 @@ public:
 
     // Rebuilds the capture format from the format fields of Settings. Callers do this
     // before every probe or start.
-    void DeriveFormat();
+    void deriveFormat();
     const CaptureFormat &format() const { return m_format; }
 
     // Opens device Settings::waveInDevice with the capture format (a real open, not a
     // format query) and closes it at once. Whether it opened. Only while no capture runs.
-    bool ProbeDevice();
+    bool probeDevice();
 
     // Starts capturing blocks of Settings::captureTimeMs of audio: captureTimeMs ×
     // avgBytesPerSec / 1000 bytes (64-bit product), rounded down to whole frames, then
-    // as StartCaptureBytes.
-    int StartCapture(CaptureCallback callback);
+    // as startCaptureBytes.
+    int startCapture(CaptureCallback callback);
     // Starts capturing blocks of `blockLength` bytes rounded down to whole frames. Stops
     // a running capture first. Returns kCaptureOk when running, else the error code
     // (kCaptureInvalidParam for a length that is 0 after rounding or larger than a
     // buffer, or for an empty callback) and the engine is idle with the device closed.
-    int StartCaptureBytes(CaptureCallback callback, std::uint32_t blockLength);
+    int startCaptureBytes(CaptureCallback callback, std::uint32_t blockLength);
 
     // Stops the capture; true when one was running. On the window thread: once it has
     // returned no callback is running or will run for that capture, and the device is
     // closed. From inside a callback: clears the running flag so that no further block
-    // is delivered; the device is released at the next StopCapture, start, probe or
+    // is delivered; the device is released at the next stopCapture, start, probe or
     // destruction on the window thread.
-    bool StopCapture();
+    bool stopCapture();
 
     // The running flag. Any thread.
     bool running() const { return m_running.load(std::memory_order_acquire); }

@@ -1,10 +1,10 @@
 #include "capture/WaveFormat.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 namespace quillon {
 
-CaptureFormat DeriveFormat(const Settings &settings)
+CaptureFormat deriveFormat(const Settings &settings)
 {
     CaptureFormat f;
     f.formatTag = 1;

@@ -69,7 +69,7 @@ struct CaptureFormat
 
 // Builds the capture format from the format fields of `settings` (stereo, sampleRate,
 // bitsPerSample).
-CaptureFormat DeriveFormat(const Settings &settings);
+CaptureFormat deriveFormat(const Settings &settings);
 
 // Copies row `row`'s rate, width and channel flag into `settings`; rows outside 0..19
 // are ignored. Does not select the high-pass filter (callers do that).

@@ -1,6 +1,6 @@
 // quillon-cli calc: the Calculator page's four modes on typed values.
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "capture/ResultText.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
@@ -38,7 +38,7 @@ double requiredReading(const Options &o, const char *name)
 void print(const std::vector<Shown> &results, int decimals, bool json, Json &doc)
 {
     for (const Shown &r : results) {
-        const std::string text = ResultText(!r.valid, r.value, kMsgResultError, decimals);
+        const std::string text = resultText(!r.valid, r.value, kMsgResultError, decimals);
         if (json) {
             doc.key(r.jsonName).beginObject();
             doc.key("value").value(r.value).key("valid").value(r.valid).key("shown").value(text);

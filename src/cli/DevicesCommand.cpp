@@ -1,7 +1,7 @@
 // quillon-cli devices: the sound inputs with their formats, and the switch ports.
 
-#include "app/QuillonEngine.h"
-#include "app/SettingsStore.h"
+#include "measure/QuillonEngine.h"
+#include "core/SettingsStore.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
@@ -54,8 +54,8 @@ std::vector<int> offeredFormats(QuillonEngine &engine, int device, std::uint32_t
             offered = (capabilityBits & r.capabilityFlag) != 0;
         } else {
             applyFormatRow(s, row);
-            engine.capture().DeriveFormat();
-            offered = engine.capture().ProbeDevice();
+            engine.capture().deriveFormat();
+            offered = engine.capture().probeDevice();
         }
         if (offered)
             rows.push_back(row);

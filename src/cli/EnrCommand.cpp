@@ -1,6 +1,6 @@
 // quillon-cli enr: read an ENR calibration file, print its table and interpolated ENRs.
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"

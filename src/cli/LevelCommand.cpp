@@ -1,6 +1,6 @@
 // quillon-cli level: the Measure Noise page's block readings of a WAV file.
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "capture/HighPass.h"
 #include "capture/Level.h"
 #include "capture/ReadingHistory.h"
@@ -28,11 +28,11 @@ struct RowText
 RowText rowText(const BlockStats &s, double current, bool averaging, int decimals)
 {
     RowText t;
-    t.dB = ResultText(showsWait(s.dB), s.dB, kMsgWait, decimals);
+    t.dB = resultText(showsWait(s.dB), s.dB, kMsgWait, decimals);
     if (averaging)
-        t.average = ResultText(showsWait(current), current, kMsgWait, decimals);
-    t.crest = ResultText(showsCrestError(s.C), s.C, kMsgResultError, decimals);
-    t.peak = ResultText(!std::isfinite(s.P), s.P, kMsgResultError, decimals);
+        t.average = resultText(showsWait(current), current, kMsgWait, decimals);
+    t.crest = resultText(showsCrestError(s.C), s.C, kMsgResultError, decimals);
+    t.peak = resultText(!std::isfinite(s.P), s.P, kMsgResultError, decimals);
     return t;
 }
 
@@ -44,7 +44,7 @@ void jsonStats(Json &doc, const BlockStats &s)
     doc.key("peak").value(static_cast<long long>(s.peak));
     doc.key("mean").value(s.N > 0 ? static_cast<double>(s.sum) / static_cast<double>(s.N)
                                   : std::nan(""));
-    doc.key("overRange").value(IsOverRange(s));
+    doc.key("overRange").value(isOverRange(s));
 }
 
 } // namespace
@@ -76,7 +76,7 @@ int runLevel(const std::vector<std::string> &args)
     const WavAudio audio = readWav(path);
     const CaptureFormat &format = audio.format;
     HighPass1kHz filter;
-    filter.SelectHighPass(static_cast<std::int32_t>(format.samplesPerSec));
+    filter.selectHighPass(static_cast<std::int32_t>(format.samplesPerSec));
     HighPass1kHz *active = o.flag("highpass") ? &filter : nullptr;
 
     // Block length as the capture engine makes it: capture time x byte rate, whole frames.
@@ -115,7 +115,7 @@ int runLevel(const std::vector<std::string> &args)
     int index = 0;
     for (std::uint64_t offset = 0; offset < totalBytes; offset += blockBytes, ++index) {
         const auto bytes = static_cast<std::uint32_t>(std::min(blockBytes, totalBytes - offset));
-        const BlockStats s = MeasureBlock(audio.bytes.data() + offset, bytes, format, active);
+        const BlockStats s = measureBlock(audio.bytes.data() + offset, bytes, format, active);
         const double current =
             history.addReading(position, s.dB, averaging, averageCount.value_or(0));
         position = history.advance(position);
@@ -137,7 +137,7 @@ int runLevel(const std::vector<std::string> &args)
 
     // The whole file as one block (the filter preset once, at its first sample).
     const BlockStats whole =
-        MeasureBlock(audio.bytes.data(), static_cast<std::uint32_t>(totalBytes), format, active);
+        measureBlock(audio.bytes.data(), static_cast<std::uint32_t>(totalBytes), format, active);
     if (json) {
         doc.endArray().key("whole").beginObject();
         jsonStats(doc, whole);

@@ -1,18 +1,18 @@
 // quillon-cli measure: the Measure Device series without a window.
 
-#include "app/Messages.h"
-#include "app/QuillonEngine.h"
-#include "app/SettingsRecord.h"
-#include "app/SettingsStore.h"
+#include "core/Messages.h"
+#include "measure/QuillonEngine.h"
+#include "core/SettingsRecord.h"
+#include "core/SettingsStore.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/StoredValues.h"
 #include "nf/NoiseResults.h"
 #include "nf/YFactorMath.h"
-#include "pages/DeviceResultsText.h"
-#include "pages/MeasurementLog.h"
-#include "pages/ModalReading.h"
+#include "measure/DeviceResultsText.h"
+#include "measure/MeasurementLog.h"
+#include "measure/ModalReading.h"
 
 #include <algorithm>
 #include <atomic>
@@ -122,7 +122,7 @@ int runMeasure(const std::vector<std::string> &args)
     }
     s.waveInFormat = row;
     applyFormatRow(s, row);
-    engine.highPass().SelectHighPass(s.sampleRate);
+    engine.highPass().selectHighPass(s.sampleRate);
     s.captureTimeMs = captureTimeArg(o);
     if (o.flag("highpass"))
         s.highPassFilter = true;
@@ -249,7 +249,7 @@ int runMeasure(const std::vector<std::string> &args)
                 taken.blockPowers.push_back(reading.blockPower(b));
             power[static_cast<std::size_t>(r)] = taken.power;
             present[static_cast<std::size_t>(r)] = true;
-            run.results = ComputeDeviceResults(power, present, systemMode, enrDb, t0, tsOff);
+            run.results = computeDeviceResults(power, present, systemMode, enrDb, t0, tsOff);
             run.texts = showDeviceResults(run.results, s, engine.resultLine());
             if (!json)
                 std::printf("%s:%s\n", label.c_str(),
@@ -306,7 +306,7 @@ int runMeasure(const std::vector<std::string> &args)
             doc.beginObject().key("reading").value(r.number);
             doc.key("label").value(nfReadingLabel(r.number));
             doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
-            doc.key("valid").value(YFactorMath::ReadingInRange(r.power));
+            doc.key("valid").value(YFactorMath::readingInRange(r.power));
             doc.key("blockPowers").beginArray();
             for (const double p : r.blockPowers)
                 doc.value(p);

@@ -1,8 +1,9 @@
 #include "cli/StoredValues.h"
 
-#include "app/Messages.h"
-#include "app/SettingsRecord.h"
-#include "app/SettingsStore.h"
+#include "core/Messages.h"
+#include "core/SettingsRecord.h"
+#include "core/SettingsStore.h"
+#include "capture/SettingsContext.h"
 #include "cli/CliSupport.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ PageValues readPageValues()
 PageValues loadStoredValues(Settings &settings, EnrTable &table)
 {
     const SettingsStore store;
-    SettingsLoadContext context;
+    SettingsLoadContext context = captureLoadContext(nullptr);
     context.readEnrFile = [&table](Settings &s) {
         return parseEnrFile(s, table);
     };

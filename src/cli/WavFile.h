@@ -10,7 +10,7 @@ namespace quillon::cli {
 
 // A WAV file's audio in the capture engine's byte layout: little-endian interleaved PCM
 // frames of 16 or 24 bits (packed), 1 or 2 channels, exactly what a capture block holds, so
-// that MeasureBlock reads it as it reads a block from a sound card.
+// that measureBlock reads it as it reads a block from a sound card.
 struct WavAudio
 {
     CaptureFormat format;

@@ -1,8 +1,8 @@
 #include "nf/EnrTable.h"
 
-#include "app/Messages.h"
-#include "app/NumberText.h"
-#include "app/Settings.h"
+#include "core/Messages.h"
+#include "core/NumberText.h"
+#include "core/Settings.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -14,9 +14,9 @@ NoiseResult fromTemperature(double te, double t0)
 {
     NoiseResult r;
     r.te = te;
-    r.f = yf::NoiseFactorFromTemperature(te, t0);
-    r.nf = yf::NoiseFigureFromFactor(r.f);
-    r.valid = yf::TemperatureInRange(te);
+    r.f = yf::noiseFactorFromTemperature(te, t0);
+    r.nf = yf::noiseFigureFromFactor(r.f);
+    r.valid = yf::temperatureInRange(te);
     return r;
 }
 
@@ -31,9 +31,9 @@ NoiseResult noiseFromFactor(double f, double t0)
 {
     NoiseResult r;
     r.f = f;
-    r.nf = yf::NoiseFigureFromFactor(f);
-    r.te = yf::TemperatureFromNoiseFactor(f, t0);
-    r.valid = yf::TemperatureInRange(r.te);
+    r.nf = yf::noiseFigureFromFactor(f);
+    r.te = yf::temperatureFromNoiseFactor(f, t0);
+    r.valid = yf::temperatureInRange(r.te);
     return r;
 }
 
@@ -41,43 +41,43 @@ NoiseResult noiseFromFigure(double nfDb, double t0)
 {
     NoiseResult r;
     r.nf = nfDb;
-    r.f = yf::NoiseFactorFromFigure(nfDb);
-    r.te = yf::TemperatureFromNoiseFactor(r.f, t0);
-    r.valid = yf::TemperatureInRange(r.te);
+    r.f = yf::noiseFactorFromFigure(nfDb);
+    r.te = yf::temperatureFromNoiseFactor(r.f, t0);
+    r.valid = yf::temperatureInRange(r.te);
     return r;
 }
 
 NoiseResult systemNoise(double pOn, double pOff, double enrDb, double t0, double tsOff)
 {
-    const double tHot = yf::HotTemperature(enrDb, t0, tsOff);
-    return fromTemperature(yf::NoiseTemperature(pOn / pOff, tHot, tsOff), t0);
+    const double tHot = yf::hotTemperature(enrDb, t0, tsOff);
+    return fromTemperature(yf::noiseTemperature(pOn / pOff, tHot, tsOff), t0);
 }
 
 DeviceNoise deviceNoise(double pSystemOn, double pSystemOff, double pDutOn, double pDutOff,
                         double enrDb, double t0, double tsOff)
 {
     DeviceNoise d;
-    const double tHot = yf::HotTemperature(enrDb, t0, tsOff);
-    d.teReceiver = yf::NoiseTemperature(pSystemOn / pSystemOff, tHot, tsOff);
-    d.gain = yf::DeviceGain(pDutOn, pDutOff, pSystemOn, pSystemOff);
-    d.gainDb = yf::GainDb(d.gain);
-    d.gainInRange = yf::GainInRange(d.gainDb);
-    d.teChain = yf::NoiseTemperature(pDutOn / pDutOff, tHot, tsOff);
-    d.noise = fromTemperature(yf::SecondStageCorrected(d.teChain, d.teReceiver, d.gain), t0);
+    const double tHot = yf::hotTemperature(enrDb, t0, tsOff);
+    d.teReceiver = yf::noiseTemperature(pSystemOn / pSystemOff, tHot, tsOff);
+    d.gain = yf::deviceGain(pDutOn, pDutOff, pSystemOn, pSystemOff);
+    d.gainDb = yf::gainDb(d.gain);
+    d.gainInRange = yf::gainInRange(d.gainDb);
+    d.teChain = yf::noiseTemperature(pDutOn / pDutOff, tHot, tsOff);
+    d.noise = fromTemperature(yf::secondStageCorrected(d.teChain, d.teReceiver, d.gain), t0);
     return d;
 }
 
 NoiseResult calcSystem(double onDb, double offDb, double enrDb, double t0, double tsOff)
 {
-    return systemNoise(yf::PowerRatioFromDb(onDb), yf::PowerRatioFromDb(offDb), enrDb, t0, tsOff);
+    return systemNoise(yf::powerRatioFromDb(onDb), yf::powerRatioFromDb(offDb), enrDb, t0, tsOff);
 }
 
 CalcDeviceResult calcDevice(double systemOnDb, double systemOffDb, double dutOnDb, double dutOffDb,
                             double enrDb, double t0, double tsOff)
 {
     const DeviceNoise d = deviceNoise(
-        yf::PowerRatioFromDb(systemOnDb), yf::PowerRatioFromDb(systemOffDb),
-        yf::PowerRatioFromDb(dutOnDb), yf::PowerRatioFromDb(dutOffDb), enrDb, t0, tsOff);
+        yf::powerRatioFromDb(systemOnDb), yf::powerRatioFromDb(systemOffDb),
+        yf::powerRatioFromDb(dutOnDb), yf::powerRatioFromDb(dutOffDb), enrDb, t0, tsOff);
     CalcDeviceResult r;
     r.noise = d.noise;
     r.gainDb = d.gainDb;
@@ -90,19 +90,19 @@ EnrResult calcCalibrate(double referenceOnDb, double referenceOffDb, double unkn
                         double tsOffUnknown, double t0)
 {
     EnrResult r;
-    r.enrDb = yf::UnknownSourceEnrDb(enrDb, yf::YFactorFromDb(referenceOnDb, referenceOffDb),
-                                     yf::YFactorFromDb(unknownOnDb, unknownOffDb), tsOffReference,
+    r.enrDb = yf::unknownSourceEnrDb(enrDb, yf::yFactorFromDb(referenceOnDb, referenceOffDb),
+                                     yf::yFactorFromDb(unknownOnDb, unknownOffDb), tsOffReference,
                                      tsOffUnknown, t0);
-    r.valid = yf::EnrInRange(r.enrDb);
+    r.valid = yf::enrInRange(r.enrDb);
     return r;
 }
 
 NoiseFloorResult noiseFloor(const NoiseResult &noise, double t0, double bandwidthKHz)
 {
-    return {yf::NoiseFloorDbm(noise.nf, t0, bandwidthKHz), noise.valid};
+    return {yf::noiseFloorDbm(noise.nf, t0, bandwidthKHz), noise.valid};
 }
 
-DeviceResults ComputeDeviceResults(const std::array<double, kDeviceReadingCount> &power,
+DeviceResults computeDeviceResults(const std::array<double, kDeviceReadingCount> &power,
                                    const std::array<bool, kDeviceReadingCount> &present,
                                    bool systemMode, double enrDb, double t0, double tsOff)
 {

@@ -14,7 +14,7 @@ namespace quillon {
 // bandwidth in kHz, noise floor in dBm.
 
 // Noise temperature, factor and figure of one evaluation. All three are shown, or all three
-// show " Error", by TemperatureInRange(te): F and NF have no test of their own.
+// show " Error", by temperatureInRange(te): F and NF have no test of their own.
 struct NoiseResult
 {
     double te = 0.0; // K
@@ -42,7 +42,7 @@ struct DeviceNoise
     double teChain = 0.0;    // K, DUT and receiver together
     double gain = 0.0;       // linear
     double gainDb = 0.0;
-    bool gainInRange = false; // GainInRange(gainDb): -50..50 dB, NaN fails
+    bool gainInRange = false; // gainInRange(gainDb): -50..50 dB, NaN fails
 };
 DeviceNoise deviceNoise(double pSystemOn, double pSystemOff, double pDutOn, double pDutOff,
                         double enrDb, double t0, double tsOff);
@@ -62,7 +62,7 @@ struct CalcDeviceResult
 CalcDeviceResult calcDevice(double systemOnDb, double systemOffDb, double dutOnDb, double dutOffDb,
                             double enrDb, double t0, double tsOff);
 
-// ENR (dB) of an uncalibrated source, and whether it may be shown (EnrInRange: 0..50 dB).
+// ENR (dB) of an uncalibrated source, and whether it may be shown (enrInRange: 0..50 dB).
 struct EnrResult
 {
     double enrDb = 0.0;
@@ -89,7 +89,7 @@ NoiseFloorResult noiseFloor(const NoiseResult &noise, double t0, double bandwidt
 // circuit.
 inline constexpr int kDeviceReadingCount = 4;
 
-// ComputeDeviceResults of the Measure Device page. `complete` is false when a reading the
+// computeDeviceResults of the Measure Device page. `complete` is false when a reading the
 // mode needs is missing (0 and 1; 2 and 3 too unless `systemMode`): nothing is evaluated
 // and the page keeps what it showed. In system mode the gain is not measured.
 struct DeviceResults
@@ -99,9 +99,9 @@ struct DeviceResults
     NoiseResult noise; // the DUT's, or the system's in system mode
     double gain = 0.0; // linear; device mode only
     double gainDb = 0.0;
-    bool gainValid = false; // GainInRange(gainDb)
+    bool gainValid = false; // gainInRange(gainDb)
 };
-DeviceResults ComputeDeviceResults(const std::array<double, kDeviceReadingCount> &power,
+DeviceResults computeDeviceResults(const std::array<double, kDeviceReadingCount> &power,
                                    const std::array<bool, kDeviceReadingCount> &present,
                                    bool systemMode, double enrDb, double t0, double tsOff);
 

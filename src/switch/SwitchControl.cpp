@@ -1,7 +1,7 @@
 #include "switch/SwitchControl.h"
 
-#include "app/Messages.h"
-#include "app/Settings.h"
+#include "core/Messages.h"
+#include "core/Settings.h"
 
 namespace quillon {
 

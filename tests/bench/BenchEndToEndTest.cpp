@@ -1,8 +1,8 @@
 // The bench measured the way the program measures it: the engine opens it through the device
-// list (after a sound card), callbacks run MeasureBlock, Y factors give noise temperatures.
+// list (after a sound card), callbacks run measureBlock, Y factors give noise temperatures.
 
 #include "BenchTestSupport.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "bench/VirtualBenchBackend.h"
 #include "capture/DeviceList.h"
 #include "capture/HighPass.h"
@@ -44,14 +44,14 @@ struct BenchRig
         settings.waveInDevice = devices.findDevice("Quillon virtual bench");
         applyFormatRow(settings, formatRow);
         settings.captureTimeMs = captureMs;
-        capture.DeriveFormat();
+        capture.deriveFormat();
     }
     // One capture of n blocks, each handed to `f` on the delivery thread; the callback stops
     // re-queueing after the last and ignores a block after it, as the modal pages do.
     void run(int n, const std::function<void(const CaptureHeader &)> &f)
     {
         std::atomic<int> blocks{0};
-        ASSERT_EQ(capture.StartCapture([&](WaveCapture &c, CaptureHeader &h) {
+        ASSERT_EQ(capture.startCapture([&](WaveCapture &c, CaptureHeader &h) {
             if (blocks.load() >= n)
                 return;
             f(h);
@@ -62,7 +62,7 @@ struct BenchRig
         while (blocks.load() < n) // a hang fails by ctest's time limit
             std::this_thread::yield();
         EXPECT_EQ(capture.lostEvents(), 0u); // speed 0 never drops, however slow the callback
-        capture.StopCapture();
+        capture.stopCapture();
     }
     // Mean power (full-scale units) of kBlocks blocks in each switch state, each a capture.
     Powers readAll(HighPass1kHz *filter = nullptr)
@@ -70,11 +70,11 @@ struct BenchRig
         Powers p{};
         for (int s = 0; s < 4; ++s) {
             bench.setOutputs(s & 1, s & 2);
-            EXPECT_TRUE(capture.ProbeDevice());
+            EXPECT_TRUE(capture.probeDevice());
             run(kBlocks, [&](const CaptureHeader &h) {
                 const BlockStats st =
-                    MeasureBlock(h.data, h.bytesRecorded, capture.format(), filter);
-                EXPECT_FALSE(IsOverRange(st));
+                    measureBlock(h.data, h.bytesRecorded, capture.format(), filter);
+                EXPECT_FALSE(isOverRange(st));
                 p[s] += st.L * st.L / kBlocks;
             });
         }
@@ -157,7 +157,7 @@ TEST(BenchEndToEndHum, HighPassRemovesTheHum)
     const BenchTruth t = rig.bench.truth();
     EXPECT_GT(rig.readAll()[kOffOut], 5.0 * (t.states[kOffOut].power - t.humPower));
     HighPass1kHz filter;
-    filter.SelectHighPass(48000);
+    filter.selectHighPass(48000);
     const auto got = evaluate(rig.readAll(&filter));
     const auto sigma =
         propagatedSigma(expectedPowers(t, t.humPower),
@@ -198,7 +198,7 @@ TEST(BenchEndToEndPacing, RightOnAverageAndALateConsumerLosesAudio)
     auto elapsed = [&] {
         return std::chrono::duration<double>(Clock::now() - t0).count();
     };
-    ASSERT_EQ(rig.capture.StartCapture([&](WaveCapture &c, CaptureHeader &h) {
+    ASSERT_EQ(rig.capture.startCapture([&](WaveCapture &c, CaptureHeader &h) {
         if (blocks++ == 16)
             std::this_thread::sleep_for(std::chrono::milliseconds(250)); // ~10 blocks
         c.requeue(h);
@@ -210,7 +210,7 @@ TEST(BenchEndToEndPacing, RightOnAverageAndALateConsumerLosesAudio)
     EXPECT_GE(elapsed(), due);
     while (blocks.load() < 22)
         std::this_thread::yield();
-    EXPECT_TRUE(rig.capture.StopCapture());
+    EXPECT_TRUE(rig.capture.stopCapture());
     EXPECT_GE(rig.capture.lostEvents(), 1u);
     EXPECT_LE(22 * blockFrames + rig.capture.lostFrames(),
               elapsed() * framesPerSecond + blockFrames);
@@ -233,7 +233,7 @@ TEST(BenchEndToEndStop, StopReturnsAndEndsDeliveryAtEveryPace)
         for (int cycle = 0; cycle < 8; ++cycle) {
             delivered = 0;
             current = cycle;
-            ASSERT_EQ(rig.capture.StartCapture([&, cycle](WaveCapture &c, CaptureHeader &h) {
+            ASSERT_EQ(rig.capture.startCapture([&, cycle](WaveCapture &c, CaptureHeader &h) {
                 stale += current.load() != cycle;
                 if (delivered++ == 2)
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -242,7 +242,7 @@ TEST(BenchEndToEndStop, StopReturnsAndEndsDeliveryAtEveryPace)
                       kCaptureOk);
             while (delivered.load() < cycle % 4)
                 std::this_thread::yield();
-            EXPECT_TRUE(rig.capture.StopCapture());
+            EXPECT_TRUE(rig.capture.stopCapture());
             current = -1;
         }
         EXPECT_EQ(stale.load(), 0) << speed;

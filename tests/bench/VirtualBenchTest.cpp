@@ -3,7 +3,7 @@
 
 #include "bench/VirtualBench.h"
 #include "BenchTestSupport.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "bench/VirtualBenchBackend.h"
 #include "capture/Level.h"
 
@@ -93,7 +93,7 @@ double variance(const std::uint8_t *data, std::uint32_t frames, int channels, in
 {
     const CaptureFormat f{.channels = static_cast<std::uint16_t>(channels),
                           .bitsPerSample = static_cast<std::uint16_t>(bits)};
-    const BlockStats b = MeasureBlock(data, frames * channels * bits / 8, f, nullptr);
+    const BlockStats b = measureBlock(data, frames * channels * bits / 8, f, nullptr);
     const double n = static_cast<double>(b.N), mean = static_cast<double>(b.sum) / n;
     return static_cast<double>(b.sumsq) / n - mean * mean;
 }
@@ -184,7 +184,7 @@ TEST(BenchDevice, OpensEveryRowAndRefusesWhatNoRowDescribes)
         EXPECT_TRUE(r.capabilityFlag == kFormatProbe || (caps.formats & r.capabilityFlag))
             << r.label;
         applyFormatRow(s, row);
-        EXPECT_EQ(backend.open(0, DeriveFormat(s), queue, stream), kCaptureOk) << r.label;
+        EXPECT_EQ(backend.open(0, deriveFormat(s), queue, stream), kCaptureOk) << r.label;
     }
     const CaptureFormat good; // 44.1 kHz mono 16-bit
     EXPECT_EQ(backend.open(1, good, queue, stream), kCaptureBadDevice);

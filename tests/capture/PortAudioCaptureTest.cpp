@@ -1,7 +1,7 @@
 // Real capture through PortAudio from ALSA's file plugin: each pcm below turns a raw file
 // of known samples into a capture device, bit-exact from frame 0 and faster than real time.
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "capture/DeviceList.h"
 #include "capture/PortAudioBackend.h"
 #include "capture/WaveCapture.h"
@@ -120,7 +120,7 @@ TEST_F(PortAudioCaptureTest, BlocksAreBitExactWholeFramesAndLostAudioIsCounted)
         std::atomic<int> count{0};
         std::atomic<std::uint64_t> lostSeen{0};
         WaveCapture engine(settings, devices); // after what its callback uses
-        ASSERT_TRUE(engine.ProbeDevice());
+        ASSERT_TRUE(engine.probeDevice());
         auto collect = [&](WaveCapture &capture, CaptureHeader &h) {
             while (count == 0 && capture.running() && capture.lostFrames() == 0)
                 std::this_thread::yield();
@@ -132,10 +132,10 @@ TEST_F(PortAudioCaptureTest, BlocksAreBitExactWholeFramesAndLostAudioIsCounted)
             }
             capture.requeue(h);
         };
-        ASSERT_EQ(engine.StartCaptureBytes(collect, requested), kCaptureOk);
+        ASSERT_EQ(engine.startCaptureBytes(collect, requested), kCaptureOk);
         while (count.load() < 3) // a hang fails by ctest's time limit
             std::this_thread::yield();
-        EXPECT_TRUE(engine.StopCapture());
+        EXPECT_TRUE(engine.stopCapture());
         EXPECT_GT(lostSeen.load(), 0u);
         EXPECT_GE(engine.lostEvents(), 1u);
         const std::string file = fileBytes(row == 0 ? 2 : 3);

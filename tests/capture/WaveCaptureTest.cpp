@@ -2,7 +2,7 @@
 // with their undo paths, and the hand-over of blocks to the page callback.
 
 #include "capture/WaveCapture.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "capture/PortAudioBackend.h" // uniqueDeviceNames
 
 #include <gtest/gtest.h>
@@ -107,7 +107,7 @@ protected:
     {
         applyFormatRow(settings, 0); // 11.025 kHz mono 16-bit
         settings.captureTimeMs = 100;
-        engine.DeriveFormat();
+        engine.deriveFormat();
     }
     // Records (first byte, bytes, block position) of each block and re-queues it.
     CaptureCallback counting()
@@ -142,7 +142,7 @@ protected:
 // the device is touched.
 TEST_F(WaveCaptureTest, BlockLengthIsWholeFramesOrRefused)
 {
-    // Format row, StartCapture(ms) or (ms 0) StartCaptureBytes(bytes), whole-frame length
+    // Format row, startCapture(ms) or (ms 0) startCaptureBytes(bytes), whole-frame length
     // or 0 for kCaptureInvalidParam.
     const std::tuple<int, std::uint32_t, std::uint32_t, std::uint32_t> cases[] = {
         {19, 10000, 0, 5'760'000}, // 10 s of 96 kHz stereo 24-bit: the product needs 64 bits
@@ -156,15 +156,15 @@ TEST_F(WaveCaptureTest, BlockLengthIsWholeFramesOrRefused)
         SCOPED_TRACE(testing::Message() << "row " << row << ", " << ms << " ms, " << bytes);
         applyFormatRow(settings, row);
         settings.captureTimeMs = ms;
-        engine.DeriveFormat();
+        engine.deriveFormat();
         const int rc =
-            ms == 0 ? engine.StartCaptureBytes(counting(), bytes) : engine.StartCapture(counting());
+            ms == 0 ? engine.startCaptureBytes(counting(), bytes) : engine.startCapture(counting());
         EXPECT_EQ(rc, expected ? kCaptureOk : kCaptureInvalidParam);
         EXPECT_EQ(rc == kCaptureOk ? engine.blockLength() : 0u, expected);
-        EXPECT_EQ(engine.StopCapture(), expected != 0);
+        EXPECT_EQ(engine.stopCapture(), expected != 0);
         EXPECT_EQ(fake.take().empty(), expected == 0);
     }
-    EXPECT_EQ(engine.StartCaptureBytes(CaptureCallback{}, 2000), kCaptureInvalidParam);
+    EXPECT_EQ(engine.startCaptureBytes(CaptureCallback{}, 2000), kCaptureInvalidParam);
     EXPECT_TRUE(fake.take().empty());
 }
 
@@ -173,12 +173,12 @@ TEST_F(WaveCaptureTest, BlockLengthIsWholeFramesOrRefused)
 // sequence and stop undoes it.
 TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
 {
-    EXPECT_TRUE(engine.ProbeDevice());
+    EXPECT_TRUE(engine.probeDevice());
     EXPECT_EQ(fake.take(), (Calls{"open 0", "close"}));
     for (int device : {1, -1}) { // -1: none chosen
         settings.waveInDevice = device;
-        EXPECT_FALSE(engine.ProbeDevice());
-        EXPECT_EQ(engine.StartCapture(counting()), kCaptureBadDevice);
+        EXPECT_FALSE(engine.probeDevice());
+        EXPECT_EQ(engine.startCapture(counting()), kCaptureBadDevice);
         EXPECT_EQ(fake.take(), (Calls(2, "open " + std::to_string(device))));
     }
     settings.waveInDevice = 0;
@@ -194,16 +194,16 @@ TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
     for (const auto &[step, calls] : cases) {
         SCOPED_TRACE(step);
         fake.failAt = step;
-        EXPECT_EQ(engine.StartCapture(counting()), kCaptureAllocated);
+        EXPECT_EQ(engine.startCapture(counting()), kCaptureAllocated);
         EXPECT_EQ(fake.stream, nullptr);
-        EXPECT_FALSE(engine.StopCapture()); // idle: nothing more to call
+        EXPECT_FALSE(engine.stopCapture()); // idle: nothing more to call
         EXPECT_EQ(fake.take(), calls);
     }
     fake.failAt.clear();
-    EXPECT_EQ(engine.StartCapture(counting()), kCaptureOk);
+    EXPECT_EQ(engine.startCapture(counting()), kCaptureOk);
     EXPECT_TRUE(engine.running());
-    EXPECT_TRUE(engine.StopCapture());
-    EXPECT_FALSE(engine.StopCapture()); // stopped already: nothing to call
+    EXPECT_TRUE(engine.stopCapture());
+    EXPECT_FALSE(engine.stopCapture()); // stopped already: nothing to call
     EXPECT_EQ(fake.take(), kStartCalls + kStopCalls);
     EXPECT_EQ(fake.stream, nullptr);
 }
@@ -212,7 +212,7 @@ TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
 // stops first and starts the counter and lost audio from 0; blocks arrive in order.
 TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
 {
-    ASSERT_EQ(engine.StartCapture([&](WaveCapture &c, CaptureHeader &) {
+    ASSERT_EQ(engine.startCapture([&](WaveCapture &c, CaptureHeader &) {
         c.nextBlock();
         ++delivered;
     }),
@@ -226,7 +226,7 @@ TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
     fake.take();
 
     delivered = 0;
-    ASSERT_EQ(engine.StartCapture(counting()), kCaptureOk);
+    ASSERT_EQ(engine.startCapture(counting()), kCaptureOk);
     EXPECT_EQ(fake.take(), kStopCalls + kStartCalls);
     EXPECT_EQ(std::tuple(engine.lostFrames(), engine.lostEvents(), engine.blockCounter()),
               std::tuple(0u, 0u, 0));
@@ -238,12 +238,12 @@ TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
     EXPECT_EQ(fake.requeues.load(), 3);
 }
 
-// Once StopCapture has returned no callback runs; a block waiting behind the running
+// Once stopCapture has returned no callback runs; a block waiting behind the running
 // callback is dropped, and a re-queue after the stop is ignored.
 TEST_F(WaveCaptureTest, StopWaitsForACallbackMidBlockAndDropsTheWaitingBlock)
 {
     std::atomic<bool> inCallback{false};
-    ASSERT_EQ(engine.StartCapture([&](WaveCapture &capture, CaptureHeader &h) {
+    ASSERT_EQ(engine.startCapture([&](WaveCapture &capture, CaptureHeader &h) {
         inCallback = true;
         ++delivered;
         while (capture.running()) // a bounded callback: it works until the stop
@@ -255,7 +255,7 @@ TEST_F(WaveCaptureTest, StopWaitsForACallbackMidBlockAndDropsTheWaitingBlock)
     produce(1, 1);
     ASSERT_TRUE(fake.stream->produce(2));
     fake.take();
-    EXPECT_TRUE(engine.StopCapture());
+    EXPECT_TRUE(engine.stopCapture());
     EXPECT_FALSE(inCallback.load());
     EXPECT_EQ(delivered.load(), 1);
     EXPECT_EQ(fake.requeues.load(), 0);
@@ -267,22 +267,22 @@ TEST_F(WaveCaptureTest, StopWaitsForACallbackMidBlockAndDropsTheWaitingBlock)
 TEST_F(WaveCaptureTest, StopFromInsideTheCallbackEndsDelivery)
 {
     auto stopper = [&](WaveCapture &capture, CaptureHeader &h) {
-        EXPECT_TRUE(capture.StopCapture());
+        EXPECT_TRUE(capture.stopCapture());
         capture.requeue(h); // ignored: the capture has ended
         ++delivered;
     };
     {
         FakeBackend local;
         WaveCapture scoped(settings, local);
-        ASSERT_EQ(scoped.StartCapture(stopper), kCaptureOk);
+        ASSERT_EQ(scoped.startCapture(stopper), kCaptureOk);
         ASSERT_TRUE(local.stream->produce(1));
         waitDelivered(1);
     }
-    ASSERT_EQ(engine.StartCapture(stopper), kCaptureOk);
+    ASSERT_EQ(engine.startCapture(stopper), kCaptureOk);
     produce(1, 2);
     ASSERT_TRUE(fake.stream->produce(2)); // handed over, never delivered
     fake.take();
-    EXPECT_FALSE(engine.StopCapture());
+    EXPECT_FALSE(engine.stopCapture());
     EXPECT_EQ(fake.take(), kStopCalls);
     EXPECT_EQ(fake.requeues.load(), 0);
 }

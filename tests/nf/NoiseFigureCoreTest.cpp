@@ -1,7 +1,7 @@
 // The noise-figure core: the Y-factor formulas and results, the ENR calibration file reader.
 
-#include "app/Messages.h"
-#include "app/Settings.h"
+#include "core/Messages.h"
+#include "core/Settings.h"
 #include "nf/EnrTable.h"
 #include "nf/NoiseResults.h"
 #include "nf/YFactorMath.h"
@@ -38,25 +38,25 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 TEST(YFactorMath, ConstantAndOperationOrderAreBitExact)
 {
     EXPECT_EQ(std::bit_cast<std::uint64_t>(ym::kBoltzmannPerKHz), 0x3BD04CCB7B487E07ull);
-    EXPECT_EQ(ym::PowerRatioFromDb(3.0), 1.9952623149688797);
-    EXPECT_EQ(ym::PowerRatioFromDb(7.0), 5.0118723362727238);
-    EXPECT_EQ(ym::YFactorFromDb(10.0, 3.0), 5.0118723362727229);
-    EXPECT_EQ(ym::YFactorFromDb(25.0, 1.0), 251.18864315095803);
-    EXPECT_NEAR(ym::HotTemperature(kEnr, kT0, kTsOff), 91999.052, kShown);
+    EXPECT_EQ(ym::powerRatioFromDb(3.0), 1.9952623149688797);
+    EXPECT_EQ(ym::powerRatioFromDb(7.0), 5.0118723362727238);
+    EXPECT_EQ(ym::yFactorFromDb(10.0, 3.0), 5.0118723362727229);
+    EXPECT_EQ(ym::yFactorFromDb(25.0, 1.0), 251.18864315095803);
+    EXPECT_NEAR(ym::hotTemperature(kEnr, kT0, kTsOff), 91999.052, kShown);
 }
 
 // Y = 1 (ON equal to OFF) gives an infinite or undefined Te, Y < 1 a negative one: every
 // result fails, in the formulas and in the calculator.
 TEST(YFactorMath, YOfOneOrBelowFailsEveryResult)
 {
-    const double tHot = ym::HotTemperature(kEnr, kT0, kTsOff);
-    const double equal = ym::NoiseTemperature(ym::YFactorFromDb(5.0, 5.0), tHot, kTsOff);
-    EXPECT_FALSE(std::isfinite(equal) || ym::TemperatureInRange(equal));
-    const double below = ym::NoiseTemperature(ym::YFactorFromDb(0.0, 3.0), tHot, kTsOff);
-    EXPECT_TRUE(below < 0.0 && !ym::TemperatureInRange(below));
-    EXPECT_FALSE(ym::GainInRange(ym::GainDb(ym::DeviceGain(2.0, 2.0, 10.0, 1.0)))); // DUT Y = 1
-    EXPECT_FALSE(ym::GainInRange(ym::GainDb(ym::DeviceGain(2.0, 1.0, 3.0, 3.0))));  // system Y = 1
-    EXPECT_FALSE(ym::GainInRange(ym::GainDb(ym::DeviceGain(1.0, 2.0, 10.0, 1.0)))); // G < 0
+    const double tHot = ym::hotTemperature(kEnr, kT0, kTsOff);
+    const double equal = ym::noiseTemperature(ym::yFactorFromDb(5.0, 5.0), tHot, kTsOff);
+    EXPECT_FALSE(std::isfinite(equal) || ym::temperatureInRange(equal));
+    const double below = ym::noiseTemperature(ym::yFactorFromDb(0.0, 3.0), tHot, kTsOff);
+    EXPECT_TRUE(below < 0.0 && !ym::temperatureInRange(below));
+    EXPECT_FALSE(ym::gainInRange(ym::gainDb(ym::deviceGain(2.0, 2.0, 10.0, 1.0)))); // DUT Y = 1
+    EXPECT_FALSE(ym::gainInRange(ym::gainDb(ym::deviceGain(2.0, 1.0, 3.0, 3.0))));  // system Y = 1
+    EXPECT_FALSE(ym::gainInRange(ym::gainDb(ym::deviceGain(1.0, 2.0, 10.0, 1.0)))); // G < 0
     EXPECT_FALSE(calcSystem(5.0, 5.0, kEnr, kT0, kTsOff).valid);
     const CalcDeviceResult device = calcDevice(5.0, 5.0, 20.0, 20.0, kEnr, kT0, kTsOff);
     EXPECT_FALSE(device.noise.valid || device.gainValid);
@@ -64,14 +64,14 @@ TEST(YFactorMath, YOfOneOrBelowFailsEveryResult)
 }
 
 // Each validity test: its inclusive bounds pass, the next double beyond fails, and so do NaN
-// and the infinities (ReadingInRange has no upper bound).
+// and the infinities (readingInRange has no upper bound).
 TEST(YFactorMath, ValidityTestsHaveInclusiveBoundsAndRejectNaNAndInfinity)
 {
     const std::tuple<bool (*)(double), double, double> cases[] = {
-        {ym::TemperatureInRange, 0.0, 300000.0},
-        {ym::EnrInRange, 0.0, 50.0},
-        {ym::GainInRange, -50.0, 50.0},
-        {ym::ReadingInRange, 1e-12, kInf}};
+        {ym::temperatureInRange, 0.0, 300000.0},
+        {ym::enrInRange, 0.0, 50.0},
+        {ym::gainInRange, -50.0, 50.0},
+        {ym::readingInRange, 1e-12, kInf}};
     for (const auto &[test, low, high] : cases) {
         SCOPED_TRACE(low);
         EXPECT_TRUE(test(low));
@@ -94,8 +94,8 @@ TEST(CalculatorModes, SimpleConvertsAndRoundTripsBetweenTemperatureFactorAndFigu
     EXPECT_TRUE(noiseFromTemperature(300000.0, kT0).valid);
     EXPECT_FALSE(noiseFromTemperature(300000.5, kT0).valid);
     for (double te : {0.0, 35.0, 290.0, 2410.842, 300000.0}) { // round trips
-        const double nf = ym::NoiseFigureFromFactor(ym::NoiseFactorFromTemperature(te, kT0));
-        EXPECT_NEAR(ym::TemperatureFromNoiseFactor(ym::NoiseFactorFromFigure(nf), kT0), te,
+        const double nf = ym::noiseFigureFromFactor(ym::noiseFactorFromTemperature(te, kT0));
+        EXPECT_NEAR(ym::temperatureFromNoiseFactor(ym::noiseFactorFromFigure(nf), kT0), te,
                     1e-9 * (te + 1.0));
     }
 }
@@ -105,7 +105,7 @@ TEST(CalculatorModes, SystemDeviceAndNoiseFloorWorkedExamples)
     const NoiseResult system = calcSystem(10.0, 0.0, kEnr, kT0, kTsOff);
     const CalcDeviceResult device = calcDevice(10.0, 0.0, 25.0, 10.0, kEnr, kT0, kTsOff);
     const DeviceNoise parts =
-        deviceNoise(10.0, 1.0, ym::PowerRatioFromDb(25.0), 10.0, kEnr, kT0, kTsOff);
+        deviceNoise(10.0, 1.0, ym::powerRatioFromDb(25.0), 10.0, kEnr, kT0, kTsOff);
     const NoiseFloorResult zero = noiseFloor(noiseFromFigure(0.0, kT0), kT0, 1.0);
     EXPECT_TRUE(system.valid && device.noise.valid && device.gainValid && zero.valid);
     const double floor3dB = noiseFloor(noiseFromFigure(3.0, kT0), kT0, 2.4).dbm;
@@ -121,7 +121,7 @@ TEST(CalculatorModes, SystemDeviceAndNoiseFloorWorkedExamples)
 
 TEST(CalculatorModes, DeviceGainFollowsTheTemperatureTestAndMustBeANumber)
 {
-    // 60 dB is outside GainInRange, yet the calculator shows it: only the Te test decides.
+    // 60 dB is outside gainInRange, yet the calculator shows it: only the Te test decides.
     const CalcDeviceResult high = calcDevice(10.0, 0.0, 70.0, 60.0, kEnr, kT0, kTsOff);
     EXPECT_TRUE(high.noise.valid && high.gainValid);
     EXPECT_NEAR(high.gainDb, 60.0, 1e-9);
@@ -147,7 +147,7 @@ TEST(CalculatorModes, CalibrateSourceUsesTheOffTemperatureDifference)
 TEST(DeviceResults, ModeDecidesWhichReadingsCountAndGainHasItsOwnRange)
 {
     const auto results = [](std::array<double, 4> p, std::array<bool, 4> present, bool system) {
-        return ComputeDeviceResults(p, present, system, kEnr, kT0, kTsOff); // p: linear powers
+        return computeDeviceResults(p, present, system, kEnr, kT0, kTsOff); // p: linear powers
     };
     const std::array<bool, 4> all{true, true, true, true};
     EXPECT_FALSE(results({10, 1, 316, 10}, {true, true, true, false}, false).complete);
@@ -159,7 +159,7 @@ TEST(DeviceResults, ModeDecidesWhichReadingsCountAndGainHasItsOwnRange)
     EXPECT_TRUE(system.complete && system.noise.valid && !system.gainValid);
     EXPECT_NEAR(system.noise.nf, 15.456, kShown);
 
-    // Unlike the calculator's, the page's 60 dB gain fails GainInRange while Te passes.
+    // Unlike the calculator's, the page's 60 dB gain fails gainInRange while Te passes.
     const DeviceResults high = results({10, 1, 1e7, 1e6}, all, false);
     EXPECT_TRUE(high.noise.valid && !high.gainValid);
 }

@@ -3,8 +3,8 @@
 #include "switch/SwitchControl.h"
 
 #include "FakeDeriru.h"
-#include "app/Messages.h"
-#include "app/Settings.h"
+#include "core/Messages.h"
+#include "core/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,16 @@
 // The application shell: start-up page choice, tab order, page activation and the close
 // path with a running capture, the About box, F1 help, the wait dialog's hand-over from
 // the capture thread, and the message box.
-#include "app/AboutDialog.h"
-#include "app/HelpDialog.h"
-#include "app/MeasuringNoiseDialog.h"
-#include "app/MessageBox.h"
-#include "app/PropertySheet.h"
-#include "app/QuillonApp.h"
-#include "app/SettingsStore.h"
-#include "app/SettingsTestSupport.h"
-#include "app/SetupPage.h"
-#include "pages/MeasureNoisePage.h"
+#include "ui/AboutDialog.h"
+#include "ui/HelpDialog.h"
+#include "ui/MeasuringNoiseDialog.h"
+#include "ui/MessageBox.h"
+#include "ui/MainWindow.h"
+#include "ui/QuillonApp.h"
+#include "core/SettingsStore.h"
+#include "core/SettingsTestSupport.h"
+#include "ui/pages/SetupPage.h"
+#include "ui/pages/MeasureNoisePage.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -63,11 +63,11 @@ protected:
         TempSettingsTest::SetUp();
     }
 
-    std::unique_ptr<CQuillonApp> makeApp()
+    std::unique_ptr<QuillonApp> makeApp()
     {
         EngineOptions options;
         options.portAudio = false; // the virtual bench is device 0
-        auto app = std::make_unique<CQuillonApp>(std::move(options));
+        auto app = std::make_unique<QuillonApp>(std::move(options));
         app->setPortProbe([] { return std::vector<std::string>{"USB", "Virtual bench"}; });
         return app;
     }
@@ -84,7 +84,7 @@ protected:
         raw.setValue("VirtualBench/Seed", 7);
     }
 
-    static QString activeCaption(CQuillonApp &app)
+    static QString activeCaption(QuillonApp &app)
     {
         return app.sheet().activePage() ? app.sheet().activePage()->caption() : QString();
     }
@@ -95,14 +95,14 @@ protected:
 TEST_F(AppShell, FirstStartOpensOnSetupWithDeviceAndFormatCorrected)
 {
     auto app = makeApp();
-    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->initInstance());
     EXPECT_EQ(activeCaption(*app), "Setup");
     EXPECT_EQ(app->engine().settings().waveInDevice, 0);
     EXPECT_EQ(app->engine().settings().waveInFormat, 8);
     EXPECT_FALSE(app->engine().capture().running());
     // The Measure Noise page was never shown, so it never captured.
     EXPECT_FALSE(g_measure->initialised());
-    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_EQ(app->exitInstance(), 0);
     EXPECT_EQ(g_setup, nullptr);
     EXPECT_EQ(g_measure, nullptr);
 }
@@ -111,7 +111,7 @@ TEST_F(AppShell, StoredFormatOutOfTableOpensOnSetupAtRowZero)
 {
     storeValidSetup(25);
     auto app = makeApp();
-    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->initInstance());
     EXPECT_EQ(activeCaption(*app), "Setup");
     const Settings &s = app->engine().settings();
     EXPECT_EQ(s.waveInDevice, 0); // the device itself was fine
@@ -123,7 +123,7 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->initInstance());
     EXPECT_EQ(activeCaption(*app), "Measure Noise");
     EXPECT_TRUE(app->engine().capture().running());
 
@@ -148,7 +148,7 @@ TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->initInstance());
     auto *db = g_measure->findChild<QLineEdit *>("dbField");
     // Let readings flow (speed 0: as fast as the page hands buffers back).
     ASSERT_NE(db, nullptr);
@@ -157,14 +157,14 @@ TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
     EXPECT_TRUE(app->sheet().close());
     EXPECT_FALSE(app->engine().capture().running());
     EXPECT_EQ(app->sheet().activePage(), nullptr);
-    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_EQ(app->exitInstance(), 0);
 }
 
 TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(app->initInstance());
     auto *about = app->sheet().findChild<QAction *>("aboutAction");
     auto *help = app->sheet().findChild<QAction *>("pageHelpAction");
     ASSERT_NE(about, nullptr);
@@ -222,7 +222,7 @@ TEST(MessageBoxHelper, TitleIsTheApplicationAndTextComesFromTheTable)
 TEST(WaitDialog, TheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
 {
     application();
-    CMeasuringNoiseDlg dialog;
+    MeasuringNoiseDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), "Measuring Noise");
     dialog.arm();
     std::thread capture([&] {
@@ -235,13 +235,13 @@ TEST(WaitDialog, TheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
 
     dialog.arm();
     QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>("cancelButton")->click(); });
-    EXPECT_EQ(dialog.runModal(), CMeasuringNoiseDlg::kCancelled);
+    EXPECT_EQ(dialog.runModal(), MeasuringNoiseDialog::kCancelled);
 }
 
 TEST(WaitDialog, LateAndEarlyClosesEndOnlyTheirOwnRun)
 {
     application();
-    CMeasuringNoiseDlg dialog;
+    MeasuringNoiseDialog dialog;
     dialog.arm();
     dialog.postClose(1); // this run's close arrives late...
     dialog.postStatus("Dummy : 5");

@@ -3,8 +3,8 @@
 // Shared by the page tests: the one QApplication, waiting on the window thread's events, a
 // catcher for the program's message boxes, and a page fixture with settings in a temporary
 // folder.
-#include "app/Messages.h"
-#include "app/SettingsTestSupport.h"
+#include "core/Messages.h"
+#include "core/SettingsTestSupport.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

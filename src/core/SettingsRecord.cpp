@@ -1,0 +1,108 @@
+#include "core/SettingsRecord.h"
+
+#include "core/SettingsStore.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::int32_t kMaxFftBlockSize = 32768;
+// Longest USB interface name kept; a stored name this long or longer is replaced.
+constexpr std::size_t kUsbNameLimit = 256;
+
+bool productName(const ProductNameLookup &lookup, std::int32_t device, std::string &name)
+{
+    if (!lookup || device < 0)
+        return false;
+    const std::optional<std::string> found = lookup(device);
+    if (!found)
+        return false;
+    name = *found;
+    return true;
+}
+
+} // namespace
+
+bool automationPresentFor(const std::string &automationDeviceName)
+{
+    return !automationDeviceName.empty() && automationDeviceName != "None";
+}
+
+void loadSettings(Settings &s, const SettingsStore &store, const SettingsLoadContext &context)
+{
+    // 1. No port is open yet (the switch control owns it); logging is off after start.
+    s.logMeasurements = false;
+
+    // 2.
+    s.waveInDevice = store.read(keys::WaveInDevice);
+
+    // 3. An index outside the table is invalid; the Setup page corrects it to 0.
+    s.waveInFormat = store.read(keys::WaveInFormat);
+    if (s.waveInFormat < 0 || !context.applyFormatRow || !context.applyFormatRow(s, s.waveInFormat))
+        s.waveInFormat = -1;
+    if (s.waveInFormat >= 0) {
+        if (context.selectHighPass)
+            context.selectHighPass(s.sampleRate);
+    }
+    s.captureTimeMs = 1000;
+
+    // 4. Only limited above; the Setup page shows 1024 for a size not in its list.
+    s.fftBlockSize = store.read(keys::FFTBlockSize);
+    if (s.fftBlockSize > kMaxFftBlockSize)
+        s.fftBlockSize = kMaxFftBlockSize;
+
+    // 5.
+    s.enrCalibrationFile = store.read(keys::EnrCalibrationFile);
+    s.logResultsFile = store.read(keys::LogResultsFile);
+    s.automationDeviceName = store.read(keys::AutomationDeviceName);
+    s.automationPresent = automationPresentFor(s.automationDeviceName);
+
+    // 6.
+    s.highPassFilter = store.read(keys::HighPassFilter) != 0;
+    s.automateNoiseSelection = store.read(keys::AutomateNoiseSelection);
+    s.automateDeviceSelection = store.read(keys::AutomateDeviceSelection);
+    s.decimalPointsInResults = store.read(keys::DecimalPointsInResults);
+
+    // 7.
+    s.usbDeviceName = store.read(keys::UsbDeviceName);
+    if (s.usbDeviceName.size() >= kUsbNameLimit)
+        s.usbDeviceName = keys::UsbDeviceName.defaultValue;
+
+    // 8. A first start, or a changed line-up of sound devices, leaves the device unset.
+    std::string name;
+    if (!productName(context.productName, s.waveInDevice, name) ||
+        name != store.read(keys::WaveInDeviceName))
+        s.waveInDevice = -1;
+
+    // 9. A file that cannot be used is switched off without a message at start-up.
+    s.useEnrFile = store.read(keys::UseEnrFile) != 0;
+    if (s.useEnrFile) {
+        const int message = context.readEnrFile ? context.readEnrFile(s) : 1;
+        if (message != 0)
+            s.useEnrFile = false;
+    }
+}
+
+int saveSettingsAsDefault(const Settings &s, SettingsStore &store,
+                          const ProductNameLookup &lookup)
+{
+    SaveBatch batch(store);
+    batch.write(keys::WaveInDevice, s.waveInDevice);
+    batch.write(keys::WaveInFormat, s.waveInFormat);
+    batch.write(keys::EnrCalibrationFile, s.enrCalibrationFile);
+    batch.write(keys::LogResultsFile, s.logResultsFile);
+    batch.write(keys::AutomationDeviceName, s.automationDeviceName);
+    batch.write(keys::AutomateNoiseSelection, s.automateNoiseSelection);
+    batch.write(keys::AutomateDeviceSelection, s.automateDeviceSelection);
+    batch.write(keys::UseEnrFile, s.useEnrFile ? 1 : 0);
+    batch.write(keys::HighPassFilter, s.highPassFilter ? 1 : 0);
+    batch.write(keys::DecimalPointsInResults, s.decimalPointsInResults);
+    batch.write(keys::UsbDeviceName, s.usbDeviceName);
+    std::string name;
+    if (productName(lookup, s.waveInDevice, name))
+        batch.write(keys::WaveInDeviceName, name);
+    batch.write(keys::FFTBlockSize, s.fftBlockSize);
+    return batch.result();
+}
+
+} // namespace quillon

@@ -1,0 +1,81 @@
+#include "core/SettingsStore.h"
+
+#include "core/Messages.h"
+#include "core/NumberText.h"
+
+#include <QStringList>
+
+namespace quillon {
+
+SettingsStore::SettingsStore(const char *group)
+    : m_settings(std::make_unique<QSettings>(QString::fromLatin1(messageText(kMsgCompanyKey)),
+                                             QString::fromLatin1(kApplicationName)))
+{
+    m_settings->beginGroup(QString::fromLatin1(group));
+}
+
+SettingsStore::~SettingsStore() = default;
+
+std::int32_t SettingsStore::read(const IntValue &value) const
+{
+    const QVariant v = m_settings->value(QString::fromLatin1(value.name));
+    if (!v.isValid())
+        return value.defaultValue;
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (!ok || n < INT32_MIN || n > UINT32_MAX)
+        return value.defaultValue;
+    // A DWORD holds 32 bits; the program reads them as a signed number.
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
+}
+
+std::string SettingsStore::read(const TextValue &value) const
+{
+    const QVariant v = m_settings->value(QString::fromLatin1(value.name));
+    if (!v.isValid())
+        return value.defaultValue;
+    // An unquoted comma in a hand-edited file makes QSettings return a list.
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(',')).toStdString();
+    if (!v.canConvert<QString>())
+        return value.defaultValue;
+    return v.toString().toStdString();
+}
+
+double SettingsStore::readNumber(const TextValue &value) const
+{
+    return parseDecimal(read(value));
+}
+
+bool SettingsStore::write(const IntValue &value, std::int32_t v)
+{
+    m_settings->setValue(QString::fromLatin1(value.name), v);
+    return flushed(value.name);
+}
+
+bool SettingsStore::write(const TextValue &value, const std::string &text)
+{
+    m_settings->setValue(QString::fromLatin1(value.name), QString::fromStdString(text));
+    return flushed(value.name);
+}
+
+bool SettingsStore::writeNumber(const TextValue &value, double v, int decimals)
+{
+    return write(value, formatFixed(v, decimals));
+}
+
+bool SettingsStore::flushed(const char *name)
+{
+    m_settings->sync();
+    const bool ok = m_settings->status() == QSettings::NoError;
+    if (m_observer)
+        m_observer(name, ok);
+    return ok;
+}
+
+int SaveBatch::result() const
+{
+    return m_failed ? kMsgSaveFailed : kMsgNone;
+}
+
+} // namespace quillon

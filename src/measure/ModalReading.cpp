@@ -1,0 +1,131 @@
+#include "measure/ModalReading.h"
+
+#include "core/Messages.h"
+#include "core/Settings.h"
+#include "capture/Level.h"
+#include "capture/WaveCapture.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace quillon {
+
+std::string readingProgressText(const ReadingProgress &progress, std::string_view label)
+{
+    std::string text;
+    if (progress.kind == ReadingProgress::Kind::Dummy) {
+        text = "Dummy : ";
+    } else {
+        text = "Reading ";
+        text += label;
+        text += " : ";
+    }
+    text += std::to_string(progress.count);
+    return text;
+}
+
+ModalReading::ModalReading(WaveCapture &capture, const Settings &settings, HighPass1kHz &filter)
+    : m_capture(capture), m_settings(settings), m_filter(filter)
+{
+}
+
+ModalReading::~ModalReading()
+{
+    // The handler refers to this object: no block may reach it once it is gone.
+    m_capture.stopCapture();
+}
+
+int ModalReading::countedBlocks(const ReadingPlan &plan)
+{
+    return plan.averaging ? std::clamp(plan.averageCount, 1, kMaxBlocks) : 1;
+}
+
+int ModalReading::start(const ReadingPlan &plan)
+{
+    m_capture.stopCapture();
+    m_capture.deriveFormat();
+
+    m_counted = countedBlocks(plan);
+    m_dummyLeft = std::max(plan.dummyReads, 0);
+    m_position = 0;
+    m_powers.fill(0.0);
+    m_activeFilter = m_settings.highPassFilter ? &m_filter : nullptr;
+    m_outcome.store(kOutcomeNone, std::memory_order_relaxed);
+    m_finished.store(false, std::memory_order_release);
+    {
+        const std::lock_guard lock(m_waitMutex);
+        m_ended = false;
+    }
+
+    if (!m_capture.probeDevice())
+        return kProbeFailed;
+    const int rc =
+        m_capture.startCapture([this](WaveCapture &c, CaptureHeader &h) { onBlock(c, h); });
+    return rc == 0 ? kMsgNone : kMsgCannotOpenWaveDevice;
+}
+
+void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
+{
+    // A buffer that completes after the reading has ended is not measured and not re-queued.
+    if (m_finished.load(std::memory_order_acquire))
+        return;
+
+    if (m_dummyLeft > 0) {
+        capture.requeue(header);
+        if (m_progressHook)
+            m_progressHook({ReadingProgress::Kind::Dummy, m_dummyLeft});
+        --m_dummyLeft;
+        return;
+    }
+
+    const BlockStats stats =
+        measureBlock(header.data, header.bytesRecorded, capture.format(), m_activeFilter);
+    m_powers[static_cast<std::size_t>(m_position)] = stats.L * stats.L;
+    if (isOverRange(stats)) {
+        end(kOutcomeOverRange); // the position does not advance
+        return;
+    }
+
+    ++m_position;
+    if (m_position < m_counted) {
+        capture.requeue(header);
+        if (m_progressHook)
+            m_progressHook({ReadingProgress::Kind::Counted, m_counted - m_position});
+        return;
+    }
+    end(kOutcomeComplete);
+}
+
+void ModalReading::end(int outcome)
+{
+    m_outcome.store(outcome, std::memory_order_release);
+    m_finished.store(true, std::memory_order_release);
+    if (m_finishedHook)
+        m_finishedHook(outcome);
+    const std::lock_guard lock(m_waitMutex);
+    m_ended = true;
+    m_waitCondition.notify_all();
+}
+
+bool ModalReading::waitFinished(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_waitMutex);
+    return m_waitCondition.wait_for(lock, timeout, [this] { return m_ended; });
+}
+
+void ModalReading::stop()
+{
+    m_capture.stopCapture();
+}
+
+double ModalReading::meanPower() const
+{
+    if (outcome() != kOutcomeComplete)
+        return std::numeric_limits<double>::quiet_NaN();
+    double sum = 0.0;
+    for (int i = 0; i < m_counted; ++i)
+        sum += m_powers[static_cast<std::size_t>(i)];
+    return sum / m_counted;
+}
+
+} // namespace quillon

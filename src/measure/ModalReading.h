@@ -1,0 +1,143 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+class HighPass1kHz;
+class WaveCapture;
+struct CaptureHeader;
+struct Settings;
+
+// What the wait dialog's progress line shows during a modal reading.
+struct ReadingProgress
+{
+    enum class Kind
+    {
+        Dummy,  // a dummy block was discarded; `count` is the counter before its decrement
+        Counted // a counted block was measured; `count` blocks are still to come (>= 1)
+    };
+    Kind kind = Kind::Dummy;
+    int count = 0;
+};
+
+// The progress line: "Dummy : 3", or "Reading Noise (ON) : 4" with the reading's label.
+std::string readingProgressText(const ReadingProgress &progress, std::string_view label);
+
+// How one reading is taken.
+struct ReadingPlan
+{
+    int dummyReads = 1;     // blocks discarded first; below 0 counts as 0
+    bool averaging = false; // off: the first counted block is the reading
+    int averageCount = 1;   // blocks averaged while averaging is on, limited to 1..32
+};
+
+// One modal reading of the Measure Device and Calibrate Noise Source pages (and of
+// quillon-cli measure): the capture runs until the dummy blocks have been discarded and the
+// counted blocks measured, then the block powers (L squared, full-scale units) are averaged
+// linearly, never in dB.
+//
+// Threads. start(), stop() and the results run on the window thread (the CLI's main
+// thread). The block handler runs on the capture delivery thread: it re-queues every dummy
+// block and every counted block but the last, keeps each counted block's power, and ends the
+// reading with outcome kComplete after the last counted block, or kOverRange at once on a
+// block whose peak is above 0.98 of full scale (isOverRange). Once it has ended the reading
+// it ignores late buffers (the second capture buffer may already be full), so nothing is
+// written past the 32 powers and the outcome never changes. The hooks are called on the
+// delivery thread and must not wait for the window thread: a window page posts its dialog's
+// text and close request from them; a thread without an event loop waits in waitFinished().
+//
+// The block powers are read only after stop(): stopCapture joins the delivery thread, which
+// orders the handler's writes before the reads.
+class ModalReading
+{
+public:
+    static constexpr int kMaxBlocks = 32;
+
+    // Outcomes of a reading.
+    static constexpr int kOutcomeNone = 0; // still running, never started, or cancelled
+    static constexpr int kOutcomeComplete = 1;
+    static constexpr int kOutcomeOverRange = 9999;
+
+    // start() result when the device does not open at the probe: a failure the pages show
+    // no message for.
+    static constexpr int kProbeFailed = -1;
+
+    // Called on the delivery thread. Set them while no reading runs.
+    using ProgressHook = std::function<void(ReadingProgress)>;
+    using FinishedHook = std::function<void(int outcome)>; // once per ended reading
+
+    // `capture`, `settings` and `filter` must outlive the reading. The filter is used when
+    // settings.highPassFilter is on at start(); its coefficients are the caller's choice
+    // (selectHighPass for the capture rate).
+    ModalReading(WaveCapture &capture, const Settings &settings, HighPass1kHz &filter);
+    ~ModalReading();
+    ModalReading(const ModalReading &) = delete;
+    ModalReading &operator=(const ModalReading &) = delete;
+
+    void setProgressHook(ProgressHook hook) { m_progressHook = std::move(hook); }
+    void setFinishedHook(FinishedHook hook) { m_finishedHook = std::move(hook); }
+
+    // Stops any capture, derives the format from the settings, arms the dummy counter and
+    // the block count, probes the device and starts the capture of
+    // settings.captureTimeMs blocks. Returns 0 when the reading runs; kProbeFailed when the
+    // device does not open; kMsgCannotOpenWaveDevice when the capture does not start.
+    // The outcome is reset before the capture starts: a fast device (the virtual bench at
+    // speed 0) may end the reading before start() returns.
+    int start(const ReadingPlan &plan);
+
+    // Any thread: whether the handler has ended the reading, and how.
+    bool finished() const { return m_finished.load(std::memory_order_acquire); }
+    int outcome() const { return m_outcome.load(std::memory_order_acquire); }
+
+    // Waits until the handler ends the reading or `timeout` passes; true when it ended.
+    // Not on the delivery thread.
+    bool waitFinished(std::chrono::milliseconds timeout);
+
+    // Stops the capture: after a finished reading, or to cancel one (the outcome then stays
+    // kOutcomeNone). Window thread. The results below are stable from here on.
+    void stop();
+
+    // After stop(): the counted blocks measured, the power of block i, and the reading (the
+    // mean power of the averaged blocks, or block 0's with averaging off). NaN when the
+    // reading did not complete.
+    int blocksMeasured() const { return m_position; }
+    double blockPower(int i) const { return m_powers[static_cast<std::size_t>(i)]; }
+    double meanPower() const;
+
+    // Blocks one reading averages under `plan` (1 with averaging off, else 1..32).
+    static int countedBlocks(const ReadingPlan &plan);
+
+private:
+    void onBlock(WaveCapture &capture, CaptureHeader &header);
+    void end(int outcome);
+
+    WaveCapture &m_capture;
+    const Settings &m_settings;
+    HighPass1kHz &m_filter;
+    ProgressHook m_progressHook;
+    FinishedHook m_finishedHook;
+
+    // Set on the window thread before the capture starts; read by the handler.
+    int m_counted = 1;
+    HighPass1kHz *m_activeFilter = nullptr;
+    // Written by the handler while the capture runs; read on the window thread after stop().
+    int m_dummyLeft = 0;
+    int m_position = 0;
+    std::array<double, kMaxBlocks> m_powers{};
+
+    std::atomic<bool> m_finished{false};
+    std::atomic<int> m_outcome{kOutcomeNone};
+    std::mutex m_waitMutex;
+    std::condition_variable m_waitCondition;
+    bool m_ended = false; // under m_waitMutex
+};
+
+} // namespace quillon

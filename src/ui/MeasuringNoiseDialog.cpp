@@ -1,0 +1,91 @@
+#include "ui/MeasuringNoiseDialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillon {
+
+MeasuringNoiseDialog::MeasuringNoiseDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(tr("Measuring Noise"));
+    setModal(true);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    auto *wait = new QLabel(tr("Please Wait... Reading noise level"), this);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    m_status->setMinimumWidth(220);
+    auto *cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    connect(cancel, &QPushButton::clicked, this, &MeasuringNoiseDialog::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(wait);
+    layout->addWidget(m_status);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void MeasuringNoiseDialog::arm()
+{
+    m_generation.fetch_add(1);
+    m_result.store(0);
+    m_closed = false;
+    m_status->clear();
+}
+
+int MeasuringNoiseDialog::runModal()
+{
+    if (!m_closed)
+        exec();
+    return m_result.load();
+}
+
+void MeasuringNoiseDialog::postStatus(const QString &text)
+{
+    const int generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, text] {
+            if (generation == m_generation.load())
+                m_status->setText(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void MeasuringNoiseDialog::postClose(int resultCode)
+{
+    const int generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this, [this, generation, resultCode] { closeWith(generation, resultCode); },
+        Qt::QueuedConnection);
+}
+
+QString MeasuringNoiseDialog::statusText() const
+{
+    return m_status->text();
+}
+
+void MeasuringNoiseDialog::reject()
+{
+    closeWith(m_generation.load(), kCancelled);
+}
+
+void MeasuringNoiseDialog::closeWith(int generation, int code)
+{
+    if (generation != m_generation.load() || m_closed)
+        return;
+    m_closed = true;
+    m_result.store(code);
+    if (isVisible())
+        done(code);
+}
+
+} // namespace quillon

@@ -1,0 +1,102 @@
+#include "ui/QuillonApp.h"
+
+#include "ui/MeasuringNoiseDialog.h"
+#include "ui/MessageBox.h"
+#include "ui/MainWindow.h"
+#include "core/SettingsStore.h"
+#include "ui/pages/SetupPage.h"
+#include "ui/pages/MeasureNoisePage.h"
+
+namespace quillon {
+
+SetupPage *g_setup = nullptr;
+MeasureNoisePage *g_measure = nullptr;
+MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
+
+QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
+{
+    g_setup = nullptr;
+    g_measure = nullptr;
+    m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
+}
+
+QuillonApp::~QuillonApp()
+{
+    if (!m_exited)
+        exitInstance();
+}
+
+void QuillonApp::setPortProbe(std::function<std::vector<std::string>()> probe)
+{
+    m_portProbe = std::move(probe);
+}
+
+bool QuillonApp::initInstance()
+{
+    // Every load and save goes to organisation "Tremont", application "Quillon".
+    m_store = std::make_unique<SettingsStore>();
+    m_sheet = std::make_unique<MainWindow>();
+
+    // Setup first: creating it loads the settings record (and the ENR file).
+    g_setup = new SetupPage(*m_engine, *m_store);
+    if (m_portProbe)
+        g_setup->setPortProbe(m_portProbe);
+    g_measure = new MeasureNoisePage(*m_engine, *m_store);
+    m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
+    g_measuringNoiseDlg = m_waitDialog.get();
+
+    // Tab order. The sheet owns the page widgets from here on.
+    m_sheet->addPage(g_measure);
+    m_sheet->addPage(g_setup);
+    m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
+
+    // With no usable device or format stored, open on Setup, whose first initialisation
+    // fills the format fields for the corrected index. Decided before any page is
+    // activated, so no capture starts on a device that is about to be replaced.
+    Settings &s = m_engine->settings();
+    bool openOnSetup = false;
+    if (s.waveInDevice < 0) {
+        s.waveInDevice = 0;
+        openOnSetup = true;
+    }
+    if (s.waveInFormat < 0) {
+        s.waveInFormat = 0;
+        openOnSetup = true;
+    }
+
+    m_sheet->show();
+    m_sheet->setActivePage(openOnSetup ? static_cast<PropertyPage *>(g_setup)
+                                       : static_cast<PropertyPage *>(g_measure));
+    m_sheet->fixSize();
+    return true;
+}
+
+int QuillonApp::exitInstance()
+{
+    if (m_exited)
+        return 0;
+    m_exited = true;
+    if (m_engine)
+        m_engine->capture().stopCapture();
+    // Removing a page's tab would otherwise make the next tab active and start its capture.
+    if (m_sheet)
+        m_sheet->detachPages();
+    // Deleting the pages in the fixed order: Setup (which closes the switch port), then
+    // Measure Noise. The sheet holds them as child widgets; delete them explicitly first.
+    if (g_setup != nullptr) {
+        delete g_setup;
+        g_setup = nullptr;
+        m_engine->switches().closePort();
+    }
+    if (g_measure != nullptr) {
+        delete g_measure;
+        g_measure = nullptr;
+    }
+    g_measuringNoiseDlg = nullptr;
+    m_waitDialog.reset();
+    m_sheet.reset();
+    m_store.reset();
+    return 0;
+}
+
+} // namespace quillon

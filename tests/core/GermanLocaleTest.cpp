@@ -1,0 +1,79 @@
+// Numbers typed by users and stored as text must read and write with "." whatever the
+// user's locale. Qt's application object sets the C library's locale from the
+// environment, so this test builds a German locale (Debian ships none generated),
+// points LOCPATH at it and starts a QCoreApplication the way the program does.
+#include "core/SettingsTestSupport.h"
+
+#include "core/NumberText.h"
+#include "core/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace quillon;
+
+namespace {
+
+class GermanLocale : public quillon::test::TempSettingsTest
+{
+protected:
+    void SetUp() override
+    {
+        TempSettingsTest::SetUp();
+        ASSERT_TRUE(m_locales.isValid());
+        const int rc = QProcess::execute(
+            "localedef", {"-i", "de_DE", "-f", "UTF-8", m_locales.path() + "/de_DE.UTF-8"});
+        ASSERT_EQ(rc, 0) << "localedef could not build de_DE.UTF-8 (package 'locales')";
+        setenv("LOCPATH", m_locales.path().toLocal8Bit().constData(), 1);
+        setenv("LC_ALL", "de_DE.UTF-8", 1);
+        static int argc = 1;
+        static char name[] = "quillon-test";
+        static char *argv[] = {name, nullptr};
+        m_app = std::make_unique<QCoreApplication>(argc, argv);
+        // Qt does this once per process; repeat it for the second test in one run.
+        ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+        // Proof that the C library now reads a comma as the decimal point.
+        ASSERT_DOUBLE_EQ(std::strtod("293,50", nullptr), 293.5);
+    }
+    void TearDown() override
+    {
+        m_app.reset();
+        std::setlocale(LC_ALL, "C");
+        TempSettingsTest::TearDown();
+    }
+
+    QTemporaryDir m_locales;
+    std::unique_ptr<QCoreApplication> m_app;
+};
+
+} // namespace
+
+TEST_F(GermanLocale, ConversionsIgnoreTheLocale)
+{
+    EXPECT_DOUBLE_EQ(parseDecimal("293.50"), 293.5);
+    EXPECT_DOUBLE_EQ(parseDecimal("293,50"), 293.0);
+    EXPECT_DOUBLE_EQ(parseDecimal("-1.5e2"), -150.0);
+    EXPECT_EQ(formatFixed(293.5, 2), "293.50");
+    EXPECT_EQ(formatFixed(-0.125, 3), "-0.125");
+    char printed[32];
+    std::snprintf(printed, sizeof printed, "%.2f", 293.5);
+    EXPECT_STREQ(printed, "293,50"); // what printf would have stored
+}
+
+TEST_F(GermanLocale, StoredNumberTextsRoundTrip)
+{
+    {
+        SettingsStore store;
+        ASSERT_TRUE(store.writeNumber(keys::TSoff, 293.5, 2));
+        ASSERT_TRUE(store.writeNumber(keys::ENR, 15.25, 3));
+    }
+    SettingsStore store;
+    EXPECT_EQ(store.read(keys::TSoff), "293.50");
+    EXPECT_DOUBLE_EQ(store.readNumber(keys::TSoff), 293.5);
+    EXPECT_DOUBLE_EQ(store.readNumber(keys::ENR), 15.25);
+}

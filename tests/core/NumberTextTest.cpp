@@ -1,0 +1,59 @@
+#include "core/NumberText.h"
+#include "core/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+using quillon::formatFixed;
+using quillon::parseDecimal;
+
+TEST(ParseDecimal, ReadsTheLongestDecimalPrefixOrZero)
+{
+    const std::vector<std::pair<const char *, double>> cases{
+        {"293.5", 293.5},  {"  -12.25dB", -12.25}, {"+7", 7.0},       {".5", 0.5},
+        {"5.", 5.0},       {"1.5E-2x", 0.015},     {"25.0,15", 25.0}, {"2e", 2.0},
+        {"2e+", 2.0},      // an exponent without digits is not read
+        {"293,50", 293.0}, // a comma is never a decimal point
+        {"", 0.0},         {"abc", 0.0},           {"-", 0.0},        {".", 0.0},
+        {"e5", 0.0},       {"nan", 0.0},           {"inf", 0.0},      {"-infinity", 0.0},
+        {"0x1A", 0.0},     {"0x1p3", 0.0}, // hexadecimal reads its leading "0" only
+        {"1e-999", 0.0}};
+    for (const auto &[text, value] : cases)
+        EXPECT_EQ(parseDecimal(text), value) << '"' << text << '"';
+    EXPECT_TRUE(std::isinf(parseDecimal("1e999")));
+    EXPECT_LT(parseDecimal("-1e999"), 0.0);
+}
+
+TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::tuple<double, int, const char *>> cases{
+        {293.5, 2, "293.50"},
+        {-37.2, 0, "-37"},
+        {0.5, 0, "0"},
+        {1.5, 0, "2"},
+        {-0.0004, 3, "-0.000"},
+        {2.0005, 3, "2.001"},
+        {1e20, 1, "100000000000000000000.0"},
+        {inf, 3, "inf"},
+        {-inf, 6, "-inf"},
+        {nan, 6, "nan"},
+        {-nan, 6, "-nan"}};
+    for (const auto &[value, decimals, text] : cases)
+        EXPECT_EQ(formatFixed(value, decimals), text) << value;
+    for (double v : {1.0, -1.25, 293.15, 1e-5, 123456.789})
+        EXPECT_NEAR(parseDecimal(formatFixed(v, 6)), v, 5e-7) << v;
+}
+
+TEST(Messages, KnownNumbersAndUnknownOnes)
+{
+    EXPECT_STREQ(quillon::messageText(quillon::kMsgCannotOpenComPort),
+                 "OOPS - I cannot open the COM port to  set switch settings.");
+    EXPECT_STREQ(quillon::messageText(121), " Error");
+    EXPECT_STREQ(quillon::messageText(9999), "");
+}

@@ -1,0 +1,288 @@
+// The modal reading on the real capture engine, Measure Device result texts, the results log.
+
+#include "core/Messages.h"
+#include "core/Settings.h"
+#include "capture/HighPass.h"
+#include "capture/ResultText.h"
+#include "capture/WaveCapture.h"
+#include "measure/DeviceResultsText.h"
+#include "measure/MeasurementLog.h"
+#include "measure/ModalReading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Plays block k of a capture as 16-bit samples dc + a, dc - a, ... (a = amplitudes[k], the
+// last repeating) as fast as buffers come back: with dc 0 the block's level is a / 32768.
+struct ScriptedDevice : AudioBackend
+{
+    struct Stream : InputStream
+    {
+        Stream(ScriptedDevice &d, BlockQueue &q) : InputStream(q), device(d) {}
+        int start() override
+        {
+            if (device.mode == Plays)
+                producer = std::thread([this] { run(); });
+            return device.mode == StartFails ? kCaptureError : kCaptureOk;
+        }
+        void reset() override
+        {
+            queue().shutdown(); // wakes the producer's wait
+            if (producer.joinable())
+                producer.join();
+        }
+        void close() override {}
+        void run()
+        {
+            for (std::size_t k = 0; CaptureHeader *h = queue().waitPopFree(); ++k) {
+                const int a = device.amplitudes[std::min(k, device.amplitudes.size() - 1)];
+                h->bytesRecorded = h->bufferLength / 2 * 2;
+                for (std::uint32_t i = 0; i < h->bytesRecorded; i += 2) {
+                    const auto v = static_cast<std::int16_t>(device.dc + (i % 4 ? -a : a));
+                    std::memcpy(h->data + i, &v, 2); // little-endian host
+                }
+                queue().pushFull(h);
+            }
+        }
+        ScriptedDevice &device;
+        std::thread producer;
+    };
+
+    int deviceCount() override { return 1; }
+    bool deviceCaps(int, DeviceCaps &) override { return false; }
+    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    {
+        if (mode == OpenFails)
+            return kCaptureBadDevice;
+        s = std::make_unique<Stream>(*this, q);
+        return kCaptureOk;
+    }
+
+    std::vector<int> amplitudes{1000};
+    int dc = 0;
+    enum Mode
+    {
+        Plays,
+        OpenFails,
+        StartFails,
+        Silent
+    } mode = Plays; // Silent: never delivers
+};
+
+class ModalReadingTest : public ::testing::Test
+{
+protected:
+    ModalReadingTest()
+    {
+        applyFormatRow(settings, 0); // 11.025 kHz mono 16-bit
+        settings.captureTimeMs = 100;
+        filter.selectHighPass(settings.sampleRate);
+        // Hooks run on the delivery thread; stop() joins it before the test reads.
+        reading.setProgressHook([this](ReadingProgress p) {
+            progress.push_back(readingProgressText(p, "Noise (ON)"));
+        });
+        reading.setFinishedHook([this](int outcome) { outcomes.push_back(outcome); });
+    }
+
+    int take(const ReadingPlan &plan) // starts a reading, waits for its end: the outcome
+    {
+        EXPECT_EQ(reading.start(plan), kMsgNone);
+        EXPECT_TRUE(reading.waitFinished(std::chrono::seconds(30)));
+        reading.stop();
+        return reading.outcome();
+    }
+
+    Settings settings;
+    ScriptedDevice device;
+    HighPass1kHz filter;
+    WaveCapture capture{settings, device};
+    ModalReading reading{capture, settings, filter};
+    std::vector<std::string> progress;
+    std::vector<int> outcomes;
+};
+
+constexpr int kComplete = ModalReading::kOutcomeComplete,
+              kOverRange = ModalReading::kOutcomeOverRange;
+
+// The reading's text is the mean of the counted blocks' powers (a / 32768 squared).
+TEST_F(ModalReadingTest, DummyAndCountedBlocksTheOverRangeLimitAndTheFilter)
+{
+    const std::tuple<ReadingPlan, std::vector<int>, int, int, const char *> cases[] = {
+        // Loud dummy blocks are not even tested; the mean of the dB values would be -23.41.
+        {{2, true, 4}, {32767, 32767, 1000, 2000, 3000, 4000, 32767}, kComplete, 4, " -21.56"},
+        {{1, false, 8}, {5000, 1000, 2000}, kComplete, 1, " -30.31"}, // no averaging: one block
+        {{0, true, 40}, {2000}, kComplete, 32, " -24.29"},            // at most 32 blocks
+        // 0.98 of full scale is 32112.64 codes: 32112 passes, 32113 ends the reading at once.
+        {{0, true, 8}, {1000, 1000, 32112, 32113, 1000}, kOverRange, 3, " Error"}};
+    for (const auto &[plan, amplitudes, outcome, blocks, text] : cases) {
+        device.amplitudes = amplitudes;
+        EXPECT_EQ(take(plan), outcome);
+        EXPECT_EQ(reading.blocksMeasured(), blocks);
+        EXPECT_EQ(readingText(reading.meanPower(), 2), text);
+    }
+    EXPECT_EQ(std::vector<std::string>(progress.begin(), progress.begin() + 5),
+              (std::vector<std::string>{"Dummy : 2", "Dummy : 1", "Reading Noise (ON) : 3",
+                                        "Reading Noise (ON) : 2", "Reading Noise (ON) : 1"}));
+    // 4000 +- 3000 at half the rate: unfiltered, rms 5000 less |mean| 4000; filtered, about 3000.
+    device.amplitudes = {3000};
+    device.dc = 4000;
+    for (const auto &[highPass, text] : {std::pair{false, " -30.31"}, {true, " -20.71"}}) {
+        settings.highPassFilter = highPass;
+        ASSERT_EQ(take({0, false, 1}), kComplete);
+        EXPECT_EQ(readingText(reading.meanPower(), 2), text);
+    }
+}
+
+// Fault mended: the device refills at once, so a reading can end before start() returns (the
+// outcome is reset first) and a late block follows the end: neither counted nor a second end.
+TEST_F(ModalReadingTest, ReadingsInARowEachEndOnceWithoutLosingTheCompletion)
+{
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(take({0, false, 1}), kComplete) << "reading " << i;
+    EXPECT_EQ(outcomes, std::vector<int>(200, kComplete));
+    EXPECT_EQ(reading.blocksMeasured(), 1);
+}
+
+// A silent device: the stop returns and leaves no outcome.
+TEST_F(ModalReadingTest, DeviceFailuresAndCancellingLeaveNoOutcome)
+{
+    device.mode = ScriptedDevice::OpenFails;
+    EXPECT_EQ(reading.start({}), ModalReading::kProbeFailed);
+    device.mode = ScriptedDevice::StartFails;
+    EXPECT_EQ(reading.start({}), kMsgCannotOpenWaveDevice);
+    device.mode = ScriptedDevice::Silent;
+    ASSERT_EQ(reading.start({0, true, 4}), kMsgNone);
+    EXPECT_FALSE(reading.waitFinished(std::chrono::milliseconds(20)));
+    reading.stop();
+    EXPECT_EQ(reading.outcome(), ModalReading::kOutcomeNone);
+    EXPECT_TRUE(outcomes.empty());
+}
+
+// Incomplete and failing results are checked through quillon-cli measure (tests/cli).
+TEST(DeviceResultsText, WorkedTextsInBothModesLoggedOnlyWhenLoggingIsOn)
+{
+    const std::array<double, 4> p{10, 1, 316.22776601683796, 10}; // worked 10, 0, 25, 10 dB
+    Settings settings;
+    ResultLine line;
+    const std::tuple<bool, bool, const char *, const char *> cases[] = {
+        {false, true, " 9.691", " 15.318, 2410.842, 9.313, 9.691,"},
+        {true, true, " 15.456", "Gain Not Measured, 9896.561, 35.126, 15.456,"},
+        {false, false, " 9.691", ""}};
+    for (const auto &[system, logOn, nf, logged] : cases) {
+        settings.logMeasurements = logOn;
+        line.append("left over");
+        const DeviceResultTexts t = showDeviceResults(
+            computeDeviceResults(p, {true, true, true, true}, system, 25, 290, 293), settings,
+            line);
+        EXPECT_EQ(t.gain, system ? "" : " 15.318");
+        EXPECT_EQ(t.nf, nf);
+        EXPECT_EQ(line.text(), logged);
+    }
+    EXPECT_EQ(readingText(1e-12, 3) + readingText(0.99e-12, 3), " -120.000 Error");
+}
+
+// Real log files in a fresh folder; the clock of `log` stands at 6 December 2026, 2:08:33.
+class LogFile : public ::testing::Test
+{
+protected:
+    void TearDown() override { fs::remove_all(folder); }
+    static std::string read(const fs::path &file)
+    {
+        return {std::istreambuf_iterator<char>(std::ifstream(file, std::ios::binary).rdbuf()), {}};
+    }
+
+    fs::path folder = ::mkdtemp((fs::temp_directory_path() / "quillon-log-XXXXXX").string().data());
+    std::string path = (folder / "results.log").string();
+    static LocalDateTime fixedTime() { return {2026, 12, 6, 2, 8, 33}; }
+    MeasurementLog log{fixedTime};
+};
+
+// Each line takes the time of its writing. A reading of zero power is 10 log10(0): glibc
+// prints "%f" of minus infinity as "-inf" (and NaN as "nan" or "-nan").
+TEST_F(LogFile, MissingFileIsCreatedAndEveryLineKindIsAppended)
+{
+    int second = 0;
+    const MeasurementLog ticking([&second] { return LocalDateTime{2026, 7, 4, 9, 59, second++}; });
+    EXPECT_EQ(ticking.appendNf(path, nfReadingLabel(3), -52.1047174, " 15.318, 9.691,"), kMsgNone);
+    ticking.appendEnr(path, enrReadingLabel(0), 10 * std::log10(0.0), "Not Calculated.");
+    ticking.appendMeasure(path, false, false, " -37.210, -37.300, 3.410,");
+    EXPECT_EQ(ticking.appendMeasure(path, true, true, " -37.21, 3.41,"), kMsgNone);
+    EXPECT_EQ(read(path),
+              "NF,7/4/26 9:59:00,DUT (OFF),-52.104717, 15.318, 9.691,\n"
+              "ENR,7/4/26 9:59:01,Calbrated Noise Source (on),-inf,Not Calculated.\n"
+              "Measure,7/4/26 9:59:02,Noise Off,DUT out of Circuit,  -37.210, -37.300, 3.410,\n"
+              "Measure,7/4/26 9:59:03,Noise On,DUT in Circuit,  -37.21, 3.41,\n");
+    // An existing log keeps its content; the new line goes after it.
+    const std::string earlier = (folder / "earlier.log").string();
+    std::ofstream(earlier) << "Measure,1/2/26 3:04:05,Noise Off,DUT out of Circuit,  -40.00,\n";
+    EXPECT_EQ(log.appendMeasure(earlier, true, false, " -30.00,"), kMsgNone);
+    EXPECT_EQ(read(earlier), "Measure,1/2/26 3:04:05,Noise Off,DUT out of Circuit,  -40.00,\n"
+                             "Measure,12/6/26 2:08:33,Noise On,DUT out of Circuit,  -30.00,\n");
+    EXPECT_EQ(logTimeText({2026, 12, 16, 12, 8, 33}), "12/16/26 12:08:33");
+    EXPECT_EQ(logTimeText({2005, 3, 9, 0, 0, 0}), "3/9/05 0:00:00"); // year keeps 2 digits
+    for (const auto &[dB, text] : {std::pair{NAN, "nan"}, {-NAN, "-nan"}})
+        EXPECT_EQ(readingLineText(ReadingLineKind::Enr, "T", "L", dB, "R"),
+                  std::string("ENR,T,L,") + text + ",R\n");
+    std::string labels;
+    for (int i = 0; i < 4; ++i)
+        labels.append(nfReadingLabel(i)).append("|").append(enrReadingLabel(i)).append("|");
+    EXPECT_EQ(labels,
+              "Noise (ON)|Calbrated Noise Source (on)|Noise (OFF)|Calbrated Noise Source "
+              "(off)|DUT (ON)|Unknown Noise Source (on)|DUT (OFF)|Unknown Noise Source (off)|");
+}
+
+// Tests run as root: a path through a regular file makes the open fail, not permission bits.
+TEST_F(LogFile, UnwritablePathsFailAndCreateNothing)
+{
+    const std::string plain = (folder / "plain.txt").string(), fifo = (folder / "pipe").string();
+    std::ofstream(plain) << "x";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &bad :
+         {(folder / "no-such-folder/results.log").string(), plain + "/results.log", folder.string(),
+          std::string(), fifo /* no reader: must not block */,
+          std::string("/dev/full") /* ENOSPC */}) {
+        EXPECT_EQ(log.appendNf(bad, "Noise (ON)", -40.0, "x"), kMsgCannotOpenLog) << bad;
+        EXPECT_EQ(log.appendMeasure(bad, false, false, "x"), kMsgCannotOpenLog) << bad;
+    }
+    EXPECT_FALSE(fs::exists(folder / "no-such-folder"));
+    EXPECT_EQ(read(plain), "x");
+    EXPECT_STREQ(messageText(kMsgCannotOpenLog), "Error - Cannot open log file.");
+}
+
+// Measure lines come from the capture thread, NF lines from the window thread.
+TEST_F(LogFile, LinesFromTwoThreadsStayWhole)
+{
+    const std::string results(300, '9');
+    std::thread capture([&] {
+        for (int i = 0; i < 200; ++i)
+            EXPECT_EQ(log.appendMeasure(path, true, false, results), kMsgNone);
+    });
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(log.appendNf(path, nfReadingLabel(2), -2.0, results), kMsgNone);
+    capture.join();
+    std::istringstream lines(read(path));
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_TRUE(line == "Measure,12/6/26 2:08:33,Noise On,DUT out of Circuit, " + results ||
+                    line == "NF,12/6/26 2:08:33,DUT (ON),-2.000000," + results)
+            << line;
+    EXPECT_EQ(count, 400);
+}
+
+} // namespace
+} // namespace quillon

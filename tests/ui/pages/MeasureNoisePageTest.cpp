@@ -1,0 +1,299 @@
+// Measure Noise page on a real capture engine: the bench for levels, a pattern for exact texts.
+#include "ui/pages/MeasureNoisePage.h"
+#include "PageTestSupport.h"
+#include "ui/MainWindow.h"
+#include "measure/QuillonEngine.h"
+#include "core/SettingsStore.h"
+#include "capture/WaveCapture.h"
+#include "support/FakeDevices.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <future>
+
+namespace quillon {
+namespace {
+
+using test::activeBox, test::waitFor;
+
+// "Test pattern", any format. produce() fills one block on the test thread with +A, -A, ...
+// of full scale (16-bit): A = 0.5 reads -6.021 dB, crest factor 1.
+struct PatternBackend : test::NamedDevices
+{
+    struct Stream : InputStream
+    {
+        using InputStream::InputStream;
+        int start() override { return kCaptureOk; }
+        int addBuffer(CaptureHeader &h) override // counts the open's buffers too
+        {
+            ++handedBack;
+            return InputStream::addBuffer(h);
+        }
+        void reset() override {}
+        void close() override {}
+    };
+
+    PatternBackend() : NamedDevices({{"Test pattern", 0xFFFFF}}) {}
+    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    {
+        s = std::make_unique<Stream>(*(queue = &q));
+        return kCaptureOk;
+    }
+    bool produce(double amplitude) // false when no buffer is free
+    {
+        CaptureHeader *h = queue->tryPopFree();
+        const long a = std::lround(amplitude * 32768);
+        for (std::uint32_t i = 0; h != nullptr && i < h->bufferLength / 2; ++i) {
+            const auto v = static_cast<std::int16_t>(i % 2 == 0 ? a : -a);
+            std::memcpy(h->data + 2 * i, &v, 2);
+        }
+        if (h != nullptr)
+            queue->pushFull((h->bytesRecorded = h->bufferLength / 2 * 2, h));
+        return h != nullptr;
+    }
+    BlockQueue *queue = nullptr;                  // the capture's, the same for every stream
+    static inline std::atomic<int> handedBack{0}; // buffers re-queued; compared, never reset
+};
+
+// Runs `step`; aborts the test program if it has not returned after 60 s.
+void mustReturn(const std::function<void()> &step)
+{
+    std::promise<void> done;
+    const auto watchdog = std::async(std::launch::async, [returned = done.get_future()] {
+        if (returned.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
+            std::abort();
+    });
+    step();
+    done.set_value();
+}
+
+class MeasureNoisePageTest : public test::PageTest
+{
+protected:
+    void SetUp() override // the pattern device, format row 8 (44.1 kHz mono 16-bit), 100 ms
+    {
+        PageTest::SetUp();
+        EngineOptions options;
+        options.portAudio = false;
+        options.soundDevices = {&m_pattern};
+        m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
+        settings().captureTimeMs = 100;
+    }
+    Settings &settings() { return m_engine->settings(); }
+
+    // Constructed (settings loaded), then activated; with `inSheet` the sheet's active page.
+    MeasureNoisePage &makePage(bool inSheet = false)
+    {
+        m_store = std::make_unique<SettingsStore>();
+        m_page = std::make_unique<MeasureNoisePage>(*m_engine, *m_store);
+        m_pagePtr = m_page.get();
+        m_page->setLogClock([] { return LocalDateTime{2026, 12, 6, 2, 8, 33}; });
+        if (inSheet) {
+            m_sheet = std::make_unique<MainWindow>();
+            m_sheet->addPage(m_page.release());
+            m_sheet->setActivePage(m_pagePtr);
+        } else {
+            m_pagePtr->activate();
+        }
+        return *m_pagePtr;
+    }
+    QString text(const char *name) { return child<QLineEdit>(m_pagePtr, name)->text(); }
+    void click(const char *name) { child<QAbstractButton>(m_pagePtr, name)->click(); }
+
+    // One pattern block through the page: produced, measured, shown and handed back.
+    bool feedBlock(double amplitude)
+    {
+        const int before = m_pattern.handedBack.load();
+        const int position = m_pagePtr->lastShownBlock() + 1;
+        return m_pattern.produce(amplitude) && waitFor([&] {
+                   return m_pattern.handedBack.load() == before + 1 &&
+                          m_pagePtr->lastShownBlock() == position;
+               });
+    }
+    // Bench: a block measured at least `blocks` after this call (delivery may be ahead).
+    bool waitBlocks(int blocks)
+    {
+        const int target =
+            std::max(m_pagePtr->lastShownBlock(), m_engine->capture().blockCounter()) + blocks;
+        return waitFor([&] { return m_pagePtr->lastShownBlock() >= target; });
+    }
+
+    PatternBackend m_pattern; // members are destroyed from the sheet up to the device
+    std::unique_ptr<QuillonEngine> m_engine;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<MeasureNoisePage> m_page; // empty once the page is handed to m_sheet
+    MeasureNoisePage *m_pagePtr = nullptr;
+    std::unique_ptr<MainWindow> m_sheet;
+};
+
+TEST_F(MeasureNoisePageTest, LoadsAndSavesItsThreeValuesOrShowsOneMessage)
+{
+    SettingsStore().write(keys::TraceAverageCount, 12);
+    SettingsStore().write(keys::ResultFontSize, 30);
+    m_engine->bench().setOutputs(true, true);
+    MeasureNoisePage &page = makePage();
+    // Without a switch port the boxes are off and nothing is sent.
+    EXPECT_FALSE(child<QGroupBox>(&page, "switchingGroup")->isEnabled());
+    EXPECT_TRUE(m_engine->bench().noiseOn());
+    EXPECT_EQ(page.resultFont().weight(), QFont::Medium);
+    EXPECT_EQ(child<QLineEdit>(&page, "dbField")->font().pixelSize(), 30);
+    auto *list = child<QComboBox>(&page, "averageCount");
+    EXPECT_EQ(list->count(), 31);
+    EXPECT_EQ(list->currentIndex(), 11);
+    EXPECT_EQ(child<QPushButton>(&page, "saveAsDefault")->text() + ", " +
+                  child<QLabel>(&page, "helpHint")->text(),
+              "Save as Defaut, Press F1 for help on any screen");
+    click("averageEnable");
+    list->setCurrentIndex(6);
+    emit list->activated(6);
+    SettingsStore().write(keys::ResultFontSize, 31); // the save must write the page's 30
+    click("saveAsDefault");
+    const SettingsStore saved;
+    EXPECT_EQ(QString::asprintf("%d %d %d", saved.read(keys::TraceAverageCount),
+                                saved.read(keys::TraceAverageFlag),
+                                saved.read(keys::ResultFontSize)),
+              "7 1 30");
+    SettingsStore().write(keys::TraceAverageCount, 0); // selects nothing; the average waits
+    makePage();
+    EXPECT_EQ(child<QComboBox>(m_pagePtr, "averageCount")->currentIndex(), -1);
+    ASSERT_TRUE(feedBlock(0.5) && feedBlock(0.5));
+    EXPECT_EQ(text("averagedField"), " Wait...");
+    // Root ignores permission bits: a store below a regular file cannot be written.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
+    makePage();
+    test::BoxCatcher boxes;
+    click("saveAsDefault");
+    EXPECT_EQ(boxes.texts,
+              QStringList{"Saving parameters to the registry failed for some reason."});
+}
+
+// Fields: level, crest factor, averaged, relative. A = 0.5 reads -6.021 dB, 0.25 -12.041.
+TEST_F(MeasureNoisePageTest, KnownBlocksGiveExactTextsAndLogLines)
+{
+    settings().automationDeviceName = "Virtual bench";
+    settings().automationPresent = true;
+    MeasureNoisePage &page = makePage();
+    const auto feed = [&](bool store, double amplitude, const char *shown) {
+        if (store)
+            click("storeButton");
+        ASSERT_TRUE(feedBlock(amplitude));
+        EXPECT_EQ(text("dbField") + "|" + text("crestField") + "|" + text("averagedField") + "|" +
+                      text("relativeField"),
+                  shown);
+    };
+    feed(true, 0.5, " -6.021| 1.000|| -6.021"); // stored before the first block: 0.0
+    feed(true, 0.25, " -12.041| 1.000|| -6.021");
+    feed(false, 0.0, " -120.000| Error|| -113.979"); // silence: crest factor undefined
+    page.deactivatePage();                             // coming back starts afresh
+    click("averageEnable");
+    page.setAveragingCount(4);
+    settings().logMeasurements = true;
+    settings().logResultsFile = (folder() + "/measure.log").toStdString();
+    page.activate();
+    click("noiseSwitch");
+    click("dutSwitch");
+    feed(false, 0.5, " -6.021| 1.000| Wait...| Wait...");
+    feed(true, 0.25, " -12.041| 1.000| -12.041| -6.021"); // Wait... is not kept; 1st not averaged
+    feed(false, 0.5, " -6.021| 1.000| -9.031| -3.010");
+    click("averageEnable"); // unchecking empties the field for good
+    click("noiseSwitch");
+    feed(false, 0.25, " -12.041| 1.000|| -6.021");
+    QFile log(folder() + "/measure.log"); // the relative reading is never logged
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString on = "Measure,12/6/26 2:08:33,Noise On,DUT in Circuit, ";
+    EXPECT_EQ(log.readAll(),
+              on + " -6.021, Wait..., 1.000,\n" + on + " -12.041, -12.041, 1.000,\n" + on +
+                  " -6.021, -9.031, 1.000,\n" +
+                  "Measure,12/6/26 2:08:33,Noise Off,DUT in Circuit,  -12.041, 1.000,\n");
+}
+
+TEST_F(MeasureNoisePageTest, BenchLevelsSwitchBoxesAndStopsDuringAFastCapture)
+{
+    settings().waveInDevice = m_engine->benchDevice();
+    m_engine->bench().setParameters({.seed = 20260612, .speed = 0.0}); // as fast as it can
+    settings().automationDeviceName = "Virtual bench";
+    settings().automationPresent = true;
+    m_engine->bench().setOutputs(true, true); // activation re-sends the page's states
+    MeasureNoisePage &page = makePage(true);
+    page.setAveragingEnabled(true);
+    page.setAveragingCount(8);
+    EXPECT_FALSE(m_engine->bench().noiseOn() || m_engine->bench().dutIn());
+    EXPECT_TRUE(child<QGroupBox>(&page, "switchingGroup")->isEnabled());
+    const BenchTruth truth = m_engine->bench().truth();
+    const double tolerance = 0.38;    // dB: 5 sigma of the mean level of 8 blocks of bench noise
+    const auto settledAverage = [&] { // two blocks may be filled at a click; then eight new
+        EXPECT_TRUE(waitBlocks(12));
+        return text("averagedField").toDouble();
+    };
+    const double off = settledAverage();
+    EXPECT_NEAR(off, truth.states[0].levelDbfs, tolerance);
+    click("noiseSwitch");
+    EXPECT_NEAR(settledAverage() - off, 10 * std::log10(truth.ySystem), 2 * tolerance);
+    click("dutSwitch");
+    EXPECT_NEAR(settledAverage(), truth.states[3].levelDbfs, tolerance);
+    mustReturn([&] { page.deactivatePage(); });
+    EXPECT_FALSE(m_engine->capture().running());
+    page.activate();
+    ASSERT_TRUE(waitBlocks(3));
+    mustReturn([&] { m_sheet->close(); });
+    EXPECT_FALSE(m_engine->capture().running());
+}
+
+constexpr int kLeavePage = 0, kCloseWindow = 1, kStopCapture = 2, kDestroyPage = 3, kOk = 4;
+
+class MeasureNoiseLogBox : public MeasureNoisePageTest, public ::testing::WithParamInterface<int>
+{
+};
+
+// A block is held until its box is closed; no stop, with a block behind, may hang on that.
+TEST_P(MeasureNoiseLogBox, AFailedLogOpenHoldsTheBlockAndNoStopHangs)
+{
+    settings().logMeasurements = true;
+    settings().logResultsFile = (folder() + "/missing/measure.log").toStdString();
+    MeasureNoisePage &page = makePage(GetParam() == kCloseWindow);
+    const int before = m_pattern.handedBack.load();
+    ASSERT_TRUE(m_pattern.produce(0.5));
+    ASSERT_TRUE(waitFor([] { return activeBox() != nullptr; }));
+    EXPECT_EQ(activeBox()->text() + ", " + activeBox()->windowTitle(),
+              "Error - Cannot open log file., Quillon");
+    ASSERT_TRUE(waitFor([&] { return page.lastShownBlock() == 0; })); // the readings are shown
+    EXPECT_EQ(text("dbField"), " -6.021");
+    EXPECT_EQ(m_pattern.handedBack.load(), before);
+    if (GetParam() == kOk) {
+        activeBox()->button(QMessageBox::Ok)->click();
+        ASSERT_TRUE(waitFor([&] { return m_pattern.handedBack.load() == before + 1; }));
+    }
+    ASSERT_TRUE(m_pattern.produce(0.5)); // behind the held block, or kOk: has its own box
+    ASSERT_TRUE(waitFor([] { return activeBox() != nullptr; }));
+    const std::function<void()> stops[] = {[&] { page.deactivatePage(); }, [&] { m_sheet->close(); },
+                                           [&] { m_engine->capture().stopCapture(); },
+                                           [&] {
+                                               m_page.reset();
+                                           }};
+    mustReturn(stops[GetParam() % 4]); // stopCapture: e.g. the engine's shutdown; kOk leaves
+    EXPECT_FALSE(m_engine->capture().running());
+    if (GetParam() == kStopCapture) { // the box is left over but harmless
+        activeBox()->button(QMessageBox::Ok)->click();
+        mustReturn([&] { m_page.reset(); });
+    }
+    EXPECT_TRUE(waitFor([] { return activeBox() == nullptr; }));
+    QCoreApplication::processEvents(); // no stale box turns up
+    EXPECT_EQ(activeBox(), nullptr);
+    if (GetParam() == kLeavePage) { // and the page starts again
+        settings().logMeasurements = false;
+        page.activate();
+        ASSERT_TRUE(feedBlock(0.25));
+        EXPECT_EQ(text("dbField"), " -12.041");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, MeasureNoiseLogBox, ::testing::Range(0, 5));
+
+} // namespace
+} // namespace quillon
