@@ -117,7 +117,7 @@ public:
     // Frames of warm-up that settle the filters to well below the statistical resolution.
     std::uint32_t settleFrames() const;
 
-    const GeneratorSetup &SetupPage() const { return m_setup; }
+    const GeneratorSetup &setup() const { return m_setup; }
     double noiseGain() const { return m_noiseGain; }
     // White-input standard deviation of state s, in output codes (before the passband).
     double inputSigma(int s) const { return m_sigma[s]; }

@@ -5,6 +5,7 @@
 #include "core/SettingsStore.h"
 #include "capture/SettingsContext.h"
 #include "cli/CliSupport.h"
+#include "measure/SharedValues.h"
 
 #include <algorithm>
 
@@ -13,13 +14,16 @@ namespace quillon::cli {
 PageValues readPageValues()
 {
     const SettingsStore store;
+    SharedValues shared;
+    shared.load(store);
     PageValues v;
-    v.enrEntry = store.readNumber(keys::ENR);
-    v.tsOff = store.readNumber(keys::TSoff);
-    v.t0 = store.readNumber(keys::T0);
-    v.dummyReads = std::clamp(store.read(keys::DummyReads), 0, 10);
+    v.enrEntry = shared.enrEntry();
+    v.tsOff = shared.tsOff();
+    v.t0 = shared.t0();
+    v.dummyReads = shared.dummyReadsLimited();
+    // The flag as the check box reads it: bit 0.
     v.averaging = (store.read(keys::TraceAverageFlag) & 1) != 0;
-    v.averageCount = std::clamp(store.read(keys::TraceAverageCount), 1, 32);
+    v.averageCount = shared.averageCountLimited();
     return v;
 }
 

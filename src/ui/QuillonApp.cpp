@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "measure/SharedValues.h"
 
 namespace quillon {
 
@@ -36,16 +37,19 @@ bool QuillonApp::initInstance()
     // Every load and save goes to organisation "Tremont", application "Quillon".
     m_store = std::make_unique<SettingsStore>();
     m_sheet = std::make_unique<MainWindow>();
+    m_shared = std::make_unique<SharedValues>();
+    m_shared->load(*m_store);
 
     // Setup first: creating it loads the settings record (and the ENR file).
     g_setup = new SetupPage(*m_engine, *m_store);
     if (m_portProbe)
         g_setup->setPortProbe(m_portProbe);
-    g_measure = new MeasureNoisePage(*m_engine, *m_store);
+    g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
     g_measuringNoiseDlg = m_waitDialog.get();
 
-    // Tab order. The sheet owns the page widgets from here on.
+    // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
+    // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
@@ -95,6 +99,7 @@ int QuillonApp::exitInstance()
     g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();
     m_sheet.reset();
+    m_shared.reset();
     m_store.reset();
     return 0;
 }

@@ -12,6 +12,7 @@ namespace quillon {
 class MeasuringNoiseDialog;
 class MainWindow;
 class SettingsStore;
+class SharedValues;
 class WidgetMessageSink;
 class MeasureNoisePage;
 class SetupPage;
@@ -47,11 +48,13 @@ public:
     QuillonEngine &engine() { return *m_engine; }
     MainWindow &sheet() { return *m_sheet; }
     SettingsStore &store() { return *m_store; }
+    SharedValues &shared() { return *m_shared; }
 
 private:
     std::unique_ptr<WidgetMessageSink> m_messages;
     std::unique_ptr<QuillonEngine> m_engine;
     std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<SharedValues> m_shared; // values the pages share
     std::unique_ptr<MainWindow> m_sheet;
     std::unique_ptr<MeasuringNoiseDialog> m_waitDialog;
     std::function<std::vector<std::string>()> m_portProbe;

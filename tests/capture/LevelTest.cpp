@@ -56,7 +56,7 @@ std::vector<std::uint8_t> sineBlock(double amplitude, double frequency, double r
     });
 }
 
-BlockStats MeasureNoisePage(const std::vector<std::uint8_t> &b, const CaptureFormat &f,
+BlockStats measureBuffer(const std::vector<std::uint8_t> &b, const CaptureFormat &f,
                    HighPass1kHz *hp = nullptr)
 {
     return measureBlock(b.data(), static_cast<std::uint32_t>(b.size()), f, hp);
@@ -64,7 +64,7 @@ BlockStats MeasureNoisePage(const std::vector<std::uint8_t> &b, const CaptureFor
 
 TEST(measureBlock, WorkedLevelsOnTheFirstChannel)
 {
-    const BlockStats st = MeasureNoisePage(sineBlock(32767, 1000, 48000, 48000), format(16, 1));
+    const BlockStats st = measureBuffer(sineBlock(32767, 1000, 48000, 48000), format(16, 1));
     EXPECT_EQ(st.peak, 32767);
     EXPECT_NEAR(st.dB, -3.01, 0.005);
     EXPECT_NEAR(st.C, 1.414, 1e-3);
@@ -73,7 +73,7 @@ TEST(measureBlock, WorkedLevelsOnTheFirstChannel)
     const auto halfSquare = makeBlock(24, 2, 9600, [](std::size_t i, unsigned ch) {
         return ch ? 8388607 : (i % 2 ? -4194304 : 4194304);
     });
-    const BlockStats sq = MeasureNoisePage(halfSquare, format(24, 2));
+    const BlockStats sq = measureBuffer(halfSquare, format(24, 2));
     EXPECT_NEAR(sq.dB, -6.0206, 1e-4);
     EXPECT_EQ(sq.C, 1.0);
 }
@@ -83,14 +83,14 @@ TEST(measureBlock, LevelsAtOrBelowOneMillionthReadMinus120)
 {
     EXPECT_EQ(levelToDb(0.000001), -120.0);
     const auto square = [](std::int32_t a) { // +-8 on 24 bits: L = 9.5e-7
-        return MeasureNoisePage(
+        return measureBuffer(
             makeBlock(24, 1, 1000, [a](std::size_t i, unsigned) { return i % 2 ? -a : a; }),
             format(24, 1));
     };
     EXPECT_EQ(square(8).dB, -120.0);
     EXPECT_NEAR(square(9).dB, 20 * std::log10(9.0 / 8388608), 1e-9);
     const BlockStats dc =
-        MeasureNoisePage(monoBlock(16, std::vector<std::int32_t>(1000, 1000)), format(16, 1));
+        measureBuffer(monoBlock(16, std::vector<std::int32_t>(1000, 1000)), format(16, 1));
     EXPECT_EQ(dc.dB, -120.0);
     EXPECT_TRUE(showsCrestError(dc.C)); // P / 0
 }
@@ -104,10 +104,10 @@ TEST(measureBlock, TrailingPartialFrameIsNeverRead)
         auto block = makeBlock(bits, channels, 1103, [](std::size_t i, unsigned) {
             return static_cast<std::int32_t>(i * 37 % 2001) - 1000;
         });
-        const BlockStats whole = MeasureNoisePage(block, format(bits, channels));
+        const BlockStats whole = measureBuffer(block, format(bits, channels));
         block.insert(block.end(), extra, 0x7F);
-        EXPECT_EQ(MeasureNoisePage(block, format(bits, channels)).sumsq, whole.sumsq);
-        EXPECT_EQ(MeasureNoisePage({block.begin(), block.begin() + extra}, format(bits, channels)).dB,
+        EXPECT_EQ(measureBuffer(block, format(bits, channels)).sumsq, whole.sumsq);
+        EXPECT_EQ(measureBuffer({block.begin(), block.begin() + extra}, format(bits, channels)).dB,
                   -120.0);
     }
 }
@@ -115,14 +115,14 @@ TEST(measureBlock, TrailingPartialFrameIsNeverRead)
 // Fault mended: a 24-bit block was summed in 32 bits; 10 s of full-scale DC sums to 8.05e12.
 TEST(measureBlock, NegativeSamplesDecodeAndLongLoudBlocksDoNotOverflowTheSums)
 {
-    const BlockStats st24 = MeasureNoisePage(monoBlock(24, {-8388608, -1, 8388607, 1}), format(24, 1));
+    const BlockStats st24 = measureBuffer(monoBlock(24, {-8388608, -1, 8388607, 1}), format(24, 1));
     EXPECT_EQ(st24.sum, -1);
     EXPECT_EQ(st24.peak, 8388608);
     EXPECT_EQ(st24.sumsq, SquareSum{8388608} * 8388608 + SquareSum{8388607} * 8388607 + 2);
-    const BlockStats st16 = MeasureNoisePage(monoBlock(16, {100, 15000, -20000, 3, -19999}), format(16, 1));
+    const BlockStats st16 = measureBuffer(monoBlock(16, {100, 15000, -20000, 3, -19999}), format(16, 1));
     EXPECT_DOUBLE_EQ(st16.P, (20000 + 24896.0 / 5) / 32768); // (peak - mean) * s
     const auto block = makeBlock(24, 2, 960000, [](std::size_t, unsigned) { return 8388607; });
-    const BlockStats st = MeasureNoisePage(block, format(24, 2, 96000));
+    const BlockStats st = measureBuffer(block, format(24, 2, 96000));
     EXPECT_EQ(st.sum, std::int64_t{8388607} * 960000);
     EXPECT_EQ(st.sumsq, SquareSum{8388607} * 8388607 * 960000);
     EXPECT_EQ(st.L, 0.0);
@@ -135,7 +135,7 @@ TEST(isOverRange, LimitIs98PercentOfFullScale)
         {16, 32112, false}, {16, 32113, true},    {16, -32112, false}, {16, -32113, true},
         {16, -32768, true}, {24, 8220835, false}, {24, 8220836, true}, {24, -8220836, true}};
     for (const auto &[bits, peak, over] : cases)
-        EXPECT_EQ(isOverRange(MeasureNoisePage(monoBlock(bits, {0, peak, 0}), format(bits, 1))), over)
+        EXPECT_EQ(isOverRange(measureBuffer(monoBlock(bits, {0, peak, 0}), format(bits, 1))), over)
             << peak;
     const BlockStats exact{.peak = 1000, .s = 0.98 / 1000};
     ASSERT_EQ(static_cast<double>(exact.peak) * exact.s, 0.98);
@@ -188,7 +188,7 @@ TEST_P(FilterAtRate, FilteredBlockIsBitIdenticalToThePlainStep)
             sumsq += static_cast<SquareSum>(x * x);
             peak = std::max<std::int64_t>(peak, std::abs(x));
         }
-        const BlockStats st = MeasureNoisePage(block, format(bits, channels, rate), &filter);
+        const BlockStats st = measureBuffer(block, format(bits, channels, rate), &filter);
         EXPECT_EQ(st.sumsq, sumsq);
         EXPECT_EQ(st.peak, peak);
     }
@@ -201,7 +201,7 @@ TEST_P(FilterAtRate, OvershootBeyond16BitsIsKept)
     const auto click = makeBlock(16, 1, 2000, [](std::size_t i, unsigned) {
         return i == 100 ? -32767 : i == 101 ? 32767 : 0;
     });
-    const BlockStats st = MeasureNoisePage(click, format(16, 1, rate), &filter);
+    const BlockStats st = measureBuffer(click, format(16, 1, rate), &filter);
     EXPECT_GT(st.peak, 35000);
     EXPECT_TRUE(isOverRange(st));
 }
@@ -211,8 +211,8 @@ TEST_P(FilterAtRate, StopsLowFrequenciesAndPassesHighOnes)
 {
     const auto responseDb = [&](double frequency) {
         const auto block = sineBlock(10000, frequency, rate, rate);
-        return MeasureNoisePage(block, format(16, 1, rate), &filter).dB -
-               MeasureNoisePage(block, format(16, 1, rate)).dB;
+        return measureBuffer(block, format(16, 1, rate), &filter).dB -
+               measureBuffer(block, format(16, 1, rate)).dB;
     };
     EXPECT_LT(responseDb(300), -48.0);
     EXPECT_NEAR(responseDb(1000), -3.02, 0.05);

@@ -3,6 +3,7 @@
 #include "ui/MessageBox.h"
 #include "core/Messages.h"
 #include "measure/QuillonEngine.h"
+#include "measure/SharedValues.h"
 #include "core/SettingsStore.h"
 #include "capture/Level.h"
 #include "capture/ResultText.h"
@@ -79,13 +80,12 @@ QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *pare
 
 } // namespace
 
-MeasureNoisePage::MeasureNoisePage(QuillonEngine &engine, SettingsStore &store, QWidget *parent)
+MeasureNoisePage::MeasureNoisePage(QuillonEngine &engine, SettingsStore &store,
+                                   SharedValues &shared, QWidget *parent)
     : PropertyPage(QStringLiteral("Measure Noise"), QStringLiteral("measure-noise"), parent),
-      m_engine(engine), m_store(store)
+      m_engine(engine), m_store(store), m_shared(shared)
 {
     setObjectName(QStringLiteral("measureNoisePage"));
-    m_averaging.store(store.read(keys::TraceAverageFlag) != 0, std::memory_order_relaxed);
-    m_averageCount.store(store.read(keys::TraceAverageCount), std::memory_order_relaxed);
     m_resultFontSize = store.read(keys::ResultFontSize);
     // Made here rather than at the first activation: other pages ask for it as soon as they
     // build their own result fields.
@@ -222,7 +222,7 @@ void MeasureNoisePage::activatePage()
 void MeasureNoisePage::deactivatePage()
 {
     stopCapture();
-    m_averaging.store(m_enableBox->isChecked(), std::memory_order_relaxed);
+    m_shared.setAveraging(m_enableBox->isChecked());
 }
 
 void MeasureNoisePage::selectAverageCount()
@@ -239,9 +239,19 @@ void MeasureNoisePage::applySwitchingState()
         m_engine.switches().setSwitches(noiseOn(), dutIn());
 }
 
+bool MeasureNoisePage::averagingEnabled() const
+{
+    return m_shared.averaging();
+}
+
+int MeasureNoisePage::averagingCount() const
+{
+    return m_shared.averageCount();
+}
+
 void MeasureNoisePage::setAveragingEnabled(bool on)
 {
-    m_averaging.store(on, std::memory_order_relaxed);
+    m_shared.setAveraging(on);
     m_enableBox->setChecked(on);
     if (!on)
         m_averagedField->clear();
@@ -249,7 +259,7 @@ void MeasureNoisePage::setAveragingEnabled(bool on)
 
 void MeasureNoisePage::setAveragingCount(int count)
 {
-    m_averageCount.store(count, std::memory_order_relaxed);
+    m_shared.setAverageCount(count);
     selectAverageCount();
 }
 
@@ -318,9 +328,9 @@ void MeasureNoisePage::onBlock(WaveCapture &capture, CaptureHeader &header, int 
         measureBlock(header.data, header.bytesRecorded, capture.format(), filter);
 
     const int position = capture.nextBlock();
-    const bool averaging = m_averaging.load(std::memory_order_relaxed);
+    const bool averaging = m_shared.averaging();
     const double current = m_history.addReading(position, stats.dB, averaging,
-                                                m_averageCount.load(std::memory_order_relaxed));
+                                                m_shared.averageCount());
     m_history.advance(position);
     m_currentReading.store(current, std::memory_order_relaxed);
 
@@ -428,7 +438,7 @@ void MeasureNoisePage::showMessage(int messageId)
 
 void MeasureNoisePage::onEnableClicked(bool checked)
 {
-    m_averaging.store(checked, std::memory_order_relaxed);
+    m_shared.setAveraging(checked);
     if (!checked)
         m_averagedField->clear();
 }
@@ -436,7 +446,7 @@ void MeasureNoisePage::onEnableClicked(bool checked)
 void MeasureNoisePage::onCountActivated(int index)
 {
     if (index >= 0)
-        m_averageCount.store(index + 1, std::memory_order_relaxed);
+        m_shared.setAverageCount(index + 1);
 }
 
 void MeasureNoisePage::onSaveAsDefault()

@@ -25,6 +25,7 @@ class QPushButton;
 namespace quillon {
 
 class QuillonEngine;
+class SharedValues;
 class SettingsStore;
 class WaveCapture;
 struct CaptureHeader;
@@ -39,13 +40,15 @@ struct CaptureHeader;
 // the window thread, except while the "Error - Cannot open log file." box is up, and a stop
 // releases that wait (see stopCapture()).
 //
-// Settings owned here ("Setup" section): "TraceAverageFlag", "TraceAverageCount" and
-// "ResultFontSize", loaded at construction and written by "Save as Defaut".
+// Settings owned here ("Setup" section): "TraceAverageFlag" and "TraceAverageCount" (kept in
+// the shared values, loaded with them) and "ResultFontSize" (loaded at construction), all
+// written by "Save as Defaut".
 class MeasureNoisePage : public PropertyPage
 {
     Q_OBJECT
 public:
-    MeasureNoisePage(QuillonEngine &engine, SettingsStore &store, QWidget *parent = nullptr);
+    MeasureNoisePage(QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
+                     QWidget *parent = nullptr);
     ~MeasureNoisePage() override;
 
     void initializePage() override;
@@ -60,8 +63,8 @@ public:
     // the capture callback picks a change up from its next block. The count is not
     // clamped here (the average clamps it to 0..32); the list shows no selection for a
     // count outside 1..31.
-    bool averagingEnabled() const { return m_averaging.load(std::memory_order_relaxed); }
-    int averagingCount() const { return m_averageCount.load(std::memory_order_relaxed); }
+    bool averagingEnabled() const;
+    int averagingCount() const;
     void setAveragingEnabled(bool on);
     void setAveragingCount(int count);
 
@@ -120,8 +123,7 @@ private:
 
     // Owned settings and shared reading state. Written on the window thread, read by the
     // callback (and the current reading the other way round).
-    std::atomic<bool> m_averaging{false};
-    std::atomic<int> m_averageCount{1};
+    SharedValues &m_shared; // the averaging flag and count live there
     int m_resultFontSize = 24; // window thread only
     QFont m_resultFont;
     std::atomic<bool> m_noiseOn{false};

@@ -3,6 +3,7 @@
 #include "PageTestSupport.h"
 #include "ui/MainWindow.h"
 #include "measure/QuillonEngine.h"
+#include "measure/SharedValues.h"
 #include "core/SettingsStore.h"
 #include "capture/WaveCapture.h"
 #include "support/FakeDevices.h"
@@ -91,7 +92,8 @@ protected:
     MeasureNoisePage &makePage(bool inSheet = false)
     {
         m_store = std::make_unique<SettingsStore>();
-        m_page = std::make_unique<MeasureNoisePage>(*m_engine, *m_store);
+        m_shared.load(*m_store);
+        m_page = std::make_unique<MeasureNoisePage>(*m_engine, *m_store, m_shared);
         m_pagePtr = m_page.get();
         m_page->setLogClock([] { return LocalDateTime{2026, 12, 6, 2, 8, 33}; });
         if (inSheet) {
@@ -127,6 +129,7 @@ protected:
     PatternBackend m_pattern; // members are destroyed from the sheet up to the device
     std::unique_ptr<QuillonEngine> m_engine;
     std::unique_ptr<SettingsStore> m_store;
+    SharedValues m_shared;
     std::unique_ptr<MeasureNoisePage> m_page; // empty once the page is handed to m_sheet
     MeasureNoisePage *m_pagePtr = nullptr;
     std::unique_ptr<MainWindow> m_sheet;
