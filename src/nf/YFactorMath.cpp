@@ -63,9 +63,16 @@ double gainDb(double gain)
 double unknownSourceEnrDb(double referenceEnrDb, double yReference, double yUnknown,
                           double tsOffReference, double tsOffUnknown, double t0)
 {
+    // A source of excess noise ratio ENR is at Thot = ENR * T0 + TSoff when on and at TSoff
+    // when off; a receiver of noise temperature Te then sees Y = (Thot + Te) / (TSoff + Te),
+    // so Y - 1 = ENR * T0 / (TSoff + Te).
+    // Reference source:  (TSoff_ref + Te) / T0 = ENR_ref / (Y_ref - 1).
+    // Unknown source:    ENR_unk = (Y_unk - 1) * (TSoff_unk + Te) / T0
+    //                            = (Y_unk - 1) * (ENR_ref / (Y_ref - 1) + (TSoff_unk - TSoff_ref) / T0).
+    // The off-temperature term is added: the receiver's noise plus a warmer off source.
     const double referenceTerm = powerRatioFromDb(referenceEnrDb) / (yReference - 1.0);
     const double offTerm = (tsOffUnknown - tsOffReference) / t0;
-    return 10.0 * std::log10((referenceTerm - offTerm) * (yUnknown - 1.0));
+    return 10.0 * std::log10((referenceTerm + offTerm) * (yUnknown - 1.0));
 }
 
 double noiseFloorDbm(double nfDb, double t0, double bandwidthKHz)

@@ -64,8 +64,9 @@ double gainDb(double gain);
 
 // ENR (dB) of an uncalibrated noise source measured against a calibrated reference:
 // 10 * log10((powerRatioFromDb(referenceEnrDb) / (yReference - 1)
-//             - (tsOffUnknown - tsOffReference) / t0) * (yUnknown - 1)).
-// Both Y factors are linear; the off-temperature difference is unknown minus reference.
+//             + (tsOffUnknown - tsOffReference) / t0) * (yUnknown - 1)).
+// Both Y factors are linear; the off-temperature difference is unknown minus reference, and
+// a warmer unknown source has the higher ENR for the same Y (derivation in the .cpp).
 double unknownSourceEnrDb(double referenceEnrDb, double yReference, double yUnknown,
                           double tsOffReference, double tsOffUnknown, double t0);
 

@@ -136,8 +136,9 @@ TEST(CalculatorModes, CalibrateSourceUsesTheOffTemperatureDifference)
     const EnrResult same = calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, kTsOff, kT0);
     EXPECT_TRUE(same.valid);
     EXPECT_NEAR(same.enrDb, 22.708, kShown);
-    // A warmer unknown source when off lowers its ENR.
-    EXPECT_NEAR(calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, 303.0, kT0).enrDb, 22.704, kShown);
+    // A warmer unknown source when off has the higher ENR for the same Y (22.704 dB with the
+    // off-temperature term subtracted, the sign error this guards against).
+    EXPECT_NEAR(calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, 303.0, kT0).enrDb, 22.712, kShown);
     // Below 0 dB, undefined (unknown Y = 1), far above 50 dB (reference Y barely above 1).
     for (const auto &[referenceOn, unknownOn] : {std::pair{10.0, 0.1}, {10.0, 0.0}, {1e-6, 10.0}})
         EXPECT_FALSE(calcCalibrate(referenceOn, 0, unknownOn, 0, kEnr, kTsOff, kTsOff, kT0).valid);
