@@ -7,12 +7,16 @@
 #include "ui/MessageBox.h"
 #include "ui/MainWindow.h"
 #include "ui/QuillonApp.h"
+#include "ui/Resources.h"
 #include "core/SettingsStore.h"
 #include "core/SettingsTestSupport.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
 
 #include <QApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -196,7 +200,47 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     EXPECT_TRUE(dialog->text().contains("Virtual bench"));
     dialog->setTopic("no-such-page");
     EXPECT_EQ(dialog->topic(), "overview");
+
+    // The overview from the menu; links between topics, Back, Forward and Contents.
+    dialog->setTopic("setup");
+    auto *contents = app->sheet().findChild<QAction *>("helpContentsAction");
+    ASSERT_NE(contents, nullptr);
+    contents->trigger();
+    EXPECT_EQ(dialog->topic(), "overview");
+    dialog->followLink("measure-noise.html");
+    EXPECT_EQ(dialog->topic(), "measure-noise");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpBack"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "overview");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpForward"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "measure-noise");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpContents"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "overview");
     dialog->close();
+}
+
+// Every page's topic leads to the overview, and the overview to every topic: no page's help
+// is out of reach.
+TEST(HelpTopics, OverviewAndTopicsLinkBothWays)
+{
+    initResources();
+    QDirIterator topics(":/quillon/help", {"*.html"});
+    QStringList names;
+    QString overview;
+    while (topics.hasNext()) {
+        QFile file(topics.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QString name = QFileInfo(file.fileName()).fileName();
+        if (name == "overview.html")
+            overview = text;
+        else {
+            names << name;
+            EXPECT_TRUE(text.contains("href=\"overview.html\"")) << name.toStdString();
+        }
+    }
+    ASSERT_GE(names.size(), 2);
+    for (const QString &name : names)
+        EXPECT_TRUE(overview.contains("href=\"" + name + "\"")) << name.toStdString();
 }
 
 TEST(MessageBoxHelper, TitleIsTheApplicationAndTextComesFromTheTable)
