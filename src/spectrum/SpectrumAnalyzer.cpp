@@ -1,0 +1,163 @@
+#include "spectrum/SpectrumAnalyzer.h"
+
+#include "capture/HighPass.h"
+#include "capture/Level.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillon {
+
+namespace {
+
+// The little-endian sample at `p`, sign-extended.
+template <int Bytes> std::int32_t decodeSample(const std::uint8_t *p)
+{
+    if constexpr (Bytes == 2) {
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+    } else {
+        const std::uint32_t raw =
+            std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16);
+        return static_cast<std::int32_t>(raw << 8) >> 8; // sign-extend from bit 23
+    }
+}
+
+// in(i) = sample(i) * w(i) * s for the first channel of frames 0 .. n-1.
+template <int Bytes>
+void windowSamples(const std::uint8_t *p, std::size_t stride, int n, const double *w, double s,
+                   double *in)
+{
+    for (int i = 0; i < n; ++i, p += stride)
+        in[i] = static_cast<double>(decodeSample<Bytes>(p)) * w[i] * s;
+}
+
+} // namespace
+
+int clampAverageCount(int count)
+{
+    return std::clamp(count, 1, kSpectrumHistoryRows);
+}
+
+void makeHannWindow(double *w, int n)
+{
+    if (n < 2)
+        return;
+    const double last = static_cast<double>(n - 1);
+    for (int i = 0; i < n; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(6.283185308 * static_cast<double>(i) / last);
+}
+
+SpectrumAnalyzer::SpectrumAnalyzer(FftKind kind)
+    : m_kind(kind), m_window(std::make_unique<double[]>(kMaxFftSize)),
+      m_rows(
+          std::make_unique<double[]>(std::size_t(kSpectrumHistoryRows + 1) * (kMaxFftSize / 2 + 1)))
+{
+}
+
+bool SpectrumAnalyzer::activate(int fftSize, int averageCount)
+{
+    m_plan = FftPlan(); // the old plan goes before the new one is made
+    m_blocks = 0;
+    m_row = 1;
+    m_wrapped = false;
+    m_averageCount = clampAverageCount(averageCount);
+    m_info = SpectrumRowInfo{};
+    if (fftSize < kMinFftSize || fftSize > kMaxFftSize)
+        return false;
+    m_plan = FftPlan(fftSize, m_kind);
+    if (!m_plan.valid())
+        return false;
+    makeHannWindow(m_window.get(), fftSize);
+    m_stride = static_cast<std::size_t>(m_plan.binCount());
+    std::fill_n(m_rows.get(), m_stride * (kSpectrumHistoryRows + 1), 0.0);
+    return true;
+}
+
+void SpectrumAnalyzer::deactivate()
+{
+    m_plan = FftPlan();
+}
+
+void SpectrumAnalyzer::loadBlock(const std::uint8_t *block, const CaptureFormat &format)
+{
+    const int n = m_plan.size();
+    const double s = fullScaleFactor(format.bitsPerSample);
+    const std::size_t stride = std::size_t{format.bitsPerSample / 8u} * format.channels;
+    if (format.bitsPerSample == 16)
+        windowSamples<2>(block, stride, n, m_window.get(), s, m_plan.input());
+    else
+        windowSamples<3>(block, stride, n, m_window.get(), s, m_plan.input());
+}
+
+void SpectrumAnalyzer::filterInput(HighPass1kHz &filter)
+{
+    double *in = m_plan.input();
+    const int n = m_plan.size();
+    // Preset from the first input value, which the window makes 0: the filter starts every
+    // block from rest. HighPassRun steps bit for bit as the filter itself does.
+    filter.PresetHighPass(in[0]);
+    HighPassRun run(filter);
+    for (int i = 0; i < n; ++i)
+        in[i] = run.step(in[i]);
+    run.storeInto(filter);
+}
+
+void SpectrumAnalyzer::updateShownRow(bool averaging)
+{
+    const int shown = shownBins();
+    double *out = row(0);
+    const int m = averaging ? (m_wrapped ? m_averageCount : m_row) : 1;
+    // With averaging, rows 1 .. m take part: until the history wraps they are the rows
+    // written so far (r = m), afterwards the whole history of the averaging count.
+    std::copy_n(averaging ? row(1) : row(m_row), shown, out);
+    if (m > 1) {
+        for (int j = 2; j <= m; ++j) {
+            const double *src = row(j);
+            for (int k = 0; k < shown; ++k)
+                out[k] += src[k];
+        }
+        const double rows = static_cast<double>(m);
+        for (int k = 0; k < shown; ++k)
+            out[k] /= rows;
+    }
+    m_info.rowsAveraged = m;
+}
+
+bool SpectrumAnalyzer::processBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+                                    const CaptureFormat &format, HighPass1kHz *filter)
+{
+    if (!m_plan.valid() || block == nullptr)
+        return false;
+    if (format.bitsPerSample != 16 && format.bitsPerSample != 24)
+        return false;
+    const std::size_t frameSize = std::size_t{format.bitsPerSample / 8u} * format.channels;
+    const int n = m_plan.size();
+    if (frameSize == 0 || bytesRecorded / frameSize < static_cast<std::size_t>(n))
+        return false; // a short block would mix in samples of an earlier block
+
+    loadBlock(block, format);
+    if (filter != nullptr)
+        filterInput(*filter);
+    m_plan.execute();
+
+    double *power = row(m_row);
+    m_plan.power(power);
+    const double size = static_cast<double>(n);
+    const int bins = m_plan.binCount();
+    for (int k = 0; k < bins; ++k)
+        power[k] = 10.0 * std::log10(power[k] / size); // log10(0) = -inf: no power
+
+    updateShownRow(averaging());
+    m_info.block = m_blocks++;
+    m_info.fftSize = n;
+    m_info.bins = shownBins();
+    m_info.sampleRate = format.samplesPerSec;
+
+    if (++m_row > m_averageCount) {
+        m_row = 1;
+        m_wrapped = true;
+    }
+    return true;
+}
+
+} // namespace quillon
