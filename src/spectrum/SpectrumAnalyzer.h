@@ -117,8 +117,8 @@ private:
     FftKind m_kind;
     FftPlan m_plan;
     std::unique_ptr<double[]> m_window; // kMaxFftSize values, n used
-    std::unique_ptr<double[]> m_rows;   // rows 0 .. 32 of m_stride values
-    std::size_t m_stride = 0;           // n / 2 + 1 while active
+    std::unique_ptr<double[]> m_rows;   // rows 0 .. 32, m_stride doubles apart
+    std::size_t m_stride = 0;           // n / 2 + 1 rounded up, see rowStride()
     int m_averageCount = 1;             // 1 .. 32
     int m_row = 1;                      // r: 1 .. m_averageCount
     bool m_wrapped = false;
