@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quillon {
 
@@ -31,14 +32,6 @@ void windowSamples(const std::uint8_t *p, std::size_t stride, int n, const doubl
         in[i] = static_cast<double>(decodeSample<Bytes>(p)) * w[i] * s;
 }
 
-// Doubles between the starts of two history rows for a row of `bins` values: whole cache
-// lines plus one, so that the rows, summed side by side, fall into different cache sets
-// (rows a power-of-two apart would all compete for the same few).
-std::size_t rowStride(int bins)
-{
-    return (static_cast<std::size_t>(bins) + 7) / 8 * 8 + 8;
-}
-
 } // namespace
 
 int clampAverageCount(int count)
@@ -57,8 +50,9 @@ void makeHannWindow(double *w, int n)
 
 SpectrumAnalyzer::SpectrumAnalyzer(FftKind kind)
     : m_kind(kind), m_window(std::make_unique<double[]>(kMaxFftSize)),
-      m_rows(
-          std::make_unique<double[]>((kSpectrumHistoryRows + 1) * rowStride(kMaxFftSize / 2 + 1)))
+      m_rows(std::make_unique<double[]>((kSpectrumHistoryRows + 1) * (kMaxFftSize / 2 + 1))),
+      m_sums(std::make_unique<double[]>(kMaxShownBins)),
+      m_silentRows(std::make_unique<std::int8_t[]>(kMaxShownBins))
 {
 }
 
@@ -76,8 +70,10 @@ bool SpectrumAnalyzer::activate(int fftSize, int averageCount)
     if (!m_plan.valid())
         return false;
     makeHannWindow(m_window.get(), fftSize);
-    m_stride = rowStride(m_plan.binCount());
+    m_stride = static_cast<std::size_t>(m_plan.binCount());
     std::fill_n(m_rows.get(), m_stride * (kSpectrumHistoryRows + 1), 0.0);
+    std::fill_n(m_sums.get(), kMaxShownBins, 0.0);
+    std::fill_n(m_silentRows.get(), kMaxShownBins, std::int8_t{0});
     return true;
 }
 
@@ -110,33 +106,44 @@ void SpectrumAnalyzer::filterInput(HighPass1kHz &filter)
     run.storeInto(filter);
 }
 
+void SpectrumAnalyzer::addToSums(const double *values, int sign)
+{
+    const int shown = shownBins();
+    double *sum = m_sums.get();
+    std::int8_t *silent = m_silentRows.get();
+    for (int k = 0; k < shown; ++k) {
+        if (std::isinf(values[k]))
+            silent[k] = static_cast<std::int8_t>(silent[k] + sign);
+        else
+            sum[k] += sign * values[k];
+    }
+}
+
+void SpectrumAnalyzer::recomputeSums()
+{
+    std::fill_n(m_sums.get(), shownBins(), 0.0);
+    std::fill_n(m_silentRows.get(), shownBins(), std::int8_t{0});
+    for (int r = 1; r <= m_averageCount; ++r)
+        addToSums(row(r), +1);
+}
+
 void SpectrumAnalyzer::updateShownRow(bool averaging)
 {
     const int shown = shownBins();
     double *out = row(0);
+    // With averaging, rows 1 .. m: until the history wraps the rows written so far (r = m),
+    // afterwards the whole history of the averaging count. Exactly the rows in the sums.
     const int m = averaging ? (m_wrapped ? m_averageCount : m_row) : 1;
     m_info.rowsAveraged = m;
     if (m == 1) {
         std::copy_n(row(averaging ? 1 : m_row), shown, out);
         return;
     }
-    // The mean of rows 1 .. m: until the history wraps they are the rows written so far
-    // (r = m), afterwards the whole history of the averaging count. Summed row after row
-    // over stretches of bins that stay in the first-level cache, instead of sweeping all of
-    // row 0 once per history row (32 rows of 16384 bins are 4 MB).
-    constexpr int kStretch = 512;
     const double rows = static_cast<double>(m);
-    for (int k0 = 0; k0 < shown; k0 += kStretch) {
-        const int k1 = std::min(shown, k0 + kStretch);
-        std::copy(row(1) + k0, row(1) + k1, out + k0);
-        for (int j = 2; j <= m; ++j) {
-            const double *src = row(j);
-            for (int k = k0; k < k1; ++k)
-                out[k] += src[k];
-        }
-        for (int k = k0; k < k1; ++k)
-            out[k] /= rows;
-    }
+    const double *sum = m_sums.get();
+    const std::int8_t *silent = m_silentRows.get();
+    for (int k = 0; k < shown; ++k)
+        out[k] = silent[k] != 0 ? -std::numeric_limits<double>::infinity() : sum[k] / rows;
 }
 
 bool SpectrumAnalyzer::processBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
@@ -157,11 +164,14 @@ bool SpectrumAnalyzer::processBlock(const std::uint8_t *block, std::uint32_t byt
     m_plan.execute();
 
     double *power = row(m_row);
+    if (m_wrapped)
+        addToSums(power, -1); // the oldest row leaves the average
     m_plan.power(power);
     const double size = static_cast<double>(n);
     const int bins = m_plan.binCount();
     for (int k = 0; k < bins; ++k)
         power[k] = 10.0 * std::log10(power[k] / size); // log10(0) = -inf: no power
+    addToSums(power, +1);
 
     updateShownRow(averaging());
     m_info.block = m_blocks++;
@@ -172,6 +182,7 @@ bool SpectrumAnalyzer::processBlock(const std::uint8_t *block, std::uint32_t byt
     if (++m_row > m_averageCount) {
         m_row = 1;
         m_wrapped = true;
+        recomputeSums(); // once per turn, so that rounding cannot build up over hours
     }
     return true;
 }

@@ -113,14 +113,25 @@ private:
     void loadBlock(const std::uint8_t *block, const CaptureFormat &format);
     void filterInput(HighPass1kHz &filter);
     void updateShownRow(bool averaging);
+    // Adds history row values to the running sums (sign +1) or takes them away (sign -1).
+    void addToSums(const double *values, int sign);
+    // The sums of rows 1 .. averaging count, afresh.
+    void recomputeSums();
 
     FftKind m_kind;
     FftPlan m_plan;
     std::unique_ptr<double[]> m_window; // kMaxFftSize values, n used
     std::unique_ptr<double[]> m_rows;   // rows 0 .. 32, m_stride doubles apart
-    std::size_t m_stride = 0;           // n / 2 + 1 rounded up, see rowStride()
-    int m_averageCount = 1;             // 1 .. 32
-    int m_row = 1;                      // r: 1 .. m_averageCount
+    std::size_t m_stride = 0;           // n / 2 + 1 while active
+    // Per shown bin, over the history rows in the average: the sum of the finite dB values,
+    // and how many rows hold minus infinity there (a row of no power makes the mean minus
+    // infinity, and leaving the average must not turn it into NaN). Kept up to date with
+    // every block, so that the mean costs one pass instead of one per row (32 rows of
+    // 16384 bins are 4 MB to read per block).
+    std::unique_ptr<double[]> m_sums;
+    std::unique_ptr<std::int8_t[]> m_silentRows;
+    int m_averageCount = 1; // 1 .. 32
+    int m_row = 1;          // r: 1 .. m_averageCount
     bool m_wrapped = false;
     std::uint64_t m_blocks = 0;
     SpectrumRowInfo m_info;
