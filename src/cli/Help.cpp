@@ -53,6 +53,7 @@ The calculator's four modes on typed values; results as the window shows them.
                                                   [ENR] [--tsoff K] [--t0 K] [--bandwidth KHZ]
   calc calibrate --on DB --off DB --unknown-on DB --unknown-off DB
                                                   [ENR] [--tsoff K] [--unknown-tsoff K] [--t0 K]
+                                                  [--bandwidth KHZ [--nf DB]]
 
   --on, --off          readings with the (calibrated) noise source on and off, dB
   --dut-on, --dut-off  readings with the DUT in circuit, dB
@@ -63,6 +64,7 @@ The calculator's four modes on typed values; results as the window shows them.
   --unknown-tsoff K    off temperature of the source being calibrated (default: --tsoff)
   --t0 K               reference temperature (default: stored, 290)
   --bandwidth KHZ      receiver noise bandwidth: also prints the noise floor in dBm
+  --nf DB              calibrate: the receiver noise figure for that floor (default 0 dB)
   --decimals D         0 to 3 (default: the stored setting)
 )";
 

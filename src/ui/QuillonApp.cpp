@@ -6,18 +6,21 @@
 #include "core/SettingsStore.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/CalculatorPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
 
 SetupPage *g_setup = nullptr;
 MeasureNoisePage *g_measure = nullptr;
+CalculatorPage *g_calculator = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
 {
     g_setup = nullptr;
     g_measure = nullptr;
+    g_calculator = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -45,12 +48,14 @@ bool QuillonApp::initInstance()
     if (m_portProbe)
         g_setup->setPortProbe(m_portProbe);
     g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
+    g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
     g_measuringNoiseDlg = m_waitDialog.get();
 
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
     // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
+    m_sheet->addPage(g_calculator);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
@@ -95,6 +100,10 @@ int QuillonApp::exitInstance()
     if (g_measure != nullptr) {
         delete g_measure;
         g_measure = nullptr;
+    }
+    if (g_calculator != nullptr) {
+        delete g_calculator;
+        g_calculator = nullptr;
     }
     g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();

@@ -16,11 +16,13 @@ class SharedValues;
 class WidgetMessageSink;
 class MeasureNoisePage;
 class SetupPage;
+class CalculatorPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
 extern SetupPage *g_setup;
 extern MeasureNoisePage *g_measure;
+extern CalculatorPage *g_calculator;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 

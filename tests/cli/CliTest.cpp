@@ -195,6 +195,8 @@ TEST_F(Cli, CalcAndEnrPrintTheWindowTexts)
          "Noise Figure (dB): 9.691\n"},
         {"calc calibrate --on 10 --off 0 --unknown-on 8 --unknown-off 0 --unknown-tsoff=303",
          "ENR (dB): 22.712\n"},
+        {"calc calibrate --on 10 --off 0 --unknown-on 8 --unknown-off 0 --bandwidth 2.4 --nf 3",
+         "ENR (dB): 22.708\nRX Noise Floor (dBm): -137.173\n"},
         {"enr source.dat 50 150 250",
          "source.dat: 2 rows\n  Freq (MHz)   ENR (dB)\n     100.000     15.000\n     200.000"
          "     14.000\nENR at 50.000 MHz: 15.000\nENR at 150.000 MHz: 14.500\n"

@@ -133,9 +133,10 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
 
     // Tab order and captions; the window is fixed in size and has no maximize button.
     QTabWidget *tabs = app->sheet().tabs();
-    ASSERT_EQ(tabs->count(), 2);
+    ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "Measure Noise");
-    EXPECT_EQ(tabs->tabText(1), "Setup");
+    EXPECT_EQ(tabs->tabText(1), "Calculator");
+    EXPECT_EQ(tabs->tabText(2), "Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
