@@ -16,6 +16,7 @@
 #include <cmath>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 namespace quillon {
 
@@ -49,18 +50,28 @@ bool needsPort(rig_port_t type)
     return type == RIG_PORT_SERIAL || type == RIG_PORT_NETWORK || type == RIG_PORT_UDP_NETWORK;
 }
 
+// An open file descriptor, closed with its owner.
 class Socket
 {
 public:
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket()
+    explicit Socket(int fd = -1) : m_fd(fd) {}
+    ~Socket() { reset(); }
+    Socket(Socket &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Socket &operator=(Socket &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    int get() const { return m_fd; }
+    void reset()
     {
         if (m_fd >= 0)
             ::close(m_fd);
+        m_fd = -1;
     }
-    Socket(const Socket &) = delete;
-    Socket &operator=(const Socket &) = delete;
-    int get() const { return m_fd; }
 
 private:
     int m_fd;
@@ -71,9 +82,9 @@ std::string errnoText(int error)
     return std::generic_category().message(error);
 }
 
-// Opens a TCP connection to host:port and closes it again, within timeoutMs for all the
-// host's addresses together. Empty on success, otherwise why not.
-std::string tryConnect(const std::string &host, int port, int timeoutMs)
+// Opens a TCP connection to host:port within timeoutMs for all the host's addresses
+// together, into `connection`. Empty on success, otherwise why not.
+std::string tryConnect(const std::string &host, int port, int timeoutMs, Socket &connection)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -89,14 +100,16 @@ std::string tryConnect(const std::string &host, int port, int timeoutMs)
     const std::string noAnswer = "no answer within " + std::to_string(timeoutMs) + " ms";
     std::string reason = noAnswer;
     for (const addrinfo *a = list; a; a = a->ai_next) {
-        const Socket s(
+        Socket s(
             ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
         if (s.get() < 0) {
             reason = errnoText(errno);
             continue;
         }
-        if (::connect(s.get(), a->ai_addr, a->ai_addrlen) == 0)
+        if (::connect(s.get(), a->ai_addr, a->ai_addrlen) == 0) {
+            connection = std::move(s);
             return {};
+        }
         if (errno != EINPROGRESS) {
             reason = errnoText(errno);
             continue;
@@ -118,8 +131,10 @@ std::string tryConnect(const std::string &host, int port, int timeoutMs)
         socklen_t length = sizeof error;
         if (::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
             error = errno;
-        if (error == 0)
+        if (error == 0) {
+            connection = std::move(s);
             return {};
+        }
         reason = errnoText(error);
     }
     return reason;
@@ -207,15 +222,19 @@ RigResult HamlibRig::open()
     const std::string what = "connecting";
     const std::string &port = m_settings.port;
 
+    // hamlib connects without a time-out of its own: a host that drops the connection
+    // attempt would hold rig_open for minutes. So the address is tried first, without the
+    // hamlib lock held. The trial connection stays open until hamlib's own is made: rigctld
+    // 4.5 closes the socket of a client that left more than once, and a trial connection
+    // ending while hamlib's is accepted could close hamlib's.
+    Socket trial;
     if (m_networkPort && !port.empty()) {
-        // hamlib connects without a time-out of its own: a host that drops the connection
-        // attempt would hold rig_open for minutes. Tried without the hamlib lock held.
         std::string host;
         int tcpPort = 0;
         if (!splitHostPort(port, host, tcpPort))
             return rigFailure(*this, RigError::Settings, what,
                               "the port \"" + port + "\" is not host:port");
-        const std::string reason = tryConnect(host, tcpPort, m_settings.timeoutMs);
+        const std::string reason = tryConnect(host, tcpPort, m_settings.timeoutMs, trial);
         if (!reason.empty()) {
             const bool rigctld = m_settings.hamlibModel == kHamlibNetRigctlModel;
             return rigFailure(*this, RigError::Connect, what,

@@ -47,16 +47,18 @@ int freePort()
     return ntohs(a.sin_port);
 }
 
-bool accepts(int port)
+// A connection to 127.0.0.1:port, or -1.
+int connectTo(int port)
 {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+        return s;
     ::close(s);
-    return ok;
+    return -1;
 }
 
 // A port whose connection attempts go unanswered, as with a host that drops them: a
@@ -92,7 +94,9 @@ private:
     int m_port = 0;
 };
 
-// `rigctld -m 1` (hamlib's dummy rig) on 127.0.0.1 at a free port, ended with the test.
+// `rigctld -m 1` (hamlib's dummy rig) on 127.0.0.1 at a free port, ended with the test. The
+// connection that found it listening stays open while it runs: rigctld 4.5 closes a
+// departed client's socket more than once, which can close a connection being accepted.
 class Rigctld
 {
 public:
@@ -106,6 +110,7 @@ public:
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
+            ::close(m_ready);
         }
     }
     Rigctld(const Rigctld &) = delete;
@@ -135,7 +140,8 @@ private:
         while (secondsSince(start) < 10.0) {
             if (::waitpid(pid, nullptr, WNOHANG) == pid)
                 return; // the port was taken meanwhile: another one
-            if (accepts(m_port)) {
+            m_ready = connectTo(m_port);
+            if (m_ready >= 0) {
                 m_pid = pid;
                 return;
             }
@@ -147,6 +153,7 @@ private:
 
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_ready = -1;
 };
 
 RigSettings hamlibSettings(int model, const std::string &port, int timeoutMs = 500)
