@@ -258,11 +258,18 @@ RigResult HamlibRig::open()
     if (type != RIG_PORT_NONE && !port.empty() && setConf("rig_pathname", port) != RIG_OK)
         return rigFailure(*this, RigError::Settings, what,
                           "hamlib does not take the port \"" + port + "\"");
-    if (type == RIG_PORT_SERIAL && m_settings.baudRate > 0 &&
-        setConf("serial_speed", std::to_string(m_settings.baudRate)) != RIG_OK)
-        return rigFailure(*this, RigError::Settings, what,
-                          "the rig does not offer " + std::to_string(m_settings.baudRate) +
-                              " baud");
+    const int baud = m_settings.baudRate;
+    if (type == RIG_PORT_SERIAL && baud > 0) {
+        // Checked here: hamlib takes any number and only rig_open fails, as "Invalid
+        // configuration".
+        const rig_caps *caps = rig->caps;
+        if (baud < caps->serial_rate_min || baud > caps->serial_rate_max ||
+            setConf("serial_speed", std::to_string(baud)) != RIG_OK)
+            return rigFailure(*this, RigError::Settings, what,
+                              std::to_string(baud) + " baud is not offered (" +
+                                  std::to_string(caps->serial_rate_min) + " to " +
+                                  std::to_string(caps->serial_rate_max) + " baud)");
+    }
     if (setConf("timeout", std::to_string(m_settings.timeoutMs)) != RIG_OK ||
         setConf("retry", std::to_string(m_settings.retries)) != RIG_OK)
         return rigFailure(*this, RigError::Settings, what, "hamlib does not take the time-outs");

@@ -277,6 +277,18 @@ TEST(RigFailures, EachOpenFailureNamesTheRigAndTheCause)
              return std::string("Receiver Icom IC-7300 (hamlib model 3073): connecting failed: "
                                 "no port is set (a serial device such as /dev/ttyUSB0).");
          }},
+        {"serial rig, baud rate",
+         [] {
+             RigSettings s = hamlibSettings(3073, "/dev/ttyUSB-absent");
+             s.baudRate = 300;
+             return s;
+         },
+         RigError::Settings,
+         [] {
+             return std::string("Receiver Icom IC-7300 (hamlib model 3073) at /dev/ttyUSB-absent: "
+                                "connecting failed: 300 baud is not offered (4800 to 115200 "
+                                "baud).");
+         }},
         {"rigctld, no port", [] { return hamlibSettings(2, ""); }, RigError::Settings,
          [] {
              return std::string("Receiver Hamlib NET rigctl (hamlib model 2): connecting "
