@@ -46,6 +46,10 @@ double readNumber(const QSettings &s, const char *key, double fallback)
 
 const char *kGroup = "VirtualBench";
 
+// The frequency range of ENR calibration files, MHz.
+constexpr double kBandLowMHz = 0.0;
+constexpr double kBandHighMHz = 30000.0;
+
 } // namespace
 
 BenchParameters sanitized(const BenchParameters &p)
@@ -68,13 +72,46 @@ BenchParameters sanitized(const BenchParameters &p)
     r.loudestLevelDbfs = inRangeOr(p.loudestLevelDbfs, -100.0, -3.0, d.loudestLevelDbfs);
     r.humDbfs = inRangeOr(p.humDbfs, -120.0, -3.0, d.humDbfs);
     r.speed = inRangeOr(p.speed, 0.0, 10000.0, d.speed);
+    r.frequencyMHz = inRangeOr(p.frequencyMHz, kBandLowMHz, kBandHighMHz, d.frequencyMHz);
+    r.curveCentreMHz = inRangeOr(p.curveCentreMHz, kBandLowMHz, kBandHighMHz, d.curveCentreMHz);
+    r.referenceEnrSlopeDbPerMHz =
+        inRangeOr(p.referenceEnrSlopeDbPerMHz, -1.0, 1.0, d.referenceEnrSlopeDbPerMHz);
+    r.dutGainSlopeDbPerMHz = inRangeOr(p.dutGainSlopeDbPerMHz, -1.0, 1.0, d.dutGainSlopeDbPerMHz);
+    r.dutNfCurvatureDbPerMHz2 =
+        inRangeOr(p.dutNfCurvatureDbPerMHz2, -0.01, 0.01, d.dutNfCurvatureDbPerMHz2);
     return r;
+}
+
+BenchCurvePoint benchCurvesAt(const BenchParameters &in, double frequencyMHz)
+{
+    const BenchParameters p = sanitized(in);
+    // NaN compares false both ways and would pass through std::clamp: held at the centre.
+    const double f = std::isnan(frequencyMHz) ? p.curveCentreMHz
+                                              : std::clamp(frequencyMHz, kBandLowMHz, kBandHighMHz);
+    const double away = f - p.curveCentreMHz;
+    BenchCurvePoint c;
+    c.frequencyMHz = f;
+    c.referenceEnrDb = std::clamp(p.referenceEnrDb + p.referenceEnrSlopeDbPerMHz * away, 0.0, 50.0);
+    c.dutGainDb = std::clamp(p.dutGainDb + p.dutGainSlopeDbPerMHz * away, -30.0, 60.0);
+    c.dutNfDb = std::clamp(p.dutNfDb + p.dutNfCurvatureDbPerMHz2 * away * away, 0.0, 40.0);
+    return c;
 }
 
 BenchTruth computeTruth(const BenchParameters &in)
 {
-    const BenchParameters p = sanitized(in);
+    return computeTruth(in, sanitized(in).frequencyMHz);
+}
+
+BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
+{
+    BenchParameters p = sanitized(in);
+    const BenchCurvePoint c = benchCurvesAt(p, frequencyMHz);
+    p.referenceEnrDb = c.referenceEnrDb;
+    p.dutGainDb = c.dutGainDb;
+    p.dutNfDb = c.dutNfDb;
     BenchTruth t;
+    t.frequencyMHz = c.frequencyMHz;
+    t.referenceEnrDb = c.referenceEnrDb;
     t.offTemperatureK = p.sourceOffTemperatureK;
     // The same hot temperature the Y-factor formulas assume: the excess noise on top of the
     // source's own physical temperature.
@@ -129,7 +166,7 @@ std::string formatTruth(const BenchParameters &in, const BenchTruth &t)
     };
     std::string s;
     s += "Virtual bench truth (T0 290 K, source off " + f(t.offTemperatureK, 1) + " K)\n";
-    s += "  Thot reference      " + f(t.hotReferenceK, 3) + " K (ENR " + f(p.referenceEnrDb, 2) +
+    s += "  Thot reference      " + f(t.hotReferenceK, 3) + " K (ENR " + f(t.referenceEnrDb, 2) +
          " dB)\n";
     s +=
         "  System Te           " + f(t.receiverTeK, 3) + " K, NF " + f(t.receiverNfDb, 3) + " dB\n";
@@ -161,10 +198,26 @@ std::string formatTruth(const BenchParameters &in, const BenchTruth &t)
     return s;
 }
 
+BenchParameters VirtualBench::parameters() const
+{
+    BenchParameters p = m_params;
+    p.frequencyMHz = frequencyMHz();
+    return p;
+}
+
 void VirtualBench::setParameters(const BenchParameters &p)
 {
     m_params = sanitized(p);
+    m_frequencyMHz.store(m_params.frequencyMHz, std::memory_order_relaxed);
     m_seedStarted = false;
+}
+
+bool VirtualBench::setFrequencyMHz(double frequencyMHz)
+{
+    if (!(frequencyMHz >= kBandLowMHz && frequencyMHz <= kBandHighMHz))
+        return false;
+    m_frequencyMHz.store(frequencyMHz, std::memory_order_relaxed);
+    return true;
 }
 
 GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
@@ -185,7 +238,7 @@ GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
     g.bitsPerSample = format.bitsPerSample;
     for (int s = 0; s < 4; ++s)
         g.statePower[s] = t.states[s].noiseTemperatureK * t.fullScaleUnitsPerKelvin;
-    g.passbandLowHz = m_params.passbandLowHz;
+    g.passbandLowHz = m_params.passbandLowHz; // the curves do not move the passband
     g.passbandHighHz = m_params.passbandHighHz;
     g.humPower = t.humPower;
     g.seed = splitMix64(m_seedState);
@@ -223,13 +276,20 @@ void VirtualBench::load(QSettings &settings)
     std::from_chars(first, seedText.data() + seedText.size(), seed);
     p.seed = seed;
     p.speed = readNumber(settings, "Speed", d.speed);
+    p.frequencyMHz = readNumber(settings, "FrequencyMHz", d.frequencyMHz);
+    p.curveCentreMHz = readNumber(settings, "CurveCentreMHz", d.curveCentreMHz);
+    p.referenceEnrSlopeDbPerMHz =
+        readNumber(settings, "ReferenceEnrSlopeDbPerMHz", d.referenceEnrSlopeDbPerMHz);
+    p.dutGainSlopeDbPerMHz = readNumber(settings, "DutGainSlopeDbPerMHz", d.dutGainSlopeDbPerMHz);
+    p.dutNfCurvatureDbPerMHz2 =
+        readNumber(settings, "DutNfCurvatureDbPerMHz2", d.dutNfCurvatureDbPerMHz2);
     settings.endGroup();
     setParameters(p);
 }
 
 bool VirtualBench::save(QSettings &settings) const
 {
-    const BenchParameters &p = m_params;
+    const BenchParameters p = parameters();
     settings.beginGroup(QLatin1String(kGroup));
     settings.setValue(QLatin1String("ReferenceEnrDb"), numberText(p.referenceEnrDb));
     settings.setValue(QLatin1String("UnknownEnrDb"), numberText(p.unknownEnrDb));
@@ -248,6 +308,13 @@ bool VirtualBench::save(QSettings &settings) const
     settings.setValue(QLatin1String("HumDbfs"), numberText(p.humDbfs));
     settings.setValue(QLatin1String("Seed"), QString::number(p.seed));
     settings.setValue(QLatin1String("Speed"), numberText(p.speed));
+    settings.setValue(QLatin1String("FrequencyMHz"), numberText(p.frequencyMHz));
+    settings.setValue(QLatin1String("CurveCentreMHz"), numberText(p.curveCentreMHz));
+    settings.setValue(QLatin1String("ReferenceEnrSlopeDbPerMHz"),
+                      numberText(p.referenceEnrSlopeDbPerMHz));
+    settings.setValue(QLatin1String("DutGainSlopeDbPerMHz"), numberText(p.dutGainSlopeDbPerMHz));
+    settings.setValue(QLatin1String("DutNfCurvatureDbPerMHz2"),
+                      numberText(p.dutNfCurvatureDbPerMHz2));
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

@@ -37,14 +37,46 @@ struct BenchParameters
     double humDbfs = -40.0;          // "HumDbfs": RMS level of the hum when on
     std::uint64_t seed = 0;          // "Seed": 0 = a fresh random seed for every stream
     double speed = 1.0;              // "Speed": 1 = real time, 0 = as fast as buffers return
+
+    // Across a band. ReferenceEnrDb, DutGainDb and DutNfDb hold at the curve centre; away
+    // from it the reference ENR and the DUT's gain change in a straight line (dB per MHz)
+    // and the DUT's NF rises as a parabola, lowest at the centre (see benchCurvesAt). At
+    // the defaults the bench tuned to its centre gives the values above.
+    double frequencyMHz = 144.0;               // "FrequencyMHz": where the receiver is tuned
+    double curveCentreMHz = 144.0;             // "CurveCentreMHz"
+    double referenceEnrSlopeDbPerMHz = -0.002; // "ReferenceEnrSlopeDbPerMHz"
+    double dutGainSlopeDbPerMHz = -0.02;       // "DutGainSlopeDbPerMHz"
+    double dutNfCurvatureDbPerMHz2 = 1e-4;     // "DutNfCurvatureDbPerMHz2": dB per MHz^2
 };
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
 // that field (see sanitized()).
 //   ENRs 0..50 dB; off temperature 1..10000 K; NFs 0..40 dB; DUT gain -30..60 dB;
 //   passband 10 Hz <= low < high <= 48000 Hz; loudest level -100..-3 dBFS;
-//   hum -120..-3 dBFS; speed 0..10000.
+//   hum -120..-3 dBFS; speed 0..10000; frequency and curve centre 0..30000 MHz (the
+//   frequency range of ENR calibration files); slopes -1..1 dB/MHz; curvature
+//   -0.01..0.01 dB/MHz^2.
 BenchParameters sanitized(const BenchParameters &p);
+
+// The band curves at one frequency (MHz): what the reference source's ENR and the DUT's
+// gain and NF are there. The frequency is held within 0..30000 MHz, and each value within
+// the range its base value accepts (ENR 0..50 dB, gain -30..60 dB, NF 0..40 dB), so that
+// far from the centre the curves level off instead of leaving what the bench can be.
+//   ENR(f)  = ReferenceEnrDb + ReferenceEnrSlopeDbPerMHz (f - c)
+//   G(f)    = DutGainDb + DutGainSlopeDbPerMHz (f - c)
+//   NF(f)   = DutNfDb + DutNfCurvatureDbPerMHz2 (f - c)^2
+struct BenchCurvePoint
+{
+    double frequencyMHz = 0.0;
+    double referenceEnrDb = 0.0;
+    double dutGainDb = 0.0;
+    double dutNfDb = 0.0;
+};
+BenchCurvePoint benchCurvesAt(const BenchParameters &p, double frequencyMHz);
+
+// The bench's calibration file for the reference source (resources/bench-enr.txt) is
+// written for the default curve: interpolated as enrForEntry does, it gives
+// benchCurvesAt(BenchParameters{}, f).referenceEnrDb at every frequency.
 
 // Reference temperature of ENR and noise-factor definitions, K.
 inline constexpr double kBenchT0 = 290.0;
@@ -62,7 +94,9 @@ struct SwitchStateTruth
 // The answers a correct measurement of the bench gives, in expectation.
 struct BenchTruth
 {
-    double hotReferenceK = 0.0; // ENR(linear) x T0 + off temperature
+    double frequencyMHz = 0.0;   // where the bench is tuned (held within 0..30000 MHz)
+    double referenceEnrDb = 0.0; // the reference source's ENR there
+    double hotReferenceK = 0.0;  // ENR(linear) x T0 + off temperature
     double hotUnknownK = 0.0;
     double offTemperatureK = 0.0;
     double receiverTeK = 0.0; // the system (DUT out of circuit)
@@ -83,14 +117,17 @@ struct BenchTruth
     std::array<SwitchStateTruth, 4> states{}; // by switchStateIndex(noiseOn, dutIn)
 };
 
+// At the parameters' own frequency, and at any other frequency (MHz) of the band.
 BenchTruth computeTruth(const BenchParameters &p);
+BenchTruth computeTruth(const BenchParameters &p, double frequencyMHz);
 
 // The truth as a small text table (README, demos, test output).
 std::string formatTruth(const BenchParameters &p, const BenchTruth &t);
 
 // The simulated Y-factor set-up: two noise sources, a DUT, a receiver, and two switch
-// outputs. Parameters are read and changed on the window thread; the switch outputs may be
-// set from any thread and are read by the generator threads of open bench streams.
+// outputs. Parameters are read and changed on the window thread; the switch outputs and the
+// frequency may be set from any thread (the switch outputs are read by the generator threads
+// of open bench streams; the frequency by the next stream opened).
 class VirtualBench
 {
 public:
@@ -99,10 +136,17 @@ public:
     VirtualBench(const VirtualBench &) = delete;
     VirtualBench &operator=(const VirtualBench &) = delete;
 
-    const BenchParameters &parameters() const { return m_params; }
+    // The parameters, with the frequency the bench is tuned to now.
+    BenchParameters parameters() const;
     // Takes effect for streams opened afterwards. Restarts the stream seed sequence.
     void setParameters(const BenchParameters &p);
-    BenchTruth truth() const { return computeTruth(m_params); }
+    BenchTruth truth() const { return computeTruth(parameters()); }
+
+    // The receiver's tuning, MHz: any thread. Takes effect for streams opened afterwards;
+    // the seed sequence goes on, so that a sweep's points see independent noise. Returns
+    // false, changing nothing, for a frequency outside 0..30000 MHz or not finite.
+    bool setFrequencyMHz(double frequencyMHz);
+    double frequencyMHz() const { return m_frequencyMHz.load(std::memory_order_relaxed); }
 
     // The switch port: any thread. Generators pick the change up from their next sample.
     void setOutputs(bool noiseOn, bool dutIn)
@@ -127,7 +171,8 @@ public:
     GeneratorSetup nextGeneratorSetup(const CaptureFormat &format);
 
 private:
-    BenchParameters m_params;
+    BenchParameters m_params; // its frequencyMHz is not used: m_frequencyMHz is
+    std::atomic<double> m_frequencyMHz{BenchParameters{}.frequencyMHz};
     std::atomic<int> m_state{0};
     std::uint64_t m_seedState = 0; // splitmix64 state of the stream seed sequence
     bool m_seedStarted = false;

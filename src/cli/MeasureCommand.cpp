@@ -159,7 +159,8 @@ int runMeasure(const std::vector<std::string> &args)
     const BenchParameters benchParams = engine.bench().parameters();
     const double enrDb =
         resolveEnr(o, s, engine.enrTable(),
-                   onBench && !o.has("freq") ? benchParams.referenceEnrDb : stored.enrEntry);
+                   onBench && !o.has("freq") ? engine.bench().truth().referenceEnrDb // at its tuning
+                                             : stored.enrEntry);
     const double tsOff = o.number("tsoff", 0.0, 1e7)
                              .value_or(onBench ? benchParams.sourceOffTemperatureK : stored.tsOff);
     const double t0 = o.number("t0", 1.0, 1e7).value_or(onBench ? kBenchT0 : stored.t0);

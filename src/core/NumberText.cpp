@@ -87,4 +87,13 @@ std::string formatFixed(double value, int decimals)
     return std::string(buffer.data(), result.ptr);
 }
 
+std::string formatShortest(double value)
+{
+    if (!std::isfinite(value))
+        return formatFixed(value, 0);
+    std::array<char, 32> buffer{}; // the longest shortest form has 24 characters
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return std::string(buffer.data(), result.ptr);
+}
+
 } // namespace quillon

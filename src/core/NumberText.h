@@ -22,4 +22,8 @@ double parseDecimal(std::string_view text);
 // `decimals` is clamped to 0..17.
 std::string formatFixed(double value, int decimals);
 
+// The shortest text that parseDecimal reads back as exactly `value`: "0.30000000000000004",
+// "25", "1e-300". Infinities and NaNs are spelled as formatFixed spells them.
+std::string formatShortest(double value);
+
 } // namespace quillon

@@ -51,7 +51,9 @@ auto fields(auto &&p)
 {
     return std::tie(p.referenceEnrDb, p.unknownEnrDb, p.sourceOffTemperatureK, p.receiverNfDb,
                     p.dutGainDb, p.dutNfDb, p.dutSwitchSelects, p.passbandLowHz, p.passbandHighHz,
-                    p.loudestLevelDbfs, p.humOn, p.humDbfs, p.seed, p.speed);
+                    p.loudestLevelDbfs, p.humOn, p.humDbfs, p.seed, p.speed, p.frequencyMHz,
+                    p.curveCentreMHz, p.referenceEnrSlopeDbPerMHz, p.dutGainSlopeDbPerMHz,
+                    p.dutNfCurvatureDbPerMHz2);
 }
 
 // Every field off its default round-trips through the store, 0.1 + 0.2 (not exactly
@@ -64,7 +66,8 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     BenchParameters p;
     fields(p) =
         std::tuple(14.95, 5.1, 296.15, 0.1 + 0.2, -3.5, 4.0, DutSwitchSelects::UnknownSource, 150.0,
-                   3100.0, -12.0, true, -66.0, 18446744073709551557ull, 0.0);
+                   3100.0, -12.0, true, -66.0, 18446744073709551557ull, 0.0, 432.1, 1296.0,
+                   0.0125, -0.5, -0.003);
     EXPECT_TRUE(VirtualBench(p).save(store));
     store.sync();
     QSettings reread(store.fileName(), QSettings::IniFormat);

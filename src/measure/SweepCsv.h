@@ -1,0 +1,53 @@
+#pragma once
+
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+// One completed point of a sweep. NaN marks a value that is not available: an uncertainty
+// the measurement did not estimate, or a result the readings did not allow (the warnings
+// then say why).
+struct SweepRow
+{
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    double frequencyMHz = kNone;
+    double enrDb = kNone;           // the ENR used at this frequency, dB
+    double nfDb = kNone;            // the DUT's noise figure, dB
+    double gainDb = kNone;          // the DUT's gain, dB
+    double teK = kNone;             // the DUT's noise temperature, K
+    double nfUncertaintyDb = kNone; // as the measurement reports it (standard uncertainty)
+    double gainUncertaintyDb = kNone;
+    double teUncertaintyK = kNone;
+    std::string warnings; // free text, several joined by "; "; may hold any character
+};
+
+// The CSV of a sweep, RFC 4180: a header row, then one record per point in the order
+// given, every record (the last included) ended by CR LF as the RFC has it. Numbers in full
+// precision, the shortest text that reads back as the same double, "." as decimal point
+// whatever the locale; an empty field for NaN or infinity. A field holding a comma, a
+// double quote, CR or LF is enclosed in double quotes, its double quotes doubled.
+inline constexpr const char *kSweepCsvHeader =
+    "Frequency (MHz),ENR used (dB),NF (dB),Gain (dB),Te (K),NF uncertainty (dB),"
+    "Gain uncertainty (dB),Te uncertainty (K),Warnings";
+std::string sweepCsvRecord(const SweepRow &row); // CR LF included
+std::string sweepCsv(const std::vector<SweepRow> &rows);
+
+// One field as RFC 4180 writes it.
+std::string csvField(std::string_view text);
+
+// Reads RFC 4180 text into records of fields. Records may end in CR LF or LF alone (a
+// lone CR outside quotes is an ordinary character); the last line end may be missing.
+// Quoted fields keep their line ends as they are. Returns false, with `records` empty, for
+// a double quote inside an unquoted field, text after a closing quote, or an unclosed
+// quote.
+bool parseCsv(std::string_view text, std::vector<std::vector<std::string>> &records);
+
+// Writes the sweep's CSV to `path`, replacing the file only once all of it is written.
+// Returns the message for the user when that fails ("The CSV file "..." could not be
+// written: ..."), empty on success. Any thread.
+std::string writeSweepCsv(const std::string &path, const std::vector<SweepRow> &rows);
+
+} // namespace quillon

@@ -1,0 +1,226 @@
+// The sweep's plan (its boundaries and every message) and its CSV (exact text, quoting
+// round trip, the file).
+
+#include "core/NumberText.h"
+#include "measure/SweepCsv.h"
+#include "measure/SweepPlan.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace quillon {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct RangeCase
+{
+    double start, stop, step;
+    std::vector<double> expected; // empty: `message` is the failure
+    const char *message = "";
+};
+
+TEST(SweepPlan, StartStopStepBoundaries)
+{
+    const RangeCase cases[] = {
+        {144, 146, 0.5, {144, 144.5, 145, 145.5, 146}},
+        {146, 144, -0.5, {146, 145.5, 145, 144.5, 144}},
+        {144, 146, 0.75, {144, 144.75, 145.5}}, // stop between points: the point before it
+        {0.1, 0.3, 0.1, {0.1, 0.2, 0.3}},       // 0.1 + 2 x 0.1 lands on 0.3 exactly
+        {144, 144, 0, {144}},
+        {144.0000004, 144.0000004, 1, {144}}, // on the whole hertz
+        {144, 146, -0.1, {}, "The step must be positive to go from 144 MHz up to 146 MHz."},
+        {146, 144, 0.1, {}, "The step must be negative to go from 146 MHz down to 144 MHz."},
+        {144,
+         146,
+         0.0000009,
+         {},
+         "The step must be at least 0.000001 MHz (1 Hz) when start and stop differ."},
+        {144, 146, kNaN, {}, "The step is not a number."},
+        {0.0000004,
+         146,
+         1,
+         {},
+         "The start frequency 0 MHz is outside the sweep range: above 0 and at most 30000 MHz."},
+        {144,
+         30000.5,
+         1,
+         {},
+         "The stop frequency 30000.5 MHz is outside the sweep range: above 0 and at most 30000 "
+         "MHz."},
+        {kNaN, 146, 1, {}, "The start frequency is not a number."},
+        {1,
+         10001,
+         1,
+         {},
+         "From 1 MHz to 10001 MHz in steps of 1 MHz are more than 10000 points, the most a "
+         "sweep takes."},
+        {1,
+         30000,
+         0.000001,
+         {},
+         "From 1 MHz to 30000 MHz in steps of 0.000001 MHz are more than 10000 points, the most "
+         "a sweep takes."},
+    };
+    for (const RangeCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.start << " " << c.stop << " " << c.step);
+        std::vector<double> f{1.0};
+        const SweepPlanResult r = planSweep(c.start, c.stop, c.step, f);
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.ok(), c.expected.size() > 0);
+        EXPECT_EQ(f, c.expected); // exactly: each point on its hertz
+    }
+    // 144 to 146 in steps of 0.1 (not exact in binary): 21 points ending on 146 itself;
+    // 10000 points are allowed.
+    std::vector<double> f;
+    ASSERT_TRUE(planSweep(144, 146, 0.1, f).ok());
+    ASSERT_EQ(f.size(), 21u);
+    EXPECT_EQ(f[13], 145.3);
+    EXPECT_EQ(f.back(), 146.0);
+    ASSERT_TRUE(planSweep(1, 10000, 1, f).ok());
+    EXPECT_EQ(f.size(), 10000u);
+    ASSERT_TRUE(planSweep(10000, 1, -0.999999, f).ok());
+    EXPECT_EQ(f.size(), 10000u);
+}
+
+TEST(SweepPlan, ExplicitList)
+{
+    struct Case
+    {
+        const char *text;
+        std::vector<double> expected;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"144, 145.5;146\r\n147\t+148 144", {144, 145.5, 146, 147, 148, 144}, ""},
+        {"144,5", {144, 5}, ""},
+        {" ,; \n", {}, "The list holds no frequency."},
+        {"144 145k", {}, "\"145k\" in the list is not a frequency in MHz."},
+        {"0x10", {}, "\"0x10\" in the list is not a frequency in MHz."},
+        {"inf", {}, "\"inf\" in the list is not a frequency in MHz."},
+        {"144 40000",
+         {},
+         "The list's frequency 40000 MHz is outside the sweep range: above 0 and at most 30000 "
+         "MHz."},
+        {"-144",
+         {},
+         "The list's frequency -144 MHz is outside the sweep range: above 0 and at most 30000 "
+         "MHz."},
+    };
+    for (const Case &c : cases) {
+        std::vector<double> f{1.0};
+        EXPECT_EQ(planSweepList(c.text, f).message, c.message) << c.text;
+        EXPECT_EQ(f, c.expected) << c.text;
+    }
+    std::string many;
+    for (int i = 0; i < kMaxSweepPoints; ++i)
+        many += "100 ";
+    std::vector<double> f;
+    EXPECT_TRUE(planSweepList(many, f).ok());
+    EXPECT_EQ(planSweepList(many + "101", f).error, SweepPlanError::TooManyPoints);
+    EXPECT_TRUE(f.empty());
+}
+
+// ---- CSV ----
+
+std::vector<SweepRow> exampleRows()
+{
+    SweepRow full{144.3, 25.0, 1.25, 19.5, 96.7, 0.05, 0.02, 3.5, ""};
+    SweepRow partial;
+    partial.frequencyMHz = 145.0;
+    partial.enrDb = 0.1 + 0.2;
+    partial.nfDb = -std::numeric_limits<double>::infinity();
+    partial.gainDb = 1e-300;
+    partial.teK = 290.00000000000006;
+    partial.warnings = "Y factor below 1, \"DUT\" too quiet\nsecond line";
+    return {full, partial};
+}
+
+TEST(SweepCsv, ExactTextOfTwoRows)
+{
+    EXPECT_EQ(sweepCsv(exampleRows()),
+              "Frequency (MHz),ENR used (dB),NF (dB),Gain (dB),Te (K),NF uncertainty (dB),"
+              "Gain uncertainty (dB),Te uncertainty (K),Warnings\r\n"
+              "144.3,25,1.25,19.5,96.7,0.05,0.02,3.5,\r\n"
+              "145,0.30000000000000004,,1e-300,290.00000000000006,,,,"
+              "\"Y factor below 1, \"\"DUT\"\" too quiet\nsecond line\"\r\n");
+}
+
+// Any warning text and any double come back exactly through the reader; infinities and NaN
+// come back as empty fields.
+TEST(SweepCsv, QuotingRoundTrip)
+{
+    const char *texts[] = {"",         "plain", "a,b", "say \"hi\"", "\"", "line\r\nend",
+                           "lone\rcr", "\n",    ",,,", "\"\",\"\""};
+    std::vector<SweepRow> rows;
+    for (const char *t : texts) {
+        SweepRow r = exampleRows()[1];
+        r.warnings = t;
+        r.frequencyMHz = 100.0 + static_cast<double>(rows.size()) / 3.0;
+        rows.push_back(r);
+    }
+    std::vector<std::vector<std::string>> records;
+    ASSERT_TRUE(parseCsv(sweepCsv(rows), records));
+    ASSERT_EQ(records.size(), rows.size() + 1);
+    EXPECT_EQ(records[0].size(), 9u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto &fields = records[i + 1];
+        ASSERT_EQ(fields.size(), 9u) << i;
+        EXPECT_EQ(fields[8], rows[i].warnings) << i;
+        EXPECT_EQ(parseDecimal(fields[0]), rows[i].frequencyMHz);
+        EXPECT_EQ(parseDecimal(fields[1]), rows[i].enrDb);
+        EXPECT_EQ(fields[2], "");
+        EXPECT_EQ(parseDecimal(fields[3]), 1e-300);
+        EXPECT_EQ(parseDecimal(fields[4]), rows[i].teK);
+    }
+}
+
+TEST(SweepCsv, ReaderLineEndsAndMalformedText)
+{
+    struct Case
+    {
+        const char *text;
+        bool ok;
+        std::vector<std::vector<std::string>> records;
+    };
+    const Case cases[] = {
+        {"a,b\nc,d", true, {{"a", "b"}, {"c", "d"}}},
+        {"a,\"b\r\nc\"\r\n\r\n", true, {{"a", "b\r\nc"}, {""}}},
+        {"x\ry,\"\"", true, {{"x\ry", ""}}},
+        {"", true, {}},
+        {"a\"b", false, {}},
+        {"\"a\"b", false, {}},
+        {"\"abc", false, {}},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::vector<std::string>> records{{"stale"}};
+        EXPECT_EQ(parseCsv(c.text, records), c.ok) << c.text;
+        EXPECT_EQ(records, c.records) << c.text;
+    }
+}
+
+TEST(SweepCsv, FileHoldsTheTextOrTheMessageSaysWhy)
+{
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/sweep.csv").toStdString();
+    EXPECT_EQ(writeSweepCsv(path, exampleRows()), "");
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), sweepCsv(exampleRows()));
+
+    const std::string missing = (dir.path() + "/no/such/folder/sweep.csv").toStdString();
+    const std::string message = writeSweepCsv(missing, exampleRows());
+    EXPECT_EQ(message.rfind("The CSV file \"" + missing + "\" could not be written: ", 0), 0u)
+        << message;
+    EXPECT_GT(message.size(), missing.size() + 40);
+}
+
+} // namespace
+} // namespace quillon

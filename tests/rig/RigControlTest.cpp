@@ -1,0 +1,498 @@
+// Receiver control: hamlib's dummy rig in-process, a real rigctld started here and reached
+// through hamlib's NET rigctl model, and the virtual bench; every failure's message, and
+// the time a failure may take when the daemon is gone or stops answering.
+
+#include "rig/RigControl.h"
+#include "bench/VirtualBench.h"
+#include "rig/BenchRig.h"
+#include "rig/HamlibRig.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+namespace quillon {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// A connection to 127.0.0.1:port, or -1.
+int connectTo(int port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+        return s;
+    ::close(s);
+    return -1;
+}
+
+// A port whose connection attempts go unanswered, as with a host that drops them: a
+// listener with a backlog of none, filled by one connection nobody accepts. hamlib alone
+// would wait for the system's connect time-out there, minutes.
+class SilentPort
+{
+public:
+    SilentPort()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &length);
+        ::connect(m_filler, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        m_port = ntohs(a.sin_port);
+    }
+    ~SilentPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    SilentPort(const SilentPort &) = delete;
+    SilentPort &operator=(const SilentPort &) = delete;
+    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    int m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    int m_port = 0;
+};
+
+// `rigctld -m 1` (hamlib's dummy rig) on 127.0.0.1 at a free port, ended with the test. The
+// connection that found it listening stays open while it runs: rigctld 4.5 closes a
+// departed client's socket more than once, which can close a connection being accepted.
+class Rigctld
+{
+public:
+    Rigctld()
+    {
+        for (int attempt = 0; attempt < 5 && m_pid <= 0; ++attempt)
+            start();
+    }
+    ~Rigctld()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            ::close(m_ready);
+        }
+    }
+    Rigctld(const Rigctld &) = delete;
+    Rigctld &operator=(const Rigctld &) = delete;
+
+    bool running() const { return m_pid > 0; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    void signal(int sig) { ::kill(m_pid, sig); }
+
+private:
+    void start()
+    {
+        m_port = freePort();
+        const std::string port = std::to_string(m_port);
+        const char *argv[] = {"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", port.c_str(), nullptr};
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, QUILLON_RIGCTLD, &files, nullptr,
+                                        const_cast<char *const *>(argv), environ);
+        posix_spawn_file_actions_destroy(&files);
+        if (spawned != 0)
+            return;
+        const auto start = Clock::now();
+        while (secondsSince(start) < 10.0) {
+            if (::waitpid(pid, nullptr, WNOHANG) == pid)
+                return; // the port was taken meanwhile: another one
+            m_ready = connectTo(m_port);
+            if (m_ready >= 0) {
+                m_pid = pid;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+
+    pid_t m_pid = -1;
+    int m_port = 0;
+    int m_ready = -1;
+};
+
+RigSettings hamlibSettings(int model, const std::string &port, int timeoutMs = 500)
+{
+    RigSettings s;
+    s.kind = RigKind::Hamlib;
+    s.hamlibModel = model;
+    s.port = port;
+    s.timeoutMs = timeoutMs;
+    return s;
+}
+
+// ---- frequency, mode and AGC set and read back, through each control ----
+
+enum class Control
+{
+    Dummy,
+    Rigctld,
+    Bench
+};
+
+class RigSetAndReadBack : public ::testing::TestWithParam<Control>
+{
+};
+
+TEST_P(RigSetAndReadBack, FrequencyModeAndAgc)
+{
+    Rigctld daemon;
+    VirtualBench bench;
+    std::unique_ptr<RigControl> rig;
+    std::string name;
+    AgcState agc = AgcState::Off;
+    switch (GetParam()) {
+    case Control::Dummy:
+        rig = makeRigControl(hamlibSettings(kHamlibDummyModel, ""), &bench);
+        name = "Hamlib Dummy (hamlib model 1)";
+        break;
+    case Control::Rigctld:
+        ASSERT_TRUE(daemon.running());
+        rig = makeRigControl(hamlibSettings(kHamlibNetRigctlModel, daemon.address()), &bench);
+        name = "Hamlib NET rigctl (hamlib model 2) at " + daemon.address();
+        break;
+    case Control::Bench:
+        rig = makeRigControl({.kind = RigKind::VirtualBench}, &bench);
+        name = "Virtual bench";
+        agc = AgcState::NotOffered;
+        break;
+    }
+    EXPECT_EQ(rig->name(), name);
+
+    // hamlib's own printing is silenced.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    RigReadback rb;
+    const RigResult connected = connectRig(*rig, 144.3e6, RigMode::Cw, rb);
+    RigReadback cw = rb;
+    const RigResult tuned = tuneRig(*rig, 145.5e6, rb);
+    const double benchMHz = bench.frequencyMHz();
+    const double benchGainDb = bench.truth().dutGainDb;
+    RigReadback usb;
+    const RigResult again = connectRig(*rig, 50.1e6, RigMode::Usb, usb);
+    rig->close();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    ASSERT_TRUE(connected.ok()) << connected.message;
+    EXPECT_NEAR(cw.frequencyHz, 144.3e6, 0.5);
+    EXPECT_EQ(cw.mode, "CW");
+    EXPECT_EQ(cw.agc, agc);
+    ASSERT_TRUE(tuned.ok()) << tuned.message;
+    EXPECT_NEAR(rb.frequencyHz, 145.5e6, 0.5);
+    ASSERT_TRUE(again.ok()) << again.message;
+    EXPECT_NEAR(usb.frequencyHz, 50.1e6, 0.5);
+    EXPECT_EQ(usb.mode, "USB");
+    EXPECT_FALSE(rig->isOpen());
+    // The bench follows: its curves are now those of 145.5 MHz.
+    if (GetParam() == Control::Bench) {
+        EXPECT_DOUBLE_EQ(benchMHz, 145.5);
+        EXPECT_NEAR(benchGainDb, 20.0 - 0.02 * 1.5, 1e-12);
+    } else {
+        EXPECT_DOUBLE_EQ(benchMHz, 144.0);
+    }
+}
+
+std::string controlName(const ::testing::TestParamInfo<Control> &info)
+{
+    static const char *const names[] = {"HamlibDummy", "Rigctld", "VirtualBench"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, RigSetAndReadBack,
+                         ::testing::Values(Control::Dummy, Control::Rigctld, Control::Bench),
+                         controlName);
+
+// ---- failures: their messages, each within a bounded time ----
+
+struct FailureCase
+{
+    const char *label;
+    std::function<RigSettings()> settings;
+    RigError error;
+    std::function<std::string()> message;
+};
+
+std::string refusedPort, silentPort;
+
+TEST(RigFailures, EachOpenFailureNamesTheRigAndTheCause)
+{
+    const SilentPort silent;
+    silentPort = silent.address();
+    refusedPort = "127.0.0.1:" + std::to_string(freePort());
+    const FailureCase cases[] = {
+        {"unknown model", [] { return hamlibSettings(999999, ""); }, RigError::Settings,
+         [] {
+             return std::string("Receiver (hamlib model 999999): connecting failed: hamlib "
+                                "knows no such rig model.");
+         }},
+        // A serial rig without a port would open hamlib's default, /dev/ttyS0.
+        {"serial rig, no port", [] { return hamlibSettings(3073, ""); }, RigError::Settings,
+         [] {
+             return std::string("Receiver Icom IC-7300 (hamlib model 3073): connecting failed: "
+                                "no port is set (a serial device such as /dev/ttyUSB0).");
+         }},
+        {"serial rig, baud rate",
+         [] {
+             RigSettings s = hamlibSettings(3073, "/dev/ttyUSB-absent");
+             s.baudRate = 300;
+             return s;
+         },
+         RigError::Settings,
+         [] {
+             return std::string("Receiver Icom IC-7300 (hamlib model 3073) at /dev/ttyUSB-absent: "
+                                "connecting failed: 300 baud is not offered (4800 to 115200 "
+                                "baud).");
+         }},
+        {"rigctld, no port", [] { return hamlibSettings(2, ""); }, RigError::Settings,
+         [] {
+             return std::string("Receiver Hamlib NET rigctl (hamlib model 2): connecting "
+                                "failed: no port is set (host:port of the rig's server).");
+         }},
+        {"rigctld, bad port", [] { return hamlibSettings(2, "localhost:rig"); }, RigError::Settings,
+         [] {
+             return std::string("Receiver Hamlib NET rigctl (hamlib model 2) at localhost:rig: "
+                                "connecting failed: the port \"localhost:rig\" is not "
+                                "host:port.");
+         }},
+        {"rigctld not running", [] { return hamlibSettings(2, refusedPort); }, RigError::Connect,
+         [] {
+             return "Receiver Hamlib NET rigctl (hamlib model 2) at " + refusedPort +
+                    ": connecting failed: Connection refused (is rigctld running there?).";
+         }},
+        {"host does not answer", [] { return hamlibSettings(2, silentPort); }, RigError::Connect,
+         [] {
+             return "Receiver Hamlib NET rigctl (hamlib model 2) at " + silentPort +
+                    ": connecting failed: no answer within 500 ms (is rigctld running there?).";
+         }},
+    };
+    for (const FailureCase &c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto rig = makeRigControl(c.settings(), nullptr);
+        RigReadback rb;
+        const auto start = Clock::now();
+        const RigResult r = connectRig(*rig, 144e6, RigMode::Usb, rb);
+        EXPECT_LT(secondsSince(start), 3.0);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.message, c.message());
+        EXPECT_FALSE(rig->isOpen());
+    }
+}
+
+// A daemon that is killed fails the next call at once; one that stops answering (SIGSTOP)
+// within the time-out. Reads fail too: hamlib's cache would otherwise answer them.
+class RigctldGoesAway : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(RigctldGoesAway, NextCallsFailWithinTheTimeOut)
+{
+    Rigctld daemon;
+    ASSERT_TRUE(daemon.running());
+    HamlibRig rig(hamlibSettings(kHamlibNetRigctlModel, daemon.address(), 500));
+    RigReadback rb;
+    const RigResult connected = connectRig(rig, 144e6, RigMode::Usb, rb);
+    ASSERT_TRUE(connected.ok()) << connected.message;
+
+    daemon.signal(GetParam());
+    if (GetParam() == SIGKILL)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the socket closes
+    const auto start = Clock::now();
+    const RigResult tuned = tuneRig(rig, 145e6, rb);
+    double hz = 0.0;
+    const RigResult read = rig.readFrequency(hz);
+    rig.close();
+    EXPECT_LT(secondsSince(start), 4.0);
+
+    const std::string reason = GetParam() == SIGKILL ? "IO error" : "Communication timed out";
+    const std::string prefix =
+        "Receiver Hamlib NET rigctl (hamlib model 2) at " + daemon.address() + ": ";
+    EXPECT_EQ(tuned.error, RigError::Frequency);
+    EXPECT_EQ(tuned.message,
+              prefix + "setting the frequency to 145.000000 MHz failed: " + reason + ".");
+    EXPECT_EQ(read.error, RigError::ReadBack);
+    EXPECT_EQ(read.message, prefix + "reading back the frequency failed: " + reason + ".");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RigctldGoesAway, ::testing::Values(SIGKILL, SIGSTOP),
+                         [](const auto &info) {
+                             return std::string(info.param == SIGKILL ? "Killed" : "Stopped");
+                         });
+
+// ---- the checks of connectRig and tuneRig, on a control that reports what it likes ----
+
+class MisreportingRig final : public RigControl
+{
+public:
+    double offsetHz = 0.0;
+    std::string reportedMode = "USB";
+    double setHz = 0.0;
+    bool opened = false;
+
+    std::string name() const override { return "Test rig"; }
+    RigResult open() override
+    {
+        opened = true;
+        return {};
+    }
+    void close() override { opened = false; }
+    bool isOpen() const override { return opened; }
+    RigResult setFrequency(double hz) override
+    {
+        setHz = hz;
+        return {};
+    }
+    RigResult readFrequency(double &hz) override
+    {
+        hz = setHz + offsetHz;
+        return {};
+    }
+    RigResult setMode(RigMode) override { return {}; }
+    RigResult readMode(std::string &mode) override
+    {
+        mode = reportedMode;
+        return {};
+    }
+    RigResult setAgcOff(AgcState &agc) override
+    {
+        agc = AgcState::Unknown;
+        return {};
+    }
+};
+
+TEST(RigChecks, ReadBackOutsideToleranceOrAnotherModeFailsAndCloses)
+{
+    struct Case
+    {
+        double offsetHz;
+        const char *mode;
+        const char *message; // empty: accepted
+    };
+    const Case cases[] = {
+        {100.0, "USB", ""},
+        {-100.0, "USB", ""},
+        {100.5, "USB",
+         "Receiver Test rig: tuning to 144.000000 MHz failed: the receiver reports 144.000101 "
+         "MHz."},
+        {0.0, "LSB",
+         "Receiver Test rig: setting the mode to USB failed: the receiver reports LSB."},
+    };
+    for (const Case &c : cases) {
+        MisreportingRig rig;
+        rig.offsetHz = c.offsetHz;
+        rig.reportedMode = c.mode;
+        RigReadback rb;
+        const RigResult r = connectRig(rig, 144e6, RigMode::Usb, rb);
+        EXPECT_EQ(r.message, c.message) << c.offsetHz;
+        EXPECT_EQ(rig.isOpen(), r.ok());
+    }
+    MisreportingRig rig;
+    RigReadback rb;
+    EXPECT_EQ(tuneRig(rig, 144e6, rb).message,
+              "Receiver Test rig: tuning to 144.000000 MHz failed: it is not connected.");
+}
+
+// The bench refuses what it cannot be tuned to and stays where it was; "None" accepts
+// everything and reads nothing back; a bench choice without a bench is "None".
+TEST(RigChecks, BenchRangeAndTheNoneControl)
+{
+    VirtualBench bench;
+    BenchRig rig(bench);
+    RigReadback rb;
+    const RigResult r = connectRig(rig, 30000.001e6, RigMode::Usb, rb);
+    EXPECT_EQ(r.error, RigError::Frequency);
+    EXPECT_EQ(r.message, "Receiver Virtual bench: setting the frequency to 30000.001000 MHz "
+                         "failed: the bench tunes from 0 to 30000 MHz.");
+    EXPECT_DOUBLE_EQ(bench.frequencyMHz(), 144.0);
+
+    const auto none = makeRigControl({.kind = RigKind::VirtualBench}, nullptr);
+    EXPECT_EQ(none->name(), "None");
+    EXPECT_TRUE(connectRig(*none, 144e6, RigMode::Cw, rb).ok());
+    EXPECT_TRUE(std::isnan(rb.frequencyHz));
+    EXPECT_EQ(rb.mode, "");
+    EXPECT_EQ(rb.agc, AgcState::NotOffered);
+}
+
+// Each address and how it splits ("host port"), or "" when it is refused.
+TEST(RigAddress, SplitHostPort)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"localhost:4533", "localhost 4533"},
+        {"localhost", "localhost 4532"},
+        {"[::1]:7000", "::1 7000"},
+        {"::1", "::1 4532"},
+        {"[::1]", "::1 4532"},
+        {"host:0", ""},
+        {"host:65536", ""},
+        {"host:12ab", ""},
+        {":4532", ""},
+        {"", ""},
+        {"[::1", ""},
+        {"[::1]x", ""},
+    };
+    for (const auto &[address, expected] : cases) {
+        std::string host;
+        int port = 0;
+        const bool ok = splitHostPort(address, host, port);
+        EXPECT_EQ(ok ? host + " " + std::to_string(port) : "", expected) << address;
+    }
+}
+
+TEST(RigAddress, ModelListHasTheRigsWithoutHardware)
+{
+    const std::vector<HamlibModel> models = hamlibModels();
+    ASSERT_GT(models.size(), 100u);
+    EXPECT_TRUE(std::is_sorted(models.begin(), models.end(),
+                               [](const auto &a, const auto &b) { return a.model < b.model; }));
+    EXPECT_EQ(std::tuple(models[0].model, models[0].name), std::tuple(1, std::string("Dummy")));
+    EXPECT_EQ(std::tuple(models[1].model, models[1].name),
+              std::tuple(2, std::string("NET rigctl")));
+}
+
+} // namespace
+} // namespace quillon
