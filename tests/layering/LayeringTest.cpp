@@ -21,15 +21,16 @@ namespace fs = std::filesystem;
 namespace {
 
 // Each folder of src/ and the folders it may include from (besides itself). The picture:
-// core at the ground; capture, nf, switch and bench above it; measure, spectrum and rig
-// above those; ui; the two executables on top.
+// core at the ground; capture, nf, switch and bench above it; rig and spectrum above those
+// (rig tunes the bench); measure above them all (its sweep tunes the receiver); ui; the two
+// executables on top.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"core", {}},
     {"capture", {"core"}},
     {"nf", {"core"}},
     {"switch", {"core"}},
     {"bench", {"core", "capture"}},
-    {"measure", {"core", "capture", "nf", "switch", "bench"}},
+    {"measure", {"core", "capture", "nf", "switch", "bench", "spectrum", "rig"}},
     {"spectrum", {"core", "capture"}},
     {"rig", {"core", "capture", "bench"}},
     {"ui", {"core", "capture", "nf", "switch", "bench", "measure", "spectrum", "rig"}},
