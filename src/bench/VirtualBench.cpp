@@ -68,6 +68,7 @@ BenchParameters sanitized(const BenchParameters &p)
     r.loudestLevelDbfs = inRangeOr(p.loudestLevelDbfs, -100.0, -3.0, d.loudestLevelDbfs);
     r.humDbfs = inRangeOr(p.humDbfs, -120.0, -3.0, d.humDbfs);
     r.speed = inRangeOr(p.speed, 0.0, 10000.0, d.speed);
+    r.faults = sanitized(p.faults);
     return r;
 }
 
@@ -188,6 +189,7 @@ GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
     g.passbandLowHz = m_params.passbandLowHz;
     g.passbandHighHz = m_params.passbandHighHz;
     g.humPower = t.humPower;
+    g.faults = m_params.faults;
     g.seed = splitMix64(m_seedState);
     return g;
 }
@@ -223,6 +225,7 @@ void VirtualBench::load(QSettings &settings)
     std::from_chars(first, seedText.data() + seedText.size(), seed);
     p.seed = seed;
     p.speed = readNumber(settings, "Speed", d.speed);
+    loadBenchFaults(settings, p.faults);
     settings.endGroup();
     setParameters(p);
 }
@@ -248,6 +251,7 @@ bool VirtualBench::save(QSettings &settings) const
     settings.setValue(QLatin1String("HumDbfs"), numberText(p.humDbfs));
     settings.setValue(QLatin1String("Seed"), QString::number(p.seed));
     settings.setValue(QLatin1String("Speed"), numberText(p.speed));
+    saveBenchFaults(settings, p.faults);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

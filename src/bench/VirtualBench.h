@@ -37,6 +37,7 @@ struct BenchParameters
     double humDbfs = -40.0;          // "HumDbfs": RMS level of the hum when on
     std::uint64_t seed = 0;          // "Seed": 0 = a fresh random seed for every stream
     double speed = 1.0;              // "Speed": 1 = real time, 0 = as fast as buffers return
+    BenchFaults faults{};            // AGC, compression, drift, tone: all off (BenchFaults.h)
 };
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
