@@ -83,8 +83,11 @@ PrecisionDecision decidePrecision(const std::array<PrecisionReading, kDeviceRead
     }
     // When the readings taken have used up the whole budget, the target is out of reach:
     // the rest still get their own share rather than chasing it to the time limit.
-    const double left = budget > fixed ? budget - fixed : budget * remaining / all;
-    const double share = c[static_cast<std::size_t>(current)] / remaining * left;
+    const double left = budget > fixed || !(all > 0.0) ? budget - fixed : budget * remaining / all;
+    // A reading the result does not depend on (no sensitivity) has no share and stops at
+    // its minimum of blocks.
+    const double share =
+        remaining > 0.0 ? c[static_cast<std::size_t>(current)] / remaining * left : 0.0;
 
     const double u = now.error.relative;
     if (u >= 0.0 && std::isfinite(u)) {
