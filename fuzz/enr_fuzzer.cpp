@@ -44,6 +44,8 @@ void checkTable(const quillon::EnrTable &table, int code)
             fail("a stored frequency is out of range", code);
         if (!(row.enrDb >= 0.0 && row.enrDb <= 50.0))
             fail("a stored ENR is out of range", code);
+        if (!(row.uncertaintyDb >= 0.0 && row.uncertaintyDb <= quillon::kEnrMaxUncertaintyDb))
+            fail("a stored ENR uncertainty is out of range", code);
         if (i > 0 && table.rows[static_cast<std::size_t>(i - 1)].frequencyMHz > row.frequencyMHz)
             fail("the rows are not sorted by frequency", code);
     }
@@ -72,6 +74,10 @@ void checkTable(const quillon::EnrTable &table, int code)
         const double enr = quillon::enrForEntry(probe, true, table);
         if (!(enr >= lowest && enr <= highest))
             fail("a lookup left the table's ENR range", code);
+        // No uncertainty, or one between the rows' smallest given one and the limit.
+        const double u = quillon::enrUncertaintyForEntry(probe, true, table);
+        if (!std::isnan(u) && !(u > 0.0 && u <= quillon::kEnrMaxUncertaintyDb))
+            fail("an uncertainty lookup gave an impossible value", code);
     }
 }
 

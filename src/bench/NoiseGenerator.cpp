@@ -168,6 +168,10 @@ BenchGenerator::BenchGenerator(const GeneratorSetup &setup) : m_setup(setup)
         c.lowPass = lp;
     }
 
+    const double loudest = *std::max_element(m_setup.statePower.begin(), m_setup.statePower.end());
+    for (FaultChain &chain : m_faults)
+        chain = FaultChain(m_setup.faults, fs, m_fullScale, loudest * m_fullScale * m_fullScale);
+
     if (m_setup.humPower > 0.0) {
         m_humAmplitude = std::sqrt(2.0 * m_setup.humPower) * m_fullScale;
         const double w = 2.0 * std::numbers::pi * m_setup.humHz / fs;
@@ -187,6 +191,8 @@ std::uint32_t BenchGenerator::settleFrames() const
 
 void BenchGenerator::warmUp(std::uint32_t frames, int state)
 {
+    for (FaultChain &chain : m_faults)
+        chain.prime(m_setup.statePower[state & 3] * m_fullScale * m_fullScale);
     const double sigma = m_sigma[state & 3];
     for (int ch = 0; ch < m_setup.channels; ++ch) {
         Channel &c = m_channel[ch];
@@ -204,7 +210,7 @@ double BenchGenerator::humSample()
     return m_humAmplitude * s;
 }
 
-template <int Bytes, int Channels>
+template <int Bytes, int Channels, bool Faulty>
 void BenchGenerator::generateFrames(std::uint8_t *out, std::uint32_t frames,
                                     const std::atomic<int> &state)
 {
@@ -216,7 +222,11 @@ void BenchGenerator::generateFrames(std::uint8_t *out, std::uint32_t frames,
         const double h = hum ? humSample() : 0.0;
         for (int ch = 0; ch < Channels; ++ch) {
             Channel &c = m_channel[ch];
-            const double y = c.lowPass.step(c.highPass.step(sigma * standardNormal(c.rng))) + h;
+            double y = c.lowPass.step(c.highPass.step(sigma * standardNormal(c.rng)));
+            if constexpr (Faulty)
+                y = m_faults[ch].soundCard(m_faults[ch].receiver(y) + h);
+            else
+                y += h;
             // Round half away from zero: symmetric, so it adds no DC.
             double r = y + std::copysign(0.5, y);
             std::int32_t v;
@@ -237,6 +247,10 @@ void BenchGenerator::generateFrames(std::uint8_t *out, std::uint32_t frames,
             out += Bytes;
         }
     }
+    if constexpr (Faulty) {
+        for (int ch = 0; ch < Channels; ++ch)
+            m_faults[ch].endRun();
+    }
     if (hum) {
         // Keep the oscillator on the unit circle (rounding drifts it slowly).
         const double norm = 1.0 / std::sqrt(m_humC * m_humC + m_humS * m_humS);
@@ -249,16 +263,30 @@ void BenchGenerator::generate(std::uint8_t *out, std::uint32_t frames,
                               const std::atomic<int> &state)
 {
     const bool wide = m_setup.bitsPerSample == 24;
+    if (m_faults[0].active()) {
+        // A stream that was never warmed up starts its AGC at the current state's level.
+        if (!m_faults[0].primed())
+            for (FaultChain &chain : m_faults)
+                chain.prime(m_setup.statePower[state.load(std::memory_order_relaxed) & 3] *
+                            m_fullScale * m_fullScale);
+        if (m_setup.channels == 2)
+            wide ? generateFrames<3, 2, true>(out, frames, state)
+                 : generateFrames<2, 2, true>(out, frames, state);
+        else
+            wide ? generateFrames<3, 1, true>(out, frames, state)
+                 : generateFrames<2, 1, true>(out, frames, state);
+        return;
+    }
     if (m_setup.channels == 2) {
         if (wide)
-            generateFrames<3, 2>(out, frames, state);
+            generateFrames<3, 2, false>(out, frames, state);
         else
-            generateFrames<2, 2>(out, frames, state);
+            generateFrames<2, 2, false>(out, frames, state);
     } else {
         if (wide)
-            generateFrames<3, 1>(out, frames, state);
+            generateFrames<3, 1, false>(out, frames, state);
         else
-            generateFrames<2, 1>(out, frames, state);
+            generateFrames<2, 1, false>(out, frames, state);
     }
 }
 

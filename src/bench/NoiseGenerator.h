@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/BenchFaults.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -91,6 +93,7 @@ struct GeneratorSetup
     double humPower = 0.0;          // mains hum power, full-scale units; 0 = no hum
     double humHz = 50.0;
     std::uint64_t seed = 1; // the generator's own seed (derived per stream)
+    BenchFaults faults{};   // all off: the clean receiver and sound card
 };
 
 // Band-limited Gaussian noise in the capture format: per channel, white Gaussian noise of
@@ -132,7 +135,7 @@ private:
         Biquad lowPass;
     };
 
-    template <int Bytes, int Channels>
+    template <int Bytes, int Channels, bool Faulty>
     void generateFrames(std::uint8_t *out, std::uint32_t frames, const std::atomic<int> &state);
     double humSample();
 
@@ -145,6 +148,7 @@ private:
     // Hum oscillator: the phasor (c, s) turns by (cosStep, sinStep) each sample.
     double m_humC = 1.0, m_humS = 0.0, m_humCosStep = 1.0, m_humSinStep = 0.0;
     std::uint64_t m_clipped = 0;
+    std::array<FaultChain, 2> m_faults; // per channel; inactive unless a fault is on
 };
 
 } // namespace quillon

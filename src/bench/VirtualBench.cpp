@@ -79,6 +79,7 @@ BenchParameters sanitized(const BenchParameters &p)
     r.dutGainSlopeDbPerMHz = inRangeOr(p.dutGainSlopeDbPerMHz, -1.0, 1.0, d.dutGainSlopeDbPerMHz);
     r.dutNfCurvatureDbPerMHz2 =
         inRangeOr(p.dutNfCurvatureDbPerMHz2, -0.01, 0.01, d.dutNfCurvatureDbPerMHz2);
+    r.faults = sanitized(p.faults);
     return r;
 }
 
@@ -241,6 +242,7 @@ GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
     g.passbandLowHz = m_params.passbandLowHz; // the curves do not move the passband
     g.passbandHighHz = m_params.passbandHighHz;
     g.humPower = t.humPower;
+    g.faults = m_params.faults;
     g.seed = splitMix64(m_seedState);
     return g;
 }
@@ -283,6 +285,7 @@ void VirtualBench::load(QSettings &settings)
     p.dutGainSlopeDbPerMHz = readNumber(settings, "DutGainSlopeDbPerMHz", d.dutGainSlopeDbPerMHz);
     p.dutNfCurvatureDbPerMHz2 =
         readNumber(settings, "DutNfCurvatureDbPerMHz2", d.dutNfCurvatureDbPerMHz2);
+    loadBenchFaults(settings, p.faults);
     settings.endGroup();
     setParameters(p);
 }
@@ -315,6 +318,7 @@ bool VirtualBench::save(QSettings &settings) const
     settings.setValue(QLatin1String("DutGainSlopeDbPerMHz"), numberText(p.dutGainSlopeDbPerMHz));
     settings.setValue(QLatin1String("DutNfCurvatureDbPerMHz2"),
                       numberText(p.dutNfCurvatureDbPerMHz2));
+    saveBenchFaults(settings, p.faults);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

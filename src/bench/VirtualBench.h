@@ -47,6 +47,7 @@ struct BenchParameters
     double referenceEnrSlopeDbPerMHz = -0.002; // "ReferenceEnrSlopeDbPerMHz"
     double dutGainSlopeDbPerMHz = -0.02;       // "DutGainSlopeDbPerMHz"
     double dutNfCurvatureDbPerMHz2 = 1e-4;     // "DutNfCurvatureDbPerMHz2": dB per MHz^2
+    BenchFaults faults{};            // AGC, compression, drift, tone: all off (BenchFaults.h)
 };
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace quillon {
 
@@ -57,35 +58,66 @@ template <int Bytes> std::int64_t wideFrames(std::int64_t n, std::size_t stride)
     return n;
 }
 
-// Filter off. The decoded value is the working sample. Squares (at most 2^46) are summed in
-// 64 bits over chunks of 2^17 that cannot overflow, the chunks in 128 bits.
-template <int Bytes>
-void accumulatePlain(const std::uint8_t *p, std::size_t stride, std::int64_t n, Accumulator &acc)
+// Sums over one run of frames (a sub-block, or the frames after the last one).
+struct RunSums
 {
+    std::int64_t sum = 0;
+    SquareSum sumsq = 0;
+    std::uint64_t peakSquare = 0;
+    double fourth = 0.0;
+};
+
+// The sum of x^4 of the plain loop, in two interleaved parts: a double addition takes
+// several cycles, so consecutive samples must not wait for each other's. (The filtered loop
+// sums x^4 exactly in integers instead: there the floating-point units are the busy ones.)
+struct InterleavedSum
+{
+    double a = 0.0;
+    double b = 0.0;
+    void add(double v)
+    {
+        a += v;
+        std::swap(a, b); // free once unrolled: the two parts trade registers
+    }
+    double total() const { return a + b; }
+};
+
+// Filter off. The decoded value is the working sample. Squares (at most 2^46) are summed in
+// 64 bits over chunks of 2^17 that cannot overflow, the chunks in 128 bits. `count` frames
+// from `p` on, the first `wideCount` of which may use decodeSampleWide; `p` is advanced.
+template <int Bytes>
+void plainRun(const std::uint8_t *&position, std::size_t stride, std::int64_t count,
+              std::int64_t wideCount, RunSums &r)
+{
+    const std::uint8_t *p = position; // a local: through the reference it lives in memory
     constexpr std::int64_t kChunk = std::int64_t{1} << 17;
-    const std::int64_t wide = wideFrames<Bytes>(n, stride);
     std::int64_t sum = 0;
     std::uint64_t part = 0;
     std::uint64_t peakSquare = 0;
+    InterleavedSum fourth;
     auto take = [&](std::int32_t x) {
         const auto square = static_cast<std::uint64_t>(std::int64_t{x} * x);
         sum += x;
         part += square;
         peakSquare = std::max(peakSquare, square);
+        const auto squareValue = static_cast<double>(static_cast<std::int64_t>(square)); // exact
+        fourth.add(squareValue * squareValue);
     };
     std::int64_t i = 0;
-    while (i < wide) {
-        const std::int64_t end = std::min(wide, i + kChunk);
+    while (i < wideCount) {
+        const std::int64_t end = std::min(wideCount, i + kChunk);
         for (; i < end; ++i, p += stride)
             take(decodeSampleWide<Bytes>(p));
-        acc.sumsq += part;
+        r.sumsq += part;
         part = 0;
     }
-    for (; i < n; ++i, p += stride)
+    for (; i < count; ++i, p += stride)
         take(decodeSample<Bytes>(p));
-    acc.sumsq += part;
-    acc.sum += sum;
-    acc.peakSquare = std::max(acc.peakSquare, peakSquare);
+    position = p;
+    r.sumsq += part;
+    r.sum += sum;
+    r.peakSquare = std::max(r.peakSquare, peakSquare);
+    r.fourth += fourth.total();
 }
 
 // Filter on. The working sample is the filter output truncated toward zero, kept in 32 bits
@@ -94,25 +126,31 @@ void accumulatePlain(const std::uint8_t *p, std::size_t stride, std::int64_t n, 
 // the preset history), so with 24-bit input it stays below 2^26 and the conversion is
 // always defined. Squares are then below 2^52, and a chunk of 4092 of them fits 64 bits.
 template <int Bytes>
-void accumulateFiltered(const std::uint8_t *p, std::size_t stride, std::int64_t n,
-                        HighPass1kHz &filter, Accumulator &acc)
+void filteredRun(const std::uint8_t *&position, std::size_t stride, std::int64_t count,
+                 std::int64_t wideCount, HighPassRun &filterRun, RunSums &r)
 {
+    // Local copies: through the references every step would store the history and the
+    // pointer to memory.
+    const std::uint8_t *p = position;
+    HighPassRun run = filterRun;
     // The history stays in registers for the whole block. The loop-carried chain is one
     // multiplication and one addition per sample (c4 * y4 is added last); the rest of a
     // sample's work overlaps with it, so the loop has no branch on the data and as few
     // instructions per sample as possible.
     constexpr std::int64_t kChunkGroups = 682; // 4092 samples in steps of six
-    HighPassRun run(filter);
-    const std::int64_t wide = wideFrames<Bytes>(n, stride);
     std::int64_t sum = 0;
     std::uint64_t part = 0;
     std::uint64_t peakSquare = 0;
+    // x^4 exactly: below 2^104 (|x| < 2^26), and 2^24 of them fit; a sub-block of 10 s at
+    // 96 kHz holds 60,000.
+    unsigned __int128 fourth = 0;
     auto take = [&](double y) {
         const auto x = static_cast<std::int32_t>(y);
         const auto square = static_cast<std::uint64_t>(std::int64_t{x} * x);
         sum += x;
         part += square;
         peakSquare = std::max(peakSquare, square);
+        fourth += static_cast<unsigned __int128>(square) * square;
     };
     auto next = [&] {
         const double v = decodeSampleWide<Bytes>(p);
@@ -120,37 +158,77 @@ void accumulateFiltered(const std::uint8_t *p, std::size_t stride, std::int64_t 
         return v;
     };
     std::int64_t i = 0;
-    while (wide - i >= 6) {
-        const std::int64_t groups = std::min(kChunkGroups, (wide - i) / 6);
+    while (wideCount - i >= 6) {
+        const std::int64_t groups = std::min(kChunkGroups, (wideCount - i) / 6);
         for (std::int64_t k = 0; k < groups; ++k)
             run.step6(next, take);
         i += groups * 6;
-        acc.sumsq += part;
+        r.sumsq += part;
         part = 0;
     }
-    for (; i < wide; ++i) // at most 5
+    for (; i < wideCount; ++i) // at most 5
         take(run.step(next()));
-    for (; i < n; ++i, p += stride) // at most 1
+    for (; i < count; ++i, p += stride) // at most 1
         take(run.step(decodeSample<Bytes>(p)));
-    run.storeInto(filter);
-    acc.sumsq += part;
-    acc.sum += sum;
-    acc.peakSquare = std::max(acc.peakSquare, peakSquare);
+    position = p;
+    filterRun = run;
+    r.sumsq += part;
+    r.sum += sum;
+    r.peakSquare = std::max(r.peakSquare, peakSquare);
+    r.fourth += static_cast<double>(fourth);
+}
+
+// Runs `runFrames(count, wideCount, sums)` over the 16 sub-blocks in order, then over the
+// frames after them; every run adds to the block's sums, each sub-block's are kept.
+template <class RunFrames>
+void splitIntoSubBlocks(std::int64_t n, std::int64_t wide, Accumulator &acc, BlockMoments &moments,
+                        RunFrames &&runFrames)
+{
+    const std::int64_t length = n / BlockMoments::kSubBlocks;
+    moments.subLength = length;
+    std::int64_t done = 0;
+    auto runPart = [&](std::int64_t count) {
+        RunSums r;
+        runFrames(count, std::clamp<std::int64_t>(wide - done, 0, count), r);
+        done += count;
+        acc.sum += r.sum;
+        acc.sumsq += r.sumsq;
+        acc.peakSquare = std::max(acc.peakSquare, r.peakSquare);
+        return r;
+    };
+    for (int j = 0; j < BlockMoments::kSubBlocks; ++j) {
+        const RunSums r = runPart(length);
+        moments.subSum[static_cast<std::size_t>(j)] = r.sum;
+        moments.subSumsq[static_cast<std::size_t>(j)] = r.sumsq;
+        moments.subSumFourth[static_cast<std::size_t>(j)] = r.fourth;
+    }
+    runPart(n - done);
 }
 
 template <int Bytes>
 void accumulate(const std::uint8_t *block, std::size_t stride, std::int64_t n, HighPass1kHz *filter,
-                Accumulator &acc)
+                Accumulator &acc, BlockMoments &moments)
 {
+    moments = BlockMoments{};
     if (n == 0)
         return;
+    const std::int64_t wide = wideFrames<Bytes>(n, stride);
+    const std::uint8_t *p = block;
     if (filter == nullptr) {
-        accumulatePlain<Bytes>(block, stride, n, acc);
+        splitIntoSubBlocks(n, wide, acc, moments,
+                           [&](std::int64_t count, std::int64_t wideCount, RunSums &r) {
+                               plainRun<Bytes>(p, stride, count, wideCount, r);
+                           });
         return;
     }
     // A fresh history for every block, from the first sample's decoded value.
     filter->presetHighPass(static_cast<double>(decodeSample<Bytes>(block)));
-    accumulateFiltered<Bytes>(block, stride, n, *filter, acc);
+    HighPassRun run(*filter);
+    splitIntoSubBlocks(n, wide, acc, moments,
+                       [&](std::int64_t count, std::int64_t wideCount, RunSums &r) {
+                           filteredRun<Bytes>(p, stride, count, wideCount, run, r);
+                       });
+    run.storeInto(*filter);
 }
 
 } // namespace
@@ -175,6 +253,13 @@ double levelToDb(double L)
 BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
                         const CaptureFormat &format, HighPass1kHz *filter)
 {
+    BlockMoments moments;
+    return measureBlock(block, bytesRecorded, format, filter, moments);
+}
+
+BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+                        const CaptureFormat &format, HighPass1kHz *filter, BlockMoments &moments)
+{
     BlockStats stats;
     const unsigned bytesPerSample = format.bitsPerSample / 8;
     const std::size_t frameSize = std::size_t{bytesPerSample} * format.channels;
@@ -184,9 +269,11 @@ BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
 
     Accumulator acc;
     if (bytesPerSample == 2)
-        accumulate<2>(block, frameSize, stats.N, filter, acc);
+        accumulate<2>(block, frameSize, stats.N, filter, acc, moments);
     else if (bytesPerSample == 3)
-        accumulate<3>(block, frameSize, stats.N, filter, acc);
+        accumulate<3>(block, frameSize, stats.N, filter, acc, moments);
+    else
+        moments = BlockMoments{};
     stats.sum = acc.sum;
     stats.sumsq = acc.sumsq;
     stats.peak = static_cast<std::int64_t>(std::sqrt(static_cast<double>(acc.peakSquare)));

@@ -2,6 +2,7 @@
 
 #include "capture/WaveFormat.h"
 
+#include <array>
 #include <cstdint>
 
 namespace quillon {
@@ -26,6 +27,19 @@ struct BlockStats
     double dB = -120.0;    // 20 log10 L for L >= 1e-6, else -120 (also for NaN)
     double P = 0.0;        // peak term (peak - mean) * s, linear
     double C = 0.0;        // crest factor P / L; infinite or NaN for a silent or empty block
+};
+
+// What the same pass over a block gathers for the statistics of a reading
+// (ReadingStatistics): the block cut into 16 sub-blocks of subLength frames each, the first
+// 16 * subLength frames in order; the last N % 16 frames belong to no sub-block (they count
+// in BlockStats as always). All sums are of the working samples, in sample units.
+struct BlockMoments
+{
+    static constexpr int kSubBlocks = 16;
+    std::int64_t subLength = 0; // frames per sub-block: N / 16 (0 for a block below 16 frames)
+    std::array<std::int64_t, kSubBlocks> subSum{};
+    std::array<SquareSum, kSubBlocks> subSumsq{};  // exact
+    std::array<double, kSubBlocks> subSumFourth{}; // sum of x^4 (to double precision)
 };
 
 // Over-range limit of peak * s: exactly 0.98 still passes.
@@ -54,6 +68,11 @@ double levelToDb(double L);
 // Runs on the capture delivery thread inside a page callback; allocates nothing.
 BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
                         const CaptureFormat &format, HighPass1kHz *filter);
+
+// The same measurement, also filling `moments` from the same pass (the returned BlockStats
+// are identical to the call above).
+BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
+                        const CaptureFormat &format, HighPass1kHz *filter, BlockMoments &moments);
 
 // True when the block's peak * s exceeds 0.98 (the mean is not subtracted). The modal
 // measurements stop with "Error. Signal level too high." on such a block.

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,7 +203,14 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
         if (!(enrDb >= 0.0 && enrDb <= 50.0))
             return kMsgEnrEnrRange;
 
-        table.rows[static_cast<std::size_t>(rowCount)] = {frequencyMHz, enrDb};
+        double uncertaintyDb = 0.0;
+        if (nextToken(line, pos, token)) {
+            const double u = parseDecimal(token);
+            if (u > 0.0 && u <= kEnrMaxUncertaintyDb)
+                uncertaintyDb = u;
+        }
+
+        table.rows[static_cast<std::size_t>(rowCount)] = {frequencyMHz, enrDb, uncertaintyDb};
         // The slot after the last row holds the terminator, so the row that fills the
         // last slot is one too many.
         if (++rowCount == EnrTable::kSlots)
@@ -322,6 +331,38 @@ double enrForEntry(double value, bool useEnrFile, const EnrTable &table)
 double enrForEntry(double value, const Settings &settings, const EnrTable &table)
 {
     return enrForEntry(value, settings.useEnrFile, table);
+}
+
+double enrUncertaintyForEntry(double value, bool useEnrFile, const EnrTable &table)
+{
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    if (!(value >= 0.0))
+        value = 0.0;
+    const int count = std::clamp<int>(table.count, 0, EnrTable::kMaxRows);
+    if (!useEnrFile || count == 0)
+        return kNone;
+    auto given = [](const EnrRow &row) {
+        return row.uncertaintyDb > 0.0 ? row.uncertaintyDb : kNone;
+    };
+    const auto &rows = table.rows;
+    if (value <= rows[0].frequencyMHz)
+        return given(rows[0]);
+    const EnrRow &last = rows[static_cast<std::size_t>(count - 1)];
+    if (value >= last.frequencyMHz)
+        return given(last);
+    for (std::size_t i = 1; i < static_cast<std::size_t>(count); ++i) {
+        const EnrRow &high = rows[i];
+        if (value > high.frequencyMHz)
+            continue;
+        if (value == high.frequencyMHz)
+            return given(high);
+        const EnrRow &low = rows[i - 1];
+        const double a = given(low), b = given(high);
+        if (std::isnan(a) || std::isnan(b))
+            return std::isnan(a) ? b : a;
+        return a + (value - low.frequencyMHz) / (high.frequencyMHz - low.frequencyMHz) * (b - a);
+    }
+    return given(last);
 }
 
 } // namespace quillon

@@ -12,9 +12,14 @@ struct Settings;
 // One calibration point of the noise source.
 struct EnrRow
 {
-    double frequencyMHz = 0.0; // 0..30000 MHz
-    double enrDb = 0.0;        // 0..50 dB
+    double frequencyMHz = 0.0;  // 0..30000 MHz
+    double enrDb = 0.0;         // 0..50 dB
+    double uncertaintyDb = 0.0; // the ENR's 95% half-width from the third column; 0 = none
 };
+
+// Largest ENR uncertainty a third column may give: a value above it (a second ENR column,
+// say) is taken as no uncertainty, as is one that is not a number above 0.
+inline constexpr double kEnrMaxUncertaintyDb = 3.0;
 
 // The ENR calibration rows of the noise source in use. Filled only by the ENR file
 // readers below, read by enrForEntry. After a successful read rows 0..count-1 hold the
@@ -39,7 +44,10 @@ inline constexpr int kEnrMaxLineLength = 253;
 // app/Messages.h); the first failing line decides. On failure the table is left empty.
 //
 // File format: one row per line, frequency in MHz then ENR in dB, separated by runs of
-// ',', TAB, ';' (spaces belong to the number's text); further fields are ignored. A line
+// ',', TAB, ';' (spaces belong to the number's text). An optional third field is the
+// ENR's uncertainty, a 95% half-width in dB, taken when it reads as a number above 0 and
+// up to kEnrMaxUncertaintyDb and otherwise ignored, never an error, so files written
+// without it read exactly as before; further fields are ignored. A line
 // whose first character is ';', '#', '/' or '\' is a comment; a line of its line end alone
 // is skipped. Numbers are read as their longest decimal prefix (text without one reads
 // as 0). Rows may come in any order. Line ends are LF or CR LF; a CR that is not followed
@@ -63,5 +71,11 @@ int parseEnrFile(const Settings &settings, EnrTable &table);
 // first and last rows' ENR outside the table (no extrapolation). Never fails.
 double enrForEntry(double value, bool useEnrFile, const EnrTable &table);
 double enrForEntry(double value, const Settings &settings, const EnrTable &table);
+
+// The ENR uncertainty (95% half-width, dB) the file gives for the same entry: interpolated
+// like the ENR between the neighbouring rows that have one, held at the end rows. Where
+// only one of the two neighbours has one, that one; NaN where neither has, and without the
+// file in use (the caller then takes the uncertainty typed on the page).
+double enrUncertaintyForEntry(double value, bool useEnrFile, const EnrTable &table);
 
 } // namespace quillon
