@@ -15,12 +15,16 @@ class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
 class MeasureNoisePage;
+class MeasureDevicePage;
+class CalibrateNoiseSourcePage;
 class SetupPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
 extern SetupPage *g_setup;
 extern MeasureNoisePage *g_measure;
+extern MeasureDevicePage *g_measureDevice;
+extern CalibrateNoiseSourcePage *g_calibrate;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 
@@ -41,8 +45,8 @@ public:
 
     // Creates the pages and shows the window. True to run the event loop.
     bool initInstance();
-    // Stops any capture, deletes the pages in order (Setup closes the switch port). Returns
-    // the exit code.
+    // Stops any capture, deletes the pages in order (Setup closes the switch port; with the
+    // Measure Device page go "ENR", "TSoff" and "T0" to the store). Returns the exit code.
     int exitInstance();
 
     QuillonEngine &engine() { return *m_engine; }
