@@ -342,9 +342,9 @@ bool MeasureDevicePage::measureReading(int reading)
 
     const ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
                            m_shared.averageCountLimited()};
-    const std::optional<double> power =
-        m_runner.take(plan, QLatin1String(nfReadingLabel(reading).data(),
-                                          static_cast<qsizetype>(nfReadingLabel(reading).size())));
+    const std::string_view label = nfReadingLabel(reading);
+    const std::optional<double> power = m_runner.take(
+        plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
     if (!power)
         return false; // the reading keeps its earlier value
 

@@ -121,6 +121,21 @@ TEST_F(MeasureDevicePageTest, OverRangeEndsTheSeriesAndKeepsEarlierReadings)
     EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running());
 }
 
+// A log file that cannot be opened: the reading is stored, shown and evaluated, the message
+// shows once, and the series ends there.
+TEST_F(MeasureDevicePageTest, LogFailureKeepsTheReadingAndEndsTheSeries)
+{
+    settings().logResultsFile = (folder() + "/no/such/folder/results.log").toStdString();
+    makePage();
+    click("noiseGen");
+    click("dutSwitch");
+    test::BoxCatcher boxes;
+    click("measure0");
+    EXPECT_EQ(boxes.texts, QStringList{"Error - Cannot open log file."});
+    EXPECT_TRUE(m_page->readings().present(0) && !text("reading0").isEmpty());
+    EXPECT_FALSE(m_page->readings().present(1) || m_page->seriesRunning());
+}
+
 // Lines with the page's own texts: the reading to six decimals, then what the results show.
 TEST_F(MeasureDevicePageTest, NfLinesCarryTheShownResultsOnceAllReadingsArePresent)
 {
