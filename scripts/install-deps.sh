@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config make
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-wayland libxcb1-dev
   portaudio19-dev libasound2-dev libasound2-plugins
   libfftw3-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -10,10 +10,30 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+// The calculator with the worked device example typed in, as a user would leave it.
+void typeCalculatorExample(QWidget *page)
+{
+    if (auto *device = page->findChild<QAbstractButton *>(QStringLiteral("deviceMode")))
+        device->click();
+    const std::pair<const char *, const char *> typed[] = {{"reading1", "10"},
+                                                           {"reading2", "0"},
+                                                           {"reading3", "25"},
+                                                           {"reading4", "10"},
+                                                           {"bandwidthField", "2.4"}};
+    for (const auto &[name, text] : typed)
+        if (auto *field = page->findChild<QLineEdit *>(QLatin1String(name)))
+            field->setText(QLatin1String(text));
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -57,7 +77,10 @@ int main(int argc, char *argv[])
             return;
         }
         tabs->setCurrentIndex(index);
-        measureSeries(qobject_cast<quillon::PropertyPage *>(tabs->widget(index)));
+        auto *shown = qobject_cast<quillon::PropertyPage *>(tabs->widget(index));
+        measureSeries(shown);
+        if (shown->helpTopic() == QLatin1String("calculator"))
+            typeCalculatorExample(shown);
         QTimer::singleShot(index == 0 ? 6000 : 800, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

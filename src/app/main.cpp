@@ -4,38 +4,106 @@
 
 #include <QApplication>
 
+#include <xcb/xcb.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
-// Qt aborts with a terse message when it finds no display; say plainly what to do.
-bool haveDisplay()
+std::string environment(const char *name)
 {
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && *platform != '\0')
-        return true;
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char *value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return true;
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// A Wayland compositor listens on $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY (or on the absolute
+// path WAYLAND_DISPLAY names).
+bool waylandReachable(const std::string &display)
+{
+    std::string path = display;
+    if (path.front() != '/') {
+        const std::string runtime = environment("XDG_RUNTIME_DIR");
+        if (runtime.empty())
+            return false;
+        path = runtime + "/" + display;
     }
-    return false;
+    sockaddr_un address{};
+    if (path.size() >= sizeof(address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool x11Reachable(const std::string &display)
+{
+    xcb_connection_t *connection = xcb_connect(display.c_str(), nullptr);
+    const bool ok = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return ok;
+}
+
+// How to start this copy of the program under a virtual display: from the source tree
+// through make, an installed copy by its name.
+std::string virtualDisplayAdvice()
+{
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    const std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+    const std::string buildTree = QUILLON_BUILD_DIR "/";
+    if (path.rfind(buildTree, 0) == 0)
+        return "xvfb-run -a make run";
+    return "xvfb-run -a quillon";
+}
+
+// Qt aborts with a terse message when it cannot reach a display; say plainly what to do.
+// Empty when a display can be reached (or the platform plugin is chosen explicitly).
+std::string displayProblem()
+{
+    if (!environment("QT_QPA_PLATFORM").empty())
+        return {};
+    const std::string wayland = environment("WAYLAND_DISPLAY");
+    const std::string x11 = environment("DISPLAY");
+    if (!wayland.empty() && waylandReachable(wayland))
+        return {};
+    if (!x11.empty() && x11Reachable(x11))
+        return {};
+    if (wayland.empty() && x11.empty())
+        return "Quillon needs a graphical display, and none was found (DISPLAY and\n"
+               "WAYLAND_DISPLAY are not set).\n";
+    std::string text = "Quillon needs a graphical display, and the one it was given cannot be\n"
+                       "reached (";
+    if (!wayland.empty())
+        text += "WAYLAND_DISPLAY=" + wayland + (x11.empty() ? "" : ", ");
+    if (!x11.empty())
+        text += "DISPLAY=" + x11;
+    return text + ").\n";
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (!haveDisplay()) {
-        std::fputs("Quillon needs a graphical display, and none was found (DISPLAY and\n"
-                   "WAYLAND_DISPLAY are not set).\n"
-                   "Start it from a desktop session, or on a machine without a screen run it\n"
-                   "under a virtual one:\n"
-                   "    xvfb-run -a make run\n"
-                   "For measurements without a window, use quillon-cli.\n",
-                   stderr);
+    if (const std::string problem = displayProblem(); !problem.empty()) {
+        const std::string text = problem +
+                                 "Start it from a desktop session, or on a machine without a "
+                                 "screen run it\nunder a virtual one:\n    " +
+                                 virtualDisplayAdvice() +
+                                 "\nFor measurements without a window, use quillon-cli.\n";
+        std::fputs(text.c_str(), stderr);
         return 2;
     }
     QApplication application(argc, argv);

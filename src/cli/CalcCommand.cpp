@@ -75,8 +75,9 @@ int runCalc(const std::vector<std::string> &args)
         valued = {"on",       "off",   "dut-on", "dut-off",   "enr",     "freq",
                   "enr-file", "tsoff", "t0",     "bandwidth", "decimals"};
     else if (mode == "calibrate")
-        valued = {"on",       "off",   "unknown-on",    "unknown-off", "enr",     "freq",
-                  "enr-file", "tsoff", "unknown-tsoff", "t0",          "decimals"};
+        valued = {"on",   "off",       "unknown-on", "unknown-off",   "enr",
+                  "freq", "enr-file",  "tsoff",      "unknown-tsoff", "t0",
+                  "nf",   "bandwidth", "decimals"};
     else
         throw CliError("unknown calculator mode '" + mode +
                        "' (modes: simple, system, device, calibrate)");
@@ -136,6 +137,9 @@ int runCalc(const std::vector<std::string> &args)
             const EnrResult e =
                 calcCalibrate(on, off, unknownOn, unknownOff, enr, tsOff, unknownTsOff, t0);
             results = {{"ENR (dB)", "unknownEnr", e.enrDb, e.valid}};
+            // The window's floor in this mode is that of the noise figure it holds (0 dB,
+            // the thermal floor, until another mode has computed one).
+            noise = noiseFromFigure(o.number("nf", -100.0, 100.0).value_or(0.0), t0);
         }
     }
     if (const auto bandwidth = o.number("bandwidth", 0.0, 1e9); bandwidth && *bandwidth != 0.0) {

@@ -13,6 +13,7 @@ Commands:
   calc MODE    the calculator: simple, system, device or calibrate
   enr FILE     read an ENR calibration file and interpolate ENRs
   measure      the Measure Device series (the virtual bench when no device is given)
+  spectrum     a WAV file's spectrum as Show Spectrum computes it, and its passband
 
 Every command takes --json (full-precision numbers for scripts) and --help.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
@@ -52,6 +53,7 @@ The calculator's four modes on typed values; results as the window shows them.
                                                   [ENR] [--tsoff K] [--t0 K] [--bandwidth KHZ]
   calc calibrate --on DB --off DB --unknown-on DB --unknown-off DB
                                                   [ENR] [--tsoff K] [--unknown-tsoff K] [--t0 K]
+                                                  [--bandwidth KHZ [--nf DB]]
 
   --on, --off          readings with the (calibrated) noise source on and off, dB
   --dut-on, --dut-off  readings with the DUT in circuit, dB
@@ -62,6 +64,7 @@ The calculator's four modes on typed values; results as the window shows them.
   --unknown-tsoff K    off temperature of the source being calibrated (default: --tsoff)
   --t0 K               reference temperature (default: stored, 290)
   --bandwidth KHZ      receiver noise bandwidth: also prints the noise floor in dBm
+  --nf DB              calibrate: the receiver noise figure for that floor (default 0 dB)
   --decimals D         0 to 3 (default: the stored setting)
 )";
 
@@ -100,6 +103,23 @@ virtual bench (as fast as it can generate) and also prints the bench's true valu
   --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
+)";
+
+const char *const kSpectrumHelp =
+    R"(Usage: quillon-cli spectrum FILE [--fft N] [--highpass] [--average N] [--all] [--json]
+
+Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz), cuts it into
+blocks of N frames and turns each into a power spectrum in dB relative to full scale
+exactly as the Show Spectrum page does (first channel, Hann window, FFT, 10 log10(P / N)).
+Prints the last row (bin, frequency, dB), then the passband read from it: the peak, the
+-3 dB edges and the equivalent noise bandwidth in Hz. Frames after the last whole block
+are not used.
+
+  --fft N        FFT size: 1024, 2048, 4096, 8192 (default), 16384 or 32768
+  --highpass     the 1 kHz high-pass filter on the windowed samples
+  --average N    each row the mean (in dB) of the last N rows, 1 to 32, as the page's
+                 "Average" with that averaging count
+  --all          every block's row, one line per block, instead of the last row
 )";
 
 } // namespace quillon::cli

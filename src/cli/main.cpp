@@ -41,8 +41,10 @@ int main(int argc, char *argv[])
             return runEnr(args);
         if (command == "measure")
             return runMeasure(args);
-        throw CliError("unknown command '" + command +
-                       "' (commands: devices, level, calc, enr, measure; see quillon-cli --help)");
+        if (command == "spectrum")
+            return runSpectrum(args);
+        throw CliError("unknown command '" + command + "' (commands: devices, level, calc, enr, " +
+                       "measure, spectrum; see quillon-cli --help)");
     } catch (const CliError &e) {
         printError(e.what());
         return e.status();

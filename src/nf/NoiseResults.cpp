@@ -20,13 +20,20 @@ EnrResult unknownEnr(double yReference, double yUnknown, double enrDb, double ts
     return r;
 }
 
+// The Te test, and F and NF must be numbers: a T0 of 0 (a T0 field being retyped) makes
+// F = Te / T0 + 1 infinite while Te passes.
+bool shownTogether(const NoiseResult &r)
+{
+    return yf::temperatureInRange(r.te) && std::isfinite(r.f) && std::isfinite(r.nf);
+}
+
 NoiseResult fromTemperature(double te, double t0)
 {
     NoiseResult r;
     r.te = te;
     r.f = yf::noiseFactorFromTemperature(te, t0);
     r.nf = yf::noiseFigureFromFactor(r.f);
-    r.valid = yf::temperatureInRange(te);
+    r.valid = shownTogether(r);
     return r;
 }
 
@@ -43,7 +50,7 @@ NoiseResult noiseFromFactor(double f, double t0)
     r.f = f;
     r.nf = yf::noiseFigureFromFactor(f);
     r.te = yf::temperatureFromNoiseFactor(f, t0);
-    r.valid = yf::temperatureInRange(r.te);
+    r.valid = shownTogether(r);
     return r;
 }
 
@@ -53,7 +60,7 @@ NoiseResult noiseFromFigure(double nfDb, double t0)
     r.nf = nfDb;
     r.f = yf::noiseFactorFromFigure(nfDb);
     r.te = yf::temperatureFromNoiseFactor(r.f, t0);
-    r.valid = yf::temperatureInRange(r.te);
+    r.valid = shownTogether(r);
     return r;
 }
 
@@ -106,7 +113,8 @@ EnrResult calcCalibrate(double referenceOnDb, double referenceOffDb, double unkn
 
 NoiseFloorResult noiseFloor(const NoiseResult &noise, double t0, double bandwidthKHz)
 {
-    return {yf::noiseFloorDbm(noise.nf, t0, bandwidthKHz), noise.valid};
+    const double dbm = yf::noiseFloorDbm(noise.nf, t0, bandwidthKHz);
+    return {dbm, noise.valid && std::isfinite(dbm)};
 }
 
 DeviceResults computeDeviceResults(const std::array<double, kDeviceReadingCount> &power,

@@ -14,7 +14,8 @@ namespace quillon {
 // bandwidth in kHz, noise floor in dBm.
 
 // Noise temperature, factor and figure of one evaluation. All three are shown, or all three
-// show " Error", by temperatureInRange(te): F and NF have no test of their own.
+// show " Error", by temperatureInRange(te); F and NF have no range of their own but must be
+// numbers (a T0 of 0 gives an infinite F).
 struct NoiseResult
 {
     double te = 0.0; // K
@@ -76,7 +77,8 @@ EnrResult calcCalibrate(double referenceOnDb, double referenceOffDb, double unkn
                         double unknownOffDb, double enrDb, double tsOffReference,
                         double tsOffUnknown, double t0);
 
-// Receiver noise floor (dBm) for the NF now held, shown by the Te test of `noise`.
+// Receiver noise floor (dBm) for the NF now held, shown by the Te test of `noise` when it is
+// a number (a bandwidth or T0 of 0 or below gives none).
 struct NoiseFloorResult
 {
     double dbm = 0.0;

@@ -6,7 +6,9 @@ class QTextBrowser;
 
 namespace quillon {
 
-// The built-in help: one HTML topic per page, shipped inside the program.
+// The built-in help: one HTML topic per page and an overview, shipped inside the program.
+// Topics link to each other; "Contents" returns to the overview, "Back" and "Forward" walk
+// the topics visited.
 class HelpDialog : public QDialog
 {
     Q_OBJECT
@@ -20,6 +22,8 @@ public:
     void setTopic(const QString &topic);
     QString topic() const { return m_topic; }
     QString text() const;
+    // Follows a link of the shown topic, as a click on it does (e.g. "setup.html").
+    void followLink(const QString &href);
 
 private:
     QTextBrowser *m_browser = nullptr;

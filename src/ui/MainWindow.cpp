@@ -34,6 +34,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     pageHelp->setShortcut(QKeySequence::HelpContents);
     pageHelp->setShortcutContext(Qt::ApplicationShortcut);
     connect(pageHelp, &QAction::triggered, this, &MainWindow::showHelp);
+    QAction *contents = help->addAction(tr("Help &Contents"));
+    contents->setObjectName(QStringLiteral("helpContentsAction"));
+    connect(contents, &QAction::triggered, this,
+            [this] { HelpDialog::showTopic(this, QStringLiteral("overview")); });
     help->addSeparator();
     QAction *about = help->addAction(tr("&About Quillon..."));
     about->setObjectName(QStringLiteral("aboutAction"));

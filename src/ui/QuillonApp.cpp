@@ -8,6 +8,7 @@
 #include "ui/pages/MeasureNoisePage.h"
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/CalculatorPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
@@ -16,6 +17,7 @@ SetupPage *g_setup = nullptr;
 MeasureNoisePage *g_measure = nullptr;
 MeasureDevicePage *g_measureDevice = nullptr;
 CalibrateNoiseSourcePage *g_calibrate = nullptr;
+CalculatorPage *g_calculator = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
@@ -24,6 +26,7 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
     g_measure = nullptr;
     g_measureDevice = nullptr;
     g_calibrate = nullptr;
+    g_calculator = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -57,12 +60,14 @@ bool QuillonApp::initInstance()
                                             g_measure->resultFont());
     g_calibrate = new CalibrateNoiseSourcePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
                                                g_measure->resultFont());
+    g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
 
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
     // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
     m_sheet->addPage(g_measureDevice);
     m_sheet->addPage(g_calibrate);
+    m_sheet->addPage(g_calculator);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
@@ -99,8 +104,8 @@ int QuillonApp::exitInstance()
         m_sheet->detachPages();
     // Deleting the pages in the fixed order: Setup (which closes the switch port), Measure
     // Noise, Measure Device (whose values "ENR", "TSoff" and "T0" are written now, failures
-    // ignored), Calibrate Noise Source. The sheet holds them as child widgets; delete them
-    // explicitly first.
+    // ignored), Calibrate Noise Source, Calculator. The sheet holds them as child widgets;
+    // delete them explicitly first.
     if (g_setup != nullptr) {
         delete g_setup;
         g_setup = nullptr;
@@ -118,6 +123,10 @@ int QuillonApp::exitInstance()
     if (g_calibrate != nullptr) {
         delete g_calibrate;
         g_calibrate = nullptr;
+    }
+    if (g_calculator != nullptr) {
+        delete g_calculator;
+        g_calculator = nullptr;
     }
     g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();

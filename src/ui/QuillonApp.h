@@ -18,6 +18,7 @@ class MeasureNoisePage;
 class MeasureDevicePage;
 class CalibrateNoiseSourcePage;
 class SetupPage;
+class CalculatorPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
@@ -25,6 +26,7 @@ extern SetupPage *g_setup;
 extern MeasureNoisePage *g_measure;
 extern MeasureDevicePage *g_measureDevice;
 extern CalibrateNoiseSourcePage *g_calibrate;
+extern CalculatorPage *g_calculator;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 

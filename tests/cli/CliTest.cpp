@@ -195,6 +195,8 @@ TEST_F(Cli, CalcAndEnrPrintTheWindowTexts)
          "Noise Figure (dB): 9.691\n"},
         {"calc calibrate --on 10 --off 0 --unknown-on 8 --unknown-off 0 --unknown-tsoff=303",
          "ENR (dB): 22.712\n"},
+        {"calc calibrate --on 10 --off 0 --unknown-on 8 --unknown-off 0 --bandwidth 2.4 --nf 3",
+         "ENR (dB): 22.708\nRX Noise Floor (dBm): -137.173\n"},
         {"enr source.dat 50 150 250",
          "source.dat: 2 rows\n  Freq (MHz)   ENR (dB)\n     100.000     15.000\n     200.000"
          "     14.000\nENR at 50.000 MHz: 15.000\nENR at 150.000 MHz: 14.500\n"
@@ -241,9 +243,10 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     file("six.wav", wavBytes(44100, 16, 6, Samples(600)));
     file("phone.wav", wavBytes(8000, 16, 1, Samples(100)));
     file("bad.dat", "100 15.5\n");
+    file("short.wav", wavBytes(48000, 16, 1, Samples(100)));
     const std::pair<const char *, const char *> cases[] = {
         {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
-                       "measure; see quillon-cli --help)"},
+                       "measure, spectrum; see quillon-cli --help)"},
         {"devices extra", "devices takes no argument 'extra'"},
         {"level missing.wav", "cannot read 'missing.wav'"},
         {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
@@ -288,6 +291,12 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"measure --highpass --no-highpass", "give --highpass or --no-highpass, not both"},
         {"measure --log ''", "--log needs a file name"},
         {"measure now", "measure takes no argument 'now'"},
+        {"spectrum", "spectrum needs a WAV file: quillon-cli spectrum FILE"},
+        {"spectrum a.wav --fft 1000",
+         "--fft must be 1024, 2048, 4096, 8192, 16384 or 32768, not 1000"},
+        {"spectrum a.wav --average 33", "--average must be 1 to 32 (got 33)"},
+        {"spectrum phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz"},
+        {"spectrum short.wav", "'short.wav' holds 100 frames, fewer than one FFT block of 8192"},
     };
     for (const auto &[args, message] : cases) {
         const Result r = run(args);
@@ -368,6 +377,29 @@ TEST_F(Cli, MeasureStopsWithTheProgramsMessages)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("Noise \\(ON\\): .+\nNoise \\(OFF\\): .+\n")));
     EXPECT_EQ(r.err, "quillon-cli: Error. Signal level too high.\n");
+}
+
+// A full-scale tone on bin 64 of a 1024-point FFT: 10 log10(1024 / 16) = 18.06 dB there (less
+// the window's (n - 1) / n and the amplitude's 32767 / 32768), its neighbours 6 dB lower.
+TEST_F(Cli, SpectrumOfAToneOnABinAndTheRunningAverage)
+{
+    Samples s(3100); // three blocks and 28 frames
+    for (int i = 0; i < 3100; ++i)
+        s[i] = std::lround(32767 * std::sin(2 * std::numbers::pi * 3000 * i / 48000));
+    file("tone.wav", wavBytes(48000, 16, 1, s));
+    const std::string out = run("spectrum tone.wav --fft 1024").out;
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+              "tone.wav: 48000 Hz, 16-bit, mono, 0.065 s; FFT 1024 (46.875 Hz per bin), 3 blocks "
+              "(28 frames after the last block unused), high-pass off, average off\n");
+    EXPECT_PRED2(has, out, "\n    63     2953.125      12.05\n    64     3000.000      18.05\n");
+    EXPECT_PRED2(has, out, "\npassband: peak 3000.0 Hz at ");
+    EXPECT_EQ(count(out, "\n"), 2u + 512u + 1u);
+    const std::string j = run("spectrum tone.wav --fft 1024 --all --average 2 --json").out;
+    EXPECT_EQ(count(j, "\"block\":"), 3u);
+    EXPECT_EQ(jsonNumber(j, "rowsAveraged", j.find("\"block\":0")), 1);
+    EXPECT_EQ(jsonNumber(j, "rowsAveraged", j.find("\"block\":2")), 2);
+    EXPECT_EQ(jsonNumber(j, "unusedFrames"), 28);
+    EXPECT_EQ(jsonNumber(j, "peakBin"), 64);
 }
 
 } // namespace

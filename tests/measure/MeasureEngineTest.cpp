@@ -8,6 +8,8 @@
 #include "measure/DeviceResultsText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
+#include "measure/NoiseMeter.h"
+#include "measure/SharedValues.h"
 
 #include <gtest/gtest.h>
 
@@ -282,6 +284,49 @@ TEST_F(LogFile, LinesFromTwoThreadsStayWhole)
                     line == "NF,12/6/26 2:08:33,DUT (ON),-2.000000," + results)
             << line;
     EXPECT_EQ(count, 400);
+}
+
+} // namespace
+} // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The continuous meter reports the first block of each run of failed log lines, and only
+// that one; a mended path writes again, and a restart reports a failure that goes on.
+TEST_F(LogFile, MeterReportsEachRunOfLogFailuresOnce)
+{
+    Settings settings;
+    settings.logMeasurements = true;
+    settings.logResultsFile = (folder / "later/measure.log").string();
+    HighPass1kHz filter;
+    ResultLine line;
+    SharedValues shared;
+    NoiseMeter meter(settings, filter, line, shared);
+    meter.setLogClock(fixedTime);
+    meter.restart();
+    const CaptureFormat format{1, 1, 44100, 88200, 2, 16};
+    std::vector<std::uint8_t> block(2 * 4410);
+    for (std::size_t i = 0; i < block.size(); i += 2) // +-16384: -6.021 dB
+        block[i + 1] = i % 4 == 0 ? 0x40 : 0xC0;
+    MeterTexts texts;
+    std::string results;
+    int position = 0;
+    const auto run = [&] {
+        results += std::to_string(meter.evaluate(block.data(), block.size(), format, position++, texts));
+    };
+    run(), run();                          // missing folder: reported, then quiet
+    fs::create_directory(folder / "later"); // mended behind the meter's back
+    run();
+    fs::remove_all(folder / "later");
+    run(), run();
+    meter.restart(); // a new capture reports a failure that is still there
+    position = 0;
+    run();
+    EXPECT_EQ(results, std::to_string(kMsgCannotOpenLog) + "00" +
+                           std::to_string(kMsgCannotOpenLog) + "0" +
+                           std::to_string(kMsgCannotOpenLog));
+    EXPECT_EQ(texts.dB, " -6.021");
 }
 
 } // namespace

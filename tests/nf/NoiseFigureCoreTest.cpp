@@ -117,6 +117,10 @@ TEST(CalculatorModes, SystemDeviceAndNoiseFloorWorkedExamples)
     for (const auto &[value, worked] : results)
         EXPECT_NEAR(value, worked, kShown);
     EXPECT_FALSE(noiseFloor(noiseFromTemperature(-1.0, kT0), kT0, 2.4).valid);
+    // Te in range but no number to show: a T0 of 0 (F infinite), a bandwidth of 0 or below.
+    EXPECT_FALSE(noiseFromTemperature(100.0, 0.0).valid);
+    for (const double bandwidth : {0.0, -2.4})
+        EXPECT_FALSE(noiseFloor(noiseFromFigure(3.0, kT0), kT0, bandwidth).valid) << bandwidth;
 }
 
 TEST(CalculatorModes, DeviceGainFollowsTheTemperatureTestAndMustBeANumber)

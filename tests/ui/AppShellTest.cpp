@@ -7,6 +7,7 @@
 #include "ui/MessageBox.h"
 #include "ui/MainWindow.h"
 #include "ui/QuillonApp.h"
+#include "ui/Resources.h"
 #include "core/SettingsStore.h"
 #include "core/SettingsTestSupport.h"
 #include "measure/SharedValues.h"
@@ -17,6 +18,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -136,7 +140,7 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
     QStringList captions;
     for (int i = 0; i < tabs->count(); ++i)
         captions << tabs->tabText(i);
-    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Calibrate Noise Source|Setup");
+    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Calibrate Noise Source|Calculator|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
@@ -208,6 +212,21 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     EXPECT_EQ(g_calibrate->helpTopic(), "calibrate-noise-source");
     dialog->setTopic("no-such-page");
     EXPECT_EQ(dialog->topic(), "overview");
+
+    // The overview from the menu; links between topics, Back, Forward and Contents.
+    dialog->setTopic("setup");
+    auto *contents = app->sheet().findChild<QAction *>("helpContentsAction");
+    ASSERT_NE(contents, nullptr);
+    contents->trigger();
+    EXPECT_EQ(dialog->topic(), "overview");
+    dialog->followLink("measure-noise.html");
+    EXPECT_EQ(dialog->topic(), "measure-noise");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpBack"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "overview");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpForward"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "measure-noise");
+    QTest::mouseClick(dialog->findChild<QPushButton *>("helpContents"), Qt::LeftButton);
+    EXPECT_EQ(dialog->topic(), "overview");
     dialog->close();
 }
 
@@ -250,6 +269,31 @@ TEST_F(AppShell, AveragingFlagIsSharedBetweenThePages)
     app->sheet().setActivePage(g_calibrate);
     EXPECT_FALSE(app->shared().averaging());
     EXPECT_EQ(app->exitInstance(), 0);
+}
+
+// Every page's topic leads to the overview, and the overview to every topic: no page's help
+// is out of reach.
+TEST(HelpTopics, OverviewAndTopicsLinkBothWays)
+{
+    initResources();
+    QDirIterator topics(":/quillon/help", {"*.html"});
+    QStringList names;
+    QString overview;
+    while (topics.hasNext()) {
+        QFile file(topics.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QString name = QFileInfo(file.fileName()).fileName();
+        if (name == "overview.html")
+            overview = text;
+        else {
+            names << name;
+            EXPECT_TRUE(text.contains("href=\"overview.html\"")) << name.toStdString();
+        }
+    }
+    ASSERT_GE(names.size(), 2);
+    for (const QString &name : names)
+        EXPECT_TRUE(overview.contains("href=\"" + name + "\"")) << name.toStdString();
 }
 
 TEST(MessageBoxHelper, TitleIsTheApplicationAndTextComesFromTheTable)

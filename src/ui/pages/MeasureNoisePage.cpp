@@ -39,11 +39,6 @@ constexpr int kSmallestResultFont = 8;
 constexpr int kLargestResultFont = 72;
 constexpr int kDefaultResultFont = 24;
 
-// How often a callback waiting for the log-failure box looks at the engine's running flag,
-// in case the capture is stopped by someone who does not know about the box (the engine's
-// own destructor, a close handler).
-constexpr std::chrono::milliseconds kStopPollInterval{100};
-
 // Queued calls from the delivery thread to the window thread. Qt's event queue orders them,
 // but its locks live in code that ThreadSanitizer does not see; this lock shows the order to
 // it as well: the closure is built and posted under it, and the window thread takes it before
@@ -83,7 +78,8 @@ QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *pare
 MeasureNoisePage::MeasureNoisePage(QuillonEngine &engine, SettingsStore &store,
                                    SharedValues &shared, QWidget *parent)
     : PropertyPage(QStringLiteral("Measure Noise"), QStringLiteral("measure-noise"), parent),
-      m_engine(engine), m_store(store), m_shared(shared)
+      m_engine(engine), m_store(store), m_shared(shared),
+      m_meter(engine.settings(), engine.highPass(), engine.resultLine(), shared)
 {
     setObjectName(QStringLiteral("measureNoisePage"));
     m_resultFontSize = store.read(keys::ResultFontSize);
@@ -204,10 +200,9 @@ void MeasureNoisePage::initializePage()
 {
     m_enableBox->setChecked(averagingEnabled());
     selectAverageCount();
-    // No capture runs yet: these single writes race with nothing.
-    m_storedValid.store(false, std::memory_order_release);
-    m_noiseOn.store(false, std::memory_order_relaxed);
-    m_dutIn.store(false, std::memory_order_relaxed);
+    // No capture runs yet: these writes race with nothing.
+    m_meter.clearReference();
+    m_meter.setSwitchStates(false, false);
     m_noiseBox->setChecked(false);
     m_dutBox->setChecked(false);
 }
@@ -267,7 +262,7 @@ void MeasureNoisePage::setAveragingCount(int count)
 
 void MeasureNoisePage::setLogClock(LocalClock clock)
 {
-    m_log = MeasurementLog(std::move(clock));
+    m_meter.setLogClock(std::move(clock));
 }
 
 // ---- Capture start and stop (window thread) ----
@@ -276,16 +271,12 @@ void MeasureNoisePage::startCapture()
 {
     WaveCapture &capture = m_engine.capture();
     capture.deriveFormat();
-    m_history.clearWrapped(); // with the block counter reset by the start: a fresh average
+    m_meter.restart();
     if (!capture.probeDevice())
         return; // no reading and no message; the fields keep what they show
 
     ++m_generation;
     m_lastShownBlock = -1;
-    {
-        const std::lock_guard lock(m_boxMutex);
-        m_stopping = false;
-    }
     const int generation = m_generation;
     const int rc = capture.startCapture(
         [this, generation](WaveCapture &c, CaptureHeader &h) { onBlock(c, h, generation); });
@@ -298,104 +289,35 @@ void MeasureNoisePage::startCapture()
 
 void MeasureNoisePage::stopCapture()
 {
-    // The order matters: a callback that waits for the log-failure box must be released
-    // before stopCapture waits for that callback to return.
-    {
-        const std::lock_guard lock(m_boxMutex);
-        m_stopping = true;
-    }
-    m_boxAnswered.notify_all();
     m_engine.capture().stopCapture();
     m_capturing = false;
-    {
-        // No callback runs any more: every request still on its way to this thread is
-        // stale and must not open a box.
-        const std::lock_guard lock(m_boxMutex);
-        m_boxAnswer = m_boxRequest;
-    }
+    // The box belonged to the capture just stopped; one still on its way is dropped by its
+    // generation.
     if (m_logBox)
-        m_logBox->done(QMessageBox::Ok); // the box belonged to the capture just stopped
+        m_logBox->done(QMessageBox::Ok);
 }
 
 // ---- Block handling (delivery thread) ----
 
 void MeasureNoisePage::onBlock(WaveCapture &capture, CaptureHeader &header, int generation)
 {
-    const Settings &settings = m_engine.settings();
-    ResultLine &line = m_engine.resultLine();
-    line.clear();
-
-    HighPass1kHz *filter = settings.highPassFilter ? &m_engine.highPass() : nullptr;
-    const BlockStats stats =
-        measureBlock(header.data, header.bytesRecorded, capture.format(), filter);
-
-    const int position = capture.nextBlock();
-    const bool averaging = m_shared.averaging();
-    const double current = m_history.addReading(position, stats.dB, averaging,
-                                                m_shared.averageCount());
-    m_history.advance(position);
-    m_currentReading.store(current, std::memory_order_relaxed);
-
-    // The texts in the order of the log line: dB, average, (relative, never logged), crest.
-    BlockTexts texts;
-    texts.generation = generation;
-    texts.position = position;
-    texts.dB = showResultText(showsWait(stats.dB), stats.dB, kMsgWait, true, settings, line);
-    if (averaging)
-        texts.averaged =
-            showResultText(showsWait(current), current, kMsgWait, true, settings, line);
-    if (m_storedValid.load(std::memory_order_acquire)) {
-        const double relative = current - m_storedValue.load(std::memory_order_relaxed);
-        texts.relative = showResultText(showsWait(current) || std::isnan(relative), relative,
-                                        kMsgWait, false, settings, line);
-    }
-    texts.crest =
-        showResultText(showsCrestError(stats.C), stats.C, kMsgResultError, true, settings, line);
-    postToWindow(this, [this, texts = std::move(texts)] { showBlock(texts); });
-
-    if (settings.logMeasurements) {
-        int rc = kMsgNone;
-        line.read([&](std::string_view results) {
-            rc = m_log.appendMeasure(settings.logResultsFile, noiseOn(), dutIn(), results);
-        });
-        if (rc != kMsgNone)
-            reportLogFailure(rc);
-    }
-
+    MeterTexts texts;
+    const int rc = m_meter.evaluate(header.data, header.bytesRecorded, capture.format(),
+                                    capture.nextBlock(), texts);
+    postToWindow(this, [this, generation, texts = std::move(texts)] { showBlock(generation, texts); });
+    if (rc != kMsgNone)
+        postToWindow(this, [this, generation, rc] { showLogMessage(generation, rc); });
     // Last, in every case: the buffer goes back for filling (nothing once stopped).
     capture.requeue(header);
 }
 
-void MeasureNoisePage::reportLogFailure(int messageId)
-{
-    std::unique_lock lock(m_boxMutex);
-    if (m_stopping)
-        return;
-    const std::uint64_t request = ++m_boxRequest;
-    postToWindow(this, [this, request, messageId] {
-        std::unique_lock check(m_boxMutex);
-        const bool current = !m_stopping && request == m_boxRequest && m_boxAnswer < request;
-        check.unlock();
-        if (current)
-            showLogMessage(request, messageId);
-    });
-    // Held here until the box is closed, or a stop begins; the running flag is checked as
-    // well, for a stop that does not go through this page.
-    WaveCapture &capture = m_engine.capture();
-    while (!m_stopping && m_boxAnswer < request) {
-        m_boxAnswered.wait_for(lock, kStopPollInterval);
-        if (!capture.running())
-            break;
-    }
-}
-
 // ---- Window thread ----
 
-void MeasureNoisePage::showBlock(const BlockTexts &texts)
+void MeasureNoisePage::showBlock(int generation, const MeterTexts &texts)
 {
     // Texts of a capture that has been stopped (or replaced) are dropped: after a restart
     // the fields must show the new capture's readings, its first " Wait..." included.
-    if (!m_capturing || texts.generation != m_generation)
+    if (!m_capturing || generation != m_generation)
         return;
     m_dbField->setText(QString::fromStdString(texts.dB));
     // Averaging may have been switched off since the block was measured; the field then
@@ -408,29 +330,25 @@ void MeasureNoisePage::showBlock(const BlockTexts &texts)
     m_lastShownBlock = texts.position;
 }
 
-void MeasureNoisePage::showLogMessage(std::uint64_t request, int messageId)
+void MeasureNoisePage::showLogMessage(int generation, int messageId)
 {
-    // Not exec(): the window thread keeps running its own loop, so a stop or a close can
-    // still reach the page while the box is up. Application-modal all the same.
+    // One box at a time, for the capture that is running. Not modal: the meter goes on
+    // measuring behind it, and the user can change tabs (Setup, to mend the log path) or
+    // close the window while it is up.
+    if (!m_capturing || generation != m_generation || m_logBox)
+        return;
     auto *box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(kApplicationName),
                                 QString::fromLatin1(messageText(messageId)), QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("quillonMessageBox"));
-    box->setWindowModality(Qt::ApplicationModal);
-    connect(box, &QDialog::finished, this, [this, request, box] {
-        answerLogMessage(request);
-        box->deleteLater();
-    });
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
     m_logBox = box;
-    box->open();
+    box->show(); // not open(): that would make it window-modal
 }
 
-void MeasureNoisePage::answerLogMessage(std::uint64_t request)
+QMessageBox *MeasureNoisePage::logFailureBox() const
 {
-    {
-        const std::lock_guard lock(m_boxMutex);
-        m_boxAnswer = std::max(m_boxAnswer, request);
-    }
-    m_boxAnswered.notify_all();
+    return m_logBox.data();
 }
 
 void MeasureNoisePage::showMessage(int messageId)
@@ -463,24 +381,18 @@ void MeasureNoisePage::onSaveAsDefault()
 
 void MeasureNoisePage::onStore()
 {
-    const double current = m_currentReading.load(std::memory_order_relaxed);
-    // An averaged reading that is not yet a number (" Wait...") is nothing to keep: a NaN
-    // reference would turn every later relative reading into NaN.
-    if (std::isnan(current))
-        return;
-    m_storedValue.store(current, std::memory_order_relaxed);
-    m_storedValid.store(true, std::memory_order_release);
+    m_meter.storeReference();
 }
 
 void MeasureNoisePage::onNoiseClicked(bool checked)
 {
-    m_noiseOn.store(checked, std::memory_order_relaxed);
+    m_meter.setSwitchStates(checked, dutIn());
     m_engine.switches().setSwitches(noiseOn(), dutIn());
 }
 
 void MeasureNoisePage::onDutClicked(bool checked)
 {
-    m_dutIn.store(checked, std::memory_order_relaxed);
+    m_meter.setSwitchStates(noiseOn(), checked);
     m_engine.switches().setSwitches(noiseOn(), dutIn());
 }
 

@@ -419,6 +419,9 @@ void SetupPage::portChanged()
     };
 
     fill(m_noiseLine);
+    // Ports without lines to choose (none, parallel, the virtual bench) leave both lists
+    // empty; an empty list that looks usable invites a choice that does not exist.
+    m_noiseLine->setEnabled(m_noiseLine->count() > 0);
     if (kind == SwitchPortKind::Serial) {
         // The switch drives DTR for any selection but 0; show (and keep) it as DTR.
         s.automateNoiseSelection = s.automateNoiseSelection != 0 ? 1 : 0;
@@ -434,7 +437,7 @@ void SetupPage::portChanged()
         m_dutLine->setEnabled(true);
     } else {
         s.automateDeviceSelection = 0;
-        m_dutLine->setEnabled(true);
+        m_dutLine->setEnabled(false);
     }
     selectPosition(m_dutLine, s.automateDeviceSelection);
 }

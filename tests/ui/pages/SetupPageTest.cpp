@@ -123,7 +123,7 @@ protected:
                                  qPrintable(list("formatList")->currentText()), s.waveInFormat,
                                  s.sampleRate, s.bitsPerSample, s.stereo ? ", stereo" : "");
     }
-    QString lines() // "<port>[ (off)]: <lines>, <noise>/<DUT> shown, kept[, fixed DUT]"
+    QString lines() // "<port>[ (off)]: <lines>, <noise>/<DUT> shown, kept[, fixed DUT|no lines]"
     {
         const Settings &s = settings();
         QComboBox *noise = list("noiseLineList"), *dut = list("dutLineList");
@@ -132,7 +132,9 @@ protected:
                                  s.automationPresent ? "" : " (off)", qPrintable(entries(noise)),
                                  qPrintable(noise->currentText()), qPrintable(dut->currentText()),
                                  s.automateNoiseSelection, s.automateDeviceSelection,
-                                 dut->isEnabled() ? "" : ", fixed DUT");
+                                 !noise->isEnabled() && !dut->isEnabled() ? ", no lines"
+                                 : dut->isEnabled()                        ? ""
+                                                                           : ", fixed DUT");
     }
     QString paths() // both path groups as kept: "<ENR path>, on|off; <log path>, on|off"
     {
@@ -215,8 +217,9 @@ TEST_F(SetupPageTest, StoredPortAndLinesFollowThePortKind)
          {std::tuple{"/dev/ttyUSB0", 0, 0, "/dev/ttyUSB0: RTS | DTR, RTS/DTR, 0/1, fixed DUT"},
           {"/dev/ttyUSB0", 5, 1, "/dev/ttyUSB0: RTS | DTR, DTR/RTS, 1/0, fixed DUT"},
           {"USB", 2, 5, "USB: D0 | D1 | D2 | D3 | D4 | D5 | D6 | D7, D2/D5, 2/5"},
-          {"/dev/parport0", 0, 4, "/dev/parport0: , /, 0/0"},
-          {"usb", 0, 0, "None (off): , /, 0/0"}}) {
+          {"/dev/parport0", 0, 4, "/dev/parport0: , /, 0/0, no lines"},
+          {"Virtual bench", 0, 0, "Virtual bench: , /, 0/0, no lines"},
+          {"usb", 0, 0, "None (off): , /, 0/0, no lines"}}) {
         SettingsStore().write(keys::AutomationDeviceName, port);
         SettingsStore().write(keys::AutomateNoiseSelection, noise);
         SettingsStore().write(keys::AutomateDeviceSelection, dut);

@@ -1,0 +1,302 @@
+// Calculator page: values typed into the real fields with key clicks, in a shown, active
+// window (the Simple mode's rules follow the keyboard focus).
+#include "ui/pages/CalculatorPage.h"
+#include "PageTestSupport.h"
+#include "core/SettingsStore.h"
+#include "measure/QuillonEngine.h"
+#include "measure/SharedValues.h"
+#include "ui/HelpDialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <utility>
+#include <vector>
+
+namespace quillon {
+namespace {
+
+// One user action: type `text` into the field `name`, or (text null) click the mode button.
+struct Step
+{
+    const char *name;
+    const char *text = nullptr;
+};
+using Shown = std::vector<std::pair<const char *, const char *>>; // field, text
+
+class CalculatorPageTest : public test::PageTest
+{
+protected:
+    void SetUp() override
+    {
+        PageTest::SetUp();
+        EngineOptions options;
+        options.portAudio = false;
+        m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
+    }
+
+    // Settings and shared values as the program loads them; shown, active, activated.
+    CalculatorPage &makePage()
+    {
+        SettingsStore store;
+        m_engine->loadSettings(store);
+        m_shared.load(store);
+        QFont font;
+        font.setPixelSize(30);
+        m_page = std::make_unique<CalculatorPage>(*m_engine, m_shared, font);
+        m_page->show();
+        m_page->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(m_page.get()));
+        m_page->activate();
+        return *m_page;
+    }
+    QLineEdit *field(const char *name) { return child<QLineEdit>(m_page.get(), name); }
+    QString text(const char *name) { return field(name)->text(); }
+    QLabel *caption(const char *name)
+    {
+        for (QLabel *label : m_page->findChildren<QLabel *>())
+            if (label->buddy() == field(name))
+                return label;
+        return nullptr;
+    }
+    // As a user would: click into the field, select what it holds, type over it.
+    void type(const char *name, const QString &typed)
+    {
+        QLineEdit *f = field(name);
+        QTest::mouseClick(f, Qt::LeftButton);
+        QTest::keyClick(f, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(f, typed);
+    }
+    // A click on the button's circle (a radio button takes clicks on its circle and text).
+    void chooseMode(const char *name)
+    {
+        auto *button = child<QRadioButton>(m_page.get(), name);
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    }
+    void run(const std::vector<Step> &steps)
+    {
+        for (const Step &s : steps) {
+            if (s.text == nullptr)
+                chooseMode(s.name);
+            else
+                type(s.name, QString::fromUtf8(s.text));
+        }
+    }
+    void expectShown(const Shown &shown, const char *what)
+    {
+        for (const auto &[name, expected] : shown)
+            EXPECT_EQ(text(name), QString::fromUtf8(expected)) << what << ": " << name;
+    }
+    QString focusName() const
+    {
+        QWidget *w = QApplication::focusWidget();
+        return w != nullptr ? w->objectName() : QString();
+    }
+
+    std::unique_ptr<QuillonEngine> m_engine;
+    SharedValues m_shared;
+    std::unique_ptr<CalculatorPage> m_page;
+};
+
+// Defaults: ENR 25 dB, T0 290 K, TSoff 293 K, 3 decimals. Every row starts on a new page.
+TEST_F(CalculatorPageTest, TypedValuesShowTheWorkedResultsOrError)
+{
+    const Step system{"systemMode"}, device{"deviceMode"}, calibrate{"calibrateMode"};
+    const auto readings = [](const char *a, const char *b, const char *c, const char *d) {
+        return std::vector<Step>{
+            {"reading1", a}, {"reading2", b}, {"reading3", c}, {"reading4", d}};
+    };
+    const auto with = [](std::vector<Step> first, const std::vector<Step> &then) {
+        first.insert(first.end(), then.begin(), then.end());
+        return first;
+    };
+    const struct
+    {
+        const char *what;
+        std::vector<Step> steps;
+        Shown shown;
+    } rows[] = {
+        // clang-format off
+        {"start: Te 0, F 1, NF 0; the thermal floor at 1 kHz", {{"bandwidthField", "1"}},
+         {{"teField", " 0.000"}, {"fField", " 1.000"}, {"nfField", " 0.000"},
+          {"floorField", " -143.975"}, {"gainField", ""}}},
+        {"simple, NF typed", {{"nfField", "3"}, {"bandwidthField", "2.4"}},
+         {{"fField", " 1.995"}, {"teField", " 288.626"}, {"nfField", " 3.000"},
+          {"floorField", " -137.173"}}},
+        {"system", {system, {"reading1", "10"}, {"reading2", "0"}, {"bandwidthField", "2.4"}},
+         {{"teField", " 9896.561"}, {"fField", " 35.126"}, {"nfField", " 15.456"},
+          {"floorField", " -124.717"}, {"gainField", ""}}},
+        {"device", with({device}, readings("10", "0", "25", "10")),
+         {{"teField", " 2410.842"}, {"fField", " 9.313"}, {"nfField", " 9.691"},
+          {"gainField", " 15.318"}}},
+        {"calibrate: warmer unknown source; Te, F, NF untouched; floor of the NF held",
+         with({calibrate}, with(readings("10", "0", "8", "0"),
+                                {{"unknownTsOff", "303"}, {"bandwidthField", "1"}})),
+         {{"gainField", " 22.712"}, {"teField", " 0.000"}, {"floorField", " -143.975"}}},
+        {"calibrate works at the shared T0 (290 K), not the page's field",
+         with({calibrate}, with(readings("10", "0", "8", "0"),
+                                {{"unknownTsOff", "2930"}, {"t0", "300"}})),
+         {{"gainField", " 23.708"}}},
+        {"system, equal readings (Y = 1)",
+         {system, {"bandwidthField", "1"}, {"reading1", "5"}, {"reading2", "5"}},
+         {{"teField", " Error"}, {"fField", " Error"}, {"nfField", " Error"},
+          {"floorField", " Error"}}},
+        {"device, gain -60 dB: the DUT's Te fails", with({device}, readings("70", "60", "10", "0")),
+         {{"teField", " Error"}, {"gainField", " Error"}}},
+        {"device, gain +60 dB: shown while the DUT's Te passes",
+         with({device}, readings("10", "0", "70", "60")),
+         {{"teField", " 9896.551"}, {"gainField", " 60.000"}}},
+        {"calibrate, unknown Y = 1", with({calibrate}, readings("10", "0", "8", "8")),
+         {{"gainField", " Error"}}},
+        {"a bandwidth of 0 takes the floor away",
+         {{"bandwidthField", "1"}, {"bandwidthField", "0"}}, {{"floorField", ""}}},
+        // clang-format on
+    };
+    for (const auto &row : rows) {
+        makePage();
+        run(row.steps);
+        expectShown(row.shown, row.what);
+    }
+    EXPECT_EQ(field("teField")->font().pixelSize(), 30); // the result font it was given
+}
+
+// Only typing counts in Te, F and NF; after a T0 change the quantity typed last stays.
+TEST_F(CalculatorPageTest, SimpleModeFollowsTheFieldTheUserTyped)
+{
+    makePage();
+    type("nfField", "3");
+    expectShown({{"fField", " 1.995"}, {"teField", " 288.626"}}, "NF 3");
+    field("teField")->setText("5"); // set while it has no focus: not read
+    expectShown({{"fField", " 1.995"}, {"nfField", "3"}}, "text set without focus");
+    type("t0", "300"); // NF keeps the text typed
+    expectShown({{"nfField", "3"}, {"teField", " 298.579"}, {"fField", " 1.995"}}, "T0 300");
+    type("teField", "290");
+    type("t0", "290");
+    expectShown({{"teField", "290"}, {"fField", " 2.000"}, {"nfField", " 3.010"}}, "Te kept");
+
+    // With readings that decide all three, a new T0 shows all three anew: NF moves too.
+    chooseMode("systemMode");
+    run({{"reading1", "10"}, {"reading2", "0"}, {"t0", "300"}});
+    expectShown({{"teField", " 10247.926"}, {"fField", " 35.160"}, {"nfField", " 15.460"}},
+                "system at T0 300");
+}
+
+TEST_F(CalculatorPageTest, TabGoesDownTheFieldsTheModeUses)
+{
+    makePage();
+    const std::pair<const char *, QStringList> chains[] = {
+        {nullptr, {"t0", "teField", "fField", "nfField", "bandwidthField"}},
+        {"deviceMode",
+         {"reading1", "reading2", "reading3", "reading4", "enrEntry", "referenceTsOff", "t0",
+          "bandwidthField"}},
+        {"systemMode", {"reading2", "enrEntry"}},
+        {"calibrateMode", {"referenceTsOff", "unknownTsOff", "t0", "bandwidthField"}},
+    };
+    for (const auto &[mode, chain] : chains) {
+        if (mode != nullptr)
+            chooseMode(mode);
+        QTest::mouseClick(field(chain.front().toLatin1().constData()), Qt::LeftButton);
+        QStringList visited{focusName()};
+        while (visited.size() < chain.size()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << focusName();
+        }
+        EXPECT_EQ(visited, chain) << (mode ? mode : "simpleMode");
+    }
+}
+
+// Switching modes keeps every typed text; no text makes the page crash, hang or show
+// anything but a number or " Error".
+TEST_F(CalculatorPageTest, TypedTextSurvivesModesAndAnyTextIsSafe)
+{
+    makePage();
+    chooseMode("deviceMode");
+    run({{"reading1", "10"}, {"reading2", "0"}, {"reading3", "25"}, {"reading4", "10"}});
+    for (const char *mode : {"simpleMode", "systemMode", "calibrateMode", "deviceMode"})
+        chooseMode(mode);
+    expectShown({{"reading1", "10"},
+                 {"reading2", "0"},
+                 {"reading3", "25"},
+                 {"reading4", "10"},
+                 {"gainField", " 15.318"},
+                 {"teField", " 2410.842"}},
+                "back in Y Factor Device");
+
+    const QString texts[] = {
+        "abc", "-", "e", "1e999", "-1e999", "1e-999", QString(200, '9'), "1" + QString(130, '0')};
+    const QRegularExpression shownText(R"(^( Error| -?\d+\.\d{3})?$)");
+    const char *const inputs[] = {"reading1",       "reading2",       "reading3",     "reading4",
+                                  "enrEntry",       "referenceTsOff", "unknownTsOff", "t0",
+                                  "bandwidthField", "teField",        "fField",       "nfField"};
+    for (const char *mode : {"simpleMode", "deviceMode", "systemMode", "calibrateMode"}) {
+        chooseMode(mode);
+        for (const char *input : inputs) {
+            if (!field(input)->isEnabled())
+                continue;
+            for (const QString &typed : texts) {
+                type(input, typed);
+                for (const char *result :
+                     {"teField", "fField", "nfField", "gainField", "floorField"}) {
+                    if (result == std::string_view(input))
+                        continue; // the text just typed
+                    EXPECT_TRUE(shownText.match(text(result)).hasMatch())
+                        << mode << " " << input << "=" << typed.left(12).toStdString() << ": "
+                        << result << " shows '" << text(result).toStdString() << "'";
+                }
+            }
+        }
+    }
+}
+
+// A real calibration file: the entry is a frequency, the ENR in effect comes from the file;
+// editing the field never changes the shared entry, which the next activation brings back.
+TEST_F(CalculatorPageTest, CalibrationFileTurnsTheEntryIntoAFrequency)
+{
+    const QString path = writeFile("source.dat", "; MHz, dB\r\n200;14.0\r\n100,15.0\r\n");
+    {
+        SettingsStore store;
+        store.write(keys::UseEnrFile, 1);
+        store.write(keys::EnrCalibrationFile, path.toStdString());
+        store.writeNumber(keys::ENR, 150.0, 3);
+    }
+    makePage();
+    chooseMode("systemMode");
+    run({{"reading1", "10"}, {"reading2", "0"}});
+    EXPECT_EQ(caption("enrEntry")->text(), "F (MHz)");
+    EXPECT_TRUE(caption("enrInEffect")->isEnabled());
+    expectShown({{"enrEntry", "150.000"}, {"enrInEffect", "14.500"}, {"teField", " 615.146"}},
+                "150 MHz");
+    type("enrEntry", "250");
+    expectShown({{"enrInEffect", "14.000"}}, "250 MHz, past the last row");
+    EXPECT_EQ(m_shared.enrEntry(), 150.0);
+    m_page->activate();
+    expectShown({{"enrEntry", "150.000"}, {"enrInEffect", "14.500"}, {"teField", " 615.146"}},
+                "reactivated");
+
+    // The file switched off on Setup and the entry back at 25: an ENR in dB again.
+    m_engine->settings().useEnrFile = false;
+    m_shared.setEnrEntry(25.0);
+    m_page->activate();
+    EXPECT_EQ(caption("enrEntry")->text(), "ENR (dB)");
+    EXPECT_FALSE(caption("enrInEffect")->isEnabled());
+    expectShown({{"enrInEffect", ""}, {"teField", " 9896.561"}}, "file off");
+}
+
+TEST_F(CalculatorPageTest, HelpGivesEachModesWorkedExample)
+{
+    CalculatorPage &page = makePage();
+    HelpDialog *help = HelpDialog::showTopic(nullptr, page.helpTopic());
+    EXPECT_EQ(help->topic(), "calculator");
+    for (const char *number : {"9896.561", "15.456", "9.691", "15.318", "-143.975", "22.708"})
+        EXPECT_TRUE(help->text().contains(QLatin1String(number))) << number;
+    QFile source(":/quillon/help/calculator.html");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(source.readAll().contains("href=\"overview.html\""));
+    help->close();
+}
+
+} // namespace
+} // namespace quillon
