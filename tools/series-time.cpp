@@ -34,7 +34,8 @@ int main(int argc, char *argv[])
     app->engine().settings().captureTimeMs = 100;
     app->sheet().setActivePage(quillon::g_measureDevice);
     auto *measure = quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("measure0"));
-    auto *clear = quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("clearReadings"));
+    auto *clear =
+        quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("clearReadings"));
 
     constexpr double kAudioSeconds = 8 * 0.100; // 4 readings x (1 dummy + 1 counted) blocks
     std::vector<double> seconds;

@@ -56,8 +56,8 @@ DeviceEvaluation DeviceReadings::evaluate(const DeviceConditions &c, const Setti
 }
 
 int DeviceReadings::complete(int i, double power, const DeviceConditions &conditions,
-                             const Settings &settings, ResultLine &line,
-                             const MeasurementLog &log, DeviceEvaluation &evaluation)
+                             const Settings &settings, ResultLine &line, const MeasurementLog &log,
+                             DeviceEvaluation &evaluation)
 {
     m_power[static_cast<std::size_t>(i)] = power;
     m_present[static_cast<std::size_t>(i)] = true;

@@ -3,9 +3,9 @@
 // truth within three standard errors of their mean. Receiver NF 3 dB; the reference source
 // off at 293 K, the unknown one at 350 K, so that the off-temperature term of the unknown
 // source's ENR is 0.9 dB and a wrong sign would show.
+#include "capture/WaveFormat.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
-#include "capture/WaveFormat.h"
 #include "measure/ModalReading.h"
 #include "measure/QuillonEngine.h"
 #include "measure/ReadingSeries.h"
@@ -87,8 +87,8 @@ protected:
         const Spread s = spread(values);
         EXPECT_LT(s.standardError, 0.1) << what; // the check means something
         EXPECT_LE(std::fabs(s.mean - truth), 3.0 * s.standardError)
-            << what << ": mean " << s.mean << ", standard error " << s.standardError
-            << ", truth " << truth;
+            << what << ": mean " << s.mean << ", standard error " << s.standardError << ", truth "
+            << truth;
     }
 
     Sink sink;
@@ -142,8 +142,8 @@ TEST_F(SeriesAccuracy, UnknownSourceEnrWithItsOwnOffTemperature)
         for (const int button : {0, 2})
             series([&](int last) { return nextCalibrationReading(button, last, true); },
                    [&](int i, double p) {
-                       readings.complete(i, p, conditions, engine.settings(),
-                                         engine.resultLine(), engine.log(), e);
+                       readings.complete(i, p, conditions, engine.settings(), engine.resultLine(),
+                                         engine.log(), e);
                    });
         ASSERT_TRUE(e.results.complete && e.results.enr.valid);
         enr.push_back(e.results.enr.enrDb);

@@ -1,14 +1,14 @@
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 
-#include "ui/MessageBox.h"
+#include "capture/WaveCapture.h"
 #include "core/Messages.h"
 #include "core/NumberText.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
-#include "capture/WaveCapture.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "nf/EnrTable.h"
+#include "ui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,7 +34,8 @@ QString fixedText(double value, int decimals)
     return QString::fromStdString(formatFixed(value, decimals));
 }
 
-template <typename Handler> void setFieldText(QLineEdit *field, const QString &text, Handler handler)
+template <typename Handler>
+void setFieldText(QLineEdit *field, const QString &text, Handler handler)
 {
     {
         const QSignalBlocker block(field);
@@ -120,7 +121,8 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     int row = 0;
     for (const auto &[caption, field] :
          {std::pair{"Reference Device TSoff (K)", m_tsOffReferenceField},
-          {"Target Device TSoff (K)", m_tsOffTargetField}, {"T0 (K)", m_t0Field},
+          {"Target Device TSoff (K)", m_tsOffTargetField},
+          {"T0 (K)", m_t0Field},
           {"Computed ENR", m_enrResult}}) {
         resultsGrid->addWidget(makeCaption(QLatin1String(caption), field, results), row, 0);
         resultsGrid->addWidget(field, row++, 1, Qt::AlignLeft);
@@ -150,18 +152,15 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
         m_tsOffTarget = parseDecimal(text.toStdString());
         compute();
     });
-    connect(m_clearButton, &QPushButton::clicked, this,
-            &CalibrateNoiseSourcePage::onClearReadings);
+    connect(m_clearButton, &QPushButton::clicked, this, &CalibrateNoiseSourcePage::onClearReadings);
     connect(m_automate.noiseGen, &QCheckBox::clicked, this, [this](bool checked) {
         m_noiseGen = checked;
         refreshEnables();
     });
-    connect(m_automate.repeat, &QCheckBox::clicked, this, [this](bool checked) {
-        m_repeat = checked;
-    });
-    connect(m_automate.averageEnable, &QCheckBox::clicked, this, [this](bool checked) {
-        m_shared.setAveraging(checked);
-    });
+    connect(m_automate.repeat, &QCheckBox::clicked, this,
+            [this](bool checked) { m_repeat = checked; });
+    connect(m_automate.averageEnable, &QCheckBox::clicked, this,
+            [this](bool checked) { m_shared.setAveraging(checked); });
     connect(m_automate.averageCount, &QComboBox::activated, this, [this](int index) {
         if (index >= 0)
             m_shared.setAverageCount(index + 1);
@@ -193,12 +192,10 @@ void CalibrateNoiseSourcePage::activatePage()
     refreshEnables();
     setFieldText(m_entry, fixedText(m_shared.enrEntry(), 3),
                  [this](const QString &t) { onEntryChanged(t); });
-    setFieldText(m_tsOffReferenceField, fixedText(m_tsOffReference, 2), [this](const QString &t) {
-        m_tsOffReference = parseDecimal(t.toStdString());
-    });
-    setFieldText(m_tsOffTargetField, fixedText(m_tsOffTarget, 2), [this](const QString &t) {
-        m_tsOffTarget = parseDecimal(t.toStdString());
-    });
+    setFieldText(m_tsOffReferenceField, fixedText(m_tsOffReference, 2),
+                 [this](const QString &t) { m_tsOffReference = parseDecimal(t.toStdString()); });
+    setFieldText(m_tsOffTargetField, fixedText(m_tsOffTarget, 2),
+                 [this](const QString &t) { m_tsOffTarget = parseDecimal(t.toStdString()); });
     m_t0Field->setText(fixedText(m_shared.t0(), 2));
     compute();
     m_automate.averageEnable->setChecked(m_shared.averaging());
@@ -304,8 +301,8 @@ bool CalibrateNoiseSourcePage::takeReading(int reading)
     const ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
                            m_shared.averageCountLimited()};
     const std::string_view label = enrReadingLabel(reading);
-    const std::optional<double> power = m_runner.take(
-        plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
+    const std::optional<double> power =
+        m_runner.take(plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
     if (!power)
         return false;
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "measure/MeasurementLog.h"
+#include "measure/ReadingSeries.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/ReadingPageWidgets.h"
 #include "ui/pages/ReadingRunner.h"
-#include "measure/MeasurementLog.h"
-#include "measure/ReadingSeries.h"
 
 #include <QFont>
 

@@ -1,14 +1,14 @@
 #include "ui/pages/MeasureDevicePage.h"
 
-#include "ui/MessageBox.h"
+#include "capture/WaveCapture.h"
 #include "core/Messages.h"
 #include "core/NumberText.h"
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
-#include "capture/WaveCapture.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "nf/EnrTable.h"
+#include "ui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,7 +38,8 @@ QString fixedText(double value, int decimals)
 
 // Sets a field's text and runs its change handler, also when the text does not change:
 // activation refreshes the values behind the fields this way.
-template <typename Handler> void setFieldText(QLineEdit *field, const QString &text, Handler handler)
+template <typename Handler>
+void setFieldText(QLineEdit *field, const QString &text, Handler handler)
 {
     {
         const QSignalBlocker block(field);
@@ -91,7 +92,8 @@ void MeasureDevicePage::buildControls(const QFont &resultFont)
     m_tsOff->setObjectName(QStringLiteral("tsOff"));
     m_tsOff->setMaxLength(kMaxEntryLength);
     for (QLineEdit *field : {m_entry, m_computed, m_tsOff})
-        field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000.000")) + 16);
+        field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("00000.000")) +
+                             16);
     m_entryCaption = makeCaption(QStringLiteral("ENR (dB)"), m_entry, calibration);
     m_entryCaption->setObjectName(QStringLiteral("enrCaption"));
     m_computedCaption =
@@ -163,12 +165,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont)
         m_dutSwitch = checked;
         updateDeviceControls();
     });
-    connect(m_automate.repeat, &QCheckBox::clicked, this, [this](bool checked) {
-        m_repeat = checked;
-    });
-    connect(m_automate.averageEnable, &QCheckBox::clicked, this, [this](bool checked) {
-        m_shared.setAveraging(checked);
-    });
+    connect(m_automate.repeat, &QCheckBox::clicked, this,
+            [this](bool checked) { m_repeat = checked; });
+    connect(m_automate.averageEnable, &QCheckBox::clicked, this,
+            [this](bool checked) { m_shared.setAveraging(checked); });
     connect(m_automate.averageCount, &QComboBox::activated, this, [this](int index) {
         if (index >= 0)
             m_shared.setAverageCount(index + 1);
@@ -321,7 +321,8 @@ void MeasureDevicePage::runSeries(int button)
     do {
         // The flags are read afresh before every step, as the series runs.
         for (int r = nextDeviceReading(button, -1, {m_noiseGen, m_dutSwitch, m_systemMode});
-             ok && r >= 0; r = nextDeviceReading(button, r, {m_noiseGen, m_dutSwitch, m_systemMode}))
+             ok && r >= 0;
+             r = nextDeviceReading(button, r, {m_noiseGen, m_dutSwitch, m_systemMode}))
             ok = measureReading(r);
     } while (ok && m_repeat);
     m_seriesRunning = false;
@@ -343,8 +344,8 @@ bool MeasureDevicePage::measureReading(int reading)
     const ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
                            m_shared.averageCountLimited()};
     const std::string_view label = nfReadingLabel(reading);
-    const std::optional<double> power = m_runner.take(
-        plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
+    const std::optional<double> power =
+        m_runner.take(plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
     if (!power)
         return false; // the reading keeps its earlier value
 

@@ -1,10 +1,10 @@
 #include "ui/pages/ReadingRunner.h"
 
-#include "ui/MeasuringNoiseDialog.h"
-#include "ui/MessageBox.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
 #include "measure/QuillonEngine.h"
+#include "ui/MeasuringNoiseDialog.h"
+#include "ui/MessageBox.h"
 
 #include <QTimer>
 

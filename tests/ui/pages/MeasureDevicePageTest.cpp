@@ -13,7 +13,11 @@ class MeasureDevicePageTest : public test::ReadingPageTest<MeasureDevicePage>
 {
 protected:
     double power(int i) { return m_page->readings().power(i); }
-    QString results() { return text("gainField") + "|" + text("teField") + "|" + text("fField") + "|" + text("nfField"); }
+    QString results()
+    {
+        return text("gainField") + "|" + text("teField") + "|" + text("fField") + "|" +
+               text("nfField");
+    }
 };
 
 // The readings each "Measure" takes (from the NF lines), the switch states they were taken in
@@ -56,7 +60,8 @@ TEST_F(MeasureDevicePageTest, EachAutomationTakesItsSeries)
         if (c.system)
             click("systemMode");
         QString enabledNow;
-        for (const char *name : {"measure0", "measure1", "measure2", "measure3", "noiseGen", "dutSwitch"})
+        for (const char *name :
+             {"measure0", "measure1", "measure2", "measure3", "noiseGen", "dutSwitch"})
             enabledNow += enabled(name) ? '1' : '0';
         EXPECT_EQ(enabledNow, c.enabled);
         click(QString("measure%1").arg(c.button).toLatin1().constData());
@@ -66,7 +71,8 @@ TEST_F(MeasureDevicePageTest, EachAutomationTakesItsSeries)
         for (const QChar r : taken) {
             const DeviceSwitchState st = deviceReadingSwitches(r.digitValue());
             EXPECT_TRUE(test::readsState(power(r.digitValue()), truth,
-                                         automated ? st.noiseOn : true, automated ? st.dutIn : true))
+                                         automated ? st.noiseOn : true,
+                                         automated ? st.dutIn : true))
                 << "reading " << r.digitValue();
         }
         EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running());

@@ -4,14 +4,14 @@
 // with a second tab, on a real capture engine with the virtual bench (as fast as blocks are
 // consumed) and three faulty devices, logging into a temporary folder with a fixed clock.
 #include "PageTestSupport.h"
-#include "ui/MainWindow.h"
-#include "ui/MeasuringNoiseDialog.h"
+#include "capture/WaveCapture.h"
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
-#include "capture/WaveCapture.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "support/FakeDevices.h"
+#include "ui/MainWindow.h"
+#include "ui/MeasuringNoiseDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,7 +41,8 @@ struct FaultyDevices : NamedDevices
     };
     FaultyDevices()
         : NamedDevices({{"Silent", 0xFFFFF}, {"Refuses", 0xFFFFF}, {"Will not start", 0xFFFFF}})
-    {}
+    {
+    }
     int open(int device, const CaptureFormat &, BlockQueue &q,
              std::unique_ptr<InputStream> &s) override
     {
@@ -129,7 +130,10 @@ protected:
     }
     QString text(const char *name) { return child<QLineEdit>(m_page, name)->text(); }
     bool enabled(const char *name) { return child<QWidget>(m_page, name)->isEnabled(); }
-    QString cancelButtonText() { return m_dialog->findChild<QPushButton *>("cancelButton")->text(); }
+    QString cancelButtonText()
+    {
+        return m_dialog->findChild<QPushButton *>("cancelButton")->text();
+    }
 
     // Runs `action` from inside the wait dialog's loop, once the dialog is up and, if given,
     // shows `status`.
@@ -168,7 +172,10 @@ protected:
     }
 
     // 10 log10 of a power as the log prints it.
-    static QString logDb(double power) { return QString::fromStdString(formatFixed(10.0 * std::log10(power), 6)); }
+    static QString logDb(double power)
+    {
+        return QString::fromStdString(formatFixed(10.0 * std::log10(power), 6));
+    }
 
     FaultyDevices m_devices; // members are destroyed from the window up to the devices
     std::unique_ptr<QuillonEngine> m_engine;
