@@ -3,6 +3,8 @@
 #include "ToolSupport.h"
 
 #include "ui/pages/PropertyPage.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/MeasureDevicePage.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractButton>
@@ -45,6 +47,26 @@ int main(int argc, char *argv[])
     quillon::MainWindow &sheet = app->sheet();
     sheet.move(0, 0);
 
+    // The modal pages show the results of one automated series each (100 ms blocks; the
+    // bench's DUT output selects the unknown source while the noise source is calibrated).
+    const auto press = [](QWidget *page, std::initializer_list<const char *> names) {
+        for (const char *name : names)
+            page->findChild<QAbstractButton *>(QLatin1String(name))->click();
+    };
+    const auto measureSeries = [&](quillon::PropertyPage *page) {
+        app->engine().settings().captureTimeMs = 100;
+        quillon::BenchParameters bench = app->engine().bench().parameters();
+        if (page == quillon::g_measureDevice) {
+            bench.dutSwitchSelects = quillon::DutSwitchSelects::Dut;
+            app->engine().bench().setParameters(bench);
+            press(page, {"noiseGen", "dutSwitch", "measure0"});
+        } else if (page == quillon::g_calibrate) {
+            bench.dutSwitchSelects = quillon::DutSwitchSelects::UnknownSource;
+            app->engine().bench().setParameters(bench);
+            press(page, {"noiseGen", "measure0", "measure2"});
+        }
+    };
+
     // Let a few blocks arrive so the meter shows live readings, then photograph every tab.
     int index = 0;
     const auto shootNext = [&](auto &&self) -> void {
@@ -55,9 +77,10 @@ int main(int argc, char *argv[])
             return;
         }
         tabs->setCurrentIndex(index);
-        if (auto *page = qobject_cast<quillon::PropertyPage *>(tabs->widget(index));
-            page->helpTopic() == QLatin1String("calculator"))
-            typeCalculatorExample(page);
+        auto *shown = qobject_cast<quillon::PropertyPage *>(tabs->widget(index));
+        measureSeries(shown);
+        if (shown->helpTopic() == QLatin1String("calculator"))
+            typeCalculatorExample(shown);
         QTimer::singleShot(index == 0 ? 6000 : 800, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

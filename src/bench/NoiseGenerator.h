@@ -86,7 +86,8 @@ struct GeneratorSetup
     int channels = 1;                 // 1 or 2
     int bitsPerSample = 16;           // 16 or 24
     // Noise power of each switch state (switchStateIndex) at the sound card, in full-scale
-    // units (the square of the RMS level as a fraction of full scale). 0..1.
+    // units (the square of the RMS level as a fraction of full scale). 0..10; above about
+    // 0.1 the peaks reach full scale and clip.
     std::array<double, 4> statePower{};
     double passbandLowHz = 300.0;   // receiver audio passband, Hz
     double passbandHighHz = 2700.0; // clamped below 0.45 x sample rate

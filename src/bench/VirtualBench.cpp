@@ -60,6 +60,8 @@ BenchParameters sanitized(const BenchParameters &p)
     r.unknownEnrDb = inRangeOr(p.unknownEnrDb, 0.0, 50.0, d.unknownEnrDb);
     r.sourceOffTemperatureK =
         inRangeOr(p.sourceOffTemperatureK, 1.0, 10000.0, d.sourceOffTemperatureK);
+    r.unknownOffTemperatureK =
+        inRangeOr(p.unknownOffTemperatureK, 1.0, 10000.0, r.sourceOffTemperatureK);
     r.receiverNfDb = inRangeOr(p.receiverNfDb, 0.0, 40.0, d.receiverNfDb);
     r.dutGainDb = inRangeOr(p.dutGainDb, -30.0, 60.0, d.dutGainDb);
     r.dutNfDb = inRangeOr(p.dutNfDb, 0.0, 40.0, d.dutNfDb);
@@ -69,7 +71,7 @@ BenchParameters sanitized(const BenchParameters &p)
         r.passbandLowHz = d.passbandLowHz;
         r.passbandHighHz = d.passbandHighHz;
     }
-    r.loudestLevelDbfs = inRangeOr(p.loudestLevelDbfs, -100.0, -3.0, d.loudestLevelDbfs);
+    r.loudestLevelDbfs = inRangeOr(p.loudestLevelDbfs, -100.0, 10.0, d.loudestLevelDbfs);
     r.humDbfs = inRangeOr(p.humDbfs, -120.0, -3.0, d.humDbfs);
     r.speed = inRangeOr(p.speed, 0.0, 10000.0, d.speed);
     r.frequencyMHz = inRangeOr(p.frequencyMHz, kBandLowMHz, kBandHighMHz, d.frequencyMHz);
@@ -114,10 +116,11 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
     t.frequencyMHz = c.frequencyMHz;
     t.referenceEnrDb = c.referenceEnrDb;
     t.offTemperatureK = p.sourceOffTemperatureK;
+    t.unknownOffTemperatureK = p.unknownOffTemperatureK;
     // The same hot temperature the Y-factor formulas assume: the excess noise on top of the
     // source's own physical temperature.
     t.hotReferenceK = dbToRatio(p.referenceEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
-    t.hotUnknownK = dbToRatio(p.unknownEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
+    t.hotUnknownK = dbToRatio(p.unknownEnrDb) * kBenchT0 + p.unknownOffTemperatureK;
     t.receiverTeK = (dbToRatio(p.receiverNfDb) - 1.0) * kBenchT0;
     t.receiverNfDb = p.receiverNfDb;
     t.dutTeK = (dbToRatio(p.dutNfDb) - 1.0) * kBenchT0;
@@ -136,7 +139,8 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
         st.dutIn = (s & 2) != 0;
         const bool unknown = st.dutIn && p.dutSwitchSelects == DutSwitchSelects::UnknownSource;
         const double hot = unknown ? t.hotUnknownK : t.hotReferenceK;
-        const double source = st.noiseOn ? hot : p.sourceOffTemperatureK;
+        const double cold = unknown ? p.unknownOffTemperatureK : p.sourceOffTemperatureK;
+        const double source = st.noiseOn ? hot : cold;
         if (st.dutIn && p.dutSwitchSelects == DutSwitchSelects::Dut)
             st.noiseTemperatureK = t.dutGain * (source + t.dutTeK) + t.receiverTeK;
         else
@@ -176,7 +180,8 @@ std::string formatTruth(const BenchParameters &in, const BenchTruth &t)
              " dB, gain " + f(t.dutGainDb, 3) + " dB\n";
         s += "  DUT + receiver Te   " + f(t.chainTeK, 3) + " K, NF " + f(t.chainNfDb, 3) + " dB\n";
     } else {
-        s += "  Thot unknown        " + f(t.hotUnknownK, 3) + " K\n";
+        s += "  Thot unknown        " + f(t.hotUnknownK, 3) + " K (off " +
+             f(t.unknownOffTemperatureK, 1) + " K)\n";
         s += "  Unknown source ENR  " + f(t.unknownEnrDb, 3) + " dB\n";
     }
     s += "  Y system            " + f(t.ySystem, 4) + " (" + f(ratioToDb(t.ySystem), 3) + " dB)\n";
@@ -256,6 +261,8 @@ void VirtualBench::load(QSettings &settings)
     p.unknownEnrDb = readNumber(settings, "UnknownEnrDb", d.unknownEnrDb);
     p.sourceOffTemperatureK =
         readNumber(settings, "SourceOffTemperatureK", d.sourceOffTemperatureK);
+    p.unknownOffTemperatureK =
+        readNumber(settings, "UnknownOffTemperatureK", p.sourceOffTemperatureK);
     p.receiverNfDb = readNumber(settings, "ReceiverNfDb", d.receiverNfDb);
     p.dutGainDb = readNumber(settings, "DutGainDb", d.dutGainDb);
     p.dutNfDb = readNumber(settings, "DutNfDb", d.dutNfDb);
@@ -297,6 +304,8 @@ bool VirtualBench::save(QSettings &settings) const
     settings.setValue(QLatin1String("ReferenceEnrDb"), numberText(p.referenceEnrDb));
     settings.setValue(QLatin1String("UnknownEnrDb"), numberText(p.unknownEnrDb));
     settings.setValue(QLatin1String("SourceOffTemperatureK"), numberText(p.sourceOffTemperatureK));
+    settings.setValue(QLatin1String("UnknownOffTemperatureK"),
+                      numberText(p.unknownOffTemperatureK));
     settings.setValue(QLatin1String("ReceiverNfDb"), numberText(p.receiverNfDb));
     settings.setValue(QLatin1String("DutGainDb"), numberText(p.dutGainDb));
     settings.setValue(QLatin1String("DutNfDb"), numberText(p.dutNfDb));

@@ -25,14 +25,20 @@ struct BenchParameters
 {
     double referenceEnrDb = 25.0;         // "ReferenceEnrDb": calibrated source, dB
     double unknownEnrDb = 15.0;           // "UnknownEnrDb": source to be calibrated, dB
-    double sourceOffTemperatureK = 293.0; // "SourceOffTemperatureK": both sources off, K
+    double sourceOffTemperatureK = 293.0; // "SourceOffTemperatureK": reference source off, K
+    // "UnknownOffTemperatureK": the unknown source when off, K; a store without the key (or
+    // with an unusable value) takes the reference source's off temperature.
+    double unknownOffTemperatureK = 293.0;
     double receiverNfDb = 8.0;            // "ReceiverNfDb"
     double dutGainDb = 20.0;              // "DutGainDb"
     double dutNfDb = 1.0;                 // "DutNfDb"
     DutSwitchSelects dutSwitchSelects = DutSwitchSelects::Dut; // "DutSwitchSelects"
     double passbandLowHz = 300.0;    // "PassbandLowHz": receiver audio passband, Hz
     double passbandHighHz = 2700.0;  // "PassbandHighHz"
-    double loudestLevelDbfs = -20.0; // "LoudestLevelDbfs": RMS of the loudest state
+    // "LoudestLevelDbfs": RMS of the loudest state. From about -10 dBFS its noise peaks
+    // pass 0.98 of full scale (over range for the modal readings); above 0 dBFS the card is
+    // overdriven. Samples beyond full scale clip at the largest code, as a sound card does.
+    double loudestLevelDbfs = -20.0;
     bool humOn = false;              // "HumOn": 50 Hz mains hum added after the receiver
     double humDbfs = -40.0;          // "HumDbfs": RMS level of the hum when on
     std::uint64_t seed = 0;          // "Seed": 0 = a fresh random seed for every stream
@@ -52,8 +58,8 @@ struct BenchParameters
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
 // that field (see sanitized()).
-//   ENRs 0..50 dB; off temperature 1..10000 K; NFs 0..40 dB; DUT gain -30..60 dB;
-//   passband 10 Hz <= low < high <= 48000 Hz; loudest level -100..-3 dBFS;
+//   ENRs 0..50 dB; off temperatures 1..10000 K; NFs 0..40 dB; DUT gain -30..60 dB;
+//   passband 10 Hz <= low < high <= 48000 Hz; loudest level -100..+10 dBFS;
 //   hum -120..-3 dBFS; speed 0..10000; frequency and curve centre 0..30000 MHz (the
 //   frequency range of ENR calibration files); slopes -1..1 dB/MHz; curvature
 //   -0.01..0.01 dB/MHz^2.
@@ -98,8 +104,9 @@ struct BenchTruth
     double frequencyMHz = 0.0;   // where the bench is tuned (held within 0..30000 MHz)
     double referenceEnrDb = 0.0; // the reference source's ENR there
     double hotReferenceK = 0.0;  // ENR(linear) x T0 + off temperature
-    double hotUnknownK = 0.0;
-    double offTemperatureK = 0.0;
+    double hotUnknownK = 0.0;     // ENR(linear) x T0 + the unknown source's off temperature
+    double offTemperatureK = 0.0; // the reference source's
+    double unknownOffTemperatureK = 0.0;
     double receiverTeK = 0.0; // the system (DUT out of circuit)
     double receiverNfDb = 0.0;
     double dutTeK = 0.0;

@@ -13,6 +13,7 @@
 #include "measure/DeviceResultsText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
+#include "measure/ReadingSeries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -190,20 +191,22 @@ int runMeasure(const std::vector<std::string> &args)
     }
     std::signal(SIGINT, onInterrupt);
 
-    const std::vector<int> series =
-        systemMode ? std::vector<int>{0, 1} : std::vector<int>{0, 1, 2, 3};
+    // The window's "Measure" of reading 0 with both automations on: 0, 1, 2, 3 (0, 1 in
+    // system mode).
+    const DeviceSeriesFlags seriesFlags{true, true, systemMode};
+    const DeviceConditions conditions{systemMode, enrDb, t0, tsOff};
     const int blocks = ModalReading::countedBlocks(plan);
     const auto timeout = std::chrono::milliseconds(
         std::int64_t{s.captureTimeMs} * (plan.dummyReads + blocks) * 4 + 30'000);
-    std::array<double, kDeviceReadingCount> power{};
-    std::array<bool, kDeviceReadingCount> present{};
+    DeviceReadings readings;
     std::vector<Run> runs;
 
     for (int pass = 0; repeat == 0 || pass < repeat; ++pass) {
         Run run;
         if (!json && repeat != 1)
             std::printf("Run %d\n", pass + 1);
-        for (const int r : series) {
+        for (int r = nextDeviceReading(0, -1, seriesFlags); r >= 0;
+             r = nextDeviceReading(0, r, seriesFlags)) {
             const DeviceSwitchState st = deviceReadingSwitches(r);
             if (s.automationPresent) {
                 engine.switches().setSwitches(st.noiseOn, st.dutIn);
@@ -248,21 +251,17 @@ int runMeasure(const std::vector<std::string> &args)
             taken.blocks = reading.blocksMeasured();
             for (int b = 0; b < taken.blocks; ++b)
                 taken.blockPowers.push_back(reading.blockPower(b));
-            power[static_cast<std::size_t>(r)] = taken.power;
-            present[static_cast<std::size_t>(r)] = true;
-            run.results = computeDeviceResults(power, present, systemMode, enrDb, t0, tsOff);
-            run.texts = showDeviceResults(run.results, s, engine.resultLine());
+            DeviceEvaluation evaluation;
+            const int logRc = readings.complete(r, taken.power, conditions, s,
+                                                engine.resultLine(), engine.log(), evaluation);
+            run.results = evaluation.results;
+            run.texts = evaluation.texts;
             if (!json)
                 std::printf("%s:%s\n", label.c_str(),
                             readingText(taken.power, s.decimalPointsInResults).c_str());
             run.readings.push_back(std::move(taken));
-            if (s.logMeasurements) {
-                const int logRc = engine.log().appendNf(
-                    s.logResultsFile, label, 10.0 * std::log10(power[static_cast<std::size_t>(r)]),
-                    run.texts.logText);
-                if (logRc != kMsgNone)
-                    throw CliError(messageText(logRc), kExitFailed);
-            }
+            if (logRc != kMsgNone)
+                throw CliError(messageText(logRc), kExitFailed);
         }
         if (!json) {
             if (!systemMode)

@@ -41,4 +41,20 @@ DeviceResultTexts showDeviceResults(const DeviceResults &results, const Settings
     return texts;
 }
 
+CalibrationResultTexts showCalibrationResults(const CalibrationResults &results,
+                                              const Settings &settings, ResultLine &line)
+{
+    CalibrationResultTexts texts;
+    texts.complete = results.complete;
+    line.clear();
+    if (!results.complete) {
+        texts.logText = kNotCalculated;
+        return texts;
+    }
+    texts.enr = showResultText(!results.enr.valid, results.enr.enrDb, kMsgResultError, true,
+                               settings, line);
+    texts.logText = line.text();
+    return texts;
+}
+
 } // namespace quillon

@@ -48,4 +48,17 @@ struct DeviceResultTexts
 DeviceResultTexts showDeviceResults(const DeviceResults &results, const Settings &settings,
                                     ResultLine &line);
 
+// The "Computed ENR" text of one Calibrate Noise Source evaluation and what its "ENR" line
+// carries: "Not Calculated." while a reading is missing (the field keeps its text, `enr` is
+// empty); otherwise the ENR, " Error" when it fails enrInRange, and the line holds that text
+// and "," while settings.logMeasurements is on. Starts `line` afresh. Window thread.
+struct CalibrationResultTexts
+{
+    bool complete = false;
+    std::string enr;
+    std::string logText;
+};
+CalibrationResultTexts showCalibrationResults(const CalibrationResults &results,
+                                              const Settings &settings, ResultLine &line);
+
 } // namespace quillon

@@ -51,6 +51,7 @@ int ModalReading::start(const ReadingPlan &plan)
     m_powers.fill(0.0);
     m_activeFilter = m_settings.highPassFilter ? &m_filter : nullptr;
     m_outcome.store(kOutcomeNone, std::memory_order_relaxed);
+    m_blocksSeen.store(0, std::memory_order_relaxed);
     m_finished.store(false, std::memory_order_release);
     {
         const std::lock_guard lock(m_waitMutex);
@@ -69,6 +70,7 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
     // A buffer that completes after the reading has ended is not measured and not re-queued.
     if (m_finished.load(std::memory_order_acquire))
         return;
+    m_blocksSeen.fetch_add(1, std::memory_order_relaxed);
 
     if (m_dummyLeft > 0) {
         capture.requeue(header);

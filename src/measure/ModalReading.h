@@ -97,6 +97,11 @@ public:
     bool finished() const { return m_finished.load(std::memory_order_acquire); }
     int outcome() const { return m_outcome.load(std::memory_order_acquire); }
 
+    // Any thread: blocks delivered to this reading so far, dummy blocks included (a late
+    // buffer after the end is not counted). A window that sees no change for several capture
+    // times knows the device has stopped delivering.
+    int blocksSeen() const { return m_blocksSeen.load(std::memory_order_relaxed); }
+
     // Waits until the handler ends the reading or `timeout` passes; true when it ended.
     // Not on the delivery thread.
     bool waitFinished(std::chrono::milliseconds timeout);
@@ -133,6 +138,7 @@ private:
     int m_position = 0;
     std::array<double, kMaxBlocks> m_powers{};
 
+    std::atomic<int> m_blocksSeen{0};
     std::atomic<bool> m_finished{false};
     std::atomic<int> m_outcome{kOutcomeNone};
     std::mutex m_waitMutex;

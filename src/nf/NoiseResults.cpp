@@ -10,6 +10,16 @@ namespace yf = YFactorMath;
 
 namespace {
 
+EnrResult unknownEnr(double yReference, double yUnknown, double enrDb, double tsOffReference,
+                     double tsOffUnknown, double t0)
+{
+    EnrResult r;
+    r.enrDb =
+        yf::unknownSourceEnrDb(enrDb, yReference, yUnknown, tsOffReference, tsOffUnknown, t0);
+    r.valid = yf::enrInRange(r.enrDb);
+    return r;
+}
+
 // The Te test, and F and NF must be numbers: a T0 of 0 (a T0 field being retyped) makes
 // F = Te / T0 + 1 infinite while Te passes.
 bool shownTogether(const NoiseResult &r)
@@ -96,12 +106,9 @@ EnrResult calcCalibrate(double referenceOnDb, double referenceOffDb, double unkn
                         double unknownOffDb, double enrDb, double tsOffReference,
                         double tsOffUnknown, double t0)
 {
-    EnrResult r;
-    r.enrDb = yf::unknownSourceEnrDb(enrDb, yf::yFactorFromDb(referenceOnDb, referenceOffDb),
-                                     yf::yFactorFromDb(unknownOnDb, unknownOffDb), tsOffReference,
-                                     tsOffUnknown, t0);
-    r.valid = yf::enrInRange(r.enrDb);
-    return r;
+    return unknownEnr(yf::yFactorFromDb(referenceOnDb, referenceOffDb),
+                      yf::yFactorFromDb(unknownOnDb, unknownOffDb), enrDb, tsOffReference,
+                      tsOffUnknown, t0);
 }
 
 NoiseFloorResult noiseFloor(const NoiseResult &noise, double t0, double bandwidthKHz)
@@ -128,6 +135,19 @@ DeviceResults computeDeviceResults(const std::array<double, kDeviceReadingCount>
     r.gain = d.gain;
     r.gainDb = d.gainDb;
     r.gainValid = d.gainInRange;
+    return r;
+}
+
+CalibrationResults computeCalibrationResults(const std::array<double, kDeviceReadingCount> &power,
+                                             const std::array<bool, kDeviceReadingCount> &present,
+                                             double enrDb, double tsOffReference,
+                                             double tsOffUnknown, double t0)
+{
+    CalibrationResults r;
+    r.complete = present[0] && present[1] && present[2] && present[3];
+    if (r.complete)
+        r.enr = unknownEnr(power[0] / power[1], power[2] / power[3], enrDb, tsOffReference,
+                           tsOffUnknown, t0);
     return r;
 }
 

@@ -107,4 +107,18 @@ DeviceResults computeDeviceResults(const std::array<double, kDeviceReadingCount>
                                    const std::array<bool, kDeviceReadingCount> &present,
                                    bool systemMode, double enrDb, double t0, double tsOff);
 
+// Readings of the Calibrate Noise Source page, by reading number: 0 reference source ON and
+// 1 OFF, 2 unknown source ON and 3 OFF; linear powers.
+// The unknown source's ENR once all four are present (`complete`); otherwise nothing is
+// evaluated and the page keeps what it showed. `enrDb` is the reference's ENR in effect.
+struct CalibrationResults
+{
+    bool complete = false;
+    EnrResult enr;
+};
+CalibrationResults computeCalibrationResults(const std::array<double, kDeviceReadingCount> &power,
+                                             const std::array<bool, kDeviceReadingCount> &present,
+                                             double enrDb, double tsOffReference,
+                                             double tsOffUnknown, double t0);
+
 } // namespace quillon

@@ -33,8 +33,9 @@ MeasuringNoiseDialog::MeasuringNoiseDialog(QWidget *parent) : QDialog(parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void MeasuringNoiseDialog::arm()
+void MeasuringNoiseDialog::arm(const QString &label)
 {
+    m_label = label;
     m_generation.fetch_add(1);
     m_result.store(0);
     m_closed = false;
@@ -56,6 +57,19 @@ void MeasuringNoiseDialog::postStatus(const QString &text)
         [this, generation, text] {
             if (generation == m_generation.load())
                 m_status->setText(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void MeasuringNoiseDialog::postProgress(ReadingProgress progress)
+{
+    const int generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, progress] {
+            if (generation == m_generation.load())
+                m_status->setText(QString::fromStdString(
+                    readingProgressText(progress, m_label.toStdString())));
         },
         Qt::QueuedConnection);
 }

@@ -6,6 +6,8 @@
 #include "core/SettingsStore.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/MeasureDevicePage.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/CalculatorPage.h"
 #include "measure/SharedValues.h"
 
@@ -13,6 +15,8 @@ namespace quillon {
 
 SetupPage *g_setup = nullptr;
 MeasureNoisePage *g_measure = nullptr;
+MeasureDevicePage *g_measureDevice = nullptr;
+CalibrateNoiseSourcePage *g_calibrate = nullptr;
 CalculatorPage *g_calculator = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
@@ -20,6 +24,8 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
 {
     g_setup = nullptr;
     g_measure = nullptr;
+    g_measureDevice = nullptr;
+    g_calibrate = nullptr;
     g_calculator = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
@@ -48,13 +54,19 @@ bool QuillonApp::initInstance()
     if (m_portProbe)
         g_setup->setPortProbe(m_portProbe);
     g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
-    g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
     g_measuringNoiseDlg = m_waitDialog.get();
+    g_measureDevice = new MeasureDevicePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
+                                            g_measure->resultFont());
+    g_calibrate = new CalibrateNoiseSourcePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
+                                               g_measure->resultFont());
+    g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
 
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
     // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
+    m_sheet->addPage(g_measureDevice);
+    m_sheet->addPage(g_calibrate);
     m_sheet->addPage(g_calculator);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
@@ -90,8 +102,10 @@ int QuillonApp::exitInstance()
     // Removing a page's tab would otherwise make the next tab active and start its capture.
     if (m_sheet)
         m_sheet->detachPages();
-    // Deleting the pages in the fixed order: Setup (which closes the switch port), then
-    // Measure Noise. The sheet holds them as child widgets; delete them explicitly first.
+    // Deleting the pages in the fixed order: Setup (which closes the switch port), Measure
+    // Noise, Measure Device (whose values "ENR", "TSoff" and "T0" are written now, failures
+    // ignored), Calibrate Noise Source, Calculator. The sheet holds them as child widgets;
+    // delete them explicitly first.
     if (g_setup != nullptr) {
         delete g_setup;
         g_setup = nullptr;
@@ -100,6 +114,15 @@ int QuillonApp::exitInstance()
     if (g_measure != nullptr) {
         delete g_measure;
         g_measure = nullptr;
+    }
+    if (g_measureDevice != nullptr) {
+        delete g_measureDevice;
+        g_measureDevice = nullptr;
+        m_shared->saveAtExit(*m_store);
+    }
+    if (g_calibrate != nullptr) {
+        delete g_calibrate;
+        g_calibrate = nullptr;
     }
     if (g_calculator != nullptr) {
         delete g_calculator;

@@ -15,6 +15,8 @@ class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
 class MeasureNoisePage;
+class MeasureDevicePage;
+class CalibrateNoiseSourcePage;
 class SetupPage;
 class CalculatorPage;
 
@@ -22,6 +24,8 @@ class CalculatorPage;
 // it is deleted. Window thread.
 extern SetupPage *g_setup;
 extern MeasureNoisePage *g_measure;
+extern MeasureDevicePage *g_measureDevice;
+extern CalibrateNoiseSourcePage *g_calibrate;
 extern CalculatorPage *g_calculator;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
@@ -43,8 +47,8 @@ public:
 
     // Creates the pages and shows the window. True to run the event loop.
     bool initInstance();
-    // Stops any capture, deletes the pages in order (Setup closes the switch port). Returns
-    // the exit code.
+    // Stops any capture, deletes the pages in order (Setup closes the switch port; with the
+    // Measure Device page go "ENR", "TSoff" and "T0" to the store). Returns the exit code.
     int exitInstance();
 
     QuillonEngine &engine() { return *m_engine; }

@@ -44,15 +44,22 @@ TEST(BenchTruth, DefaultsGiveKnownNumbers)
     const BenchTruth cal = computeTruth({.dutSwitchSelects = DutSwitchSelects::UnknownSource});
     EXPECT_NEAR(cal.states[3].noiseTemperatureK, 9463.605 + 1539.776, 0.002);
     EXPECT_NEAR(cal.states[2].noiseTemperatureK, 293.0 + 1539.776, 0.001);
+    // An unknown source off at 350 K: both its states 57 K up, the reference's unchanged.
+    const BenchTruth warm = computeTruth(
+        {.unknownOffTemperatureK = 350.0, .dutSwitchSelects = DutSwitchSelects::UnknownSource});
+    EXPECT_NEAR(warm.states[2].noiseTemperatureK - cal.states[2].noiseTemperatureK, 57.0, 1e-9);
+    EXPECT_NEAR(warm.states[3].noiseTemperatureK - cal.states[3].noiseTemperatureK, 57.0, 1e-9);
+    EXPECT_DOUBLE_EQ(warm.states[1].noiseTemperatureK, cal.states[1].noiseTemperatureK);
 }
 
 // Every field, as references (also to assign them all at once).
 auto fields(auto &&p)
 {
-    return std::tie(p.referenceEnrDb, p.unknownEnrDb, p.sourceOffTemperatureK, p.receiverNfDb,
-                    p.dutGainDb, p.dutNfDb, p.dutSwitchSelects, p.passbandLowHz, p.passbandHighHz,
-                    p.loudestLevelDbfs, p.humOn, p.humDbfs, p.seed, p.speed, p.frequencyMHz,
-                    p.curveCentreMHz, p.referenceEnrSlopeDbPerMHz, p.dutGainSlopeDbPerMHz,
+    return std::tie(p.referenceEnrDb, p.unknownEnrDb, p.sourceOffTemperatureK,
+                    p.unknownOffTemperatureK, p.receiverNfDb, p.dutGainDb, p.dutNfDb,
+                    p.dutSwitchSelects, p.passbandLowHz, p.passbandHighHz, p.loudestLevelDbfs,
+                    p.humOn, p.humDbfs, p.seed, p.speed, p.frequencyMHz, p.curveCentreMHz,
+                    p.referenceEnrSlopeDbPerMHz, p.dutGainSlopeDbPerMHz,
                     p.dutNfCurvatureDbPerMHz2);
 }
 
@@ -65,8 +72,8 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     QSettings store(dir.path() + QStringLiteral("/Quillon.conf"), QSettings::IniFormat);
     BenchParameters p;
     fields(p) =
-        std::tuple(14.95, 5.1, 296.15, 0.1 + 0.2, -3.5, 4.0, DutSwitchSelects::UnknownSource, 150.0,
-                   3100.0, -12.0, true, -66.0, 18446744073709551557ull, 0.0, 432.1, 1296.0,
+        std::tuple(14.95, 5.1, 296.15, 350.5, 0.1 + 0.2, -3.5, 4.0, DutSwitchSelects::UnknownSource,
+                   150.0, 3100.0, 6.0, true, -66.0, 18446744073709551557ull, 0.0, 432.1, 1296.0,
                    0.0125, -0.5, -0.003);
     EXPECT_TRUE(VirtualBench(p).save(store));
     store.sync();
@@ -77,6 +84,7 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     EXPECT_EQ(fields(loaded.parameters()), fields(p));
 
     reread.remove("VirtualBench/ReferenceEnrDb");
+    reread.remove("VirtualBench/UnknownOffTemperatureK"); // follows the reference's
     reread.setValue("VirtualBench/DutGainDb", "99");
     reread.setValue("VirtualBench/DutSwitchSelects", "x");
     reread.setValue("VirtualBench/PassbandLowHz", "3200");
@@ -86,9 +94,9 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     const BenchParameters d;
     const BenchParameters &l = loaded.parameters();
     EXPECT_EQ(std::tuple(l.referenceEnrDb, l.dutGainDb, l.dutSwitchSelects, l.passbandLowHz,
-                         l.passbandHighHz, l.receiverNfDb, l.speed),
+                         l.passbandHighHz, l.receiverNfDb, l.speed, l.unknownOffTemperatureK),
               std::tuple(d.referenceEnrDb, d.dutGainDb, d.dutSwitchSelects, d.passbandLowHz,
-                         d.passbandHighHz, 6.0, 0.0));
+                         d.passbandHighHz, 6.0, 0.0, 296.15));
 }
 
 // Variance of the first channel, in codes (exact sums of the block measurement).
@@ -168,6 +176,21 @@ TEST(Generator, SwitchActsFromTheNextSample)
     // Once the passband has settled, the power is 1000 times higher.
     EXPECT_GT(variance(bb.data() + 3000 * 6, 1000, 2, 24),
               100.0 * variance(ba.data() + 3000 * 6, 1000, 2, 24));
+}
+
+// An overdriven receiver (+6 dBFS RMS, accepted up to +10): the samples clip at the largest
+// codes as a sound card's do, and a block is over range for the modal readings.
+TEST(Generator, LoudStatesClipAtFullScale)
+{
+    VirtualBench bench({.loudestLevelDbfs = 6.0, .seed = 5});
+    EXPECT_EQ(bench.parameters().loudestLevelDbfs, 6.0);
+    BenchGenerator gen(bench.nextGeneratorSetup(CaptureFormat{}));
+    std::vector<std::uint8_t> block(4410 * 2);
+    gen.generate(block.data(), 4410, std::atomic<int>{switchStateIndex(true, true)});
+    const BlockStats stats = measureBlock(block.data(), 4410 * 2, CaptureFormat{}, nullptr);
+    EXPECT_EQ(stats.peak, 32768); // the negative full-scale code
+    EXPECT_GT(gen.clippedSamples(), 100u);
+    EXPECT_TRUE(isOverRange(stats));
 }
 
 // One device that opens every one of the 20 rows and refuses everything else.

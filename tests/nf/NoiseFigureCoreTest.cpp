@@ -143,6 +143,15 @@ TEST(CalculatorModes, CalibrateSourceUsesTheOffTemperatureDifference)
     // A warmer unknown source when off has the higher ENR for the same Y (22.704 dB with the
     // off-temperature term subtracted, the sign error this guards against).
     EXPECT_NEAR(calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, 303.0, kT0).enrDb, 22.712, kShown);
+    // The Calibrate Noise Source page's evaluation of linear powers: the same numbers, and
+    // nothing until all four readings are present.
+    const std::array<double, 4> p{10.0, 1.0, std::pow(10.0, 0.8), 1.0};
+    const CalibrationResults page =
+        computeCalibrationResults(p, {true, true, true, true}, kEnr, kTsOff, 303.0, kT0);
+    EXPECT_TRUE(page.complete && page.enr.valid);
+    EXPECT_NEAR(page.enr.enrDb, 22.712, kShown);
+    EXPECT_FALSE(computeCalibrationResults(p, {true, true, true, false}, kEnr, kTsOff, 303.0, kT0)
+                     .complete);
     // Below 0 dB, undefined (unknown Y = 1), far above 50 dB (reference Y barely above 1).
     for (const auto &[referenceOn, unknownOn] : {std::pair{10.0, 0.1}, {10.0, 0.0}, {1e-6, 10.0}})
         EXPECT_FALSE(calcCalibrate(referenceOn, 0, unknownOn, 0, kEnr, kTsOff, kTsOff, kT0).valid);

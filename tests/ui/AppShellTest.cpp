@@ -10,10 +10,14 @@
 #include "ui/Resources.h"
 #include "core/SettingsStore.h"
 #include "core/SettingsTestSupport.h"
+#include "measure/SharedValues.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/MeasureDevicePage.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -133,10 +137,10 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
 
     // Tab order and captions; the window is fixed in size and has no maximize button.
     QTabWidget *tabs = app->sheet().tabs();
-    ASSERT_EQ(tabs->count(), 3);
-    EXPECT_EQ(tabs->tabText(0), "Measure Noise");
-    EXPECT_EQ(tabs->tabText(1), "Calculator");
-    EXPECT_EQ(tabs->tabText(2), "Setup");
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i)
+        captions << tabs->tabText(i);
+    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Calibrate Noise Source|Calculator|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
@@ -195,10 +199,17 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->topic(), "measure-noise");
     EXPECT_TRUE(dialog->text().contains("Crest Factor"));
-    app->sheet().setActivePage(g_setup);
-    help->trigger();
-    EXPECT_EQ(dialog->topic(), "setup");
-    EXPECT_TRUE(dialog->text().contains("Virtual bench"));
+    const std::pair<PropertyPage *, const char *> pages[] = {
+        {g_setup, "Virtual bench"},
+        {g_measureDevice, "Dummy Reads"},
+        {g_calibrate, "Target Device TSoff"}};
+    for (const auto &[page, text] : pages) {
+        app->sheet().setActivePage(page);
+        help->trigger();
+        EXPECT_EQ(dialog->topic(), page->helpTopic());
+        EXPECT_TRUE(dialog->text().contains(text)) << text;
+    }
+    EXPECT_EQ(g_calibrate->helpTopic(), "calibrate-noise-source");
     dialog->setTopic("no-such-page");
     EXPECT_EQ(dialog->topic(), "overview");
 
@@ -217,6 +228,47 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     QTest::mouseClick(dialog->findChild<QPushButton *>("helpContents"), Qt::LeftButton);
     EXPECT_EQ(dialog->topic(), "overview");
     dialog->close();
+}
+
+// The Measure Device page's entry, TSoff and T0 go to the store at exit as text with three,
+// two and two decimals, saved or not; T0 is never edited, only rounded.
+TEST_F(AppShell, ExitWritesTheMeasureDeviceValues)
+{
+    storeValidSetup();
+    SettingsStore().write(keys::T0, "288.126");
+    auto app = makeApp();
+    ASSERT_TRUE(app->initInstance());
+    app->sheet().setActivePage(g_measureDevice);
+    for (const auto &[name, typed] : {std::pair{"enrEntry", "19.25"}, {"tsOff", "296.5"}}) {
+        auto *field = g_measureDevice->findChild<QLineEdit *>(name);
+        field->selectAll();
+        QTest::keyClicks(field, typed);
+    }
+    EXPECT_EQ(app->exitInstance(), 0);
+    const SettingsStore saved;
+    EXPECT_EQ(saved.read(keys::ENR) + " " + saved.read(keys::TSoff) + " " + saved.read(keys::T0),
+              "19.250 296.50 288.13");
+}
+
+// The averaging flag is one value: switched off on Measure Device, Measure Noise shows it off
+// when it is shown again (and does not switch it back on when it is left).
+TEST_F(AppShell, AveragingFlagIsSharedBetweenThePages)
+{
+    storeValidSetup();
+    SettingsStore().write(keys::TraceAverageFlag, 1);
+    auto app = makeApp();
+    ASSERT_TRUE(app->initInstance());
+    auto *noiseEnable = g_measure->findChild<QCheckBox *>("averageEnable");
+    EXPECT_TRUE(noiseEnable->isChecked());
+    app->sheet().setActivePage(g_measureDevice);
+    auto *deviceEnable = g_measureDevice->findChild<QCheckBox *>("averageEnable");
+    EXPECT_TRUE(deviceEnable->isChecked());
+    deviceEnable->click();
+    app->sheet().setActivePage(g_measure);
+    EXPECT_FALSE(noiseEnable->isChecked());
+    app->sheet().setActivePage(g_calibrate);
+    EXPECT_FALSE(app->shared().averaging());
+    EXPECT_EQ(app->exitInstance(), 0);
 }
 
 // Every page's topic leads to the overview, and the overview to every topic: no page's help

@@ -209,6 +209,8 @@ void MeasureNoisePage::initializePage()
 
 void MeasureNoisePage::activatePage()
 {
+    // The Measure Device and Calibrate Noise Source pages change the shared flag too.
+    m_enableBox->setChecked(averagingEnabled());
     selectAverageCount();
     applySwitchingState();
     startCapture();

@@ -1,0 +1,123 @@
+#include "ui/pages/ReadingPageWidgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillon {
+
+namespace {
+
+QLineEdit *makeReadOnlyField(const QString &name, const QFont &font, const QString &widest,
+                             QWidget *parent)
+{
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    field->setFont(font);
+    field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    field->setFocusPolicy(Qt::ClickFocus);
+    field->setFixedWidth(QFontMetrics(font).horizontalAdvance(widest) + 16);
+    return field;
+}
+
+QComboBox *makeNumberList(const char *name, int first, int last, QWidget *parent)
+{
+    auto *list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    for (int n = first; n <= last; ++n)
+        list->addItem(QString::number(n));
+    list->setMaxVisibleItems(12);
+    return list;
+}
+
+QCheckBox *makeCheckBox(const char *text, const char *name, QWidget *parent)
+{
+    auto *box = new QCheckBox(QLatin1String(text), parent);
+    box->setObjectName(QLatin1String(name));
+    return box;
+}
+
+} // namespace
+
+QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *parent)
+{
+    return makeReadOnlyField(name, font, QStringLiteral(" 300000.000"), parent);
+}
+
+QLineEdit *makeReadingField(const QString &name, QWidget *parent)
+{
+    return makeReadOnlyField(name, parent->font(), QStringLiteral(" -120.000"), parent);
+}
+
+QLabel *makeCaption(const QString &text, QWidget *buddy, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+void selectListEntry(QComboBox *list, int index)
+{
+    list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+ReadingRow addReadingRow(QGridLayout *grid, int row, int reading, const QString &caption,
+                         QWidget *parent)
+{
+    ReadingRow r;
+    r.measure = new QPushButton(QStringLiteral("Measure"), parent);
+    r.measure->setObjectName(QStringLiteral("measure%1").arg(reading));
+    r.field = makeReadingField(QStringLiteral("reading%1").arg(reading), parent);
+    r.caption = new QLabel(caption, parent);
+    r.caption->setBuddy(r.measure);
+    grid->addWidget(r.measure, row, 0);
+    grid->addWidget(r.field, row, 1);
+    grid->addWidget(r.caption, row, 2);
+    return r;
+}
+
+AutomateControls makeAutomateGroup(bool withDutSwitch, QWidget *parent)
+{
+    AutomateControls c;
+    c.group = new QGroupBox(QStringLiteral("Automate"), parent);
+    c.group->setObjectName(QStringLiteral("automateGroup"));
+    c.noiseGen = makeCheckBox("Noise Gen", "noiseGen", c.group);
+    if (withDutSwitch)
+        c.dutSwitch = makeCheckBox("DUT switch", "dutSwitch", c.group);
+    c.dummyReads = makeNumberList("dummyReads", 0, kListedDummyReads - 1, c.group);
+    c.repeat = makeCheckBox("Repeat", "repeat", c.group);
+
+    auto *averaging = new QGroupBox(QStringLiteral("Averaging"), c.group);
+    averaging->setObjectName(QStringLiteral("averagingGroup"));
+    c.averageEnable = makeCheckBox("Enable", "averageEnable", averaging);
+    c.averageCount = makeNumberList("averageCount", 1, kListedAverageCounts, averaging);
+    auto *averagingGrid = new QGridLayout(averaging);
+    averagingGrid->addWidget(c.averageEnable, 0, 0);
+    averagingGrid->addWidget(c.averageCount, 0, 1);
+
+    c.save = new QPushButton(QStringLiteral("Save as Defaut"), c.group);
+    c.save->setObjectName(QStringLiteral("saveAsDefault"));
+
+    auto *grid = new QGridLayout(c.group);
+    int row = 0;
+    grid->addWidget(c.noiseGen, row, 0);
+    if (c.dutSwitch != nullptr)
+        grid->addWidget(c.dutSwitch, row, 1);
+    ++row;
+    grid->addWidget(makeCaption(QStringLiteral("Dummy Reads"), c.dummyReads, c.group), row, 0);
+    grid->addWidget(c.dummyReads, row++, 1);
+    grid->addWidget(c.repeat, row++, 0, 1, 2);
+    grid->addWidget(averaging, row++, 0, 1, 2);
+    grid->addWidget(c.save, row, 0, 1, 2);
+    return c;
+}
+
+} // namespace quillon

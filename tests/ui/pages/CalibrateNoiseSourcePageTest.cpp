@@ -1,0 +1,140 @@
+// Calibrate Noise Source page on the bench, whose DUT output selects the unknown source: the
+// series with and without "Noise Gen", the ENR lines and the computed ENR, the stored values.
+#include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ReadingPageTestSupport.h"
+
+namespace quillon {
+namespace {
+
+class CalibrateNoiseSourcePageTest : public test::ReadingPageTest<CalibrateNoiseSourcePage>
+{
+protected:
+    void SetUp() override
+    {
+        ReadingPageTest::SetUp();
+        setBench({.dutSwitchSelects = DutSwitchSelects::UnknownSource});
+    }
+    double power(int i) { return m_page->readings().power(i); }
+};
+
+// The readings each "Measure" takes, the source they were taken from (levels), and which
+// buttons are enabled ("Measure" 0..3, "Noise Gen").
+TEST_F(CalibrateNoiseSourcePageTest, NoiseGenTakesThePairOfItsButton)
+{
+    struct Case
+    {
+        const char *name;
+        bool port, noiseGen;
+        int button;
+        const char *enabled;
+        const char *taken;
+    };
+    const Case cases[] = {
+        {"no port: stored Noise Gen ignored", false, false, 0, "11110", "0"},
+        {"hand switching, OFF button", true, false, 3, "11111", "3"},
+        {"reference pair", true, true, 0, "10101", "01"},
+        {"unknown pair", true, true, 2, "10101", "23"},
+    };
+    const BenchTruth truth = m_engine->bench().truth();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(logPath());
+        settings().automationDeviceName = c.port ? "Virtual bench" : "None";
+        settings().automationPresent = c.port;
+        SettingsStore().write(keys::AutomateNoiseSwitchInCalibrateFunction, c.port ? 0 : 1);
+        m_engine->bench().setOutputs(true, true); // the unknown source on, by hand
+        makePage();
+        if (c.noiseGen)
+            click("noiseGen");
+        QString enabledNow;
+        for (const char *name : {"measure0", "measure1", "measure2", "measure3", "noiseGen"})
+            enabledNow += enabled(name) ? '1' : '0';
+        EXPECT_EQ(enabledNow, c.enabled);
+        click(QString("measure%1").arg(c.button).toLatin1().constData());
+        const QString taken = readingsLogged(enrReadingLabel);
+        EXPECT_EQ(taken, c.taken);
+        for (const QChar r : taken) {
+            const int i = r.digitValue();
+            EXPECT_TRUE(test::readsState(power(i), truth, c.noiseGen ? i % 2 == 0 : true,
+                                         c.noiseGen ? i >= 2 : true))
+                << "reading " << i;
+        }
+    }
+}
+
+// "Not Calculated." until all four readings are present, then the "Computed ENR" as shown.
+// The bench's unknown source is off at 350 K; with the target TSoff typed in, the ENR is the
+// bench's 15 dB. Changing a TSoff recomputes at once.
+TEST_F(CalibrateNoiseSourcePageTest, EnrLinesAndTheComputedEnr)
+{
+    setBench({.unknownOffTemperatureK = 350.0,
+              .receiverNfDb = 3.0,
+              .dutSwitchSelects = DutSwitchSelects::UnknownSource});
+    makePage();
+    m_shared.setAveraging(true);
+    m_shared.setAverageCount(16);
+    type("tsOffTarget", "350");
+    click("noiseGen");
+    click("measure0");
+    click("measure2");
+    const char *labels[] = {"Calbrated Noise Source (on)", "Calbrated Noise Source (off)",
+                            "Unknown Noise Source (on)", "Unknown Noise Source (off)"};
+    QStringList expected;
+    for (int i = 0; i < 4; ++i)
+        expected << QString("ENR,12/6/26 2:08:33,%1,%2,").arg(labels[i], logDb(power(i))) +
+                        (i < 3 ? "Not Calculated." : text("enrResult") + ",");
+    EXPECT_EQ(logLines(), expected);
+    EXPECT_NEAR(text("enrResult").toDouble(), 15.0, 0.5);
+    const double at350 = text("enrResult").toDouble();
+    type("tsOffTarget", "293");
+    // A colder unknown source for the same Y factor has the lower ENR: the receiver's
+    // (TSoff + Te) / T0 of about 2.006 loses 57 K / 290 K, 10 log10(2.202 / 2.006) = 0.41 dB.
+    EXPECT_NEAR(text("enrResult").toDouble(), at350 - 0.41, 0.03);
+    click("clearReadings");
+    EXPECT_EQ(text("enrResult") + text("reading0") + text("reading3"), "");
+}
+
+// The shared entry, dummy reads and averaging; T0 shown read-only; both TSoff from the store
+// and never saved; "Save as Defaut" writes four values in order or shows one message.
+TEST_F(CalibrateNoiseSourcePageTest, SharedAndSavedValues)
+{
+    SettingsStore store;
+    store.write(keys::TSoff, "296.15");
+    store.write(keys::T0, "288");
+    store.write(keys::AutomateNoiseSwitchInCalibrateFunction, 3);
+    makePage();
+    EXPECT_EQ(text("tsOffReference") + " " + text("tsOffTarget") + " " + text("t0Field"),
+              "296.15 296.15 288.00");
+    EXPECT_TRUE(child<QLineEdit>(m_page, "t0Field")->isReadOnly());
+    EXPECT_TRUE(child<QCheckBox>(m_page, "noiseGen")->isChecked());
+    type("enrEntry", "14.5");
+    EXPECT_EQ(m_shared.enrEntry(), 14.5); // the Measure Device page's entry
+    m_sheet->setActivePage(m_other);
+    m_shared.setDummyReads(4); // chosen on Measure Device meanwhile
+    m_sheet->setActivePage(m_page);
+    EXPECT_EQ(child<QComboBox>(m_page, "dummyReads")->currentText(), "4");
+    choose("averageCount", 6);
+    click("averageEnable");
+    click("noiseGen");
+    type("tsOffReference", "300");
+    QStringList written;
+    m_store->setWriteObserver([&](const char *name, bool) { written << name; });
+    click("saveAsDefault");
+    EXPECT_EQ(written.join(','), "TraceAverageCount,TraceAverageFlag,DummyReads,"
+                                 "AutomateNoiseSwitchInCalibrateFunction");
+    const SettingsStore saved;
+    EXPECT_EQ(QString::asprintf("%d %d %d %d", saved.read(keys::TraceAverageCount),
+                                saved.read(keys::TraceAverageFlag), saved.read(keys::DummyReads),
+                                saved.read(keys::AutomateNoiseSwitchInCalibrateFunction)),
+              "7 1 4 0");
+    EXPECT_EQ(saved.read(keys::TSoff), "296.15");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
+    makePage();
+    test::BoxCatcher boxes;
+    click("saveAsDefault");
+    EXPECT_EQ(boxes.texts,
+              QStringList{"Saving parameters to the registry failed for some reason."});
+}
+
+} // namespace
+} // namespace quillon

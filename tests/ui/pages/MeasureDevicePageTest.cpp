@@ -1,0 +1,320 @@
+// Measure Device page on the bench: the series of each automation, Repeat until Cancel, over
+// range, system mode, the NF lines, the stored values, and readings that end early.
+#include "ui/pages/MeasureDevicePage.h"
+#include "ReadingPageTestSupport.h"
+#include "nf/EnrTable.h"
+
+namespace quillon {
+namespace {
+
+using test::kBench;
+
+class MeasureDevicePageTest : public test::ReadingPageTest<MeasureDevicePage>
+{
+protected:
+    double power(int i) { return m_page->readings().power(i); }
+    QString results()
+    {
+        return text("gainField") + "|" + text("teField") + "|" + text("fField") + "|" +
+               text("nfField");
+    }
+};
+
+// The readings each "Measure" takes (from the NF lines), the switch states they were taken in
+// (from their levels), and which buttons and boxes are enabled.
+TEST_F(MeasureDevicePageTest, EachAutomationTakesItsSeries)
+{
+    struct Case
+    {
+        const char *name;
+        bool port, noiseGen, dutSwitch, system;
+        int button;
+        const char *enabled; // the four "Measure" buttons, "Noise Gen", "DUT switch"
+        const char *taken;
+    };
+    const Case cases[] = {
+        {"no port: stored automation ignored", false, false, false, false, 0, "111100", "0"},
+        {"port, hand switching", true, false, false, false, 0, "111111", "0"},
+        {"noise gen", true, true, false, false, 0, "101011", "01"},
+        {"DUT switch: noise on for both", true, false, true, false, 0, "110011", "02"},
+        {"both", true, true, true, false, 0, "100011", "0123"},
+        {"both, system mode", true, true, true, true, 0, "100010", "01"},
+        {"noise gen, DUT pair", true, true, false, false, 2, "101011", "23"},
+        {"DUT switch, OFF readings", true, false, true, false, 1, "110011", "13"},
+        {"DUT switch ignored in system mode", true, false, true, true, 0, "110010", "0"},
+    };
+    const BenchTruth truth = m_engine->bench().truth();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(logPath());
+        settings().automationDeviceName = c.port ? "Virtual bench" : "None";
+        settings().automationPresent = c.port;
+        SettingsStore().write(keys::AutomateNoiseSwitchInMeasureFunction, c.port ? 0 : 1);
+        SettingsStore().write(keys::AutomateDutSwitchInMeasureFunction, c.port ? 0 : 1);
+        m_engine->bench().setOutputs(true, true); // where hand switching leaves them
+        makePage();
+        if (c.noiseGen)
+            click("noiseGen");
+        if (c.dutSwitch)
+            click("dutSwitch");
+        if (c.system)
+            click("systemMode");
+        QString enabledNow;
+        for (const char *name :
+             {"measure0", "measure1", "measure2", "measure3", "noiseGen", "dutSwitch"})
+            enabledNow += enabled(name) ? '1' : '0';
+        EXPECT_EQ(enabledNow, c.enabled);
+        click(QString("measure%1").arg(c.button).toLatin1().constData());
+        const QString taken = readingsLogged(nfReadingLabel);
+        EXPECT_EQ(taken, c.taken);
+        const bool automated = c.noiseGen || c.dutSwitch;
+        for (const QChar r : taken) {
+            const DeviceSwitchState st = deviceReadingSwitches(r.digitValue());
+            EXPECT_TRUE(test::readsState(power(r.digitValue()), truth,
+                                         automated ? st.noiseOn : true,
+                                         automated ? st.dutIn : true))
+                << "reading " << r.digitValue();
+        }
+        EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running());
+    }
+}
+
+// Every completed reading appends its line until "Cancel"; the cancelled reading writes
+// nothing and keeps its earlier value, and the series stops there.
+TEST_F(MeasureDevicePageTest, RepeatLogsEveryReadingUntilCancel)
+{
+    makePage();
+    click("noiseGen");
+    click("dutSwitch");
+    click("repeat");
+    EXPECT_EQ(cancelButtonText(), "Cancel");
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [this] {
+        if (m_dialog->isVisible() && logLines().size() >= 6)
+            pressCancel();
+    });
+    canceller.start(1);
+    click("measure0");
+    canceller.stop();
+    const QStringList lines = logLines();
+    const QString taken = readingsLogged(nfReadingLabel);
+    ASSERT_GE(taken.size(), 6);
+    EXPECT_EQ(taken, QString("0123").repeated(4).left(taken.size()));
+    const int cancelled = static_cast<int>(taken.size() % 4);
+    EXPECT_EQ(logDb(power(cancelled)), lines[taken.size() - 4].section(',', 3, 3));
+    EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running());
+    QTest::qWait(50);
+    EXPECT_EQ(logLines().size(), lines.size());
+}
+
+// A block above 0.98 of full scale in the DUT's ON reading: the message, the series ends,
+// the reading and the one after it keep their earlier values.
+TEST_F(MeasureDevicePageTest, OverRangeEndsTheSeriesAndKeepsEarlierReadings)
+{
+    makePage();
+    click("noiseGen");
+    click("dutSwitch");
+    click("measure0");
+    const QString first0 = text("reading0"), first2 = text("reading2"), first3 = text("reading3");
+    setBench({.loudestLevelDbfs = -3.0}); // the DUT's ON state, 20 dB above the rest
+    test::BoxCatcher boxes;
+    click("measure0");
+    EXPECT_EQ(boxes.texts, QStringList{"Error. Signal level too high."});
+    EXPECT_EQ(boxes.titles, QStringList{"Quillon"});
+    EXPECT_EQ(readingsLogged(nfReadingLabel), "012301");
+    EXPECT_NE(text("reading0"), first0); // 17 dB louder now
+    EXPECT_EQ(text("reading2") + "|" + text("reading3"), first2 + "|" + first3);
+    EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running());
+}
+
+// A log file that cannot be opened: the reading is stored, shown and evaluated, the message
+// shows once, and the series ends there.
+TEST_F(MeasureDevicePageTest, LogFailureKeepsTheReadingAndEndsTheSeries)
+{
+    settings().logResultsFile = (folder() + "/no/such/folder/results.log").toStdString();
+    makePage();
+    click("noiseGen");
+    click("dutSwitch");
+    test::BoxCatcher boxes;
+    click("measure0");
+    EXPECT_EQ(boxes.texts, QStringList{"Error - Cannot open log file."});
+    EXPECT_TRUE(m_page->readings().present(0) && !text("reading0").isEmpty());
+    EXPECT_FALSE(m_page->readings().present(1) || m_page->seriesRunning());
+}
+
+// Lines with the page's own texts: the reading to six decimals, then what the results show.
+TEST_F(MeasureDevicePageTest, NfLinesCarryTheShownResultsOnceAllReadingsArePresent)
+{
+    settings().decimalPointsInResults = 2;
+    makePage();
+    m_shared.setAveraging(true); // 8 blocks a reading: the results close to the truth
+    m_shared.setAverageCount(8);
+    click("noiseGen");
+    click("dutSwitch");
+    click("measure0");
+    const char *labels[] = {"Noise (ON)", "Noise (OFF)", "DUT (ON)", "DUT (OFF)"};
+    QStringList expected;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(text(QString("reading%1").arg(i).toLatin1().constData()).toStdString(),
+                  readingText(power(i), 2));
+        expected << QString("NF,12/6/26 2:08:33,%1,%2,").arg(labels[i], logDb(power(i))) +
+                        (i < 3 ? "Not Calculated." : results().replace('|', ',') + ",");
+    }
+    EXPECT_EQ(logLines(), expected);
+    // The bench's DUT: 20 dB gain, 1 dB noise figure.
+    EXPECT_NEAR(text("gainField").toDouble(), 20.0, 0.5);
+    EXPECT_NEAR(text("nfField").toDouble(), 1.0, 0.5);
+}
+
+// Device mode with one pair logs "Not Calculated." and shows nothing; system mode shows the
+// receiver's noise at once and logs it after "Gain Not Measured,"; leaving system mode keeps
+// the texts; "Clear current readings" empties every field.
+TEST_F(MeasureDevicePageTest, SystemModeMeasuresThePairAlone)
+{
+    makePage();
+    click("noiseGen");
+    click("measure0");
+    EXPECT_EQ(results(), "|||");
+    EXPECT_TRUE(logLines().last().endsWith(",Not Calculated."));
+    click("systemMode");
+    auto *reference = child<QGroupBox>(m_page, "referenceGroup");
+    EXPECT_EQ(reference->title(), "System");
+    EXPECT_FALSE(enabled("deviceGroup") || enabled("gainField") || enabled("reading3"));
+    const QString shown = results();
+    EXPECT_TRUE(shown.startsWith("| ") && !shown.contains("Error")) << shown.toStdString();
+    click("measure0");
+    const QStringList lines = logLines();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[3].endsWith(",Gain Not Measured," + results().mid(1).replace('|', ',') + ","))
+        << lines[3].toStdString();
+    EXPECT_NEAR(text("nfField").toDouble(), 8.0, 1.5); // the bench's receiver, not the DUT
+    const QString system = results();
+    click("systemMode");
+    EXPECT_EQ(reference->title(), "Reference");
+    EXPECT_TRUE(enabled("deviceGroup") && enabled("reading3") && enabled("measure2"));
+    EXPECT_EQ(results(), system);
+    click("clearReadings");
+    EXPECT_EQ(results() + text("reading0") + text("reading1"), "|||");
+    EXPECT_FALSE(m_page->readings().present(0) || m_page->readings().present(1));
+}
+
+// The entry is a frequency while an ENR file is in use; without one a negative ENR counts as
+// 0 dB. Both entry and TSoff are the shared values.
+TEST_F(MeasureDevicePageTest, EntryIsTheEnrOrTheFrequencyOfTheFile)
+{
+    ASSERT_EQ(parseEnrData("10,20\n30,24\n", m_engine->enrTable()), kMsgNone);
+    settings().useEnrFile = true;
+    makePage();
+    EXPECT_EQ(child<QLabel>(m_page, "enrCaption")->text(), "F (MHz)");
+    EXPECT_TRUE(child<QLabel>(m_page, "enrComputedCaption")->isEnabled());
+    type("enrEntry", "20");
+    EXPECT_EQ(text("enrComputed"), "22.000");
+    EXPECT_EQ(m_shared.enrEntry(), 20.0);
+    m_sheet->setActivePage(m_other); // to Setup and back, the file no longer used
+    settings().useEnrFile = false;
+    m_sheet->setActivePage(m_page);
+    EXPECT_EQ(text("enrEntry"), "20.000"); // three decimals at every activation
+    EXPECT_EQ(child<QLabel>(m_page, "enrCaption")->text(), "ENR (dB)");
+    EXPECT_FALSE(child<QLabel>(m_page, "enrComputedCaption")->isEnabled());
+    type("enrEntry", "-3");
+    EXPECT_EQ(text("enrComputed") + QString::number(m_page->enrInEffect()), "0");
+    type("tsOff", "296.5x");
+    EXPECT_EQ(m_shared.tsOff(), 296.5);
+}
+
+// Stored values show at activation (lowest bit of the automation flags); "Save as Defaut"
+// writes the five in order, not the entry, and one message when the store fails.
+TEST_F(MeasureDevicePageTest, SaveAsDefautWritesFiveValuesOrShowsOneMessage)
+{
+    SettingsStore store;
+    store.write(keys::DummyReads, 3);
+    store.write(keys::TraceAverageCount, 12);
+    store.write(keys::TraceAverageFlag, 1);
+    store.write(keys::AutomateNoiseSwitchInMeasureFunction, 3);
+    store.write(keys::AutomateDutSwitchInMeasureFunction, 2);
+    store.write(keys::ENR, "21.5");
+    makePage();
+    EXPECT_EQ(child<QComboBox>(m_page, "dummyReads")->currentText() + "," +
+                  child<QComboBox>(m_page, "averageCount")->currentText(),
+              "3,12");
+    EXPECT_EQ(child<QComboBox>(m_page, "dummyReads")->count(), 11);
+    EXPECT_TRUE(child<QCheckBox>(m_page, "averageEnable")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(m_page, "noiseGen")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>(m_page, "dutSwitch")->isChecked());
+    choose("dummyReads", 0);
+    choose("averageCount", 4);
+    click("averageEnable");
+    click("dutSwitch");
+    type("enrEntry", "19");
+    QStringList written;
+    m_store->setWriteObserver([&](const char *name, bool) { written << name; });
+    click("saveAsDefault");
+    EXPECT_EQ(written.join(','), "TraceAverageCount,TraceAverageFlag,DummyReads,"
+                                 "AutomateNoiseSwitchInMeasureFunction,"
+                                 "AutomateDutSwitchInMeasureFunction");
+    const SettingsStore saved;
+    EXPECT_EQ(QString::asprintf("%d %d %d %d %d", saved.read(keys::TraceAverageCount),
+                                saved.read(keys::TraceAverageFlag), saved.read(keys::DummyReads),
+                                saved.read(keys::AutomateNoiseSwitchInMeasureFunction),
+                                saved.read(keys::AutomateDutSwitchInMeasureFunction)),
+              "5 0 0 1 1");
+    EXPECT_EQ(saved.read(keys::ENR), "21.5");
+    // Root ignores permission bits: a store below a regular file cannot be written.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
+    makePage();
+    test::BoxCatcher boxes;
+    click("saveAsDefault");
+    EXPECT_EQ(boxes.texts,
+              QStringList{"Saving parameters to the registry failed for some reason."});
+}
+
+// A reading that ends without completing: no line, no value, the capture stopped, the series
+// over, no hang; the message where there is one. The progress line counts dummy and averaged
+// blocks from the capture thread with the reading's label.
+TEST_F(MeasureDevicePageTest, ReadingsEndingEarlyLeaveNothingRunning)
+{
+    struct Case
+    {
+        const char *name;
+        int device;
+        int action; // 0 none, 1 the window closes, 2 another tab is chosen
+        const char *message;
+    };
+    const Case cases[] = {
+        {"window closed", kBench, 1, ""},
+        {"page left", kBench, 2, ""},
+        {"device stops delivering", test::kSilentDevice, 0,
+         "I could not open the wave device to read audio."},
+        {"device does not open", test::kRefusingDevice, 0, ""},
+        {"capture does not start", test::kNoStartDevice, 0,
+         "I could not open the wave device to read audio."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        settings().waveInDevice = c.device;
+        setBench({}, true); // real time: 100 ms a block
+        makePage();
+        m_shared.setDummyReads(1);
+        m_shared.setAveraging(true);
+        m_shared.setAverageCount(3);
+        if (c.action != 0)
+            whenDialogShows(
+                [&] {
+                    if (c.action == 1)
+                        m_sheet->close();
+                    else
+                        m_sheet->setActivePage(m_other);
+                },
+                "Reading Noise (ON) : 2");
+        test::BoxCatcher boxes;
+        click("measure0");
+        EXPECT_EQ(boxes.texts.join('|'), c.message);
+        EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running() ||
+                     m_dialog->isVisible());
+        EXPECT_EQ(text("reading0"), "");
+        EXPECT_FALSE(QFile::exists(logPath()));
+    }
+}
+
+} // namespace
+} // namespace quillon
