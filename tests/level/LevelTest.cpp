@@ -89,10 +89,12 @@ TEST(MeasureBlock, LevelsAtOrBelowOneMillionthReadMinus120)
     };
     EXPECT_EQ(square(8).dB, -120.0);
     EXPECT_NEAR(square(9).dB, 20 * std::log10(9.0 / 8388608), 1e-9);
-    const BlockStats dc =
-        measure(monoBlock(16, std::vector<std::int32_t>(1000, 1000)), format(16, 1));
-    EXPECT_EQ(dc.dB, -120.0);
-    EXPECT_TRUE(showsCrestError(dc.C)); // P / 0
+    for (const std::int32_t level : {1000, -1000}) { // |mean| is removed, whatever its sign
+        const BlockStats dc =
+            measure(monoBlock(16, std::vector<std::int32_t>(1000, level)), format(16, 1));
+        EXPECT_EQ(dc.dB, -120.0) << level;
+        EXPECT_TRUE(showsCrestError(dc.C)); // P / 0
+    }
 }
 
 // Exactly sized buffers: AddressSanitizer reports a read past the whole frames. Less than one
@@ -126,6 +128,17 @@ TEST(MeasureBlock, NegativeSamplesDecodeAndLongLoudBlocksDoNotOverflowTheSums)
     EXPECT_EQ(st.sum, std::int64_t{8388607} * 960000);
     EXPECT_EQ(st.sumsq, SquareSum{8388607} * 8388607 * 960000);
     EXPECT_EQ(st.L, 0.0);
+    // The same with the filter on: 10 s of full-range noise, every 1000th sample -8388608,
+    // squares summing to about 2.2e19. Its level is that of uniform noise, -4.77 dB, less
+    // the little the high-pass takes away.
+    std::uint32_t state = 1;
+    const auto noise = makeBlock(24, 1, 960000, [&](std::size_t i, unsigned) {
+        state = state * 1664525u + 1013904223u;
+        return i % 1000 ? static_cast<std::int32_t>(state >> 8) - 8388608 : -8388608;
+    });
+    HighPass1kHz filter;
+    filter.SelectHighPass(96000);
+    EXPECT_NEAR(measure(noise, format(24, 1, 96000), &filter).dB, -4.85, 0.02);
 }
 
 // 0.98 x 32768 = 32112.64 and 0.98 x 8388608 = 8220835.84; exactly 0.98 passes.
