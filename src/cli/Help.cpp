@@ -97,7 +97,8 @@ virtual bench (as fast as it can generate) and also prints the bench's true valu
   --tsoff K          off temperature of the noise source (default: stored, or the bench's)
   --t0 K             reference temperature (default: stored, or 290 on the bench)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
-  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
+  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C, after
+                     which --json prints the runs taken ("cutShort" marks an unfinished one)
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
 )";

@@ -2,16 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <numbers>
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -92,22 +96,65 @@ protected:
     {
         return {std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}};
     }
-    // quillon-cli in `dir` on the command line `args`; no probe reaches the machine's own ports.
+    // The shell command that runs quillon-cli in `dir` on the command line `args`; no probe
+    // reaches the machine's own ports.
+    std::string command(const std::string &args) const
+    {
+        return "cd " + dir.string() + " && export XDG_CONFIG_HOME=$PWD/config " +
+               "LSAN_OPTIONS=$LSAN_OPTIONS:print_suppressions=0 " + // ASan builds
+               "QUILLON_SWITCH_PROBE_DEVICES=" + probeDevices + " && exec " + QUILLON_CLI + " " +
+               args;
+    }
     Result run(const std::string &args, const std::string &input = "")
     {
         file("in", input);
-        const std::string cmd = "cd " + dir.string() + " && XDG_CONFIG_HOME=$PWD/config " +
-                                "LSAN_OPTIONS=$LSAN_OPTIONS:print_suppressions=0 " + // ASan builds
-                                "QUILLON_SWITCH_PROBE_DEVICES=" + probeDevices + " " + QUILLON_CLI +
-                                " " + args + " <in >out 2>err";
-        const int raw = std::system(cmd.c_str());
+        const int raw = std::system((command(args) + " <in >out 2>err").c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("out"), read("err")};
+    }
+    // quillon-cli started in the background, its standard input a pipe that stays open and
+    // empty, as a terminal nobody types into.
+    pid_t start(const std::string &args)
+    {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        const std::string cmd = command(args) + " >out 2>err";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[0], STDIN_FILENO);
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[0]);
+        m_stdinWriter = fds[1];
+        return pid;
+    }
+    // Waits up to 20 s until `ready` holds, then sends Ctrl-C's signal and waits up to 20 s for
+    // the exit status (-1: still running, then killed).
+    int interrupt(pid_t pid, const std::function<bool()> &ready)
+    {
+        using namespace std::chrono_literals;
+        for (auto t = 0ms; !ready() && t < 20s; t += 10ms)
+            std::this_thread::sleep_for(10ms);
+        ::kill(pid, SIGINT);
+        int raw = 0;
+        for (auto t = 0ms; t < 20s; t += 10ms) {
+            if (::waitpid(pid, &raw, WNOHANG) == pid) {
+                ::close(m_stdinWriter);
+                return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &raw, 0);
+        ::close(m_stdinWriter);
+        return -1;
     }
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("quillon-cli-" + std::to_string(::getpid()));
     const std::string settings = "config/Tremont/Quillon.conf"; // as the window program keeps it
     std::string probeDevices = "/nonexistent/ttyQ0";
+    int m_stdinWriter = -1;
 };
 
 TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
@@ -368,6 +415,32 @@ TEST_F(Cli, MeasureStopsWithTheProgramsMessages)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("Noise \\(ON\\): .+\nNoise \\(OFF\\): .+\n")));
     EXPECT_EQ(r.err, "quillon-cli: Error. Signal level too high.\n");
+}
+
+// Fault mended: on the bench each reading ended inside the first 100 ms of its wait, so Ctrl-C
+// was never seen, and at a prompt the read went on after the signal. Everything measured
+// before Ctrl-C is printed: as many readings as were logged, the last run marked if cut short.
+TEST_F(Cli, CtrlCEndsAMeasurementWithWhatItMeasured)
+{
+    pid_t pid = start("measure --repeat 0 --json --log results.log");
+    EXPECT_EQ(interrupt(pid, [&] { return count(read("results.log"), "\n") >= 10; }), 130);
+    const std::string j = read("out");
+    EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n");
+    EXPECT_PRED2(has, j, "\"interrupted\":true,");
+    const auto runs = count(j, "\"cutShort\":");
+    const std::string last = j.substr(std::min(j.rfind("\"cutShort\":"), j.size()));
+    const auto inLast = count(last, "\"reading\":");
+    ASSERT_GE(runs, 3u) << j.substr(0, 300);
+    EXPECT_EQ(count(j, "\"reading\":"), count(read("results.log"), "\n"));
+    EXPECT_EQ(count(j, "\"reading\":"), 4 * (runs - 1) + inLast);
+    EXPECT_EQ(count(j, "\"cutShort\":true"), inLast < 4 ? 1u : 0u);
+    EXPECT_EQ(has(last, "\"cutShort\":true"), inLast < 4);
+
+    pid = start("measure --port None");
+    EXPECT_EQ(interrupt(pid, [&] { return has(read("err"), "press Enter: "); }), 130);
+    EXPECT_EQ(read("err"), "Set the noise source ON and the DUT out of circuit, then press "
+                           "Enter: \nquillon-cli: measurement cancelled\n");
+    EXPECT_EQ(read("out"), "");
 }
 
 } // namespace
