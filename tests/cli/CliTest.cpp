@@ -1,4 +1,7 @@
 // quillon-cli, the real executable, run in a folder of its own with its own settings.
+#include "capture/HighPass.h"
+#include "capture/Level.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <numbers>
 #include <regex>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -128,26 +132,36 @@ protected:
         m_stdinWriter = fds[1];
         return pid;
     }
-    // Waits up to 20 s until `ready` holds, then sends Ctrl-C's signal and waits up to 20 s for
-    // the exit status (-1: still running, then killed).
+    // Waits up to 20 s until `ready` holds, then sends Ctrl-C's signal and waits for the exit.
     int interrupt(pid_t pid, const std::function<bool()> &ready)
     {
         using namespace std::chrono_literals;
         for (auto t = 0ms; !ready() && t < 20s; t += 10ms)
             std::this_thread::sleep_for(10ms);
         ::kill(pid, SIGINT);
+        return finish(pid);
+    }
+    // Waits up to 20 s for the exit status of a started quillon-cli (-1: still running, then
+    // killed); `usage` receives its resource use.
+    int finish(pid_t pid, rusage *usage = nullptr)
+    {
+        using namespace std::chrono_literals;
         int raw = 0;
-        for (auto t = 0ms; t < 20s; t += 10ms) {
-            if (::waitpid(pid, &raw, WNOHANG) == pid) {
-                ::close(m_stdinWriter);
-                return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-            }
-            std::this_thread::sleep_for(10ms);
+        rusage own{};
+        bool done = false;
+        for (auto t = 0ms; !done && t < 20s; t += 10ms) {
+            done = ::wait4(pid, &raw, WNOHANG, &own) == pid;
+            if (!done)
+                std::this_thread::sleep_for(10ms);
         }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &raw, 0);
+        if (!done) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &raw, 0, &own);
+        }
         ::close(m_stdinWriter);
-        return -1;
+        if (usage != nullptr)
+            *usage = own;
+        return done && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
     const std::filesystem::path dir =
@@ -175,6 +189,10 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     };
     std::string w = whole("sine.wav");
     EXPECT_NEAR(jsonNumber(w, "dB"), -3.0103, 5e-4);
+    // A WAV written as a stream declares 0xFFFFFFFF bytes: read to the end of the file.
+    std::string streamed = read("sine.wav");
+    streamed.replace(40, 4, std::string(4, '\xFF'));
+    EXPECT_EQ(whole(file("streamed.wav", streamed)), w);
     EXPECT_NEAR(jsonNumber(w, "crestFactor"), std::sqrt(2.0), 1e-3);
     w = whole("zero.wav");
     EXPECT_EQ(jsonNumber(w, "dB"), -120.0);
@@ -189,6 +207,64 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     // The filter starts at rest: only the start transient of a 100 Hz tone remains.
     w = whole(file("in.wav", wavBytes(44100, 16, 1, sine(44100, 1.0, 100, 16384))), "--highpass");
     EXPECT_LT(jsonNumber(w, "dB"), -60.0);
+}
+
+// The file is read a piece at a time, and the whole-file line comes from sums carried across
+// blocks: every number is still the one MeasureBlock gives for each block, and for the whole
+// file held as one block, to the last bit. 2.5 s of 96 kHz stereo noise with a negative DC
+// offset: blocks of several pieces and a last short one.
+TEST_F(Cli, LevelReadsTheFileInPiecesWithTheNumbersOfWholeBlocks)
+{
+    Samples noise;
+    std::uint32_t state = 5;
+    for (int i = 0; i < 2 * 240007; ++i) {
+        state = state * 1664525u + 1013904223u;
+        noise.push_back(i % 9973 ? (static_cast<std::int32_t>(state) >> 9) - 300000 : -8388608);
+    }
+    const std::string wav = wavBytes(96000, 24, 2, noise);
+    file("noise.wav", wav);
+    const auto *data = reinterpret_cast<const std::uint8_t *>(wav.data()) + 44;
+    const quillon::CaptureFormat format{1, 2, 96000, 576000, 6, 24};
+    for (const bool highPass : {false, true}) {
+        const std::string j =
+            run(std::string("level noise.wav --json") + (highPass ? " --highpass" : "")).out;
+        quillon::HighPass1kHz filter;
+        filter.SelectHighPass(96000);
+        auto expectSame = [&](std::size_t at, std::uint32_t offset, std::uint32_t bytes) {
+            const quillon::BlockStats s =
+                quillon::MeasureBlock(data + offset, bytes, format, highPass ? &filter : nullptr);
+            EXPECT_EQ(jsonNumber(j, "frames", at), s.N);
+            EXPECT_EQ(jsonNumber(j, "level", at), s.L) << at;
+            EXPECT_EQ(jsonNumber(j, "dB", at), s.dB);
+            EXPECT_EQ(jsonNumber(j, "peakTerm", at), s.P);
+            EXPECT_EQ(jsonNumber(j, "crestFactor", at), s.C);
+            EXPECT_EQ(jsonNumber(j, "peak", at), s.peak);
+        };
+        for (std::uint32_t b = 0; b < 3; ++b)
+            expectSame(j.find("\"index\":" + std::to_string(b)), b * 576000,
+                       std::min(576000u, 1440042 - b * 576000));
+        expectSame(j.find("\"whole\""), 0, 1440042);
+        EXPECT_EQ(j.find("\"index\":3"), std::string::npos);
+    }
+}
+
+// Memory does not grow with the file: 256 MiB of silence (a sparse file) takes no more than
+// a file of one block. (A child's peak includes what it shared with this process before it
+// started quillon-cli, hence the comparison.)
+TEST_F(Cli, LevelMemoryStaysFlatForALongFile)
+{
+    auto peakKiB = [&](std::uint32_t bytes) {
+        std::string wav = wavBytes(96000, 24, 2, {});
+        wav.replace(40, 4, reinterpret_cast<const char *>(&bytes), 4);
+        file("long.wav", wav);
+        std::filesystem::resize_file(dir / "long.wav", wav.size() + bytes);
+        rusage usage{};
+        EXPECT_EQ(finish(start("level long.wav --time 10000 --json"), &usage), 0) << read("err");
+        return usage.ru_maxrss;
+    };
+    const long oneBlock = peakKiB(576000 * 10);
+    EXPECT_LT(peakKiB(256u << 20) - oneBlock, 16 * 1024) << "KiB";
+    EXPECT_PRED2(has, read("out"), "\"whole\":{\"frames\":44739242,\"level\":0,\"dB\":-120,");
 }
 
 TEST_F(Cli, LevelBlocksAreWholeFramesAndTheAverageWaitsForTheRingToWrap)
@@ -288,6 +364,9 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     file("six.wav", wavBytes(44100, 16, 6, Samples(600)));
     file("phone.wav", wavBytes(8000, 16, 1, Samples(100)));
     file("bad.dat", "100 15.5\n");
+    std::string cut = wavBytes(44100, 16, 1, Samples(500)); // 1000 bytes; its header says 8820
+    cut.replace(40, 4, std::string("\x74\x22\0\0", 4));
+    file("cut.wav", cut);
     const std::pair<const char *, const char *> cases[] = {
         {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
                        "measure; see quillon-cli --help)"},
@@ -298,6 +377,8 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
                           "or 24-bit PCM, mono or stereo)"},
         {"level phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz (Quillon captures at "
                             "11025, 22050, 44100, 48000 or 96000 Hz)"},
+        {"level cut.wav", "'cut.wav' is cut short: its data chunk declares 8820 bytes of audio, "
+                          "the file holds 1000"},
         {"level", "level needs a WAV file: quillon-cli level FILE"},
         {"level a.wav a.wav", "level takes one WAV file, not 2"},
         {"level a.wav --time 50", "--time must be 100, 1000 or 10000 (ms), not 50"},
