@@ -13,6 +13,7 @@ Commands:
   calc MODE    the calculator: simple, system, device or calibrate
   enr FILE     read an ENR calibration file and interpolate ENRs
   measure      the Measure Device series (the virtual bench when no device is given)
+  bench        what a correct measurement of the virtual bench reads, at its settings
 
 Every command takes --json (full-precision numbers for scripts) and --help.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
@@ -101,6 +102,15 @@ virtual bench (as fast as it can generate) and also prints the bench's true valu
                      which --json prints the runs taken ("cutShort" marks an unfinished one)
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
+)";
+
+const char *const kBenchHelp =
+    R"(Usage: quillon-cli bench [--json]
+
+The virtual bench's truth at its current settings (group VirtualBench of the settings
+file): the noise temperatures, noise figures, gain and Y factors a correct measurement
+finds, and the power and level of each switch state, so that a reading can be held
+against it.
 )";
 
 } // namespace quillon::cli

@@ -41,8 +41,11 @@ int main(int argc, char *argv[])
             return runEnr(args);
         if (command == "measure")
             return runMeasure(args);
+        if (command == "bench")
+            return runBench(args);
         throw CliError("unknown command '" + command +
-                       "' (commands: devices, level, calc, enr, measure; see quillon-cli --help)");
+                       "' (commands: devices, level, calc, enr, "
+                       "measure, bench; see quillon-cli --help)");
     } catch (const CliError &e) {
         printError(e.what());
         return e.status();

@@ -369,7 +369,7 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     file("cut.wav", cut);
     const std::pair<const char *, const char *> cases[] = {
         {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
-                       "measure; see quillon-cli --help)"},
+                       "measure, bench; see quillon-cli --help)"},
         {"devices extra", "devices takes no argument 'extra'"},
         {"level missing.wav", "cannot read 'missing.wav'"},
         {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
@@ -416,6 +416,7 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"measure --highpass --no-highpass", "give --highpass or --no-highpass, not both"},
         {"measure --log ''", "--log needs a file name"},
         {"measure now", "measure takes no argument 'now'"},
+        {"bench now", "bench takes no argument 'now'"},
     };
     for (const auto &[args, message] : cases) {
         const Result r = run(args);
@@ -445,6 +446,31 @@ TEST_F(Cli, MeasureOnTheBenchReadsTheTrueNoiseFigureAndGain)
             EXPECT_NEAR(jsonNumber(j, "gainDb", results), jsonNumber(j, "dutGainDb", truth), 0.15);
         }
     }
+}
+
+// The truth table of the README, for the bench's settings as the window program keeps them.
+TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
+{
+    EXPECT_EQ(run("bench").out, "Virtual bench truth (T0 290 K, source off 293.0 K)\n"
+                                "  Thot reference      91999.052 K (ENR 25.00 dB)\n"
+                                "  System Te           1539.776 K, NF 8.000 dB\n"
+                                "  DUT Te              75.088 K, NF 1.000 dB, gain 20.000 dB\n"
+                                "  DUT + receiver Te   90.486 K, NF 1.179 dB\n"
+                                "  Y system            51.0367 (17.079 dB)\n"
+                                "  Y DUT in            240.1379 (23.805 dB)\n"
+                                "  Noise source  DUT     Power (FS^2)      Level (dBFS)\n"
+                                "  on            out     1.015738e-04      -39.932\n"
+                                "  off           out     1.990211e-06      -57.011\n"
+                                "  on            in      1.000000e-02      -20.000\n"
+                                "  off           in      4.164275e-05      -43.805\n");
+    file(settings, "[VirtualBench]\nDutNfDb=3\nUnknownEnrDb=6\nDutSwitchSelects=UnknownSource\n");
+    EXPECT_PRED2(has, run("bench").out, "  Unknown source ENR  6.000 dB\n");
+    const std::string j = run("bench --json").out;
+    const auto truth = j.find("\"truth\"");
+    EXPECT_PRED2(has, j, "\"dutSwitchSelects\":\"UnknownSource\"");
+    EXPECT_NEAR(jsonNumber(j, "hotUnknownK", truth), std::pow(10, 0.6) * 290 + 293, 1e-9);
+    EXPECT_NEAR(jsonNumber(j, "dutNfDb", truth), 3.0, 1e-12);
+    EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
 TEST_F(Cli, MeasureTextAndLogLinesAsTheWindowWritesThem)
