@@ -429,6 +429,22 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     EXPECT_TRUE(usage.status == 2 && has(usage.err, "Usage: quillon-cli calc MODE")) << usage.err;
 }
 
+// Where /dev/shm cannot be written (containers, chroots), JACK's metadata store, set up while
+// PortAudio scans the ALSA devices, printed three lines of its own before the one error line.
+// A read-only /dev/shm in a mount namespace of its own; skipped where that is not allowed.
+TEST_F(Cli, OneErrorLineWhereSharedMemoryCannotBeWritten)
+{
+    const std::string readOnlyShm = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /dev/shm && ";
+    if (std::system((readOnlyShm + "true' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    file("in");
+    const int raw =
+        std::system((readOnlyShm + command("measure --device 99") + " <in >out 2>err'").c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2);
+    EXPECT_EQ(read("err").rfind("quillon-cli: there is no input device 99", 0), 0u) << read("err");
+    EXPECT_EQ(count(read("err"), "\n"), 1u) << read("err");
+}
+
 // Eight 1 s blocks of 2.4 kHz noise per reading: about 0.03 dB (one sigma) on gain and NF.
 TEST_F(Cli, MeasureOnTheBenchReadsTheTrueNoiseFigureAndGain)
 {
