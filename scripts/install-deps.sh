@@ -22,11 +22,22 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing missing packages: ${missing[*]}"
-sudo=""
+# sudo resets the environment, so the front end is handed to apt-get on its command line.
+as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [ "$(id -u)" -ne 0 ]; then
-  sudo="sudo"
+  if ! command -v sudo >/dev/null; then
+    cat >&2 <<MSG
+Quillon needs these Debian packages, which are not installed:
+  ${missing[*]}
+You are not root and sudo is not installed. Run this as root (for example after su -):
+  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}
+then run make again.
+MSG
+    exit 1
+  fi
+  as_root=(sudo DEBIAN_FRONTEND=noninteractive)
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+echo "Installing missing packages: ${missing[*]}"
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

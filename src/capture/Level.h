@@ -74,6 +74,40 @@ BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
 BlockStats measureBlock(const std::uint8_t *block, std::uint32_t bytesRecorded,
                         const CaptureFormat &format, HighPass1kHz *filter, BlockMoments &moments);
 
+// Running sums over consecutive blocks of one format, giving bit for bit what measureBlock
+// gives for all of them as one block: every sum it keeps is exact (integers, the squares in
+// 128 bits) and the peak is a maximum, so they carry from block to block. This is how a long
+// recording is measured as a whole without holding it in memory.
+class LevelSums
+{
+public:
+    explicit LevelSums(const CaptureFormat &format) : m_format(format) {}
+
+    // Filter off: adds a block as measureBlock measured it (null filter), with no second pass
+    // over its samples.
+    void add(const BlockStats &unfiltered);
+    // Filter on: runs the next `bytesRecorded` bytes (whole frames) through `filter`, which is
+    // preset at the first sample of the first block only and then runs on across blocks, just
+    // as it runs through one long block. The filter is this run's own: nothing else may step
+    // it between calls.
+    void addFiltered(const std::uint8_t *block, std::uint32_t bytesRecorded, HighPass1kHz &filter);
+
+    // The stats of everything added so far, as measureBlock computes them.
+    BlockStats stats() const;
+
+private:
+    CaptureFormat m_format;
+    std::int64_t m_frames = 0;
+    std::int64_t m_sum = 0;
+    SquareSum m_sumsq = 0;
+    std::int64_t m_peak = 0;
+};
+
+// Whether measureBlock may measure unfiltered blocks with the processor's vector
+// instructions (AVX2), where it has them; allowed by default. The results are identical
+// either way: tests switch it off to hold the plain loop against the vector one.
+void setVectorMeasurement(bool allowed);
+
 // True when the block's peak * s exceeds 0.98 (the mean is not subtracted). The modal
 // measurements stop with "Error. Signal level too high." on such a block.
 bool isOverRange(const BlockStats &stats);

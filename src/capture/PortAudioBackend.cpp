@@ -2,9 +2,12 @@
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -16,6 +19,40 @@ namespace {
 void dropAlsaMessage(const char *, int, const char *, int, const char *, ...) {}
 
 void dropJackMessage(const char *) {}
+
+// Points file descriptor 2 at /dev/null while it lives (every thread's stderr). PortAudio's
+// ALSA scan opens ALSA's "jack" device, and libjack then sets up its metadata store with
+// Berkeley DB in /dev/shm; where that folder cannot be written (containers, chroots) Berkeley
+// DB prints "/dev/shm/jack_db-<uid>/__db.001: No such file or directory" straight to stderr,
+// past the ALSA and JACK handlers. Used only around Pa_Initialize.
+class QuietStderr
+{
+public:
+    QuietStderr()
+    {
+        std::fflush(stderr);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0)
+            return;
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (m_saved >= 0)
+            ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    ~QuietStderr()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+    }
+    QuietStderr(const QuietStderr &) = delete;
+    QuietStderr &operator=(const QuietStderr &) = delete;
+
+private:
+    int m_saved = -1;
+};
 
 // Maps a PortAudio error of Pa_OpenStream / Pa_StartStream to the capture error codes.
 int captureError(PaError err)
@@ -196,7 +233,10 @@ std::vector<std::string> uniqueDeviceNames(const std::vector<std::string> &names
 PortAudioBackend::PortAudioBackend()
 {
     silenceAudioLibraryMessages();
-    m_initialised = Pa_Initialize() == paNoError;
+    {
+        const QuietStderr quiet;
+        m_initialised = Pa_Initialize() == paNoError;
+    }
     if (!m_initialised)
         return;
     const PaDeviceIndex count = Pa_GetDeviceCount();

@@ -14,7 +14,9 @@ namespace quillon {
 //
 // The constructor initialises PortAudio (the destructor terminates it) with ALSA's and
 // JACK's diagnostic messages silenced, so that the device scan prints nothing on
-// stderr; they stay silenced while the backend lives. Window thread only.
+// stderr; they stay silenced while the backend lives. While PortAudio initialises, stderr
+// as a whole points at /dev/null: a library below JACK prints there directly. Window
+// thread only.
 class PortAudioBackend : public AudioBackend
 {
 public:

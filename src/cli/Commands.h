@@ -14,6 +14,7 @@ int runCalc(const std::vector<std::string> &args);
 int runEnr(const std::vector<std::string> &args);
 int runMeasure(const std::vector<std::string> &args);
 int runSpectrum(const std::vector<std::string> &args);
+int runBench(const std::vector<std::string> &args);
 
 // Help texts, printed by --help.
 extern const char *const kMainHelp;
@@ -23,6 +24,7 @@ extern const char *const kCalcHelp;
 extern const char *const kEnrHelp;
 extern const char *const kMeasureHelp;
 extern const char *const kSpectrumHelp;
+extern const char *const kBenchHelp;
 
 // The serial devices the switch-port probe tries: defaultProbeDevices(), or the
 // colon-separated list in the environment variable QUILLON_SWITCH_PROBE_DEVICES when it is

@@ -14,6 +14,7 @@ Commands:
   enr FILE     read an ENR calibration file and interpolate ENRs
   measure      the Measure Device series (the virtual bench when no device is given)
   spectrum     a WAV file's spectrum as Show Spectrum computes it, and its passband
+  bench        what a correct measurement of the virtual bench reads, at its settings
 
 Every command takes --json (full-precision numbers for scripts) and --help.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
@@ -100,7 +101,8 @@ virtual bench (as fast as it can generate) and also prints the bench's true valu
   --tsoff K          off temperature of the noise source (default: stored, or the bench's)
   --t0 K             reference temperature (default: stored, or 290 on the bench)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
-  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
+  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C, after
+                     which --json prints the runs taken ("cutShort" marks an unfinished one)
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
 )";
@@ -120,6 +122,15 @@ are not used.
   --average N    each row the mean (in dB) of the last N rows, 1 to 32, as the page's
                  "Average" with that averaging count
   --all          every block's row, one line per block, instead of the last row
+)";
+
+const char *const kBenchHelp =
+    R"(Usage: quillon-cli bench [--json]
+
+The virtual bench's truth at its current settings (group VirtualBench of the settings
+file): the noise temperatures, noise figures, gain and Y factors a correct measurement
+finds, and the power and level of each switch state, so that a reading can be held
+against it.
 )";
 
 } // namespace quillon::cli

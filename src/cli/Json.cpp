@@ -109,6 +109,12 @@ Json &Json::value(std::string_view v)
     return *this;
 }
 
+void Json::flush(std::FILE *out)
+{
+    std::fwrite(m_text.data(), 1, m_text.size(), out);
+    m_text.clear();
+}
+
 Json &Json::null()
 {
     separate();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,11 @@ public:
     Json &value(const char *v) { return value(std::string_view(v)); }
     Json &null();
 
-    // The document with a final newline.
+    // The document with a final newline (after flush(), the rest of it).
     std::string text() const { return m_text + "\n"; }
+    // Writes the text so far to `out` and forgets it: a long document needs no more memory
+    // than its last part.
+    void flush(std::FILE *out);
 
 private:
     void separate();

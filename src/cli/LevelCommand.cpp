@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace quillon::cli {
 
@@ -73,17 +74,27 @@ int runLevel(const std::vector<std::string> &args)
     const bool json = o.flag("json");
     const std::string &path = o.positional().front();
 
-    const WavAudio audio = readWav(path);
-    const CaptureFormat &format = audio.format;
+    WavReader wav(path);
+    const CaptureFormat &format = wav.format();
     HighPass1kHz filter;
     filter.selectHighPass(static_cast<std::int32_t>(format.samplesPerSec));
     HighPass1kHz *active = o.flag("highpass") ? &filter : nullptr;
+    // The whole file as one block, from sums carried across the blocks; with the filter on,
+    // through a filter of its own, preset once at the file's first sample.
+    LevelSums whole(format);
+    HighPass1kHz wholeFilter = filter;
 
     // Block length as the capture engine makes it: capture time x byte rate, whole frames.
-    std::uint64_t blockBytes = std::uint64_t{captureMs} * format.avgBytesPerSec / 1000;
+    auto blockBytes =
+        static_cast<std::uint32_t>(std::uint64_t{captureMs} * format.avgBytesPerSec / 1000);
     blockBytes -= blockBytes % format.blockAlign;
-    const auto totalBytes = static_cast<std::uint64_t>(audio.bytes.size());
-    const double seconds = static_cast<double>(audio.frames) / format.samplesPerSec;
+    const auto totalBytes = static_cast<std::uint64_t>(wav.frames()) * format.blockAlign;
+    const double seconds = static_cast<double>(wav.frames()) / format.samplesPerSec;
+    // Blocks are read and measured in pieces small enough to stay in the processor's cache
+    // from the read to the measurement; the sums carry across pieces as across blocks. The
+    // piece is all the audio held in memory, whatever the file's length.
+    std::vector<std::uint8_t> piece(std::size_t{32768} * format.blockAlign);
+    const auto pieceBytes = static_cast<std::uint32_t>(piece.size());
 
     Json doc;
     if (json) {
@@ -91,7 +102,7 @@ int runLevel(const std::vector<std::string> &args)
         doc.key("sampleRate").value(static_cast<int>(format.samplesPerSec));
         doc.key("bitsPerSample").value(static_cast<int>(format.bitsPerSample));
         doc.key("channels").value(static_cast<int>(format.channels));
-        doc.key("frames").value(static_cast<long long>(audio.frames));
+        doc.key("frames").value(static_cast<long long>(wav.frames()));
         doc.key("seconds").value(seconds).key("captureTimeMs").value(static_cast<int>(captureMs));
         doc.key("highPass").value(active != nullptr);
         doc.key("averageCount");
@@ -114,8 +125,25 @@ int runLevel(const std::vector<std::string> &args)
     int position = 0;
     int index = 0;
     for (std::uint64_t offset = 0; offset < totalBytes; offset += blockBytes, ++index) {
-        const auto bytes = static_cast<std::uint32_t>(std::min(blockBytes, totalBytes - offset));
-        const BlockStats s = measureBlock(audio.bytes.data() + offset, bytes, format, active);
+        const auto bytes =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(blockBytes, totalBytes - offset));
+        // The block as measureBlock measures it: with the filter on, preset at its first sample.
+        LevelSums blockSums(format);
+        for (std::uint32_t done = 0; done < bytes;) {
+            const std::uint32_t got = wav.read(piece.data(), std::min(pieceBytes, bytes - done));
+            if (got == 0)
+                break; // cannot happen: the frames were counted when the file was opened
+            if (active) {
+                blockSums.addFiltered(piece.data(), got, filter);
+                whole.addFiltered(piece.data(), got, wholeFilter);
+            } else {
+                const BlockStats part = measureBlock(piece.data(), got, format, nullptr);
+                blockSums.add(part);
+                whole.add(part);
+            }
+            done += got;
+        }
+        const BlockStats s = blockSums.stats();
         const double current =
             history.addReading(position, s.dB, averaging, averageCount.value_or(0));
         position = history.advance(position);
@@ -126,6 +154,7 @@ int runLevel(const std::vector<std::string> &args)
             if (averaging)
                 doc.key("average").value(current);
             doc.endObject();
+            doc.flush(stdout);
         } else {
             const RowText t = rowText(s, current, averaging, *decimals);
             std::printf("%6d %10s %10s", index, fixed(start, 3).c_str(), t.dB.c_str());
@@ -135,16 +164,14 @@ int runLevel(const std::vector<std::string> &args)
         }
     }
 
-    // The whole file as one block (the filter preset once, at its first sample).
-    const BlockStats whole =
-        measureBlock(audio.bytes.data(), static_cast<std::uint32_t>(totalBytes), format, active);
+    const BlockStats file = whole.stats();
     if (json) {
         doc.endArray().key("whole").beginObject();
-        jsonStats(doc, whole);
+        jsonStats(doc, file);
         doc.endObject().endObject();
         std::fputs(doc.text().c_str(), stdout);
     } else {
-        const RowText t = rowText(whole, whole.dB, false, *decimals);
+        const RowText t = rowText(file, file.dB, false, *decimals);
         std::printf("%6s %10s %10s", "file", fixed(seconds, 3).c_str(), t.dB.c_str());
         if (averaging)
             std::printf(" %10s", "");

@@ -17,10 +17,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -52,6 +53,40 @@ int lineArg(const Options &o, const char *name, int stored)
     return bit;
 }
 
+bool interrupted()
+{
+    return g_interrupted.load(std::memory_order_relaxed);
+}
+
+// One answer to a switch prompt: a line of standard input, read a byte at a time (nothing is
+// held back in a buffer between prompts) and waited for in steps of 100 ms, so that Ctrl-C
+// stops the wait whichever thread the signal lands on.
+enum class Answer
+{
+    Line,
+    EndOfInput,
+    Interrupted
+};
+
+Answer readAnswer()
+{
+    for (;;) {
+        if (interrupted())
+            return Answer::Interrupted;
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&in, 1, 100) <= 0)
+            continue; // timeout, or EINTR from the signal itself
+        char c = 0;
+        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return Answer::EndOfInput;
+        if (c == '\n')
+            return Answer::Line;
+    }
+}
+
 struct Reading
 {
     int number = 0;
@@ -62,6 +97,7 @@ struct Reading
 
 struct Run
 {
+    bool cutShort = false; // Ctrl-C came before the series was complete
     std::vector<Reading> readings;
     DeviceResults results;
     DeviceResultTexts texts;
@@ -200,20 +236,32 @@ int runMeasure(const std::vector<std::string> &args)
         std::int64_t{s.captureTimeMs} * (plan.dummyReads + blocks) * 4 + 30'000);
     DeviceReadings readings;
     std::vector<Run> runs;
+    // Ctrl-C is looked at before every reading, at every prompt and while a reading runs: on
+    // the bench a reading may end before the first look inside its wait.
+    bool cancelled = false;
 
-    for (int pass = 0; repeat == 0 || pass < repeat; ++pass) {
+    for (int pass = 0; !cancelled && (repeat == 0 || pass < repeat); ++pass) {
         Run run;
         if (!json && repeat != 1)
             std::printf("Run %d\n", pass + 1);
         for (int r = nextDeviceReading(0, -1, seriesFlags); r >= 0;
              r = nextDeviceReading(0, r, seriesFlags)) {
+            if (interrupted()) {
+                cancelled = true;
+                break;
+            }
             const DeviceSwitchState st = deviceReadingSwitches(r);
             if (s.automationPresent) {
                 engine.switches().setSwitches(st.noiseOn, st.dutIn);
             } else {
                 std::fputs(switchPrompt(r).c_str(), stderr);
-                std::string line;
-                if (!std::getline(std::cin, line))
+                const Answer answer = readAnswer();
+                if (answer == Answer::Interrupted) {
+                    std::fputs("\n", stderr);
+                    cancelled = true;
+                    break;
+                }
+                if (answer == Answer::EndOfInput)
                     throw CliError("no switch port drives the noise source and the DUT: give "
                                    "--port, or answer the prompts on standard input");
             }
@@ -226,12 +274,11 @@ int runMeasure(const std::vector<std::string> &args)
             auto waited = std::chrono::milliseconds(0);
             while (!reading.waitFinished(std::chrono::milliseconds(100))) {
                 waited += std::chrono::milliseconds(100);
-                if (g_interrupted.load(std::memory_order_relaxed)) {
-                    reading.stop();
+                if (interrupted()) {
                     if (interactive)
                         std::fputs("\n", stderr);
-                    printError("measurement cancelled");
-                    return kExitCancelled;
+                    cancelled = true;
+                    break;
                 }
                 if (waited > timeout) {
                     reading.stop();
@@ -240,6 +287,8 @@ int runMeasure(const std::vector<std::string> &args)
                 }
             }
             reading.stop();
+            if (cancelled)
+                break; // the unfinished reading is dropped
             if (interactive && !json)
                 std::fprintf(stderr, "\r%-40s\r", "");
             if (reading.outcome() == ModalReading::kOutcomeOverRange)
@@ -263,6 +312,21 @@ int runMeasure(const std::vector<std::string> &args)
             if (logRc != kMsgNone)
                 throw CliError(messageText(logRc), kExitFailed);
         }
+        if (cancelled) {
+            // Results of the readings this run took, not of those left from the run before.
+            if (!run.readings.empty()) {
+                run.cutShort = true;
+                std::array<bool, kDeviceReadingCount> own{};
+                std::array<double, kDeviceReadingCount> power{};
+                for (int i = 0; i < kDeviceReadingCount; ++i)
+                    power[static_cast<std::size_t>(i)] = readings.power(i);
+                for (const Reading &taken : run.readings)
+                    own[static_cast<std::size_t>(taken.number)] = true;
+                run.results = computeDeviceResults(power, own, systemMode, enrDb, t0, tsOff);
+                runs.push_back(std::move(run));
+            }
+            break;
+        }
         if (!json) {
             if (!systemMode)
                 std::printf("Gain (dB):%s\n", run.texts.gain.c_str());
@@ -274,9 +338,12 @@ int runMeasure(const std::vector<std::string> &args)
         runs.push_back(std::move(run));
     }
 
+    const int status = cancelled ? kExitCancelled : kExitOk;
+    if (cancelled)
+        printError("measurement cancelled");
     const BenchTruth truth = engine.bench().truth();
     if (!json) {
-        if (onBench) {
+        if (onBench && !cancelled) {
             if (systemMode)
                 std::printf("Virtual bench truth: system NF %s dB\n",
                             fixed(truth.receiverNfDb, 3).c_str());
@@ -284,7 +351,7 @@ int runMeasure(const std::vector<std::string> &args)
                 std::printf("Virtual bench truth: DUT gain %s dB, DUT NF %s dB\n",
                             fixed(truth.dutGainDb, 3).c_str(), fixed(truth.dutNfDb, 3).c_str());
         }
-        return kExitOk;
+        return status;
     }
 
     DeviceCaps caps;
@@ -299,9 +366,10 @@ int runMeasure(const std::vector<std::string> &args)
     doc.key("averageCount").value(blocks).key("highPass").value(s.highPassFilter);
     doc.key("systemMode").value(systemMode).key("switchPort").value(port);
     doc.key("enrDb").value(enrDb).key("tsOff").value(tsOff).key("t0").value(t0);
+    doc.key("interrupted").value(cancelled);
     doc.key("runs").beginArray();
     for (const Run &run : runs) {
-        doc.beginObject().key("readings").beginArray();
+        doc.beginObject().key("cutShort").value(run.cutShort).key("readings").beginArray();
         for (const Reading &r : run.readings) {
             doc.beginObject().key("reading").value(r.number);
             doc.key("label").value(nfReadingLabel(r.number));
@@ -332,7 +400,7 @@ int runMeasure(const std::vector<std::string> &args)
     }
     doc.endObject();
     std::fputs(doc.text().c_str(), stdout);
-    return kExitOk;
+    return status;
 }
 
 } // namespace quillon::cli

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace quillon::cli {
 
@@ -83,10 +84,11 @@ int runSpectrum(const std::vector<std::string> &args)
     const bool all = o.flag("all");
     const std::string &path = o.positional().front();
 
-    const WavAudio audio = readWav(path);
-    const CaptureFormat &format = audio.format;
-    if (audio.frames < n)
-        throw CliError("'" + path + "' holds " + std::to_string(audio.frames) +
+    WavReader audio(path); // read block by block: memory does not grow with the file
+    const CaptureFormat format = audio.format();
+    const std::int64_t frames = audio.frames();
+    if (frames < n)
+        throw CliError("'" + path + "' holds " + std::to_string(frames) +
                        " frames, fewer than one FFT block of " + std::to_string(n));
     HighPass1kHz filter;
     filter.selectHighPass(static_cast<std::int32_t>(format.samplesPerSec));
@@ -97,10 +99,10 @@ int runSpectrum(const std::vector<std::string> &args)
         throw CliError("no FFT plan for " + std::to_string(n) + " points", kExitFailed);
     analyzer.setAveraging(averageCount.has_value());
 
-    const std::int64_t blocks = audio.frames / n;
-    const std::int64_t unused = audio.frames - blocks * n;
+    const std::int64_t blocks = frames / n;
+    const std::int64_t unused = frames - blocks * n;
     const double binHz = static_cast<double>(format.samplesPerSec) / n;
-    const double seconds = static_cast<double>(audio.frames) / format.samplesPerSec;
+    const double seconds = static_cast<double>(frames) / format.samplesPerSec;
     const int bins = analyzer.shownBins();
 
     Json doc;
@@ -109,7 +111,7 @@ int runSpectrum(const std::vector<std::string> &args)
         doc.key("sampleRate").value(static_cast<int>(format.samplesPerSec));
         doc.key("bitsPerSample").value(static_cast<int>(format.bitsPerSample));
         doc.key("channels").value(static_cast<int>(format.channels));
-        doc.key("frames").value(static_cast<long long>(audio.frames));
+        doc.key("frames").value(static_cast<long long>(frames));
         doc.key("seconds").value(seconds);
         doc.key("fftSize").value(n).key("binHz").value(binHz);
         doc.key("blocks").value(static_cast<long long>(blocks));
@@ -136,9 +138,16 @@ int runSpectrum(const std::vector<std::string> &args)
     }
 
     const auto blockBytes = static_cast<std::uint32_t>(n) * format.blockAlign;
+    std::vector<std::uint8_t> buffer(blockBytes);
     for (std::int64_t b = 0; b < blocks; ++b) {
-        const std::uint8_t *block = audio.bytes.data() + b * blockBytes;
-        analyzer.processBlock(block, blockBytes, format, active); // whole blocks: always a row
+        std::uint32_t got = 0;
+        while (got < blockBytes) {
+            const std::uint32_t step = audio.read(buffer.data() + got, blockBytes - got);
+            if (step == 0)
+                throw CliError("'" + path + "' ends before its declared length");
+            got += step;
+        }
+        analyzer.processBlock(buffer.data(), blockBytes, format, active); // whole blocks: always a row
         if (!all && b + 1 < blocks)
             continue;
         const double *row = analyzer.shownRow();

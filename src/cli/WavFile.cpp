@@ -2,20 +2,14 @@
 
 #include "cli/CliSupport.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
-#include <limits>
-#include <memory>
+#include <array>
+#include <cstdio>
+#include <cstring>
 
 namespace quillon::cli {
 
 namespace {
-
-struct SndfileCloser
-{
-    void operator()(SNDFILE *f) const { sf_close(f); }
-};
 
 std::string subtypeName(int format)
 {
@@ -26,6 +20,71 @@ std::string subtypeName(int format)
     return "an unknown sample encoding";
 }
 
+struct FileCloser
+{
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+// The size the file's data chunk declares and the bytes the file holds after the chunk's
+// header. Found by walking the RIFF chunks; `found` is false when the walk does not reach a
+// data chunk (libsndfile has already judged the file, so nothing is checked then).
+struct DataChunk
+{
+    bool found = false;
+    bool bigEndian = false; // RIFX
+    bool streamed = false;  // size 0xFFFFFFFF: up to the end of the file
+    std::uint64_t declared = 0;
+    std::uint64_t held = 0;
+};
+
+DataChunk findDataChunk(const std::string &path)
+{
+    DataChunk chunk;
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    std::array<unsigned char, 12> head{};
+    if (!f || std::fread(head.data(), 1, head.size(), f.get()) != head.size() ||
+        std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+        return chunk;
+    const bool rf64 = std::memcmp(head.data(), "RF64", 4) == 0;
+    chunk.bigEndian = std::memcmp(head.data(), "RIFX", 4) == 0;
+    if (!rf64 && !chunk.bigEndian && std::memcmp(head.data(), "RIFF", 4) != 0)
+        return chunk;
+    auto number = [&](const unsigned char *p, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= std::uint64_t{p[chunk.bigEndian ? bytes - 1 - i : i]} << (8 * i);
+        return v;
+    };
+    if (std::fseek(f.get(), 0, SEEK_END) != 0)
+        return chunk;
+    const auto fileSize = static_cast<std::uint64_t>(std::max(0L, std::ftell(f.get())));
+    std::uint64_t ds64DataSize = 0; // RF64: the real size of a data chunk whose field is full
+    for (std::uint64_t pos = 12; pos + 8 <= fileSize;) {
+        std::array<unsigned char, 16> header{}; // id, size, and for ds64 the RIFF size
+        const std::size_t want = std::min<std::uint64_t>(header.size(), fileSize - pos);
+        if (std::fseek(f.get(), static_cast<long>(pos), SEEK_SET) != 0 ||
+            std::fread(header.data(), 1, want, f.get()) != want)
+            return chunk;
+        const std::uint64_t size = number(header.data() + 4, 4);
+        if (std::memcmp(header.data(), "ds64", 4) == 0 && want == header.size() &&
+            std::fread(header.data() + 8, 1, 8, f.get()) == 8) // the data size follows
+            ds64DataSize = number(header.data() + 8, 8);
+        if (std::memcmp(header.data(), "data", 4) == 0) {
+            chunk.found = true;
+            chunk.declared = size;
+            chunk.streamed = size == 0xFFFFFFFF;
+            if (rf64 && chunk.streamed && ds64DataSize != 0) {
+                chunk.declared = ds64DataSize;
+                chunk.streamed = false;
+            }
+            chunk.held = fileSize - (pos + 8);
+            return chunk;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return chunk;
+}
+
 } // namespace
 
 bool isCaptureRate(int sampleRate)
@@ -34,11 +93,11 @@ bool isCaptureRate(int sampleRate)
                        [&](const WaveFormatRow &row) { return row.sampleRate == sampleRate; });
 }
 
-WavAudio readWav(const std::string &path)
+WavReader::WavReader(const std::string &path) : m_path(path)
 {
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) {
+    m_file.reset(sf_open(path.c_str(), SFM_READ, &info));
+    if (!m_file) {
         std::string reason = sf_strerror(nullptr);
         while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
             reason.pop_back();
@@ -60,48 +119,46 @@ WavAudio readWav(const std::string &path)
                        "': " + std::to_string(info.samplerate) +
                        " Hz (Quillon captures at 11025, 22050, 44100, 48000 or 96000 Hz)");
 
-    WavAudio audio;
+    // libsndfile measures a data chunk that runs past the end of the file up to the end and
+    // says nothing: such a file was cut short, and its reading would pass for the whole.
+    const DataChunk chunk = findDataChunk(path);
+    if (chunk.found && !chunk.streamed && chunk.declared > chunk.held)
+        throw CliError("'" + path + "' is cut short: its data chunk declares " +
+                       std::to_string(chunk.declared) + " bytes of audio, the file holds " +
+                       std::to_string(chunk.held));
+    m_bigEndian = chunk.bigEndian;
+
     const unsigned bytesPerSample = subtype == SF_FORMAT_PCM_16 ? 2 : 3;
-    audio.format.channels = static_cast<std::uint16_t>(info.channels);
-    audio.format.bitsPerSample = static_cast<std::uint16_t>(bytesPerSample * 8);
-    audio.format.samplesPerSec = static_cast<std::uint32_t>(info.samplerate);
-    audio.format.blockAlign = static_cast<std::uint16_t>(bytesPerSample * info.channels);
-    audio.format.avgBytesPerSec = audio.format.blockAlign * audio.format.samplesPerSec;
+    m_format.channels = static_cast<std::uint16_t>(info.channels);
+    m_format.bitsPerSample = static_cast<std::uint16_t>(bytesPerSample * 8);
+    m_format.samplesPerSec = static_cast<std::uint32_t>(info.samplerate);
+    m_format.blockAlign = static_cast<std::uint16_t>(bytesPerSample * info.channels);
+    m_format.avgBytesPerSec = m_format.blockAlign * m_format.samplesPerSec;
+    m_frames = std::max<sf_count_t>(info.frames, 0);
+}
 
-    const auto frameBytes = static_cast<std::uint64_t>(audio.format.blockAlign);
-    if (info.frames < 0 || static_cast<std::uint64_t>(info.frames) * frameBytes >
-                               std::numeric_limits<std::uint32_t>::max())
-        throw CliError("'" + path + "' is too long: at most 4 GiB of audio can be measured");
-    audio.bytes.resize(static_cast<std::size_t>(info.frames) * frameBytes);
-
-    // libsndfile hands out samples scaled to 32 bits; shifting back gives the file's own
-    // integers, which are written out in the capture layout.
-    const int shift = bytesPerSample == 2 ? 16 : 8;
-    constexpr sf_count_t kChunkFrames = 65536;
-    std::vector<int> chunk(static_cast<std::size_t>(kChunkFrames * info.channels));
-    std::uint8_t *out = audio.bytes.data();
-    sf_count_t total = 0;
-    for (;;) {
-        const sf_count_t got = sf_readf_int(file.get(), chunk.data(), kChunkFrames);
-        if (got <= 0)
-            break;
-        if (total + got > info.frames)
-            break;
-        const auto samples = static_cast<std::size_t>(got * info.channels);
-        for (std::size_t i = 0; i < samples; ++i) {
-            const auto v = static_cast<std::uint32_t>(chunk[i] >> shift);
-            *out++ = static_cast<std::uint8_t>(v);
-            *out++ = static_cast<std::uint8_t>(v >> 8);
-            if (bytesPerSample == 3)
-                *out++ = static_cast<std::uint8_t>(v >> 16);
-        }
-        total += got;
+std::uint32_t WavReader::read(std::uint8_t *out, std::uint32_t bytes)
+{
+    const std::uint32_t frameBytes = m_format.blockAlign;
+    const auto frames = std::min<std::int64_t>(bytes / frameBytes, m_frames - m_framesRead);
+    if (frames <= 0)
+        return 0;
+    const auto want = static_cast<sf_count_t>(frames * frameBytes);
+    // Raw bytes as stored: for little-endian PCM exactly the capture layout.
+    const sf_count_t got = sf_read_raw(m_file.get(), out, want);
+    if (got != want) {
+        const std::string reason = sf_error(m_file.get()) != SF_ERR_NO_ERROR
+                                       ? sf_strerror(m_file.get())
+                                       : "the file ended early";
+        throw CliError("cannot read '" + m_path + "': " + reason);
     }
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-        throw CliError("cannot read '" + path + "': " + sf_strerror(file.get()));
-    audio.frames = total;
-    audio.bytes.resize(static_cast<std::size_t>(total) * frameBytes);
-    return audio;
+    if (m_bigEndian) {
+        const unsigned width = m_format.bitsPerSample / 8;
+        for (std::uint8_t *p = out; p < out + want; p += width)
+            std::reverse(p, p + width);
+    }
+    m_framesRead += frames;
+    return static_cast<std::uint32_t>(want);
 }
 
 } // namespace quillon::cli

@@ -43,8 +43,10 @@ int main(int argc, char *argv[])
             return runMeasure(args);
         if (command == "spectrum")
             return runSpectrum(args);
+        if (command == "bench")
+            return runBench(args);
         throw CliError("unknown command '" + command + "' (commands: devices, level, calc, enr, " +
-                       "measure, spectrum; see quillon-cli --help)");
+                       "measure, spectrum, bench; see quillon-cli --help)");
     } catch (const CliError &e) {
         printError(e.what());
         return e.status();

@@ -14,6 +14,34 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// For a numeral out of a double's range (digits, optional point, optional exponent; at
+// least one nonzero digit): whether its magnitude is below 1, i.e. it underflows rather than
+// overflows. The decimal exponent of the first nonzero digit decides, not the exponent's
+// sign alone: "0.<400 zeros>1" has none and "1<400 zeros>e-100" a negative one.
+bool underflows(std::string_view numeral)
+{
+    const std::size_t e = numeral.find_first_of("eE");
+    const std::string_view mantissa = numeral.substr(0, e);
+    // Decimal exponent of the mantissa's first nonzero digit, counted from the point.
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t firstNonZero = mantissa.find_first_not_of("0.");
+    if (firstNonZero == std::string_view::npos)
+        return true; // all zeros: cannot be out of range; read as 0
+    long long exponent = firstNonZero < point ? static_cast<long long>(point - firstNonZero) - 1
+                                              : -static_cast<long long>(firstNonZero - point);
+    if (e != std::string_view::npos) {
+        std::size_t j = e + 1;
+        const bool minus = j < numeral.size() && numeral[j] == '-';
+        if (j < numeral.size() && (numeral[j] == '+' || numeral[j] == '-'))
+            ++j;
+        long long written = 0; // saturates: beyond 10^9 the answer no longer changes
+        for (; j < numeral.size(); ++j)
+            written = std::min(written * 10 + (numeral[j] - '0'), 1'000'000'000LL);
+        exponent += minus ? -written : written;
+    }
+    return exponent < 0;
+}
+
 } // namespace
 
 double parseDecimal(std::string_view text)
@@ -61,12 +89,11 @@ double parseDecimal(std::string_view text)
     const char *last = text.data() + end;
     const auto result = std::from_chars(first, last, value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
-        // from_chars leaves the value untouched on range errors; strtod would give
-        // HUGE_VAL or 0. Decide by the sign of the exponent.
-        const std::string_view body(first, static_cast<std::size_t>(last - first));
-        const auto e = body.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && e + 1 < body.size() && body[e + 1] == '-';
-        value = tiny ? 0.0 : HUGE_VAL;
+        // from_chars leaves the value untouched on range errors; strtod gives 0 for a
+        // numeral too small for a double and HUGE_VAL for one too large.
+        value = underflows(std::string_view(first, static_cast<std::size_t>(last - first)))
+                    ? 0.0
+                    : HUGE_VAL;
     } else if (result.ec != std::errc()) {
         value = 0.0;
     }

@@ -7,11 +7,16 @@
 
 namespace quillon {
 
-SettingsStore::SettingsStore(const char *group)
-    : m_settings(std::make_unique<QSettings>(QString::fromLatin1(messageText(kMsgCompanyKey)),
-                                             QString::fromLatin1(kApplicationName)))
+SettingsStore::SettingsStore(const char *group) : m_group(QString::fromLatin1(group))
 {
-    m_settings->beginGroup(QString::fromLatin1(group));
+    open();
+}
+
+void SettingsStore::open()
+{
+    m_settings = std::make_unique<QSettings>(QString::fromLatin1(messageText(kMsgCompanyKey)),
+                                             QString::fromLatin1(kApplicationName));
+    m_settings->beginGroup(m_group);
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -49,12 +54,14 @@ double SettingsStore::readNumber(const TextValue &value) const
 
 bool SettingsStore::write(const IntValue &value, std::int32_t v)
 {
+    reopenAfterFailure();
     m_settings->setValue(QString::fromLatin1(value.name), v);
     return flushed(value.name);
 }
 
 bool SettingsStore::write(const TextValue &value, const std::string &text)
 {
+    reopenAfterFailure();
     m_settings->setValue(QString::fromLatin1(value.name), QString::fromStdString(text));
     return flushed(value.name);
 }
@@ -64,10 +71,20 @@ bool SettingsStore::writeNumber(const TextValue &value, double v, int decimals)
     return write(value, formatFixed(v, decimals));
 }
 
+void SettingsStore::reopenAfterFailure()
+{
+    // QSettings keeps the first error for the rest of its life (and an object made while
+    // the file cannot be reached starts with one): after a failure the next write gets a
+    // fresh object, made now, so that it is judged by its own outcome alone.
+    if (m_failed)
+        open();
+}
+
 bool SettingsStore::flushed(const char *name)
 {
     m_settings->sync();
     const bool ok = m_settings->status() == QSettings::NoError;
+    m_failed = !ok;
     if (m_observer)
         m_observer(name, ok);
     return ok;

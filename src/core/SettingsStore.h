@@ -85,6 +85,7 @@ public:
     // Writes a number as text with `decimals` decimals ("%.3f" style, locale-free).
     bool writeNumber(const TextValue &value, double v, int decimals);
 
+    // Valid until the write after a failed one, which replaces the object.
     QSettings &qsettings() { return *m_settings; }
 
     // Called after every write with the value's name and whether it was written; lets a
@@ -96,8 +97,12 @@ public:
 
 private:
     bool flushed(const char *name);
+    void open();
+    void reopenAfterFailure();
 
+    QString m_group;
     std::unique_ptr<QSettings> m_settings;
+    bool m_failed = false; // the last write failed
     std::function<void(const char *, bool)> m_observer;
 };
 

@@ -1,17 +1,25 @@
 // quillon-cli, the real executable, run in a folder of its own with its own settings.
+#include "capture/HighPass.h"
+#include "capture/Level.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <numbers>
 #include <regex>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -92,22 +100,75 @@ protected:
     {
         return {std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}};
     }
-    // quillon-cli in `dir` on the command line `args`; no probe reaches the machine's own ports.
+    // The shell command that runs quillon-cli in `dir` on the command line `args`; no probe
+    // reaches the machine's own ports.
+    std::string command(const std::string &args) const
+    {
+        return "cd " + dir.string() + " && export XDG_CONFIG_HOME=$PWD/config " +
+               "LSAN_OPTIONS=$LSAN_OPTIONS:print_suppressions=0 " + // ASan builds
+               "QUILLON_SWITCH_PROBE_DEVICES=" + probeDevices + " && exec " + QUILLON_CLI + " " +
+               args;
+    }
     Result run(const std::string &args, const std::string &input = "")
     {
         file("in", input);
-        const std::string cmd = "cd " + dir.string() + " && XDG_CONFIG_HOME=$PWD/config " +
-                                "LSAN_OPTIONS=$LSAN_OPTIONS:print_suppressions=0 " + // ASan builds
-                                "QUILLON_SWITCH_PROBE_DEVICES=" + probeDevices + " " + QUILLON_CLI +
-                                " " + args + " <in >out 2>err";
-        const int raw = std::system(cmd.c_str());
+        const int raw = std::system((command(args) + " <in >out 2>err").c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("out"), read("err")};
+    }
+    // quillon-cli started in the background, its standard input a pipe that stays open and
+    // empty, as a terminal nobody types into.
+    pid_t start(const std::string &args)
+    {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        const std::string cmd = command(args) + " >out 2>err";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[0], STDIN_FILENO);
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[0]);
+        m_stdinWriter = fds[1];
+        return pid;
+    }
+    // Waits up to 20 s until `ready` holds, then sends Ctrl-C's signal and waits for the exit.
+    int interrupt(pid_t pid, const std::function<bool()> &ready)
+    {
+        using namespace std::chrono_literals;
+        for (auto t = 0ms; !ready() && t < 20s; t += 10ms)
+            std::this_thread::sleep_for(10ms);
+        ::kill(pid, SIGINT);
+        return finish(pid);
+    }
+    // Waits up to 20 s for the exit status of a started quillon-cli (-1: still running, then
+    // killed); `usage` receives its resource use.
+    int finish(pid_t pid, rusage *usage = nullptr)
+    {
+        using namespace std::chrono_literals;
+        int raw = 0;
+        rusage own{};
+        bool done = false;
+        for (auto t = 0ms; !done && t < 20s; t += 10ms) {
+            done = ::wait4(pid, &raw, WNOHANG, &own) == pid;
+            if (!done)
+                std::this_thread::sleep_for(10ms);
+        }
+        if (!done) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &raw, 0, &own);
+        }
+        ::close(m_stdinWriter);
+        if (usage != nullptr)
+            *usage = own;
+        return done && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("quillon-cli-" + std::to_string(::getpid()));
     const std::string settings = "config/Tremont/Quillon.conf"; // as the window program keeps it
     std::string probeDevices = "/nonexistent/ttyQ0";
+    int m_stdinWriter = -1;
 };
 
 TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
@@ -128,6 +189,10 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     };
     std::string w = whole("sine.wav");
     EXPECT_NEAR(jsonNumber(w, "dB"), -3.0103, 5e-4);
+    // A WAV written as a stream declares 0xFFFFFFFF bytes: read to the end of the file.
+    std::string streamed = read("sine.wav");
+    streamed.replace(40, 4, std::string(4, '\xFF'));
+    EXPECT_EQ(whole(file("streamed.wav", streamed)), w);
     EXPECT_NEAR(jsonNumber(w, "crestFactor"), std::sqrt(2.0), 1e-3);
     w = whole("zero.wav");
     EXPECT_EQ(jsonNumber(w, "dB"), -120.0);
@@ -142,6 +207,64 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     // The filter starts at rest: only the start transient of a 100 Hz tone remains.
     w = whole(file("in.wav", wavBytes(44100, 16, 1, sine(44100, 1.0, 100, 16384))), "--highpass");
     EXPECT_LT(jsonNumber(w, "dB"), -60.0);
+}
+
+// The file is read a piece at a time, and the whole-file line comes from sums carried across
+// blocks: every number is still the one measureBlock gives for each block, and for the whole
+// file held as one block, to the last bit. 2.5 s of 96 kHz stereo noise with a negative DC
+// offset: blocks of several pieces and a last short one.
+TEST_F(Cli, LevelReadsTheFileInPiecesWithTheNumbersOfWholeBlocks)
+{
+    Samples noise;
+    std::uint32_t state = 5;
+    for (int i = 0; i < 2 * 240007; ++i) {
+        state = state * 1664525u + 1013904223u;
+        noise.push_back(i % 9973 ? (static_cast<std::int32_t>(state) >> 9) - 300000 : -8388608);
+    }
+    const std::string wav = wavBytes(96000, 24, 2, noise);
+    file("noise.wav", wav);
+    const auto *data = reinterpret_cast<const std::uint8_t *>(wav.data()) + 44;
+    const quillon::CaptureFormat format{1, 2, 96000, 576000, 6, 24};
+    for (const bool highPass : {false, true}) {
+        const std::string j =
+            run(std::string("level noise.wav --json") + (highPass ? " --highpass" : "")).out;
+        quillon::HighPass1kHz filter;
+        filter.selectHighPass(96000);
+        auto expectSame = [&](std::size_t at, std::uint32_t offset, std::uint32_t bytes) {
+            const quillon::BlockStats s =
+                quillon::measureBlock(data + offset, bytes, format, highPass ? &filter : nullptr);
+            EXPECT_EQ(jsonNumber(j, "frames", at), s.N);
+            EXPECT_EQ(jsonNumber(j, "level", at), s.L) << at;
+            EXPECT_EQ(jsonNumber(j, "dB", at), s.dB);
+            EXPECT_EQ(jsonNumber(j, "peakTerm", at), s.P);
+            EXPECT_EQ(jsonNumber(j, "crestFactor", at), s.C);
+            EXPECT_EQ(jsonNumber(j, "peak", at), s.peak);
+        };
+        for (std::uint32_t b = 0; b < 3; ++b)
+            expectSame(j.find("\"index\":" + std::to_string(b)), b * 576000,
+                       std::min(576000u, 1440042 - b * 576000));
+        expectSame(j.find("\"whole\""), 0, 1440042);
+        EXPECT_EQ(j.find("\"index\":3"), std::string::npos);
+    }
+}
+
+// Memory does not grow with the file: 256 MiB of silence (a sparse file) takes no more than
+// a file of one block. (A child's peak includes what it shared with this process before it
+// started quillon-cli, hence the comparison.)
+TEST_F(Cli, LevelMemoryStaysFlatForALongFile)
+{
+    auto peakKiB = [&](std::uint32_t bytes) {
+        std::string wav = wavBytes(96000, 24, 2, {});
+        wav.replace(40, 4, reinterpret_cast<const char *>(&bytes), 4);
+        file("long.wav", wav);
+        std::filesystem::resize_file(dir / "long.wav", wav.size() + bytes);
+        rusage usage{};
+        EXPECT_EQ(finish(start("level long.wav --time 10000 --json"), &usage), 0) << read("err");
+        return usage.ru_maxrss;
+    };
+    const long oneBlock = peakKiB(576000 * 10);
+    EXPECT_LT(peakKiB(256u << 20) - oneBlock, 16 * 1024) << "KiB";
+    EXPECT_PRED2(has, read("out"), "\"whole\":{\"frames\":44739242,\"level\":0,\"dB\":-120,");
 }
 
 TEST_F(Cli, LevelBlocksAreWholeFramesAndTheAverageWaitsForTheRingToWrap)
@@ -244,9 +367,12 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     file("phone.wav", wavBytes(8000, 16, 1, Samples(100)));
     file("bad.dat", "100 15.5\n");
     file("short.wav", wavBytes(48000, 16, 1, Samples(100)));
+    std::string cut = wavBytes(44100, 16, 1, Samples(500)); // 1000 bytes; its header says 8820
+    cut.replace(40, 4, std::string("\x74\x22\0\0", 4));
+    file("cut.wav", cut);
     const std::pair<const char *, const char *> cases[] = {
         {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
-                       "measure, spectrum; see quillon-cli --help)"},
+                       "measure, spectrum, bench; see quillon-cli --help)"},
         {"devices extra", "devices takes no argument 'extra'"},
         {"level missing.wav", "cannot read 'missing.wav'"},
         {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
@@ -254,6 +380,8 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
                           "or 24-bit PCM, mono or stereo)"},
         {"level phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz (Quillon captures at "
                             "11025, 22050, 44100, 48000 or 96000 Hz)"},
+        {"level cut.wav", "'cut.wav' is cut short: its data chunk declares 8820 bytes of audio, "
+                          "the file holds 1000"},
         {"level", "level needs a WAV file: quillon-cli level FILE"},
         {"level a.wav a.wav", "level takes one WAV file, not 2"},
         {"level a.wav --time 50", "--time must be 100, 1000 or 10000 (ms), not 50"},
@@ -297,6 +425,7 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"spectrum a.wav --average 33", "--average must be 1 to 32 (got 33)"},
         {"spectrum phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz"},
         {"spectrum short.wav", "'short.wav' holds 100 frames, fewer than one FFT block of 8192"},
+        {"bench now", "bench takes no argument 'now'"},
     };
     for (const auto &[args, message] : cases) {
         const Result r = run(args);
@@ -307,6 +436,22 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     }
     const Result usage = run("calc"); // no mode: the usage
     EXPECT_TRUE(usage.status == 2 && has(usage.err, "Usage: quillon-cli calc MODE")) << usage.err;
+}
+
+// Where /dev/shm cannot be written (containers, chroots), JACK's metadata store, set up while
+// PortAudio scans the ALSA devices, printed three lines of its own before the one error line.
+// A read-only /dev/shm in a mount namespace of its own; skipped where that is not allowed.
+TEST_F(Cli, OneErrorLineWhereSharedMemoryCannotBeWritten)
+{
+    const std::string readOnlyShm = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /dev/shm && ";
+    if (std::system((readOnlyShm + "true' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    file("in");
+    const int raw =
+        std::system((readOnlyShm + command("measure --device 99") + " <in >out 2>err'").c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2);
+    EXPECT_EQ(read("err").rfind("quillon-cli: there is no input device 99", 0), 0u) << read("err");
+    EXPECT_EQ(count(read("err"), "\n"), 1u) << read("err");
 }
 
 // Eight 1 s blocks of 2.4 kHz noise per reading: about 0.03 dB (one sigma) on gain and NF.
@@ -326,6 +471,31 @@ TEST_F(Cli, MeasureOnTheBenchReadsTheTrueNoiseFigureAndGain)
             EXPECT_NEAR(jsonNumber(j, "gainDb", results), jsonNumber(j, "dutGainDb", truth), 0.15);
         }
     }
+}
+
+// The truth table of the README, for the bench's settings as the window program keeps them.
+TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
+{
+    EXPECT_EQ(run("bench").out, "Virtual bench truth (T0 290 K, source off 293.0 K)\n"
+                                "  Thot reference      91999.052 K (ENR 25.00 dB)\n"
+                                "  System Te           1539.776 K, NF 8.000 dB\n"
+                                "  DUT Te              75.088 K, NF 1.000 dB, gain 20.000 dB\n"
+                                "  DUT + receiver Te   90.486 K, NF 1.179 dB\n"
+                                "  Y system            51.0367 (17.079 dB)\n"
+                                "  Y DUT in            240.1379 (23.805 dB)\n"
+                                "  Noise source  DUT     Power (FS^2)      Level (dBFS)\n"
+                                "  on            out     1.015738e-04      -39.932\n"
+                                "  off           out     1.990211e-06      -57.011\n"
+                                "  on            in      1.000000e-02      -20.000\n"
+                                "  off           in      4.164275e-05      -43.805\n");
+    file(settings, "[VirtualBench]\nDutNfDb=3\nUnknownEnrDb=6\nDutSwitchSelects=UnknownSource\n");
+    EXPECT_PRED2(has, run("bench").out, "  Unknown source ENR  6.000 dB\n");
+    const std::string j = run("bench --json").out;
+    const auto truth = j.find("\"truth\"");
+    EXPECT_PRED2(has, j, "\"dutSwitchSelects\":\"UnknownSource\"");
+    EXPECT_NEAR(jsonNumber(j, "hotUnknownK", truth), std::pow(10, 0.6) * 290 + 293, 1e-9);
+    EXPECT_NEAR(jsonNumber(j, "dutNfDb", truth), 3.0, 1e-12);
+    EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
 TEST_F(Cli, MeasureTextAndLogLinesAsTheWindowWritesThem)
@@ -400,6 +570,32 @@ TEST_F(Cli, SpectrumOfAToneOnABinAndTheRunningAverage)
     EXPECT_EQ(jsonNumber(j, "rowsAveraged", j.find("\"block\":2")), 2);
     EXPECT_EQ(jsonNumber(j, "unusedFrames"), 28);
     EXPECT_EQ(jsonNumber(j, "peakBin"), 64);
+}
+
+// Fault mended: on the bench each reading ended inside the first 100 ms of its wait, so Ctrl-C
+// was never seen, and at a prompt the read went on after the signal. Everything measured
+// before Ctrl-C is printed: as many readings as were logged, the last run marked if cut short.
+TEST_F(Cli, CtrlCEndsAMeasurementWithWhatItMeasured)
+{
+    pid_t pid = start("measure --repeat 0 --json --log results.log");
+    EXPECT_EQ(interrupt(pid, [&] { return count(read("results.log"), "\n") >= 10; }), 130);
+    const std::string j = read("out");
+    EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n");
+    EXPECT_PRED2(has, j, "\"interrupted\":true,");
+    const auto runs = count(j, "\"cutShort\":");
+    const std::string last = j.substr(std::min(j.rfind("\"cutShort\":"), j.size()));
+    const auto inLast = count(last, "\"reading\":");
+    ASSERT_GE(runs, 3u) << j.substr(0, 300);
+    EXPECT_EQ(count(j, "\"reading\":"), count(read("results.log"), "\n"));
+    EXPECT_EQ(count(j, "\"reading\":"), 4 * (runs - 1) + inLast);
+    EXPECT_EQ(count(j, "\"cutShort\":true"), inLast < 4 ? 1u : 0u);
+    EXPECT_EQ(has(last, "\"cutShort\":true"), inLast < 4);
+
+    pid = start("measure --port None");
+    EXPECT_EQ(interrupt(pid, [&] { return has(read("err"), "press Enter: "); }), 130);
+    EXPECT_EQ(read("err"), "Set the noise source ON and the DUT out of circuit, then press "
+                           "Enter: \nquillon-cli: measurement cancelled\n");
+    EXPECT_EQ(read("out"), "");
 }
 
 } // namespace

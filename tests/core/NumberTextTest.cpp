@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,21 @@ TEST(ParseDecimal, ReadsTheLongestDecimalPrefixOrZero)
         EXPECT_EQ(parseDecimal(text), value) << '"' << text << '"';
     EXPECT_TRUE(std::isinf(parseDecimal("1e999")));
     EXPECT_LT(parseDecimal("-1e999"), 0.0);
+    // Out of range as strtod reads it: too small is (signed) 0, too large infinite, whatever
+    // the exponent's sign says alone.
+    const std::string zeros(400, '0');
+    const std::vector<std::pair<std::string, double>> outOfRange{
+        {"0." + zeros + "1", 0.0},
+        {"-0." + zeros + "1", -0.0},
+        {"0." + zeros + "1e+50", 0.0},
+        {"1" + zeros + "e-800", 0.0},
+        {"1" + zeros, HUGE_VAL},
+        {"-0.001e+400", -HUGE_VAL},
+        {"0." + zeros + "1e+800", HUGE_VAL}};
+    for (const auto &[text, value] : outOfRange) {
+        EXPECT_EQ(parseDecimal(text), value) << text;
+        EXPECT_EQ(std::signbit(parseDecimal(text)), std::signbit(value)) << text;
+    }
 }
 
 TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)

@@ -248,6 +248,11 @@ TEST_F(SettingsSave, AFailedStoreAttemptsEveryWriteAndReportsOnce)
     EXPECT_EQ(attempts, 13);
     EXPECT_STREQ(messageText(kMsgSaveFailed),
                  "Saving parameters to the registry failed for some reason.");
+    // Fault mended: the same store went on reporting the old failure once the folder could
+    // be made.
+    ASSERT_TRUE(QFile::remove(folder() + "/blocker"));
+    EXPECT_EQ(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)), kMsgNone);
+    EXPECT_EQ(SettingsStore().read(keys::WaveInDeviceName), "Card A");
 }
 
 TEST_F(SettingsSave, PageValuesUseTheSameBatch)

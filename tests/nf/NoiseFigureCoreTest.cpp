@@ -343,6 +343,13 @@ TEST(EnrLookup, InterpolatedHeldOrTakenAsTheEnr)
     const char *two = "100,15.0\n200,14.0\n", *rev = "200,14\n100,15\n", *none = "";
     const char *one = "1000,12.5\n", *four = "10,15.52\n100,15.31\n1296,14.85\n2304,14.6\n";
     const char *twice = "100,15\n200,14\n200,12\n300,11\n"; // the first 200 row ends 100..200
+    // Beyond 16 rows a sort that is not stable swaps rows of equal frequency: 200 down to
+    // 10 MHz twice, row i with ENR 10 + i / 2 dB.
+    std::string fortyRows;
+    for (int i = 0; i < 40; ++i)
+        fortyRows += std::to_string(200 - 10 * (i % 20)) + "," + std::to_string(10 + i / 2) +
+                     (i % 2 ? ".5\n" : ".0\n");
+    const char *forty = fortyRows.c_str();
     const std::tuple<const char *, bool, double, double> cases[] = {
         {two, true, 50, 15},      {two, true, 100, 15},     {two, true, 150, 14.5},
         {two, true, 200, 14},     {two, true, 1e300, 14},   {two, true, kNaN, 15},
@@ -350,7 +357,8 @@ TEST(EnrLookup, InterpolatedHeldOrTakenAsTheEnr)
         {two, false, 25, 25},     {two, false, -3, 0},      {two, false, kNaN, 0},
         {none, true, 25, 25},     {none, true, -4, 0},      {one, true, -1, 12.5},
         {one, true, 30000, 12.5}, {four, true, 100, 15.31}, {four, true, 1800, 14.725},
-        {twice, true, 200, 14},   {twice, true, 250, 11.5}};
+        {twice, true, 200, 14},   {twice, true, 250, 11.5}, {forty, true, 5, 19.5},
+        {forty, true, 195, 15.25}};
     for (const auto &[text, useFile, entry, enr] : cases) {
         EnrTable table;
         parseEnrData(text, table);
