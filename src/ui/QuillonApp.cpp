@@ -6,18 +6,21 @@
 #include "core/SettingsStore.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/SpectrumPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
 
 SetupPage *g_setup = nullptr;
 MeasureNoisePage *g_measure = nullptr;
+SpectrumPage *g_spectrum = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
 {
     g_setup = nullptr;
     g_measure = nullptr;
+    g_spectrum = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -44,6 +47,7 @@ bool QuillonApp::initInstance()
     g_setup = new SetupPage(*m_engine, *m_store);
     if (m_portProbe)
         g_setup->setPortProbe(m_portProbe);
+    g_spectrum = new SpectrumPage(*m_engine, *m_shared);
     g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
     g_measuringNoiseDlg = m_waitDialog.get();
@@ -51,6 +55,7 @@ bool QuillonApp::initInstance()
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
     // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
+    m_sheet->addPage(g_spectrum);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
@@ -85,12 +90,17 @@ int QuillonApp::exitInstance()
     // Removing a page's tab would otherwise make the next tab active and start its capture.
     if (m_sheet)
         m_sheet->detachPages();
-    // Deleting the pages in the fixed order: Setup (which closes the switch port), then
-    // Measure Noise. The sheet holds them as child widgets; delete them explicitly first.
+    // Deleting the pages in the fixed order: Setup (which closes the switch port), Show
+    // Spectrum, Measure Noise. The sheet holds them as child widgets; delete them explicitly
+    // first.
     if (g_setup != nullptr) {
         delete g_setup;
         g_setup = nullptr;
         m_engine->switches().closePort();
+    }
+    if (g_spectrum != nullptr) {
+        delete g_spectrum; // stops its capture, destroys its FFT plan
+        g_spectrum = nullptr;
     }
     if (g_measure != nullptr) {
         delete g_measure;

@@ -15,12 +15,14 @@ class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
 class MeasureNoisePage;
+class SpectrumPage;
 class SetupPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
 extern SetupPage *g_setup;
 extern MeasureNoisePage *g_measure;
+extern SpectrumPage *g_spectrum;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 

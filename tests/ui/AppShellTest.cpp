@@ -12,6 +12,7 @@
 #include "core/SettingsTestSupport.h"
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/SpectrumPage.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -133,19 +134,24 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
 
     // Tab order and captions; the window is fixed in size and has no maximize button.
     QTabWidget *tabs = app->sheet().tabs();
-    ASSERT_EQ(tabs->count(), 2);
+    ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "Measure Noise");
-    EXPECT_EQ(tabs->tabText(1), "Setup");
+    EXPECT_EQ(tabs->tabText(1), "Show Spectrum");
+    EXPECT_EQ(tabs->tabText(2), "Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
     EXPECT_FALSE(app->sheet().windowIcon().isNull());
 
     // Leaving the page stops the capture; coming back starts it again.
-    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(2);
     EXPECT_FALSE(app->engine().capture().running());
     tabs->setCurrentIndex(0);
     EXPECT_TRUE(app->engine().capture().running());
+    // Show Spectrum captures blocks of one FFT size (8192 frames of 2 bytes).
+    tabs->setCurrentIndex(1);
+    EXPECT_TRUE(app->engine().capture().running());
+    EXPECT_EQ(app->engine().capture().blockLength(), 8192u * 2);
 }
 
 TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
@@ -198,6 +204,10 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     help->trigger();
     EXPECT_EQ(dialog->topic(), "setup");
     EXPECT_TRUE(dialog->text().contains("Virtual bench"));
+    app->sheet().setActivePage(g_spectrum);
+    help->trigger();
+    EXPECT_EQ(dialog->topic(), "show-spectrum");
+    EXPECT_TRUE(dialog->text().contains("noise bandwidth"));
     dialog->setTopic("no-such-page");
     EXPECT_EQ(dialog->topic(), "overview");
 
