@@ -108,7 +108,8 @@ std::vector<PlotLabel> plotLabels(const SpectrumLayout &layout, int lineHeight)
     return labels;
 }
 
-SpectrumPlot::SpectrumPlot() : m_points(std::make_unique<QPoint[]>(kMaxShownBins)) {}
+// At most four points per column, and no more than twice the points of the row.
+SpectrumPlot::SpectrumPlot() : m_points(std::make_unique<QPoint[]>(2 * kMaxShownBins)) {}
 
 void SpectrumPlot::paint(QPainter &painter, const SpectrumLayout &layout, const QColor &textColor,
                          const double *row, int rowBins)
@@ -151,12 +152,35 @@ void SpectrumPlot::paintTrace(QPainter &painter, const SpectrumLayout &layout, c
     const int m = layout.points(std::min(rowBins, kMaxShownBins));
     if (m < 2)
         return;
-    QPoint *points = m_points.get();
-    for (int k = 0; k < m; ++k)
-        points[k] = QPoint(layout.pointX(k, m), layout.levelY(row[k]));
+    // Where many points share a pixel column (16384 points over 1000 pixels), the lines
+    // between them only cover that column from their lowest to their highest point. Each
+    // column is therefore drawn as first point, lowest, highest, last point: the same pixels
+    // with at most four points per column instead of all of them.
+    QPoint *out = m_points.get();
+    int count = 0;
+    const auto add = [&](int x, int y) {
+        if (count == 0 || out[count - 1] != QPoint(x, y))
+            out[count++] = QPoint(x, y);
+    };
+    for (int k = 0; k < m;) {
+        const int x = layout.pointX(k, m);
+        const int first = layout.levelY(row[k]);
+        int low = first, high = first, last = first;
+        int next = k + 1;
+        for (; next < m && layout.pointX(next, m) == x; ++next) {
+            last = layout.levelY(row[next]);
+            low = std::min(low, last);
+            high = std::max(high, last);
+        }
+        add(x, first);
+        add(x, low);
+        add(x, high);
+        add(x, last);
+        k = next;
+    }
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(kTraceRed, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-    painter.drawPolyline(points, m);
+    painter.drawPolyline(out, count);
 }
 
 } // namespace quillon

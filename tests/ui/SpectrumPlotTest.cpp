@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace quillon {
@@ -53,6 +54,7 @@ protected:
         QImage image(1, 1, QImage::Format_RGB32);
         return QPainter(&image).fontMetrics().height();
     }
+    static int countRed(const QImage &image) { return redRightOf(image, -1); }
     // Red pixels of `image` right of column x.
     static int redRightOf(const QImage &image, int x)
     {
@@ -229,6 +231,39 @@ INSTANTIATE_TEST_SUITE_P(
         SpanLabelCase{SpectrumSpan::To4kHz, 48000, "0 0.4 0.8 1.2 1.6 2.0 2.4 2.8 3.2 3.6 4.0 KHz"},
         SpanLabelCase{SpectrumSpan::To1kHz, 96000,
                       "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}));
+
+// 16384 points over 940 pixels are drawn as the lowest and highest point of each column
+// joined to its neighbours: the very pixels that lines through every point give, for a noisy
+// row that also runs off the top and the bottom.
+TEST_F(SpectrumPlotTest, DenseTraceDrawsTheSamePixelsAsLinesThroughEveryPoint)
+{
+    const SpectrumLayout layout(QRect(50, 10, 940, 540), {.divisions = 6, .topDb = -40}, 32768,
+                                48000);
+    std::vector<double> row(16384);
+    std::mt19937 gen(3);
+    std::normal_distribution<double> level(-70.0, 15.0);
+    for (double &v : row)
+        v = level(gen);
+    row[100] = -std::numeric_limits<double>::infinity();
+    const auto draw = [&](bool everyPoint) {
+        QImage image(1000, 600, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        if (!everyPoint) {
+            m_plot.paintTrace(painter, layout, row.data(), 16384);
+            return image;
+        }
+        std::vector<QPoint> points;
+        for (int k = 0; k < 16384; ++k)
+            points.emplace_back(layout.pointX(k, 16384), layout.levelY(row[k]));
+        painter.setPen(QPen(Qt::red, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        painter.drawPolyline(points.data(), 16384);
+        return image;
+    };
+    const QImage reduced = draw(false);
+    EXPECT_GT(countRed(reduced), 20000);
+    EXPECT_EQ(reduced, draw(true));
+}
 
 // The mouse readout's bin: the point nearest the pointer, none outside the drawing rectangle.
 TEST_F(SpectrumPlotTest, BinUnderThePointer)

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -107,6 +108,8 @@ SpectrumPage::SpectrumPage(QuillonEngine &engine, SharedValues &shared, QWidget 
 {
     setObjectName(QStringLiteral("spectrumPage"));
     m_fftSize = usableFftSize(engine.settings().fftBlockSize);
+    m_frameTimer.setSingleShot(true);
+    connect(&m_frameTimer, &QTimer::timeout, this, &SpectrumPage::drawLatestRow);
     buildControls();
 }
 
@@ -132,8 +135,11 @@ void SpectrumPage::buildControls()
     m_readoutLabel = new QLabel(this);
     m_readoutLabel->setObjectName(QStringLiteral("cursorReadout"));
     m_readoutLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (QLabel *label : {m_passbandLabel, m_readoutLabel})
-        label->setMinimumHeight(fontMetrics().height());
+    m_readoutLabel->setMinimumWidth(
+        fontMetrics().horizontalAdvance(QStringLiteral("00000.0 Hz, -000.0 dB")) + 8);
+    // Texts that change with every row must not widen the page (the window's size is fixed).
+    m_passbandLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_passbandLabel->setMinimumHeight(fontMetrics().height());
 
     auto *vertical = new QGroupBox(tr("Vertical"), this);
     vertical->setObjectName(QStringLiteral("verticalGroup"));
@@ -162,10 +168,6 @@ void SpectrumPage::buildControls()
     auto *horizontalRow = new QHBoxLayout(horizontal);
     horizontalRow->addWidget(m_spanList);
 
-    auto *info = new QHBoxLayout;
-    info->addWidget(m_passbandLabel, 1);
-    info->addWidget(m_readoutLabel);
-
     auto *controls = new QHBoxLayout;
     controls->addWidget(vertical);
     controls->addSpacing(12);
@@ -173,12 +175,13 @@ void SpectrumPage::buildControls()
     controls->addSpacing(12);
     controls->addWidget(horizontal);
     controls->addStretch(1);
+    controls->addWidget(m_readoutLabel, 0, Qt::AlignBottom);
 
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(8, 8, 8, 8);
     page->setSpacing(6);
     page->addWidget(m_view, 1);
-    page->addLayout(info);
+    page->addWidget(m_passbandLabel);
     page->addLayout(controls);
 
     m_view->setResizeHandler([this] { redraw(); });
@@ -234,6 +237,13 @@ void SpectrumPage::deactivatePage()
     m_analyzer.deactivate();
 }
 
+void SpectrumPage::setFrameInterval(int ms)
+{
+    m_frameMs = ms;
+    if (m_frameTimer.isActive())
+        m_frameTimer.start(std::max(0, ms - static_cast<int>(m_lastFrame.elapsed())));
+}
+
 int SpectrumPage::sampleRate() const
 {
     return m_engine.settings().sampleRate;
@@ -277,6 +287,8 @@ void SpectrumPage::stopCapture()
 {
     m_engine.capture().stopCapture();
     m_capturing = false;
+    m_frameTimer.stop();
+    m_lastFrame.invalidate();
 }
 
 // ---- Block handling (delivery thread) ----
@@ -302,10 +314,22 @@ void SpectrumPage::onBlock(WaveCapture &capture, CaptureHeader &header, int gene
 void SpectrumPage::onRowReady(int generation)
 {
     // A request of a capture that has been stopped (or replaced) finds nothing of its own.
-    if (!m_capturing || generation != m_generation)
+    if (!m_capturing || generation != m_generation || m_frameTimer.isActive())
         return;
-    if (!m_handover.takeLatest())
+    if (m_lastFrame.isValid() && m_lastFrame.elapsed() < m_frameMs) {
+        // Too soon for the screen. The request stays pending in the hand-over, so the
+        // capture side posts no more until the timer has taken the newest row.
+        m_frameTimer.start(m_frameMs - static_cast<int>(m_lastFrame.elapsed()));
+        return;
+    }
+    drawLatestRow();
+}
+
+void SpectrumPage::drawLatestRow()
+{
+    if (!m_capturing || !m_handover.takeLatest())
         return; // an earlier repaint drew this row already
+    m_lastFrame.start();
     ++m_rowsDrawn;
     const SpectrumRowInfo &info = m_handover.info();
     m_shownPassband = m_passbandAnalyzer.analyze(
@@ -355,7 +379,7 @@ void SpectrumPage::showPassband()
         p.highEdgeFound ? hzText(p.highEdgeHz) : tr("above ") + hzText(p.highEdgeHz);
     const int rows = m_handover.info().rowsAveraged;
     const QString averaged = rows > 1 ? tr("mean of %1 spectra").arg(rows)
-                                      : tr("one spectrum; tick Average for a steadier reading");
+                                      : tr("one spectrum: tick Average");
     m_passbandLabel->setText(tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
                                  .arg(low, high, hzText(p.noiseBandwidthHz), averaged));
 }

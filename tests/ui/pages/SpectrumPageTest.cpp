@@ -9,12 +9,16 @@
 #include "ui/MainWindow.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 
+#include <cmath>
+#include <cstring>
 #include <future>
+#include <numbers>
 
 namespace quillon {
 namespace {
@@ -37,6 +41,39 @@ struct NoStartDevice : test::NamedDevices
         s = std::make_unique<Stream>(q);
         return kCaptureOk;
     }
+};
+
+// Fills one block when the test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
+struct ManualDevice : test::NamedDevices
+{
+    struct Stream : InputStream
+    {
+        using InputStream::InputStream;
+        int start() override { return kCaptureOk; }
+        void reset() override {}
+        void close() override {}
+    };
+    ManualDevice() : NamedDevices({{"Blocks on demand", 0xFFFFF}}) {}
+    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    {
+        s = std::make_unique<Stream>(*(queue = &q));
+        return kCaptureOk;
+    }
+    bool produce(double amplitude) // false while no buffer is free
+    {
+        CaptureHeader *h = queue->tryPopFree();
+        if (h == nullptr)
+            return false;
+        for (std::uint32_t i = 0; i < h->bufferLength / 2; ++i) {
+            const auto v = static_cast<std::int16_t>(
+                std::lround(amplitude * std::sin(2 * std::numbers::pi * 3000.0 * i / 44100)));
+            std::memcpy(h->data + 2 * i, &v, 2);
+        }
+        h->bytesRecorded = h->bufferLength;
+        queue->pushFull(h);
+        return true;
+    }
+    BlockQueue *queue = nullptr;
 };
 
 // Runs `step`; aborts the test program if it has not returned after 60 s.
@@ -63,13 +100,13 @@ int countRed(const QImage &image)
 class SpectrumPageTest : public test::PageTest
 {
 protected:
-    // Devices: 0 never opens, 1 opens but does not start, 2 the virtual bench.
+    // Devices: 0 never opens, 1 opens but does not start, 2 blocks on demand, 3 the bench.
     void SetUp() override
     {
         PageTest::SetUp();
         EngineOptions options;
         options.portAudio = false;
-        options.soundDevices = {&m_closed, &m_noStart};
+        options.soundDevices = {&m_closed, &m_noStart, &m_manual};
         m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
     }
     Settings &settings() { return m_engine->settings(); }
@@ -93,6 +130,7 @@ protected:
 
     test::NamedDevices m_closed{{{"Never opens", 0xFFFFF}}};
     NoStartDevice m_noStart;
+    ManualDevice m_manual;
     std::unique_ptr<QuillonEngine> m_engine;
     SharedValues m_shared;
     std::unique_ptr<MainWindow> m_sheet; // owns the page
@@ -148,6 +186,33 @@ TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
     EXPECT_EQ(SpectrumPage::usableFftSize(65536), 32768);
 }
 
+// Rows that come within a screen frame of the last drawn one wait for the frame's end, and
+// then only the newest is drawn: block 2 (silent) is skipped for block 3 (a tone), and
+// block 3 asked for no repaint of its own, since block 2's request was still pending.
+TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
+{
+    settings().waveInDevice = 2;
+    settings().fftBlockSize = 1024;
+    SpectrumPage &page = makePage();
+    ASSERT_TRUE(page.capturing());
+    page.setFrameInterval(60000);
+    const auto feed = [&](double amplitude, std::uint64_t computed) {
+        return waitFor([&] { return m_manual.produce(amplitude); }) &&
+               waitFor([&] { return page.blocksComputed() == computed; });
+    };
+    ASSERT_TRUE(feed(0.0, 1));
+    ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 1; }));
+    EXPECT_EQ(text("passband"), "Passband: no power in the spectrum");
+    ASSERT_TRUE(feed(0.0, 2) && feed(8000.0, 3));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.rowsDrawn(), 1u);
+    EXPECT_EQ(page.repaintRequests(), 2u);
+    page.setFrameInterval(0); // the frame ends
+    ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 2; }));
+    EXPECT_TRUE(text("passband").startsWith("Passband (-3 dB): ")) << text("passband").toStdString();
+    EXPECT_EQ(page.repaintRequests(), 2u);
+}
+
 // The bench's receiver (300 - 2700 Hz, second-order skirts: -3 dB at 296.5 and 2731.4 Hz,
 // noise bandwidth 2686.4 Hz) at 48 kHz, 32768 points, averaged over 32 blocks, with the bench
 // as fast as the page takes blocks. Which row is drawn first depends on the timing; over such
@@ -162,6 +227,8 @@ TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
     m_engine->bench().setParameters({.seed = 20260613, .speed = 0.0});
     m_shared.setAverageCount(40); // limited to 32
     m_shared.setMeasuredNoiseBandwidthHz(0.0);
+    QElapsedTimer active;
+    active.start();
     SpectrumPage &page = makePage();
     EXPECT_EQ(countRed(view()->image()), 0); // no trace before the first row
     ASSERT_TRUE(page.capturing());
@@ -192,14 +259,16 @@ TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
     QCoreApplication::sendEvent(view(), &leave);
     EXPECT_EQ(text("cursorReadout"), "");
 
-    // Leaving stops the capture at once; no block was left without its row, and each drawn
-    // row answered one repaint request.
+    // Leaving stops the capture at once; no block was left without its row, each drawn row
+    // answered one repaint request, and no more rows were drawn than screen frames passed.
     mustReturn([&] { page.deactivatePage(); });
+    const qint64 elapsedMs = active.elapsed();
     EXPECT_FALSE(m_engine->capture().running());
     EXPECT_EQ(page.blocksComputed(), page.blocksDelivered());
     EXPECT_GE(page.blocksComputed(), 32u);
     EXPECT_LE(page.rowsDrawn(), page.repaintRequests());
     EXPECT_LE(page.repaintRequests(), page.blocksComputed());
+    EXPECT_LE(page.rowsDrawn(), elapsedMs / SpectrumPage::kDefaultFrameMs + 1);
 
     // Back on the page the trace waits for this activation's first block; then the window
     // closes while blocks pour in.
