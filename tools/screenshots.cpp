@@ -3,9 +3,9 @@
 #include "ToolSupport.h"
 
 #include "measure/SharedValues.h"
+#include "ui/MainWindow.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
-#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,8 +32,8 @@ int prepareSpectrum(quillon::SpectrumPage &page)
     const QRect plot = view->plotRect();
     const QPointF at(plot.left() + plot.width() / 4, plot.center().y());
     QTimer::singleShot(7000, view, [view, at] {
-        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(view, &move);
     });
     return 8000;

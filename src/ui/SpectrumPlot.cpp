@@ -101,8 +101,8 @@ std::vector<PlotLabel> plotLabels(const SpectrumLayout &layout, int lineHeight)
     const double spanKHz = layout.spanHz() * 0.001;
     labels.push_back({QStringLiteral("0"), {left, below}});
     for (int j = 1; j < 10; ++j)
-        labels.push_back({QString::asprintf("%.1f", spanKHz * j / 10),
-                          {left + j * layout.cellWidth(), below}});
+        labels.push_back(
+            {QString::asprintf("%.1f", spanKHz * j / 10), {left + j * layout.cellWidth(), below}});
     labels.push_back({QString::asprintf("%.1f", spanKHz), {layout.right(), below}});
     labels.push_back({QStringLiteral("KHz"), {left + layout.width() / 2, below + lineHeight}});
     return labels;
@@ -121,8 +121,8 @@ void SpectrumPlot::paint(QPainter &painter, const SpectrumLayout &layout, const 
 
     QPen frame(Qt::black, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
     painter.setPen(frame);
-    const QPoint corners[5] = {{left, top}, {left, bottom}, {right, bottom}, {right, top},
-                               {left, top}};
+    const QPoint corners[5] = {
+        {left, top}, {left, bottom}, {right, bottom}, {right, top}, {left, top}};
     painter.drawPolyline(corners, 5);
 
     painter.setPen(QPen(kGridGrey, 2, Qt::SolidLine, Qt::FlatCap));

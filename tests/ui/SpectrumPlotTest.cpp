@@ -71,7 +71,7 @@ protected:
 struct GridCase
 {
     int plotWidth, plotHeight, divisions; // the plot rectangle and the "Div" choice
-    int w, h;                              // the drawing rectangle: whole cells
+    int w, h;                             // the drawing rectangle: whole cells
 };
 
 class SpectrumGrid : public SpectrumPlotTest, public ::testing::WithParamInterface<GridCase>
@@ -163,8 +163,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SpectrumPoints,
 // one at +10 dB on the top edge.
 TEST_F(SpectrumPlotTest, LevelLabelsAndLevelsOffThePlot)
 {
-    const SpectrumLayout layout(QRect(50, 10, 537, 250), {.divisions = 4, .topDb = -20},
-                                1024, 96000);
+    const SpectrumLayout layout(QRect(50, 10, 537, 250), {.divisions = 4, .topDb = -20}, 1024,
+                                96000);
     const int top = 10, bottom = 10 + 248;
     const auto labels = plotLabels(layout, lineHeight());
     EXPECT_EQ(texts(labels, 0, 5).join(' '), "-20 -30 -40 -50 dB");
@@ -184,7 +184,8 @@ TEST_F(SpectrumPlotTest, LevelLabelsAndLevelsOffThePlot)
 
     // Left of the frame: exactly the dB labels, nothing else.
     const QRect leftOfFrame(0, 0, 50 - 2, bottom + 4);
-    EXPECT_EQ(image.copy(leftOfFrame), labelsOnly({labels.begin(), labels.begin() + 5}).copy(leftOfFrame));
+    EXPECT_EQ(image.copy(leftOfFrame),
+              labelsOnly({labels.begin(), labels.begin() + 5}).copy(leftOfFrame));
 }
 
 struct SpanLabelCase
@@ -224,13 +225,14 @@ TEST_P(SpectrumSpanLabels, UnderThePlot)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SpectrumSpanLabels,
-    ::testing::Values(
-        SpanLabelCase{SpectrumSpan::FullScan, 44100,
-                      "0 2.2 4.4 6.6 8.8 11.0 13.2 15.4 17.6 19.8 22.1 KHz"},
-        SpanLabelCase{SpectrumSpan::FullScan, 11025, "0 0.6 1.1 1.7 2.2 2.8 3.3 3.9 4.4 5.0 5.5 KHz"},
-        SpanLabelCase{SpectrumSpan::To4kHz, 48000, "0 0.4 0.8 1.2 1.6 2.0 2.4 2.8 3.2 3.6 4.0 KHz"},
-        SpanLabelCase{SpectrumSpan::To1kHz, 96000,
-                      "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}));
+    ::testing::Values(SpanLabelCase{SpectrumSpan::FullScan, 44100,
+                                    "0 2.2 4.4 6.6 8.8 11.0 13.2 15.4 17.6 19.8 22.1 KHz"},
+                      SpanLabelCase{SpectrumSpan::FullScan, 11025,
+                                    "0 0.6 1.1 1.7 2.2 2.8 3.3 3.9 4.4 5.0 5.5 KHz"},
+                      SpanLabelCase{SpectrumSpan::To4kHz, 48000,
+                                    "0 0.4 0.8 1.2 1.6 2.0 2.4 2.8 3.2 3.6 4.0 KHz"},
+                      SpanLabelCase{SpectrumSpan::To1kHz, 96000,
+                                    "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}));
 
 // 16384 points over 940 pixels are drawn as the lowest and highest point of each column
 // joined to its neighbours: the very pixels that lines through every point give, for a noisy

@@ -378,8 +378,8 @@ void SpectrumPage::showPassband()
     const QString high =
         p.highEdgeFound ? hzText(p.highEdgeHz) : tr("above ") + hzText(p.highEdgeHz);
     const int rows = m_handover.info().rowsAveraged;
-    const QString averaged = rows > 1 ? tr("mean of %1 spectra").arg(rows)
-                                      : tr("one spectrum: tick Average");
+    const QString averaged =
+        rows > 1 ? tr("mean of %1 spectra").arg(rows) : tr("one spectrum: tick Average");
     m_passbandLabel->setText(tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
                                  .arg(low, high, hzText(p.noiseBandwidthHz), averaged));
 }

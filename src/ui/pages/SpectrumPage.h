@@ -132,8 +132,8 @@ private:
 
     QuillonEngine &m_engine;
     SharedValues &m_shared;
-    SpectrumAnalyzer m_analyzer;  // window thread while idle, delivery thread while capturing
-    SpectrumHandover m_handover;  // rows from the delivery thread to the window thread
+    SpectrumAnalyzer m_analyzer; // window thread while idle, delivery thread while capturing
+    SpectrumHandover m_handover; // rows from the delivery thread to the window thread
     PassbandAnalyzer m_passbandAnalyzer;
     SpectrumPlot m_plot;
     SpectrumScale m_scale;

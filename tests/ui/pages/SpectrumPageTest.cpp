@@ -9,8 +9,8 @@
 #include "ui/MainWindow.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -167,9 +167,9 @@ TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
     EXPECT_EQ(page.scale().topDb, -30);
     const SpectrumLayout four = layout(8192, settings().sampleRate);
     EXPECT_NE(view()->image(), before);
-    EXPECT_EQ(view()->image().pixel(four.left() + four.cellWidth() / 2,
-                                    four.top() + four.cellHeight()),
-              qRgb(192, 192, 192));
+    EXPECT_EQ(
+        view()->image().pixel(four.left() + four.cellWidth() / 2, four.top() + four.cellHeight()),
+        qRgb(192, 192, 192));
 
     // The probe succeeds, the start does not: one message, no capture.
     page.deactivatePage();
@@ -209,7 +209,8 @@ TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
     EXPECT_EQ(page.repaintRequests(), 2u);
     page.setFrameInterval(0); // the frame ends
     ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 2; }));
-    EXPECT_TRUE(text("passband").startsWith("Passband (-3 dB): ")) << text("passband").toStdString();
+    EXPECT_TRUE(text("passband").startsWith("Passband (-3 dB): "))
+        << text("passband").toStdString();
     EXPECT_EQ(page.repaintRequests(), 2u);
 }
 
