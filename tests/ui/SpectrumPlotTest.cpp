@@ -9,12 +9,26 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace quillon {
 namespace {
 
 const QColor kBackground(0, 0, 128); // neither white, black, grey nor red
+const char *spanName(SpectrumSpan span)
+{
+    switch (span) {
+    case SpectrumSpan::To4kHz:
+        return "To4kHz";
+    case SpectrumSpan::To1kHz:
+        return "To1kHz";
+    case SpectrumSpan::FullScan:
+        break;
+    }
+    return "FullScan";
+}
+
 const QRgb kBlack = qRgb(0, 0, 0), kGrey = qRgb(192, 192, 192), kRed = qRgb(255, 0, 0);
 
 class SpectrumPlotTest : public test::PageTest
@@ -74,6 +88,11 @@ struct GridCase
     int w, h;                             // the drawing rectangle: whole cells
 };
 
+void PrintTo(const GridCase &c, std::ostream *out)
+{
+    *out << c.plotWidth << "x" << c.plotHeight << ", " << c.divisions << " divisions";
+}
+
 class SpectrumGrid : public SpectrumPlotTest, public ::testing::WithParamInterface<GridCase>
 {
 };
@@ -111,13 +130,24 @@ TEST_P(SpectrumGrid, HoldsWholeCells)
 INSTANTIATE_TEST_SUITE_P(Cases, SpectrumGrid,
                          ::testing::Values(GridCase{537, 250, 12, 530, 240},
                                            GridCase{537, 250, 7, 530, 245},
-                                           GridCase{600, 250, 4, 600, 248}));
+                                           GridCase{600, 250, 4, 600, 248}),
+                         [](const auto &info) {
+                             const GridCase &c = info.param;
+                             return std::to_string(c.plotWidth) + "x" +
+                                    std::to_string(c.plotHeight) + "_" +
+                                    std::to_string(c.divisions) + "divisions";
+                         });
 
 struct PointsCase
 {
     SpectrumSpan span;
     int n, rate, points;
 };
+
+void PrintTo(const PointsCase &c, std::ostream *out)
+{
+    *out << spanName(c.span) << ", n " << c.n << ", " << c.rate << " Hz";
+}
 
 class SpectrumPoints : public SpectrumPlotTest, public ::testing::WithParamInterface<PointsCase>
 {
@@ -156,7 +186,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, SpectrumPoints,
                                            PointsCase{SpectrumSpan::To4kHz, 1024, 96000, 42},
                                            PointsCase{SpectrumSpan::FullScan, 8192, 48000, 4096},
                                            PointsCase{SpectrumSpan::To4kHz, 8192, 11025, 2972},
-                                           PointsCase{SpectrumSpan::To1kHz, 1024, 11025, 92}));
+                                           PointsCase{SpectrumSpan::To1kHz, 1024, 11025, 92}),
+                         [](const auto &info) {
+                             return std::string(spanName(info.param.span)) + "_" +
+                                    std::to_string(info.param.n) + "_" +
+                                    std::to_string(info.param.rate);
+                         });
 
 // Top -20 dB and 4 divisions: labels -20, -30, -40, -50 beside the lines (none for the bottom
 // line at -60) and "dB"; a bin at -65 dB, one without power and a NaN lie on the bottom edge,
@@ -195,6 +230,11 @@ struct SpanLabelCase
     const char *labels; // under the plot: "0", the nine grid lines, the span, "KHz"
 };
 
+void PrintTo(const SpanLabelCase &c, std::ostream *out)
+{
+    *out << spanName(c.span) << ", " << c.rate << " Hz";
+}
+
 class SpectrumSpanLabels : public SpectrumPlotTest,
                            public ::testing::WithParamInterface<SpanLabelCase>
 {
@@ -232,7 +272,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SpanLabelCase{SpectrumSpan::To4kHz, 48000,
                                     "0 0.4 0.8 1.2 1.6 2.0 2.4 2.8 3.2 3.6 4.0 KHz"},
                       SpanLabelCase{SpectrumSpan::To1kHz, 96000,
-                                    "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}));
+                                    "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}),
+    [](const auto &info) {
+        return std::string(spanName(info.param.span)) + "_" + std::to_string(info.param.rate);
+    });
 
 // 16384 points over 940 pixels are drawn as the lowest and highest point of each column
 // joined to its neighbours: the very pixels that lines through every point give, for a noisy
