@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak clean
 
 all: build
 
@@ -56,6 +56,11 @@ screenshots: build
 SOAK_SECONDS ?= 60
 soak: build
 	bash scripts/soak.sh $(BUILD) $(SOAK_SECONDS)
+
+# Show Spectrum on the virtual bench in real time at 96 kHz, 1024-point blocks, under Xvfb:
+# blocks captured, computed, lost (must be 0) and drawn, and the window thread's lateness.
+spectrum-soak: build
+	bash scripts/spectrum-soak.sh $(BUILD) $(SOAK_SECONDS)
 
 clean:
 	rm -rf build build-asan build-tsan build-release

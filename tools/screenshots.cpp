@@ -5,12 +5,18 @@
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/MeasureDevicePage.h"
+#include "measure/SharedValues.h"
 #include "ui/MainWindow.h"
+#include "ui/pages/PropertyPage.h"
+#include "ui/pages/SpectrumPage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -31,6 +37,26 @@ void typeCalculatorExample(QWidget *page)
     for (const auto &[name, text] : typed)
         if (auto *field = page->findChild<QLineEdit *>(QLatin1String(name)))
             field->setText(QLatin1String(text));
+}
+
+// Show Spectrum as a user reads the receiver's passband: averaged over 32 blocks (set before
+// the page is activated), zoomed to 0 - 4 kHz, the pointer on the trace at 1 kHz. Returns how
+// long to let blocks arrive, ms: 32 blocks of 8192 frames at 44.1 kHz take 5.9 s.
+int prepareSpectrum(quillon::SpectrumPage &page)
+{
+    page.findChild<QCheckBox *>(QStringLiteral("average"))->click();
+    page.findChild<QComboBox *>(QStringLiteral("span"))->setCurrentIndex(1);
+    page.findChild<QComboBox *>(QStringLiteral("topDb"))->setCurrentIndex(2);
+    page.findChild<QComboBox *>(QStringLiteral("divisions"))->setCurrentIndex(4); // 8
+    auto *view = page.findChild<quillon::SpectrumView *>(QStringLiteral("spectrumPlot"));
+    const QRect plot = view->plotRect();
+    const QPointF at(plot.left() + plot.width() / 4, plot.center().y());
+    QTimer::singleShot(7000, view, [view, at] {
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &move);
+    });
+    return 8000;
 }
 
 } // namespace
@@ -76,12 +102,17 @@ int main(int argc, char *argv[])
             QApplication::quit();
             return;
         }
+        if (qobject_cast<quillon::SpectrumPage *>(tabs->widget(index)))
+            app->shared().setAverageCount(32);
         tabs->setCurrentIndex(index);
         auto *shown = qobject_cast<quillon::PropertyPage *>(tabs->widget(index));
         measureSeries(shown);
         if (shown->helpTopic() == QLatin1String("calculator"))
             typeCalculatorExample(shown);
-        QTimer::singleShot(index == 0 ? 6000 : 800, [&, self] {
+        int wait = index == 0 ? 6000 : 800;
+        if (auto *spectrum = qobject_cast<quillon::SpectrumPage *>(shown))
+            wait = prepareSpectrum(*spectrum);
+        QTimer::singleShot(wait, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();
             const QString path = outDir + "/" + name + ".png";

@@ -12,7 +12,8 @@ class SettingsStore;
 //   Measure Device       owns the ENR entry, TSoff, T0 and the dummy-read count;
 //   Calibrate Noise Source reads and writes the entry and the dummy-read count, uses T0;
 //   Calculator           starts its ENR field from the entry and uses T0;
-//   Show Spectrum        averages over the same count.
+//   Show Spectrum        averages over the same count, and leaves the receiver's noise
+//                        bandwidth read from its spectrum for the Calculator.
 // Window thread, except the averaging flag and count, which capture callbacks read on the
 // delivery thread (atomics; a change is picked up from the next block).
 class SharedValues
@@ -45,7 +46,13 @@ public:
     // The count as the readings and the spectrum use it: 1..32.
     int averageCountLimited() const;
 
+    // The equivalent noise bandwidth last read from the spectrum, Hz; 0 = none read yet.
+    // Not stored: it belongs to the receiver as it was measured in this session.
+    double measuredNoiseBandwidthHz() const { return m_noiseBandwidthHz; }
+    void setMeasuredNoiseBandwidthHz(double hz) { m_noiseBandwidthHz = hz; }
+
 private:
+    double m_noiseBandwidthHz = 0.0;
     double m_enrEntry = 25.0;
     double m_tsOff = 293.0;
     double m_t0 = 290.0;

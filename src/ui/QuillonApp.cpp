@@ -9,6 +9,7 @@
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/CalculatorPage.h"
+#include "ui/pages/SpectrumPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
@@ -18,6 +19,7 @@ MeasureNoisePage *g_measure = nullptr;
 MeasureDevicePage *g_measureDevice = nullptr;
 CalibrateNoiseSourcePage *g_calibrate = nullptr;
 CalculatorPage *g_calculator = nullptr;
+SpectrumPage *g_spectrum = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
@@ -27,6 +29,7 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
     g_measureDevice = nullptr;
     g_calibrate = nullptr;
     g_calculator = nullptr;
+    g_spectrum = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -53,6 +56,7 @@ bool QuillonApp::initInstance()
     g_setup = new SetupPage(*m_engine, *m_store);
     if (m_portProbe)
         g_setup->setPortProbe(m_portProbe);
+    g_spectrum = new SpectrumPage(*m_engine, *m_shared);
     g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
     g_measuringNoiseDlg = m_waitDialog.get();
@@ -66,6 +70,7 @@ bool QuillonApp::initInstance()
     // Calculator, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
     m_sheet->addPage(g_measureDevice);
+    m_sheet->addPage(g_spectrum);
     m_sheet->addPage(g_calibrate);
     m_sheet->addPage(g_calculator);
     m_sheet->addPage(g_setup);
@@ -102,14 +107,18 @@ int QuillonApp::exitInstance()
     // Removing a page's tab would otherwise make the next tab active and start its capture.
     if (m_sheet)
         m_sheet->detachPages();
-    // Deleting the pages in the fixed order: Setup (which closes the switch port), Measure
-    // Noise, Measure Device (whose values "ENR", "TSoff" and "T0" are written now, failures
-    // ignored), Calibrate Noise Source, Calculator. The sheet holds them as child widgets;
-    // delete them explicitly first.
+    // Deleting the pages in the fixed order: Setup (which closes the switch port), Show
+    // Spectrum, Measure Noise, Measure Device (whose values "ENR", "TSoff" and "T0" are
+    // written now, failures ignored), Calibrate Noise Source, Calculator. The sheet holds them
+    // as child widgets; delete them explicitly first.
     if (g_setup != nullptr) {
         delete g_setup;
         g_setup = nullptr;
         m_engine->switches().closePort();
+    }
+    if (g_spectrum != nullptr) {
+        delete g_spectrum; // stops its capture, destroys its FFT plan
+        g_spectrum = nullptr;
     }
     if (g_measure != nullptr) {
         delete g_measure;

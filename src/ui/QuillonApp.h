@@ -17,6 +17,7 @@ class WidgetMessageSink;
 class MeasureNoisePage;
 class MeasureDevicePage;
 class CalibrateNoiseSourcePage;
+class SpectrumPage;
 class SetupPage;
 class CalculatorPage;
 
@@ -27,6 +28,7 @@ extern MeasureNoisePage *g_measure;
 extern MeasureDevicePage *g_measureDevice;
 extern CalibrateNoiseSourcePage *g_calibrate;
 extern CalculatorPage *g_calculator;
+extern SpectrumPage *g_spectrum;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 

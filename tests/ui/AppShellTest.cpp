@@ -15,6 +15,7 @@
 #include "ui/pages/MeasureNoisePage.h"
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/SpectrumPage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -140,17 +141,22 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
     QStringList captions;
     for (int i = 0; i < tabs->count(); ++i)
         captions << tabs->tabText(i);
-    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Calibrate Noise Source|Calculator|Setup");
+    EXPECT_EQ(captions.join('|'),
+              "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise Source|Calculator|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
     EXPECT_FALSE(app->sheet().windowIcon().isNull());
 
     // Leaving the page stops the capture; coming back starts it again.
-    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(4);
     EXPECT_FALSE(app->engine().capture().running());
     tabs->setCurrentIndex(0);
     EXPECT_TRUE(app->engine().capture().running());
+    // Show Spectrum captures blocks of one FFT size (8192 frames of 2 bytes).
+    tabs->setCurrentIndex(2);
+    EXPECT_TRUE(app->engine().capture().running());
+    EXPECT_EQ(app->engine().capture().blockLength(), 8192u * 2);
 }
 
 TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
@@ -202,7 +208,8 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     const std::pair<PropertyPage *, const char *> pages[] = {
         {g_setup, "Virtual bench"},
         {g_measureDevice, "Dummy Reads"},
-        {g_calibrate, "Target Device TSoff"}};
+        {g_calibrate, "Target Device TSoff"},
+        {g_spectrum, "noise bandwidth"}};
     for (const auto &[page, text] : pages) {
         app->sheet().setActivePage(page);
         help->trigger();

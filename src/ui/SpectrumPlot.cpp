@@ -1,0 +1,186 @@
+#include "ui/SpectrumPlot.h"
+
+#include "spectrum/SpectrumAnalyzer.h"
+
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillon {
+
+namespace {
+
+const QColor kGridGrey(192, 192, 192);
+const QColor kTraceRed(255, 0, 0);
+
+// A room wide enough for any label; right alignment puts the text's end on its right edge.
+constexpr int kLabelRoom = 200;
+
+} // namespace
+
+SpectrumLayout::SpectrumLayout(const QRect &plotRect, const SpectrumScale &scale, int fftSize,
+                               int sampleRate)
+    : m_scale(scale), m_left(plotRect.left()), m_top(plotRect.top()), m_fftSize(fftSize),
+      m_sampleRate(sampleRate)
+{
+    // The lists offer 4 .. 12; anything else would divide by zero or leave no cell.
+    m_scale.divisions = std::clamp(m_scale.divisions, 4, 12);
+    m_width = std::max(plotRect.width(), 0) / 10 * 10;
+    m_height = std::max(plotRect.height(), 0) / m_scale.divisions * m_scale.divisions;
+}
+
+int SpectrumLayout::spanHz() const
+{
+    switch (m_scale.span) {
+    case SpectrumSpan::To4kHz:
+        return 4000;
+    case SpectrumSpan::To1kHz:
+        return 1000;
+    case SpectrumSpan::FullScan:
+        break;
+    }
+    return m_sampleRate / 2;
+}
+
+int SpectrumLayout::points(int rowBins) const
+{
+    if (m_sampleRate <= 0 || m_fftSize <= 0)
+        return 0;
+    int m = m_fftSize / 2;
+    if (m_scale.span != SpectrumSpan::FullScan)
+        m = static_cast<int>(m_fftSize * (static_cast<double>(spanHz()) / m_sampleRate));
+    // A span beyond half the sample rate (4 kHz at a rate below 8 kHz) ends with the row.
+    return std::clamp(m, 0, std::max(rowBins, 0));
+}
+
+int SpectrumLayout::pointX(int k, int points) const
+{
+    return m_left + static_cast<int>(static_cast<long long>(k) * m_width / points);
+}
+
+int SpectrumLayout::levelY(double dB) const
+{
+    if (std::isnan(dB))
+        return bottom();
+    // In floating point first: minus infinity (a bin without power) and levels far off the
+    // plot must not reach an integer conversion.
+    const double y = m_top + (m_scale.topDb - dB) * m_height * 0.1 / m_scale.divisions;
+    if (y <= m_top)
+        return m_top;
+    if (y >= bottom())
+        return bottom();
+    return static_cast<int>(y); // toward zero
+}
+
+double SpectrumLayout::binHz() const
+{
+    return m_fftSize > 0 ? static_cast<double>(m_sampleRate) / m_fftSize : 0.0;
+}
+
+int SpectrumLayout::binAt(int x, int points) const
+{
+    if (points <= 0 || m_width <= 0 || x < m_left || x > right())
+        return -1;
+    const long long k = (static_cast<long long>(x - m_left) * points + m_width / 2) / m_width;
+    return static_cast<int>(std::min<long long>(k, points - 1));
+}
+
+std::vector<PlotLabel> plotLabels(const SpectrumLayout &layout, int lineHeight)
+{
+    std::vector<PlotLabel> labels;
+    const int left = layout.left(), top = layout.top();
+    const int divisions = layout.scale().divisions;
+    for (int j = 0; j < divisions; ++j)
+        labels.push_back({QString::number(layout.scale().topDb - 10 * j),
+                          {left - 5, top + j * layout.cellHeight() - 8}});
+    labels.push_back({QStringLiteral("dB"), {left - 30, top + layout.height() / 2 + 6}});
+
+    const int below = layout.bottom() + 8;
+    const double spanKHz = layout.spanHz() * 0.001;
+    labels.push_back({QStringLiteral("0"), {left, below}});
+    for (int j = 1; j < 10; ++j)
+        labels.push_back(
+            {QString::asprintf("%.1f", spanKHz * j / 10), {left + j * layout.cellWidth(), below}});
+    labels.push_back({QString::asprintf("%.1f", spanKHz), {layout.right(), below}});
+    labels.push_back({QStringLiteral("KHz"), {left + layout.width() / 2, below + lineHeight}});
+    return labels;
+}
+
+// At most four points per column, and no more than twice the points of the row.
+SpectrumPlot::SpectrumPlot() : m_points(std::make_unique<QPoint[]>(2 * kMaxShownBins)) {}
+
+void SpectrumPlot::paint(QPainter &painter, const SpectrumLayout &layout, const QColor &textColor,
+                         const double *row, int rowBins)
+{
+    const int left = layout.left(), top = layout.top();
+    const int right = layout.right(), bottom = layout.bottom();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(QRect(left, top, layout.width(), layout.height()), Qt::white);
+
+    QPen frame(Qt::black, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+    painter.setPen(frame);
+    const QPoint corners[5] = {
+        {left, top}, {left, bottom}, {right, bottom}, {right, top}, {left, top}};
+    painter.drawPolyline(corners, 5);
+
+    painter.setPen(QPen(kGridGrey, 2, Qt::SolidLine, Qt::FlatCap));
+    for (int j = 1; j < layout.scale().divisions; ++j) {
+        const int y = top + j * layout.cellHeight();
+        painter.drawLine(left + 1, y, right - 2, y);
+    }
+    for (int j = 1; j < 10; ++j) {
+        const int x = left + j * layout.cellWidth();
+        painter.drawLine(x, top + 1, x, bottom - 2);
+    }
+
+    painter.setPen(textColor);
+    const int lineHeight = painter.fontMetrics().height();
+    for (const PlotLabel &label : plotLabels(layout, lineHeight))
+        painter.drawText(QRect(label.at.x() - kLabelRoom, label.at.y(), kLabelRoom, lineHeight),
+                         Qt::AlignRight | Qt::AlignTop, label.text);
+
+    if (row != nullptr)
+        paintTrace(painter, layout, row, rowBins);
+}
+
+void SpectrumPlot::paintTrace(QPainter &painter, const SpectrumLayout &layout, const double *row,
+                              int rowBins)
+{
+    // One point is a move without a line: nothing to draw.
+    const int m = layout.points(std::min(rowBins, kMaxShownBins));
+    if (m < 2)
+        return;
+    // Where many points share a pixel column (16384 points over 1000 pixels), the lines
+    // between them only cover that column from their lowest to their highest point. Each
+    // column is therefore drawn as first point, lowest, highest, last point: the same pixels
+    // with at most four points per column instead of all of them.
+    QPoint *out = m_points.get();
+    int count = 0;
+    const auto add = [&](int x, int y) {
+        if (count == 0 || out[count - 1] != QPoint(x, y))
+            out[count++] = QPoint(x, y);
+    };
+    for (int k = 0; k < m;) {
+        const int x = layout.pointX(k, m);
+        const int first = layout.levelY(row[k]);
+        int low = first, high = first, last = first;
+        int next = k + 1;
+        for (; next < m && layout.pointX(next, m) == x; ++next) {
+            last = layout.levelY(row[next]);
+            low = std::min(low, last);
+            high = std::max(high, last);
+        }
+        add(x, first);
+        add(x, low);
+        add(x, high);
+        add(x, last);
+        k = next;
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(kTraceRed, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    painter.drawPolyline(out, count);
+}
+
+} // namespace quillon

@@ -1,0 +1,163 @@
+#pragma once
+
+#include "spectrum/Passband.h"
+#include "spectrum/SpectrumAnalyzer.h"
+#include "spectrum/SpectrumHandover.h"
+#include "ui/SpectrumPlot.h"
+#include "ui/pages/PropertyPage.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace quillon {
+
+class QuillonEngine;
+class SharedValues;
+class WaveCapture;
+struct CaptureHeader;
+
+// The plot area of "Show Spectrum": shows the image the page renders (on the window thread)
+// and reports the mouse. The plot rectangle sits 50 pixels in from its left edge, 10 from
+// its top and right edges, and leaves room below for two rows of labels.
+class SpectrumView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SpectrumView(QWidget *parent = nullptr);
+
+    QRect plotRect() const;
+    // The image shown: the view's size, repainted by the page.
+    QImage &image() { return m_image; }
+    // Where the mouse is over the view, if it is.
+    std::optional<QPoint> mouse() const { return m_mouse; }
+    // Called on every mouse move over the view and when the mouse leaves it.
+    void setMouseHandler(std::function<void()> handler) { m_onMouse = std::move(handler); }
+    // Called after a resize, with the image already at the new size.
+    void setResizeHandler(std::function<void()> handler) { m_onResize = std::move(handler); }
+
+    QSize sizeHint() const override { return {640, 340}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    QImage m_image;
+    std::optional<QPoint> m_mouse;
+    std::function<void()> m_onMouse;
+    std::function<void()> m_onResize;
+};
+
+// "Show Spectrum", third tab: the live audio spectrum of the receiver over a dB grid.
+//
+// While the page is active it captures blocks of exactly n frames (n = the Setup page's FFT
+// size). The capture callback (delivery thread) turns each into a row with the
+// SpectrumAnalyzer and publishes the row through a SpectrumHandover; when publish() asks for
+// it, it posts one queued repaint. It never waits for the window thread and never drops a
+// block for the sake of drawing: when blocks come faster than the window draws, rows the
+// window had no time for are skipped, not the blocks. The window thread takes the newest
+// whole row, renders frame, grid, labels and trace into the view's image, reads the
+// passband from the row and shows it under the plot, and updates the mouse readout. It
+// draws at most one row per screen frame (kDefaultFrameMs): a request that comes sooner waits for
+// the frame's end and then takes the newest row, so small blocks (94 a second at 1024
+// points and 96 kHz) cost the window thread no more than a screen can show.
+//
+// Nothing here is stored: divisions (12), top dB (0), span ("Full Scan") and "Average" (off)
+// keep their values across activations until the program ends. The averaging count is the
+// one shared with Measure Noise ("TraceAverageCount", limited to 1 .. 32).
+class SpectrumPage : public PropertyPage
+{
+    Q_OBJECT
+public:
+    SpectrumPage(QuillonEngine &engine, SharedValues &shared, QWidget *parent = nullptr);
+    ~SpectrumPage() override;
+
+    void initializePage() override;
+    void activatePage() override;
+    void deactivatePage() override;
+
+    const SpectrumScale &scale() const { return m_scale; }
+    bool averaging() const { return m_analyzer.averaging(); }
+    // n of the current (or last) activation.
+    int fftSize() const { return m_fftSize; }
+    bool capturing() const { return m_capturing; }
+
+    // Counters since the last activation. Blocks delivered to the callback and blocks turned
+    // into rows: any thread. Rows drawn (taken from the hand-over and rendered): window
+    // thread.
+    std::uint64_t blocksDelivered() const { return m_delivered.load(std::memory_order_relaxed); }
+    std::uint64_t blocksComputed() const { return m_computed.load(std::memory_order_relaxed); }
+    std::uint64_t rowsDrawn() const { return m_rowsDrawn; }
+    std::uint64_t repaintRequests() const { return m_handover.requests(); }
+
+    // The passband of the row shown; found == false before the first row.
+    const Passband &passband() const { return m_shownPassband; }
+
+    // The FFT size the page uses for a stored size: a size the spectrum cannot use (below 2,
+    // only a damaged setting holds one) gives the Setup page's default, 8192.
+    static int usableFftSize(int stored);
+
+    // Shortest time between two drawn rows, ms: one frame of a 60 Hz screen.
+    static constexpr int kDefaultFrameMs = 16;
+    // Another frame time (tests); a row waiting for the frame's end waits for the new one.
+    void setFrameInterval(int ms);
+
+private:
+    void buildControls();
+
+    // Delivery thread.
+    void onBlock(WaveCapture &capture, CaptureHeader &header, int generation);
+
+    // Window thread.
+    void startCapture();
+    void stopCapture();
+    void onRowReady(int generation);
+    void drawLatestRow();
+    void redraw();
+    void showPassband();
+    void showReadout();
+    int sampleRate() const;
+
+    QuillonEngine &m_engine;
+    SharedValues &m_shared;
+    SpectrumAnalyzer m_analyzer; // window thread while idle, delivery thread while capturing
+    SpectrumHandover m_handover; // rows from the delivery thread to the window thread
+    PassbandAnalyzer m_passbandAnalyzer;
+    SpectrumPlot m_plot;
+    SpectrumScale m_scale;
+    Passband m_shownPassband;
+
+    // Window-thread state of the running capture.
+    bool m_capturing = false;
+    int m_generation = 0; // counts capture starts
+    int m_fftSize = 8192;
+    std::uint64_t m_rowsDrawn = 0;
+    int m_frameMs = kDefaultFrameMs;
+    QElapsedTimer m_lastFrame; // when the last row was drawn
+    QTimer m_frameTimer;       // a row request that came within a frame of the last row
+    std::atomic<std::uint64_t> m_delivered{0};
+    std::atomic<std::uint64_t> m_computed{0};
+
+    // Controls.
+    SpectrumView *m_view = nullptr;
+    QComboBox *m_divisionsList = nullptr;
+    QComboBox *m_topList = nullptr;
+    QComboBox *m_spanList = nullptr;
+    QCheckBox *m_averageBox = nullptr;
+    QLabel *m_passbandLabel = nullptr;
+    QLabel *m_readoutLabel = nullptr;
+};
+
+} // namespace quillon

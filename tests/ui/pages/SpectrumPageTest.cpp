@@ -1,0 +1,285 @@
+// Show Spectrum on a real capture engine: controls and redraws without a capture, the start
+// failure message, and the bench's receiver read live with the mouse readout and the stop.
+#include "ui/pages/SpectrumPage.h"
+#include "PageTestSupport.h"
+#include "capture/WaveCapture.h"
+#include "measure/QuillonEngine.h"
+#include "measure/SharedValues.h"
+#include "support/FakeDevices.h"
+#include "ui/MainWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+
+#include <cmath>
+#include <cstring>
+#include <future>
+#include <numbers>
+
+namespace quillon {
+namespace {
+
+using test::waitFor;
+
+// Opens (so the probe succeeds) but never starts.
+struct NoStartDevice : test::NamedDevices
+{
+    struct Stream : InputStream
+    {
+        using InputStream::InputStream;
+        int start() override { return kCaptureError; }
+        void reset() override {}
+        void close() override {}
+    };
+    NoStartDevice() : NamedDevices({{"Opens but does not start", 0xFFFFF}}) {}
+    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    {
+        s = std::make_unique<Stream>(q);
+        return kCaptureOk;
+    }
+};
+
+// Fills one block when the test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
+struct ManualDevice : test::NamedDevices
+{
+    struct Stream : InputStream
+    {
+        using InputStream::InputStream;
+        int start() override { return kCaptureOk; }
+        void reset() override {}
+        void close() override {}
+    };
+    ManualDevice() : NamedDevices({{"Blocks on demand", 0xFFFFF}}) {}
+    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    {
+        s = std::make_unique<Stream>(*(queue = &q));
+        return kCaptureOk;
+    }
+    bool produce(double amplitude) // false while no buffer is free
+    {
+        CaptureHeader *h = queue->tryPopFree();
+        if (h == nullptr)
+            return false;
+        for (std::uint32_t i = 0; i < h->bufferLength / 2; ++i) {
+            const auto v = static_cast<std::int16_t>(
+                std::lround(amplitude * std::sin(2 * std::numbers::pi * 3000.0 * i / 44100)));
+            std::memcpy(h->data + 2 * i, &v, 2);
+        }
+        h->bytesRecorded = h->bufferLength;
+        queue->pushFull(h);
+        return true;
+    }
+    BlockQueue *queue = nullptr;
+};
+
+// Runs `step`; aborts the test program if it has not returned after 60 s.
+void mustReturn(const std::function<void()> &step)
+{
+    std::promise<void> done;
+    const auto watchdog = std::async(std::launch::async, [returned = done.get_future()] {
+        if (returned.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
+            std::abort();
+    });
+    step();
+    done.set_value();
+}
+
+int countRed(const QImage &image)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += image.pixel(x, y) == qRgb(255, 0, 0);
+    return n;
+}
+
+class SpectrumPageTest : public test::PageTest
+{
+protected:
+    // Devices: 0 never opens, 1 opens but does not start, 2 blocks on demand, 3 the bench.
+    void SetUp() override
+    {
+        PageTest::SetUp();
+        EngineOptions options;
+        options.portAudio = false;
+        options.soundDevices = {&m_closed, &m_noStart, &m_manual};
+        m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
+    }
+    Settings &settings() { return m_engine->settings(); }
+
+    SpectrumPage &makePage()
+    {
+        m_sheet = std::make_unique<MainWindow>();
+        m_page = new SpectrumPage(*m_engine, m_shared);
+        m_sheet->addPage(m_page);
+        m_sheet->show();
+        QCoreApplication::processEvents(); // laid out: the view has its image
+        m_sheet->setActivePage(m_page);    // drawn at once, before any event runs
+        return *m_page;
+    }
+    SpectrumView *view() { return child<SpectrumView>(m_page, "spectrumPlot"); }
+    QString text(const char *label) { return child<QLabel>(m_page, label)->text(); }
+    SpectrumLayout layout(int fftSize, int rate)
+    {
+        return SpectrumLayout(view()->plotRect(), m_page->scale(), fftSize, rate);
+    }
+
+    test::NamedDevices m_closed{{{"Never opens", 0xFFFFF}}};
+    NoStartDevice m_noStart;
+    ManualDevice m_manual;
+    std::unique_ptr<QuillonEngine> m_engine;
+    SharedValues m_shared;
+    std::unique_ptr<MainWindow> m_sheet; // owns the page
+    SpectrumPage *m_page = nullptr;
+};
+
+TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
+{
+    settings().waveInDevice = 0;
+    test::BoxCatcher boxes;
+    SpectrumPage &page = makePage();
+    EXPECT_FALSE(page.capturing()); // a failed probe shows nothing
+    const auto items = [&](const char *name) {
+        auto *list = child<QComboBox>(&page, name);
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->itemText(i);
+        return texts.join(',') + " / " + list->currentText();
+    };
+    EXPECT_EQ(items("divisions"), "4,5,6,7,8,9,10,11,12 / 12");
+    EXPECT_EQ(items("topDb"), "0,-10,-20,-30,-40,-50,-60,-70,-80 / 0");
+    EXPECT_EQ(items("span"), "Full Scan,0 - 4 KHz,0 - 1 KHz / Full Scan");
+    EXPECT_EQ(child<QGroupBox>(&page, "verticalGroup")->title() + "|" +
+                  child<QGroupBox>(&page, "horizontalGroup")->title() + "|" +
+                  child<QCheckBox>(&page, "average")->text(),
+              "Vertical|Horizontal|Average");
+    EXPECT_FALSE(child<QCheckBox>(&page, "average")->isChecked());
+
+    // A choice redraws at once, without a capture: the grid of 4 divisions, the top at -30.
+    const QImage before = view()->image().copy();
+    child<QComboBox>(&page, "divisions")->setCurrentIndex(0);
+    child<QComboBox>(&page, "topDb")->setCurrentIndex(3);
+    EXPECT_EQ(page.scale().divisions, 4);
+    EXPECT_EQ(page.scale().topDb, -30);
+    const SpectrumLayout four = layout(8192, settings().sampleRate);
+    EXPECT_NE(view()->image(), before);
+    EXPECT_EQ(
+        view()->image().pixel(four.left() + four.cellWidth() / 2, four.top() + four.cellHeight()),
+        qRgb(192, 192, 192));
+
+    // The probe succeeds, the start does not: one message, no capture.
+    page.deactivatePage();
+    settings().waveInDevice = 1;
+    page.activate();
+    EXPECT_FALSE(page.capturing());
+    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
+    EXPECT_EQ(page.scale().divisions, 4); // kept across activations
+
+    // A stored size the spectrum cannot use gives the default; a larger one the largest.
+    EXPECT_EQ(SpectrumPage::usableFftSize(0), 8192);
+    EXPECT_EQ(SpectrumPage::usableFftSize(-1024), 8192);
+    EXPECT_EQ(SpectrumPage::usableFftSize(1024), 1024);
+    EXPECT_EQ(SpectrumPage::usableFftSize(65536), 32768);
+}
+
+// Rows that come within a screen frame of the last drawn one wait for the frame's end, and
+// then only the newest is drawn: block 2 (silent) is skipped for block 3 (a tone), and
+// block 3 asked for no repaint of its own, since block 2's request was still pending.
+TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
+{
+    settings().waveInDevice = 2;
+    settings().fftBlockSize = 1024;
+    SpectrumPage &page = makePage();
+    ASSERT_TRUE(page.capturing());
+    page.setFrameInterval(60000);
+    const auto feed = [&](double amplitude, std::uint64_t computed) {
+        return waitFor([&] { return m_manual.produce(amplitude); }) &&
+               waitFor([&] { return page.blocksComputed() == computed; });
+    };
+    ASSERT_TRUE(feed(0.0, 1));
+    ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 1; }));
+    EXPECT_EQ(text("passband"), "Passband: no power in the spectrum");
+    ASSERT_TRUE(feed(0.0, 2) && feed(8000.0, 3));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.rowsDrawn(), 1u);
+    EXPECT_EQ(page.repaintRequests(), 2u);
+    page.setFrameInterval(0); // the frame ends
+    ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 2; }));
+    EXPECT_TRUE(text("passband").startsWith("Passband (-3 dB): "))
+        << text("passband").toStdString();
+    EXPECT_EQ(page.repaintRequests(), 2u);
+}
+
+// The bench's receiver (300 - 2700 Hz, second-order skirts: -3 dB at 296.5 and 2731.4 Hz,
+// noise bandwidth 2686.4 Hz) at 48 kHz, 32768 points, averaged over 32 blocks, with the bench
+// as fast as the page takes blocks. Which row is drawn first depends on the timing; over such
+// rows the reading scatters by about +-8 Hz (low), +-25 Hz (high) and 1 % around a bias of
+// the smoothing (+10 Hz, +35 Hz, +1 %). The tolerances hold that and catch a wrong bin
+// spacing or sample rate (5 % and more).
+TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
+{
+    settings().waveInDevice = m_engine->benchDevice();
+    applyFormatRow(settings(), 12); // 48 kHz mono 16-bit
+    settings().fftBlockSize = 32768;
+    m_engine->bench().setParameters({.seed = 20260613, .speed = 0.0});
+    m_shared.setAverageCount(40); // limited to 32
+    m_shared.setMeasuredNoiseBandwidthHz(0.0);
+    QElapsedTimer active;
+    active.start();
+    SpectrumPage &page = makePage();
+    EXPECT_EQ(countRed(view()->image()), 0); // no trace before the first row
+    ASSERT_TRUE(page.capturing());
+    EXPECT_EQ(m_engine->capture().blockLength(), 32768u * 2);
+    child<QCheckBox>(&page, "average")->click();
+    ASSERT_TRUE(waitFor([&] { return text("passband").contains("mean of 32 spectra"); }))
+        << text("passband").toStdString();
+
+    const Passband p = page.passband();
+    EXPECT_NEAR(p.lowEdgeHz, 296.5, 30.0);
+    EXPECT_NEAR(p.highEdgeHz, 2731.4, 100.0);
+    EXPECT_NEAR(p.noiseBandwidthHz, 2686.4, 0.05 * 2686.4);
+    EXPECT_EQ(m_shared.measuredNoiseBandwidthHz(), p.noiseBandwidthHz);
+    EXPECT_GT(countRed(view()->image()), 500);
+
+    // The pointer over 1000 Hz: that bin's frequency and level; off the plot: nothing.
+    const SpectrumLayout full = layout(32768, 48000);
+    const int x = full.left() + full.width() / 24, y = full.top() + 5;
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, y), QPointF(x, y), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(view(), &move);
+    const QString readout = text("cursorReadout");
+    const int bin = full.binAt(x, 16384);
+    EXPECT_NEAR(bin * full.binHz(), 1000.0, 24000.0 / full.width());
+    EXPECT_TRUE(readout.startsWith(QString::asprintf("%.1f Hz, -", bin * full.binHz())))
+        << readout.toStdString();
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view(), &leave);
+    EXPECT_EQ(text("cursorReadout"), "");
+
+    // Leaving stops the capture at once; no block was left without its row, each drawn row
+    // answered one repaint request, and no more rows were drawn than screen frames passed.
+    mustReturn([&] { page.deactivatePage(); });
+    const qint64 elapsedMs = active.elapsed();
+    EXPECT_FALSE(m_engine->capture().running());
+    EXPECT_EQ(page.blocksComputed(), page.blocksDelivered());
+    EXPECT_GE(page.blocksComputed(), 32u);
+    EXPECT_LE(page.rowsDrawn(), page.repaintRequests());
+    EXPECT_LE(page.repaintRequests(), page.blocksComputed());
+    EXPECT_LE(page.rowsDrawn(), elapsedMs / SpectrumPage::kDefaultFrameMs + 1);
+
+    // Back on the page the trace waits for this activation's first block; then the window
+    // closes while blocks pour in.
+    page.activate();
+    EXPECT_EQ(countRed(view()->image()), 0);
+    EXPECT_EQ(text("passband"), "Passband: waiting for a spectrum");
+    ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() >= 3; }));
+    mustReturn([&] { m_sheet->close(); });
+    EXPECT_FALSE(m_engine->capture().running());
+}
+
+} // namespace
+} // namespace quillon
