@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -202,8 +203,17 @@ void CalculatorPage::buildControls()
     m_bandwidthField->setToolTip(tr("0 or empty: no noise floor"));
     auto *bandwidthCaption = makeCaption(tr("RX noise bandwidth for noise floor calculation (KHz)"),
                                          m_bandwidthField, results);
-    grid->addWidget(bandwidthCaption, 3, 0, 1, 3);
+    grid->addWidget(bandwidthCaption, 3, 0, 1, 2);
     grid->addWidget(m_bandwidthField, 3, 3, Qt::AlignRight);
+    m_measuredBandwidth = new QPushButton(results);
+    m_measuredBandwidth->setObjectName(QStringLiteral("measuredBandwidth"));
+    m_measuredBandwidth->setToolTip(
+        tr("The equivalent noise bandwidth Show Spectrum read from the receiver's passband"));
+    m_measuredBandwidth->hide();
+    grid->addWidget(m_measuredBandwidth, 3, 2, Qt::AlignRight);
+    connect(m_measuredBandwidth, &QPushButton::clicked, this, [this] {
+        m_bandwidthField->setText(fixed(m_shared.measuredNoiseBandwidthHz() / 1000.0, 3));
+    });
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
 
@@ -272,6 +282,11 @@ void CalculatorPage::activatePage()
     onReferenceTsOffChanged();
     onUnknownTsOffChanged();
     onT0Changed();
+
+    const double measuredHz = m_shared.measuredNoiseBandwidthHz();
+    m_measuredBandwidth->setVisible(measuredHz > 0.0);
+    if (measuredHz > 0.0)
+        m_measuredBandwidth->setText(tr("Use measured %1").arg(fixed(measuredHz / 1000.0, 3)));
 }
 
 QLineEdit *CalculatorPage::fieldOf(Quantity q) const

@@ -11,6 +11,7 @@ class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 
 namespace quillon {
@@ -130,6 +131,8 @@ private:
     QLabel *m_floorCaption = nullptr;
     QLineEdit *m_floorField = nullptr;
     QLineEdit *m_bandwidthField = nullptr;
+    // Offers the noise bandwidth Show Spectrum last read from the receiver's passband.
+    QPushButton *m_measuredBandwidth = nullptr;
 };
 
 } // namespace quillon

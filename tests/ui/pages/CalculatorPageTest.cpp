@@ -300,3 +300,26 @@ TEST_F(CalculatorPageTest, HelpGivesEachModesWorkedExample)
 
 } // namespace
 } // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The noise bandwidth Show Spectrum read is offered only once there is one, and one click
+// puts it (kHz) into the bandwidth field, which brings the noise floor: NF 0 dB, 290 K.
+TEST_F(CalculatorPageTest, MeasuredNoiseBandwidthIsOfferedForTheFloor)
+{
+    makePage();
+    auto *offer = child<QPushButton>(m_page.get(), "measuredBandwidth");
+    EXPECT_FALSE(offer->isVisible());
+    m_shared.setMeasuredNoiseBandwidthHz(1000.0);
+    m_page->deactivatePage();
+    m_page->activate();
+    ASSERT_TRUE(offer->isVisible());
+    EXPECT_EQ(offer->text(), "Use measured 1.000");
+    QTest::mouseClick(offer, Qt::LeftButton);
+    EXPECT_EQ(text("bandwidthField"), "1.000");
+    EXPECT_EQ(text("floorField"), " -143.975");
+}
+
+} // namespace
+} // namespace quillon
