@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -48,12 +49,23 @@ bool waylandReachable(const std::string &display)
     return ok;
 }
 
+struct XcbDisconnect
+{
+    void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
+};
+using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+
+// The probe's connection stays open until Qt has made its own: an X server resets when its
+// last client leaves, and refuses connections while it does (Xvfb without -noreset).
+XcbConnection g_x11Probe;
+
 bool x11Reachable(const std::string &display)
 {
-    xcb_connection_t *connection = xcb_connect(display.c_str(), nullptr);
-    const bool ok = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return ok;
+    XcbConnection connection(xcb_connect(display.c_str(), nullptr));
+    if (xcb_connection_has_error(connection.get()) != 0)
+        return false;
+    g_x11Probe = std::move(connection);
+    return true;
 }
 
 // How to start this copy of the program under a virtual display: from the source tree
@@ -107,6 +119,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication application(argc, argv);
+    g_x11Probe.reset();
     QApplication::setApplicationName(QStringLiteral("Quillon"));
     QApplication::setOrganizationName(QStringLiteral("Tremont"));
     QApplication::setApplicationVersion(QStringLiteral("0.4"));
