@@ -282,9 +282,10 @@ void SweepRunner::run()
     {
         const std::lock_guard lock(m_mutex);
         m_ended = true;
+        // Before the wake-up: whoever waitFinished() wakes may start the next sweep at once.
+        m_running.store(false, std::memory_order_release);
         m_wake.notify_all();
     }
-    m_running.store(false, std::memory_order_release);
 }
 
 } // namespace quillon
