@@ -9,6 +9,7 @@
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/CalculatorPage.h"
+#include "ui/pages/SweepPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
@@ -18,6 +19,7 @@ MeasureNoisePage *g_measure = nullptr;
 MeasureDevicePage *g_measureDevice = nullptr;
 CalibrateNoiseSourcePage *g_calibrate = nullptr;
 CalculatorPage *g_calculator = nullptr;
+SweepPage *g_sweep = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
@@ -27,6 +29,7 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
     g_measureDevice = nullptr;
     g_calibrate = nullptr;
     g_calculator = nullptr;
+    g_sweep = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -61,13 +64,15 @@ bool QuillonApp::initInstance()
     g_calibrate = new CalibrateNoiseSourcePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
                                                g_measure->resultFont());
     g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
+    g_sweep = new SweepPage(*m_engine, *m_shared);
 
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
-    // Calculator, Setup. The sheet owns the page widgets from here on.
+    // Calculator, Sweep, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
     m_sheet->addPage(g_measureDevice);
     m_sheet->addPage(g_calibrate);
     m_sheet->addPage(g_calculator);
+    m_sheet->addPage(g_sweep);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
@@ -127,6 +132,10 @@ int QuillonApp::exitInstance()
     if (g_calculator != nullptr) {
         delete g_calculator;
         g_calculator = nullptr;
+    }
+    if (g_sweep != nullptr) {
+        delete g_sweep; // waits for a receiver call in progress, at most its time-out
+        g_sweep = nullptr;
     }
     g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();

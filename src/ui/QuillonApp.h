@@ -19,6 +19,7 @@ class MeasureDevicePage;
 class CalibrateNoiseSourcePage;
 class SetupPage;
 class CalculatorPage;
+class SweepPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
@@ -27,6 +28,7 @@ extern MeasureNoisePage *g_measure;
 extern MeasureDevicePage *g_measureDevice;
 extern CalibrateNoiseSourcePage *g_calibrate;
 extern CalculatorPage *g_calculator;
+extern SweepPage *g_sweep;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 
