@@ -84,6 +84,7 @@ private:
     {
         const QRect plot = area.adjusted(62, 22, -14, -30);
         p.setPen(Qt::black);
+        p.setBrush(Qt::NoBrush);
         p.drawText(area.adjusted(6, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                    title + QStringLiteral("  against frequency (MHz); bars ±1 standard uncertainty"));
         p.drawRect(plot);
@@ -368,7 +369,7 @@ void SweepPage::addRow(const SweepRow &row)
     m_rows.push_back(row);
     const int r = m_table->rowCount();
     m_table->insertRow(r);
-    const QString cells[] = {number(row.frequencyMHz, 6),
+    const QString cells[] = {QString::number(row.frequencyMHz, 'g', 10),
                              number(row.enrDb, 3),
                              withUncertainty(row.nfDb, row.nfUncertaintyDb, 3),
                              withUncertainty(row.gainDb, row.gainUncertaintyDb, 3),
@@ -376,6 +377,7 @@ void SweepPage::addRow(const SweepRow &row)
                              QString::fromStdString(row.warnings)};
     for (int c = 0; c < 6; ++c)
         m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
+    m_table->resizeColumnsToContents();
     m_table->scrollToBottom();
     m_plot->update();
 }
