@@ -6,11 +6,16 @@
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/MeasureDevicePage.h"
 #include "measure/SharedValues.h"
+#include "ui/pages/SweepPage.h"
+#include "nf/EnrTable.h"
+#include "rig/RigSettings.h"
 #include "ui/MainWindow.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QDeadlineTimer>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,6 +62,27 @@ int prepareSpectrum(quillon::SpectrumPage &page)
         QCoreApplication::sendEvent(view, &move);
     });
     return 8000;
+}
+
+// A bench sweep from 100 to 190 MHz, the ENR from the bench's calibration file, the
+// bench as fast as it can generate; returns once the sweep has ended.
+void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
+{
+    quillon::BenchParameters bench = engine.bench().parameters();
+    bench.dutSwitchSelects = quillon::DutSwitchSelects::Dut;
+    bench.speed = 0.0;
+    engine.bench().setParameters(bench);
+    if (quillon::parseEnrFile(QUILLON_SOURCE_DIR "/resources/bench-enr.txt", engine.enrTable()) == 0)
+        engine.settings().useEnrFile = true;
+    const std::pair<const char *, const char *> typed[] = {
+        {"startField", "100"}, {"stopField", "190"}, {"stepField", "5"}};
+    for (const auto &[name, text] : typed)
+        page->findChild<QLineEdit *>(QLatin1String(name))->setText(QLatin1String(text));
+    page->findChild<QComboBox *>(QStringLiteral("controlList"))
+        ->setCurrentIndex(static_cast<int>(quillon::RigKind::VirtualBench));
+    page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
+    for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 } // namespace
@@ -112,6 +138,8 @@ int main(int argc, char *argv[])
         int wait = index == 0 ? 6000 : 800;
         if (auto *spectrum = qobject_cast<quillon::SpectrumPage *>(shown))
             wait = prepareSpectrum(*spectrum);
+        if (shown == quillon::g_sweep)
+            sweepTheBench(app->engine(), quillon::g_sweep);
         QTimer::singleShot(wait, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

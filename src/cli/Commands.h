@@ -15,6 +15,7 @@ int runEnr(const std::vector<std::string> &args);
 int runMeasure(const std::vector<std::string> &args);
 int runSpectrum(const std::vector<std::string> &args);
 int runBench(const std::vector<std::string> &args);
+int runSweep(const std::vector<std::string> &args);
 
 // Help texts, printed by --help.
 extern const char *const kMainHelp;
@@ -25,6 +26,7 @@ extern const char *const kEnrHelp;
 extern const char *const kMeasureHelp;
 extern const char *const kSpectrumHelp;
 extern const char *const kBenchHelp;
+extern const char *const kSweepHelp;
 
 // The serial devices the switch-port probe tries: defaultProbeDevices(), or the
 // colon-separated list in the environment variable QUILLON_SWITCH_PROBE_DEVICES when it is

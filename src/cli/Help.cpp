@@ -15,6 +15,7 @@ Commands:
   measure      the Measure Device series (the virtual bench when no device is given)
   spectrum     a WAV file's spectrum as Show Spectrum computes it, and its passband
   bench        what a correct measurement of the virtual bench reads, at its settings
+  sweep        noise figure and gain against frequency, the receiver tuned per point
 
 Every command takes --json (full-precision numbers for scripts) and --help.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
@@ -131,6 +132,37 @@ The virtual bench's truth at its current settings (group VirtualBench of the set
 file): the noise temperatures, noise figures, gain and Y factors a correct measurement
 finds, and the power and level of each switch state, so that a reading can be held
 against it.
+)";
+
+const char *const kSweepHelp =
+    R"(Usage: quillon-cli sweep --start MHZ --stop MHZ --step MHZ [OPTIONS] [--json]
+       quillon-cli sweep --list "MHZ, MHZ, ..." [OPTIONS] [--json]
+
+At each frequency: tunes the receiver, waits the settle time, takes the Measure Device
+series with both switches automated and prints the DUT's noise figure, gain and noise
+temperature, each with its standard uncertainty from the spread of the averaged blocks.
+Without --device it sweeps the virtual bench (tuned by the bench control, its reference
+ENR from the bench's calibration file). Ctrl-C ends the sweep after the point being read
+(a second Ctrl-C at once); the points measured are printed and written (exit 130).
+
+  --start, --stop, --step MHZ   the sweep; start above stop sweeps down (negative step)
+  --list TEXT        frequencies in MHz, separated by commas, semicolons or blanks
+  --rig KIND         none, bench or hamlib (default: bench on the bench, else stored)
+  --model N          hamlib rig model (2: a rigctld daemon at --port host:port)
+  --port P           serial device, or host:port of a rigctld
+  --baud B           serial rigs: baud rate (0: the rig's default)
+  --mode M           usb or cw (default: stored, USB)
+  --settle MS        wait after retuning, 0 to 600000 ms (default 0)
+  --device N         input device number (see quillon-cli devices)
+  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
+  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
+  --average N        blocks averaged per reading, 1 to 32 (default: stored, else 8)
+  --enr DB           the same ENR at every point, or
+  --enr-file FILE    the ENR at each frequency from a calibration file (default: the
+                     bench's file on the bench, else the stored file when in use)
+  --tsoff K, --t0 K  off temperature of the noise source, reference temperature
+  --csv FILE         write the points as CSV (RFC 4180, header row)
+  --log FILE         append the "NF" lines of each completed point to FILE
 )";
 
 } // namespace quillon::cli

@@ -45,8 +45,10 @@ int main(int argc, char *argv[])
             return runSpectrum(args);
         if (command == "bench")
             return runBench(args);
+        if (command == "sweep")
+            return runSweep(args);
         throw CliError("unknown command '" + command + "' (commands: devices, level, calc, enr, " +
-                       "measure, spectrum, bench; see quillon-cli --help)");
+                       "measure, spectrum, bench, sweep; see quillon-cli --help)");
     } catch (const CliError &e) {
         printError(e.what());
         return e.status();

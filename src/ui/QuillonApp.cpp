@@ -10,6 +10,7 @@
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/CalculatorPage.h"
 #include "ui/pages/SpectrumPage.h"
+#include "ui/pages/SweepPage.h"
 #include "measure/SharedValues.h"
 
 namespace quillon {
@@ -20,6 +21,7 @@ MeasureDevicePage *g_measureDevice = nullptr;
 CalibrateNoiseSourcePage *g_calibrate = nullptr;
 CalculatorPage *g_calculator = nullptr;
 SpectrumPage *g_spectrum = nullptr;
+SweepPage *g_sweep = nullptr;
 MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
@@ -30,6 +32,7 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
     g_calibrate = nullptr;
     g_calculator = nullptr;
     g_spectrum = nullptr;
+    g_sweep = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -65,14 +68,16 @@ bool QuillonApp::initInstance()
     g_calibrate = new CalibrateNoiseSourcePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
                                                g_measure->resultFont());
     g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
+    g_sweep = new SweepPage(*m_engine, *m_shared);
 
     // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
-    // Calculator, Setup. The sheet owns the page widgets from here on.
+    // Calculator, Sweep, Setup. The sheet owns the page widgets from here on.
     m_sheet->addPage(g_measure);
     m_sheet->addPage(g_measureDevice);
     m_sheet->addPage(g_spectrum);
     m_sheet->addPage(g_calibrate);
     m_sheet->addPage(g_calculator);
+    m_sheet->addPage(g_sweep);
     m_sheet->addPage(g_setup);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
@@ -136,6 +141,10 @@ int QuillonApp::exitInstance()
     if (g_calculator != nullptr) {
         delete g_calculator;
         g_calculator = nullptr;
+    }
+    if (g_sweep != nullptr) {
+        delete g_sweep; // waits for a receiver call in progress, at most its time-out
+        g_sweep = nullptr;
     }
     g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();

@@ -20,6 +20,7 @@ class CalibrateNoiseSourcePage;
 class SpectrumPage;
 class SetupPage;
 class CalculatorPage;
+class SweepPage;
 
 // The process-wide page pointers: each is set as soon as its page exists and cleared when
 // it is deleted. Window thread.
@@ -29,6 +30,7 @@ extern MeasureDevicePage *g_measureDevice;
 extern CalibrateNoiseSourcePage *g_calibrate;
 extern CalculatorPage *g_calculator;
 extern SpectrumPage *g_spectrum;
+extern SweepPage *g_sweep;
 // The one "Measuring Noise" wait dialog of the modal readings.
 extern MeasuringNoiseDialog *g_measuringNoiseDlg;
 

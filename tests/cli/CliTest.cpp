@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -372,7 +374,7 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     file("cut.wav", cut);
     const std::pair<const char *, const char *> cases[] = {
         {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
-                       "measure, spectrum, bench; see quillon-cli --help)"},
+                       "measure, spectrum, bench, sweep; see quillon-cli --help)"},
         {"devices extra", "devices takes no argument 'extra'"},
         {"level missing.wav", "cannot read 'missing.wav'"},
         {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
@@ -596,6 +598,62 @@ TEST_F(Cli, CtrlCEndsAMeasurementWithWhatItMeasured)
     EXPECT_EQ(read("err"), "Set the noise source ON and the DUT out of circuit, then press "
                            "Enter: \nquillon-cli: measurement cancelled\n");
     EXPECT_EQ(read("out"), "");
+}
+
+// A bench sweep: one text line per point, and with --json, --csv and --log the same points
+// in all three (the log four "NF" lines per point).
+TEST_F(Cli, SweepOnTheBenchPrintsWritesAndLogsEachPoint)
+{
+    Result r = run("sweep --start 144 --stop 146 --step 1 --average 4");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, "\n"), 3u);
+    EXPECT_EQ(r.out.rfind("144.000000 MHz  ENR 25.000 dB  NF ", 0), 0u) << r.out;
+    EXPECT_PRED2(has, r.out, "\n146.000000 MHz  ENR 24.996 dB  NF ");
+
+    r = run("sweep --list '120, 168' --csv s.csv --log s.log --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, "\"ended\":\"complete\"");
+    EXPECT_EQ(count(r.out, "\"frequencyMHz\":"), 2u);
+    const std::string csv = read("s.csv");
+    EXPECT_EQ(count(csv, "\r\n"), 3u);
+    const auto second = csv.find("\r\n168,");
+    ASSERT_NE(second, std::string::npos) << csv;
+    const double nf = jsonNumber(r.out, "nfDb", r.out.find("\"frequencyMHz\":168"));
+    EXPECT_EQ(std::strtod(csv.c_str() + csv.find(',', csv.find(',', second + 2) + 1) + 1, nullptr),
+              nf);
+    EXPECT_EQ(count(read("s.log"), "\n"), 8u);
+}
+
+TEST_F(Cli, SweepRefusesBadInputAndReportsAFailedReceiver)
+{
+    const std::tuple<const char *, int, const char *> cases[] = {
+        {"sweep --start 146 --stop 144 --step 1", 2,
+         "The step must be negative to go from 146 MHz down to 144 MHz."},
+        {"sweep --start 144", 2, "give --start, --stop and --step in MHz, or --list"},
+        {"sweep --list 144 --start 1", 2, "give --list or --start, --stop and --step, not both"},
+        {"sweep --list 144 --rig radio", 2, "--rig must be none, bench or hamlib"},
+        {"sweep --list 144 --mode am", 2, "--mode must be usb or cw"},
+        {"sweep --list 144 --csv ''", 2, "--csv needs a file name"},
+        {"sweep --list 144 --rig hamlib --model 2 --port 127.0.0.1:1", 1,
+         "Receiver Hamlib NET rigctl (hamlib model 2) at 127.0.0.1:1: connecting failed: "
+         "Connection refused (is rigctld running there?)."},
+    };
+    for (const auto &[args, status, message] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, status) << args;
+        EXPECT_EQ(r.err, std::string("quillon-cli: ") + message + "\n") << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+// Ctrl-C while the second point settles: the first point is printed and written, status 130.
+TEST_F(Cli, CtrlCEndsASweepWithThePointsMeasured)
+{
+    const pid_t pid = start("sweep --list 144,145 --settle 5000 --csv s.csv");
+    EXPECT_EQ(interrupt(pid, [&] { return has(read("out"), "\n"); }), 130);
+    EXPECT_EQ(count(read("out"), "\n"), 1u);
+    EXPECT_EQ(read("err"), "quillon-cli: sweep cancelled\n");
+    EXPECT_EQ(count(read("s.csv"), "\r\n"), 2u);
 }
 
 } // namespace

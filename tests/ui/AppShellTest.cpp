@@ -141,8 +141,8 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
     QStringList captions;
     for (int i = 0; i < tabs->count(); ++i)
         captions << tabs->tabText(i);
-    EXPECT_EQ(captions.join('|'),
-              "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise Source|Calculator|Setup");
+    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise "
+                                  "Source|Calculator|Sweep|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());

@@ -1,0 +1,291 @@
+// quillon-cli sweep: noise figure and gain against frequency, the receiver tuned per point.
+
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/StoredValues.h"
+#include "core/Messages.h"
+#include "core/SettingsStore.h"
+#include "measure/QuillonEngine.h"
+#include "measure/SweepPlan.h"
+#include "measure/SweepRunner.h"
+#include "nf/Uncertainty.h"
+#include "rig/RigControl.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace quillon::cli {
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onSweepInterrupt(int)
+{
+    g_interrupts.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The bench's calibration file: installed beside the program's data, or in the source tree
+// of a build that is run where it was built.
+std::string benchEnrFile()
+{
+    for (const char *path : {QUILLON_INSTALLED_BENCH_ENR, QUILLON_SOURCE_BENCH_ENR}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec))
+            return path;
+    }
+    return {};
+}
+
+// "1.234 ± 0.012": a value and its standard uncertainty, or "-" for a value not available.
+std::string withUncertainty(double value, double u, int decimals)
+{
+    if (!std::isfinite(value))
+        return "-";
+    std::string text = fixed(value, decimals);
+    if (std::isfinite(u))
+        text += " ± " + fixed(u, decimals);
+    return text;
+}
+
+std::string pointLine(const SweepRow &r)
+{
+    std::string line = fixed(r.frequencyMHz, 6) + " MHz  ENR " + fixed(r.enrDb, 3) + " dB  NF " +
+                       withUncertainty(r.nfDb, r.nfUncertaintyDb, 3) + " dB  Gain " +
+                       withUncertainty(r.gainDb, r.gainUncertaintyDb, 3) + " dB  Te " +
+                       withUncertainty(r.teK, r.teUncertaintyK, 1) + " K";
+    if (!r.warnings.empty())
+        line += "  (" + r.warnings + ")";
+    return line;
+}
+
+RigMode modeArg(const Options &o, RigMode stored)
+{
+    const auto text = o.text("mode");
+    if (!text)
+        return stored;
+    if (*text == "usb" || *text == "USB")
+        return RigMode::Usb;
+    if (*text == "cw" || *text == "CW")
+        return RigMode::Cw;
+    throw CliError("--mode must be usb or cw");
+}
+
+} // namespace
+
+int runSweep(const std::vector<std::string> &args)
+{
+    const Options o("sweep", args,
+                    {"start", "stop", "step", "list", "rig", "model", "port", "baud", "mode",
+                     "settle", "csv", "log", "device", "time", "dummy", "average", "enr",
+                     "enr-file", "tsoff", "t0"},
+                    {"json"});
+    if (o.flag("help")) {
+        std::fputs(kSweepHelp, stdout);
+        return kExitOk;
+    }
+    if (!o.positional().empty())
+        throw CliError("sweep takes no argument '" + o.positional().front() + "'");
+
+    // The frequencies.
+    SweepConfig config;
+    SweepPlanResult planned;
+    if (const auto list = o.text("list")) {
+        if (o.has("start") || o.has("stop") || o.has("step"))
+            throw CliError("give --list or --start, --stop and --step, not both");
+        planned = planSweepList(*list, config.frequenciesMHz);
+    } else {
+        const auto start = o.number("start"), stop = o.number("stop"), step = o.number("step");
+        if (!start || !stop || (!step && *start != *stop))
+            throw CliError("give --start, --stop and --step in MHz, or --list");
+        planned = planSweep(*start, *stop, step.value_or(0.0), config.frequenciesMHz);
+    }
+    if (!planned.ok())
+        throw CliError(planned.message);
+
+    StderrMessageSink messages;
+    EngineOptions options;
+    options.portAudio = o.text("device").has_value();
+    QuillonEngine engine(messages, std::move(options));
+    {
+        SettingsStore store;
+        engine.loadSettings(store);
+    }
+    const PageValues stored = readPageValues();
+    Settings &s = engine.settings();
+
+    const int deviceCount = engine.devices().deviceCount();
+    const int device = o.integer("device", 0, 1'000'000).value_or(engine.benchDevice());
+    if (device >= deviceCount)
+        throw CliError("there is no input device " + std::to_string(device) + " (devices 0 to " +
+                       std::to_string(deviceCount - 1) + "; see quillon-cli devices)");
+    const bool onBench = device == engine.benchDevice();
+    s.waveInDevice = device;
+    const int row = s.waveInFormat >= 0 && s.waveInFormat < kWaveFormatCount ? s.waveInFormat : 8;
+    s.waveInFormat = row;
+    applyFormatRow(s, row);
+    engine.highPass().selectHighPass(s.sampleRate);
+    s.captureTimeMs = captureTimeArg(o);
+    if (onBench) {
+        s.automationDeviceName = kVirtualBenchPortName;
+        s.automationPresent = true;
+    } else if (!s.automationPresent) {
+        throw CliError("a sweep needs a switch port for the noise source and the DUT (set it "
+                       "on the Setup page)");
+    }
+
+    // The reading plan: at least the stored averaging; the uncertainties need two blocks.
+    config.plan.dummyReads = o.integer("dummy", 0, 10).value_or(stored.dummyReads);
+    config.plan.averaging = true;
+    config.plan.averageCount = o.integer("average", 1, ModalReading::kMaxBlocks)
+                                   .value_or(stored.averaging ? stored.averageCount : 8);
+
+    // The receiver: the bench by default on the bench, else the stored "Receiver" group.
+    {
+        SettingsStore store(kReceiverGroup);
+        config.rig = loadRigSettings(store);
+    }
+    if (onBench && !o.has("rig"))
+        config.rig.kind = RigKind::VirtualBench;
+    if (const auto rig = o.text("rig")) {
+        if (*rig == "none")
+            config.rig.kind = RigKind::None;
+        else if (*rig == "bench")
+            config.rig.kind = RigKind::VirtualBench;
+        else if (*rig == "hamlib")
+            config.rig.kind = RigKind::Hamlib;
+        else
+            throw CliError("--rig must be none, bench or hamlib");
+    }
+    if (config.rig.kind == RigKind::VirtualBench && !onBench)
+        throw CliError("--rig bench tunes the virtual bench: measure it (leave out --device)");
+    config.rig.hamlibModel = o.integer("model", 1, 999'999).value_or(config.rig.hamlibModel);
+    config.rig.port = o.text("port").value_or(config.rig.port);
+    config.rig.baudRate = o.integer("baud", 0, 10'000'000).value_or(config.rig.baudRate);
+    config.rig.mode = modeArg(o, config.rig.mode);
+    config.settleMs = o.integer("settle", 0, 600'000).value_or(0);
+
+    // The ENR at each point.
+    const BenchParameters bench = engine.bench().parameters();
+    if (const auto enr = o.number("enr", 0.0, 50.0)) {
+        if (o.has("enr-file"))
+            throw CliError("give --enr or --enr-file, not both");
+        config.typedEnrDb = *enr;
+    } else {
+        std::string file = o.text("enr-file").value_or("");
+        if (file.empty() && onBench)
+            file = benchEnrFile();
+        if (file.empty() && s.useEnrFile)
+            file = s.enrCalibrationFile;
+        if (!file.empty()) {
+            const int rc = parseEnrFile(file, config.enrTable);
+            if (rc != kMsgNone)
+                throw CliError(messageText(rc) + std::string(" (") + file + ")");
+            config.useEnrFile = true;
+        } else {
+            config.typedEnrDb = onBench ? bench.referenceEnrDb : stored.enrEntry;
+        }
+    }
+    config.tsOff =
+        o.number("tsoff", 0.0, 1e7).value_or(onBench ? bench.sourceOffTemperatureK : stored.tsOff);
+    config.t0 = o.number("t0", 1.0, 1e7).value_or(onBench ? kBenchT0 : stored.t0);
+
+    if (const auto log = o.text("log")) {
+        if (log->empty())
+            throw CliError("--log needs a file name");
+        s.logResultsFile = *log;
+        s.logMeasurements = true;
+    } else {
+        s.logMeasurements = false;
+    }
+    const std::string csv = o.text("csv").value_or("");
+    if (o.has("csv") && csv.empty())
+        throw CliError("--csv needs a file name");
+    if (onBench) {
+        BenchParameters fast = bench;
+        fast.speed = 0.0; // as fast as the buffers come back
+        engine.bench().setParameters(fast);
+    }
+    config.settings = s;
+    const bool json = o.flag("json");
+
+    SweepRunner runner(engine);
+    SweepOutcome outcome;
+    runner.setFinishedHook([&outcome](const SweepOutcome &done) { outcome = done; });
+    std::signal(SIGINT, onSweepInterrupt);
+    runner.start(std::move(config));
+    std::size_t printed = 0;
+    int interruptsSeen = 0;
+    for (bool ended = false; !ended;) {
+        ended = runner.waitFinished(std::chrono::milliseconds(100));
+        const int interrupts = g_interrupts.load(std::memory_order_relaxed);
+        if (interrupts != interruptsSeen) {
+            interruptsSeen = interrupts;
+            // The first Ctrl-C completes the point being read, a second drops it.
+            if (interrupts == 1)
+                runner.requestStop();
+            else
+                runner.abort();
+        }
+        const std::vector<SweepRow> rows = runner.rows();
+        for (; !json && printed < rows.size(); ++printed)
+            std::printf("%s\n", pointLine(rows[printed]).c_str());
+        std::fflush(stdout);
+    }
+    std::signal(SIGINT, SIG_DFL);
+    const std::vector<SweepRow> rows = runner.rows();
+
+    int status = kExitOk;
+    std::string error;
+    if (outcome.end == SweepEnd::Failed) {
+        status = kExitFailed;
+        error = outcome.message;
+    } else if (outcome.end == SweepEnd::Stopped) {
+        status = kExitCancelled;
+        error = "sweep cancelled";
+    }
+    if (!csv.empty()) {
+        const std::string failed = writeSweepCsv(csv, rows);
+        if (!failed.empty()) {
+            printError(failed);
+            status = kExitFailed;
+        }
+    }
+    if (json) {
+        Json out;
+        out.beginObject();
+        out.key("ended").value(outcome.end == SweepEnd::Complete  ? "complete"
+                               : outcome.end == SweepEnd::Stopped ? "stopped"
+                                                                  : "failed");
+        out.key("message").value(outcome.message);
+        out.key("virtualBench").value(onBench);
+        out.key("points").beginArray();
+        for (const SweepRow &r : rows) {
+            out.beginObject().key("frequencyMHz").value(r.frequencyMHz);
+            out.key("enrDb").value(r.enrDb).key("nfDb").value(r.nfDb);
+            out.key("gainDb").value(r.gainDb).key("teK").value(r.teK);
+            out.key("nfUncertaintyDb").value(r.nfUncertaintyDb);
+            out.key("gainUncertaintyDb").value(r.gainUncertaintyDb);
+            out.key("teUncertaintyK").value(r.teUncertaintyK);
+            out.key("warnings").value(r.warnings);
+            if (onBench) {
+                const BenchTruth t = computeTruth(bench, r.frequencyMHz);
+                out.key("benchTruth").beginObject().key("dutNfDb").value(t.dutNfDb);
+                out.key("dutGainDb").value(t.dutGainDb).key("dutTeK").value(t.dutTeK).endObject();
+            }
+            out.endObject();
+        }
+        out.endArray().endObject();
+        std::fputs(out.text().c_str(), stdout);
+    }
+    if (!error.empty())
+        printError(error);
+    return status;
+}
+
+} // namespace quillon::cli

@@ -1,0 +1,416 @@
+#include "ui/pages/SweepPage.h"
+
+#include "core/NumberText.h"
+#include "core/SettingsStore.h"
+#include "measure/QuillonEngine.h"
+#include "measure/SharedValues.h"
+#include "measure/SweepPlan.h"
+#include "rig/RigSettings.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillon {
+
+namespace {
+
+QString number(double v, int decimals)
+{
+    return std::isfinite(v) ? QString::number(v, 'f', decimals) : QString();
+}
+
+QString withUncertainty(double v, double u, int decimals)
+{
+    if (!std::isfinite(v))
+        return QString();
+    QString text = number(v, decimals);
+    if (std::isfinite(u))
+        text += QStringLiteral(" ± ") + number(u, decimals);
+    return text;
+}
+
+void showBox(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Quillon"), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+} // namespace
+
+// NF (upper panel) and gain (lower panel) against frequency, each point with an error bar of
+// one standard uncertainty where the sweep gives one. Redrawn as points arrive.
+class SweepPlot : public QWidget
+{
+public:
+    explicit SweepPlot(const std::vector<SweepRow> &rows, QWidget *parent = nullptr)
+        : QWidget(parent), m_rows(rows)
+    {
+        setMinimumSize(460, 300);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::white);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int half = height() / 2;
+        panel(p, QRect(0, 0, width(), half), QStringLiteral("NF (dB)"), Qt::darkBlue,
+              &SweepRow::nfDb, &SweepRow::nfUncertaintyDb);
+        panel(p, QRect(0, half, width(), height() - half), QStringLiteral("Gain (dB)"),
+              Qt::darkRed, &SweepRow::gainDb, &SweepRow::gainUncertaintyDb);
+    }
+
+private:
+    void panel(QPainter &p, const QRect &area, const QString &title, const QColor &colour,
+               double SweepRow::*value, double SweepRow::*uncertainty)
+    {
+        const QRect plot = area.adjusted(62, 22, -14, -30);
+        p.setPen(Qt::black);
+        p.setBrush(Qt::NoBrush);
+        p.drawText(area.adjusted(6, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   title + QStringLiteral("  against frequency (MHz); bars ±1 standard uncertainty"));
+        p.drawRect(plot);
+        double fLo = HUGE_VAL, fHi = -HUGE_VAL, vLo = HUGE_VAL, vHi = -HUGE_VAL;
+        for (const SweepRow &r : m_rows) {
+            const double v = r.*value;
+            if (!std::isfinite(v))
+                continue;
+            const double u = std::isfinite(r.*uncertainty) ? r.*uncertainty : 0.0;
+            fLo = std::min(fLo, r.frequencyMHz);
+            fHi = std::max(fHi, r.frequencyMHz);
+            vLo = std::min(vLo, v - u);
+            vHi = std::max(vHi, v + u);
+        }
+        if (fLo > fHi)
+            return; // nothing to draw yet
+        if (fHi - fLo < 1e-6) {
+            fLo -= 0.5;
+            fHi += 0.5;
+        }
+        const double margin = std::max(0.1 * (vHi - vLo), 0.05);
+        vLo -= margin;
+        vHi += margin;
+        auto x = [&](double f) { return plot.left() + (f - fLo) / (fHi - fLo) * plot.width(); };
+        auto y = [&](double v) { return plot.bottom() - (v - vLo) / (vHi - vLo) * plot.height(); };
+
+        // Axis labels: the ends and the middle.
+        p.setPen(Qt::black);
+        for (const double t : {0.0, 0.5, 1.0}) {
+            const double v = vLo + t * (vHi - vLo), f = fLo + t * (fHi - fLo);
+            p.drawText(QRectF(area.left(), y(v) - 8, 58, 16), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::number(v, 'f', 2));
+            p.drawText(QRectF(x(f) - 40, plot.bottom() + 4, 80, 16), Qt::AlignCenter,
+                       QString::number(f, 'g', 8));
+            p.setPen(QPen(Qt::lightGray, 0, Qt::DotLine));
+            p.drawLine(QPointF(plot.left(), y(v)), QPointF(plot.right(), y(v)));
+            p.setPen(Qt::black);
+        }
+
+        p.setPen(QPen(colour, 1.5));
+        QPointF last;
+        bool haveLast = false;
+        for (const SweepRow &r : m_rows) {
+            const double v = r.*value;
+            if (!std::isfinite(v)) {
+                haveLast = false;
+                continue;
+            }
+            const QPointF at(x(r.frequencyMHz), y(v));
+            if (haveLast)
+                p.drawLine(last, at);
+            if (std::isfinite(r.*uncertainty)) {
+                const double top = y(v + r.*uncertainty), bottom = y(v - r.*uncertainty);
+                p.drawLine(QPointF(at.x(), top), QPointF(at.x(), bottom));
+                p.drawLine(QPointF(at.x() - 3, top), QPointF(at.x() + 3, top));
+                p.drawLine(QPointF(at.x() - 3, bottom), QPointF(at.x() + 3, bottom));
+            }
+            p.setBrush(colour);
+            p.drawEllipse(at, 2.5, 2.5);
+            last = at;
+            haveLast = true;
+        }
+    }
+
+    const std::vector<SweepRow> &m_rows;
+};
+
+SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *parent)
+    : PropertyPage(QStringLiteral("Sweep"), QStringLiteral("sweep"), parent), m_engine(engine),
+      m_shared(shared), m_runner(std::make_unique<SweepRunner>(engine))
+{
+    auto named = [this](auto *w, const char *name) {
+        w->setObjectName(QLatin1String(name));
+        return w;
+    };
+    m_start = named(new QLineEdit(QStringLiteral("144"), this), "startField");
+    m_stop = named(new QLineEdit(QStringLiteral("146"), this), "stopField");
+    m_step = named(new QLineEdit(QStringLiteral("0.2"), this), "stepField");
+    m_list = named(new QLineEdit(this), "listField");
+    m_list->setPlaceholderText(QStringLiteral("or a list: 144.1, 145.5, 432.2"));
+    m_settle = named(new QSpinBox(this), "settleField");
+    m_settle->setRange(0, 600000);
+    m_settle->setSuffix(QStringLiteral(" ms"));
+
+    m_control = named(new QComboBox(this), "controlList");
+    for (RigKind k : {RigKind::None, RigKind::VirtualBench, RigKind::Hamlib})
+        m_control->addItem(QString::fromLatin1(rigKindName(k)));
+    m_model = named(new QSpinBox(this), "modelField");
+    m_model->setRange(1, 999999);
+    m_port = named(new QLineEdit(this), "portField");
+    m_baud = named(new QSpinBox(this), "baudField");
+    m_baud->setRange(0, 10000000);
+    m_baud->setSpecialValueText(QStringLiteral("Rig default"));
+    m_mode = named(new QComboBox(this), "modeList");
+    m_mode->addItems({QStringLiteral("USB"), QStringLiteral("CW")});
+
+    m_startButton = named(new QPushButton(QStringLiteral("Start"), this), "startButton");
+    m_stopButton = named(new QPushButton(QStringLiteral("Stop"), this), "stopButton");
+    m_exportButton = named(new QPushButton(QStringLiteral("Export CSV..."), this), "exportButton");
+    m_status = named(new QLabel(this), "statusLabel");
+
+    m_table = named(new QTableWidget(0, 7, this), "pointTable");
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("MHz"), QStringLiteral("ENR (dB)"), QStringLiteral("NF (dB)"),
+         QStringLiteral("Gain (dB)"), QStringLiteral("Te (K)"), QStringLiteral("Warnings"),
+         QString()});
+    m_table->setColumnHidden(6, true);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setMinimumWidth(520);
+    m_plot = new SweepPlot(m_rows, this);
+    m_plot->setObjectName(QStringLiteral("sweepPlot"));
+
+    auto *sweepBox = new QGroupBox(QStringLiteral("Frequencies"), this);
+    auto *sweepForm = new QFormLayout(sweepBox);
+    sweepForm->addRow(QStringLiteral("Start (MHz)"), m_start);
+    sweepForm->addRow(QStringLiteral("Stop (MHz)"), m_stop);
+    sweepForm->addRow(QStringLiteral("Step (MHz)"), m_step);
+    sweepForm->addRow(QStringLiteral("List (MHz)"), m_list);
+    sweepForm->addRow(QStringLiteral("Settle time"), m_settle);
+    auto *rigBox = new QGroupBox(QStringLiteral("Receiver"), this);
+    auto *rigForm = new QFormLayout(rigBox);
+    rigForm->addRow(QStringLiteral("Control"), m_control);
+    rigForm->addRow(QStringLiteral("Hamlib model"), m_model);
+    rigForm->addRow(QStringLiteral("Port or host:port"), m_port);
+    rigForm->addRow(QStringLiteral("Baud rate"), m_baud);
+    rigForm->addRow(QStringLiteral("Mode"), m_mode);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_startButton);
+    buttons->addWidget(m_stopButton);
+    buttons->addWidget(m_exportButton);
+    buttons->addStretch();
+    auto *left = new QVBoxLayout;
+    left->addWidget(sweepBox);
+    left->addWidget(rigBox);
+    left->addLayout(buttons);
+    left->addWidget(m_status);
+    left->addStretch();
+    auto *right = new QVBoxLayout;
+    right->addWidget(m_plot, 3);
+    right->addWidget(m_table, 2);
+    auto *layout = new QHBoxLayout(this);
+    layout->addLayout(left);
+    layout->addLayout(right, 1);
+
+    connect(m_startButton, &QPushButton::clicked, this, &SweepPage::start);
+    connect(m_stopButton, &QPushButton::clicked, this, &SweepPage::stop);
+    connect(m_exportButton, &QPushButton::clicked, this, &SweepPage::exportCsv);
+
+    // Worker thread: copies go to the window thread; the page outlives the runner's worker
+    // (the destructor ends it first), and Qt drops calls still queued when the page goes.
+    m_runner->setPointHook([this](const SweepRow &row) {
+        QMetaObject::invokeMethod(this, [this, row] { addRow(row); }, Qt::QueuedConnection);
+    });
+    m_runner->setStatusHook([this](const std::string &text) {
+        QMetaObject::invokeMethod(
+            this, [this, t = QString::fromStdString(text)] { showText(t); }, Qt::QueuedConnection);
+    });
+    m_runner->setFinishedHook([this](const SweepOutcome &outcome) {
+        QMetaObject::invokeMethod(this, [this, outcome] { finished(outcome); },
+                                  Qt::QueuedConnection);
+    });
+    m_fileDialog = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString(),
+                                            QStringLiteral("CSV files (*.csv);;All files (*)"));
+    };
+    setSweeping(false);
+}
+
+SweepPage::~SweepPage()
+{
+    // Before the widgets go: the worker's hooks refer to this page.
+    m_runner.reset();
+}
+
+void SweepPage::initializePage()
+{
+    const RigSettings rig = loadRigSettings(SettingsStore(kReceiverGroup));
+    m_control->setCurrentIndex(static_cast<int>(rig.kind));
+    m_model->setValue(rig.hamlibModel);
+    m_port->setText(QString::fromStdString(rig.port));
+    m_baud->setValue(rig.baudRate);
+    m_mode->setCurrentIndex(rig.mode == RigMode::Cw ? 1 : 0);
+}
+
+void SweepPage::deactivatePage()
+{
+    // The next page may use the capture at once: abort returns once the worker has let go.
+    if (m_sweeping)
+        m_runner->abort();
+}
+
+void SweepPage::showText(const QString &text)
+{
+    if (m_sweeping)
+        m_status->setText(text);
+}
+
+void SweepPage::setSweeping(bool on)
+{
+    m_sweeping = on;
+    m_startButton->setEnabled(!on);
+    m_stopButton->setEnabled(on);
+    m_exportButton->setEnabled(!on && !m_rows.empty());
+    for (QWidget *w : std::initializer_list<QWidget *>{m_start, m_stop, m_step, m_list, m_settle,
+                                                       m_control, m_model, m_port, m_baud, m_mode})
+        w->setEnabled(!on);
+}
+
+void SweepPage::start()
+{
+    if (m_sweeping)
+        return;
+    SweepConfig config;
+    SweepPlanResult plan;
+    if (!m_list->text().trimmed().isEmpty()) {
+        plan = planSweepList(m_list->text().toStdString(), config.frequenciesMHz);
+    } else {
+        const auto value = [](QLineEdit *field) {
+            return parseDecimal(field->text().trimmed().toStdString());
+        };
+        plan = planSweep(value(m_start), value(m_stop), value(m_step), config.frequenciesMHz);
+    }
+    if (!plan.ok()) {
+        showBox(this, QString::fromStdString(plan.message));
+        return;
+    }
+    const Settings &s = m_engine.settings();
+    if (!s.automationPresent) {
+        showBox(this, QStringLiteral("A sweep switches the noise source and the DUT itself: "
+                                     "choose a switch port on the Setup page."));
+        return;
+    }
+
+    config.rig.kind = static_cast<RigKind>(m_control->currentIndex());
+    config.rig.hamlibModel = m_model->value();
+    config.rig.port = m_port->text().trimmed().toStdString();
+    config.rig.baudRate = m_baud->value();
+    config.rig.mode = m_mode->currentIndex() == 1 ? RigMode::Cw : RigMode::Usb;
+    {
+        SettingsStore store(kReceiverGroup);
+        const RigSettings stored = loadRigSettings(store);
+        config.rig.timeoutMs = stored.timeoutMs; // kept as stored: no field on the page
+        config.rig.retries = stored.retries;
+        saveRigSettings(store, config.rig);
+    }
+    config.settleMs = m_settle->value();
+    config.useEnrFile = s.useEnrFile && m_engine.enrTable().count > 0;
+    if (config.useEnrFile)
+        config.enrTable = m_engine.enrTable();
+    config.typedEnrDb = m_shared.enrEntry();
+    config.tsOff = m_shared.tsOff();
+    config.t0 = m_shared.t0();
+    config.plan.dummyReads = m_shared.dummyReadsLimited();
+    config.plan.averaging = m_shared.averaging();
+    config.plan.averageCount = m_shared.averageCountLimited();
+    config.settings = s;
+
+    m_rows.clear();
+    m_table->setRowCount(0);
+    m_plot->update();
+    if (!m_runner->start(std::move(config))) {
+        showBox(this, QStringLiteral("The last sweep is still ending; try again in a moment."));
+        return;
+    }
+    setSweeping(true);
+    m_status->setText(QStringLiteral("Sweeping"));
+}
+
+void SweepPage::stop()
+{
+    if (!m_sweeping)
+        return;
+    m_runner->requestStop();
+    m_status->setText(QStringLiteral("Stopping after this point"));
+}
+
+void SweepPage::addRow(const SweepRow &row)
+{
+    m_rows.push_back(row);
+    const int r = m_table->rowCount();
+    m_table->insertRow(r);
+    const QString cells[] = {QString::number(row.frequencyMHz, 'g', 10),
+                             number(row.enrDb, 3),
+                             withUncertainty(row.nfDb, row.nfUncertaintyDb, 3),
+                             withUncertainty(row.gainDb, row.gainUncertaintyDb, 3),
+                             withUncertainty(row.teK, row.teUncertaintyK, 1),
+                             QString::fromStdString(row.warnings)};
+    for (int c = 0; c < 6; ++c)
+        m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
+    m_table->resizeColumnsToContents();
+    m_table->scrollToBottom();
+    m_plot->update();
+}
+
+void SweepPage::finished(const SweepOutcome &outcome)
+{
+    setSweeping(false);
+    const QString points = QString::number(m_rows.size()) + QStringLiteral(" points");
+    switch (outcome.end) {
+    case SweepEnd::Complete:
+        m_status->setText(QStringLiteral("Sweep complete: ") + points);
+        break;
+    case SweepEnd::Stopped:
+        m_status->setText(QStringLiteral("Sweep stopped: ") + points);
+        break;
+    case SweepEnd::Failed:
+        m_status->setText(QStringLiteral("Sweep failed: ") + points);
+        if (isVisible())
+            showBox(this, QString::fromStdString(outcome.message));
+        break;
+    }
+}
+
+void SweepPage::exportCsv()
+{
+    if (m_rows.empty() || !m_fileDialog)
+        return;
+    const QString path = m_fileDialog();
+    if (path.isEmpty())
+        return;
+    const std::string failed = writeSweepCsv(path.toStdString(), m_rows);
+    if (!failed.empty())
+        showBox(this, QString::fromStdString(failed));
+}
+
+} // namespace quillon
