@@ -47,6 +47,12 @@ std::string readingProgressText(const ReadingProgress &progress, std::string_vie
 // How one reading is taken.
 struct ReadingPlan
 {
+    ReadingPlan() = default;
+    ReadingPlan(int dummy, bool average, int count)
+        : dummyReads(dummy), averaging(average), averageCount(count)
+    {
+    }
+
     int dummyReads = 1;     // blocks discarded first; below 0 counts as 0
     bool averaging = false; // off: the first counted block is the reading
     int averageCount = 1;   // blocks averaged while averaging is on, limited to 1..32
