@@ -93,6 +93,7 @@ struct Reading
     int number = 0;
     double power = 0.0; // mean linear power, full-scale units
     int blocks = 0;
+    int autoDummies = 0;             // blocks discarded as automatic dummy reads
     std::vector<double> blockPowers; // the first 32 blocks'
     ReadingStatistics statistics;
     ReadingWarnings warnings;
@@ -387,6 +388,7 @@ int runMeasure(const std::vector<std::string> &args)
             taken.number = r;
             taken.power = reading.meanPower();
             taken.blocks = reading.blocksMeasured();
+            taken.autoDummies = reading.autoDummiesUsed();
             for (int b = 0; b < reading.blocksStored(); ++b)
                 taken.blockPowers.push_back(reading.blockPower(b));
             taken.statistics = reading.statistics();
@@ -508,7 +510,7 @@ int runMeasure(const std::vector<std::string> &args)
             doc.key("label").value(nfReadingLabel(r.number));
             doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
             doc.key("valid").value(YFactorMath::readingInRange(r.power));
-            doc.key("blocks").value(r.blocks);
+            doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
             doc.key("blockPowers").beginArray();
             for (const double p : r.blockPowers)
                 doc.value(p);
