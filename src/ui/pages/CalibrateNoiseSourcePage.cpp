@@ -139,8 +139,10 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     m_enrStatistical = makeHalfWidthField(QStringLiteral("enrStatistical"), results);
     m_enrTotal = makeHalfWidthField(QStringLiteral("enrTotal"), results);
     auto *halfWidths = new QHBoxLayout;
+    halfWidths->setSpacing(6);
     halfWidths->addWidget(new QLabel(QStringLiteral("Statistical"), results));
     halfWidths->addWidget(m_enrStatistical);
+    halfWidths->addSpacing(12);
     halfWidths->addWidget(new QLabel(QStringLiteral("Total"), results));
     halfWidths->addWidget(m_enrTotal);
     halfWidths->addStretch(1);
