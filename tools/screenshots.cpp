@@ -109,9 +109,18 @@ int main(int argc, char *argv[])
         app->engine().settings().captureTimeMs = 100;
         quillon::BenchParameters bench = app->engine().bench().parameters();
         if (page == quillon::g_measureDevice) {
+            // A tone in the passband as strong as the quietest reading's noise, so that the
+            // picture shows a warning below the results and their uncertainties; the ENR
+            // stated to 0.15 dB.
             bench.dutSwitchSelects = quillon::DutSwitchSelects::Dut;
+            bench.faults.toneOn = true;
+            bench.faults.toneDbfs = -57.0;
             app->engine().bench().setParameters(bench);
+            if (auto *enr = page->findChild<QLineEdit *>(QStringLiteral("enrUncertainty")))
+                enr->setText(QStringLiteral("0.15"));
             press(page, {"noiseGen", "dutSwitch", "measure0"});
+            bench.faults = {};
+            app->engine().bench().setParameters(bench);
         } else if (page == quillon::g_calibrate) {
             bench.dutSwitchSelects = quillon::DutSwitchSelects::UnknownSource;
             app->engine().bench().setParameters(bench);

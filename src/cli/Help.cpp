@@ -85,12 +85,21 @@ Takes the Measure Device series: noise source ON and OFF with the DUT out of cir
 (unless --system) ON and OFF with the DUT in circuit; prints each reading in dB and the
 gain, noise temperature, noise factor and noise figure. Without --device it measures the
 virtual bench (as fast as it can generate) and also prints the bench's true values.
+Every result is followed by its 95% half-widths, statistical and total, and any warning
+about the readings (settling, compression or AGC, headroom, a tone in the passband).
 
   --device N         input device number (see quillon-cli devices)
   --format ROW       capture format row 0 to 19 (default: the stored format)
   --time MS          capture time per block: 100, 1000 (default) or 10000 ms
   --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
   --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
+  --precision DB     average each reading until the noise figure's statistical 95%
+                     half-width is at most DB (replaces --average)
+  --max-time S       longest counted time of one reading with --precision (default 60)
+  --auto-dummy       also discard blocks while the level still settles (at most 10)
+  --enr-uncertainty DB   the ENR's 95% half-width (default: the ENR file's third column,
+                     else the stored value; 0 on the bench)
+  --tsoff-uncertainty K  the off temperature's 95% half-width (default: stored; 0 on the bench)
   --system           overall system noise figure: two readings, no gain
   --port NAME        switch port: a serial device, USB, Virtual bench or None (default:
                      Virtual bench for the bench, else the stored port). With None you are

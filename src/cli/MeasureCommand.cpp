@@ -14,6 +14,7 @@
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
 #include "measure/ReadingSeries.h"
+#include "measure/ResultUncertainty.h"
 
 #include <algorithm>
 #include <atomic>
@@ -92,7 +93,10 @@ struct Reading
     int number = 0;
     double power = 0.0; // mean linear power, full-scale units
     int blocks = 0;
-    std::vector<double> blockPowers;
+    int autoDummies = 0;             // blocks discarded as automatic dummy reads
+    std::vector<double> blockPowers; // the first 32 blocks'
+    ReadingStatistics statistics;
+    ReadingWarnings warnings;
 };
 
 struct Run
@@ -101,7 +105,44 @@ struct Run
     std::vector<Reading> readings;
     DeviceResults results;
     DeviceResultTexts texts;
+    DeviceResultsUncertainty uncertainty;
+    ReadingWarnings warnings;
 };
+
+// "Noise Figure (dB) 95%: ± 0.052 dB (95%) statistical, ± 0.11 dB (95%) total"
+void printHalfWidths(const char *caption, const Uncertain &u, std::string_view unit)
+{
+    const HalfWidthTexts t = halfWidthTexts(u, unit);
+    if (t.statistical.empty() && t.total.empty())
+        return;
+    std::printf("%s 95%%: %s statistical, %s total\n", caption, t.statistical.c_str(),
+                t.total.c_str());
+}
+
+void writeUncertain(Json &doc, const char *name, const Uncertain &u, std::string_view unit)
+{
+    doc.key(name).beginObject();
+    doc.key("statistical").value(u.statistical).key("total").value(u.total);
+    doc.key("statisticalHalfWidth95").value(u.statisticalHalfWidth());
+    doc.key("totalHalfWidth95").value(u.totalHalfWidth());
+    doc.key("statisticalText").value(halfWidthText(u.statisticalHalfWidth(), unit));
+    doc.key("totalText").value(halfWidthText(u.totalHalfWidth(), unit));
+    doc.endObject();
+}
+
+void writeWarnings(Json &doc, const ReadingWarnings &w)
+{
+    doc.key("warnings").beginArray();
+    if (w.settling)
+        doc.value(kSettlingWarningText);
+    if (w.compression)
+        doc.value(kCompressionWarningText);
+    if (w.headroom)
+        doc.value(kHeadroomWarningText);
+    if (w.interference)
+        doc.value(kInterferenceWarningText);
+    doc.endArray();
+}
 
 // What the user is asked to set when no switch port drives the outputs.
 std::string switchPrompt(int reading)
@@ -118,8 +159,9 @@ int runMeasure(const std::vector<std::string> &args)
     const Options o("measure", args,
                     {"device", "format", "time", "dummy", "average", "port", "noise-line",
                      "dut-line", "enr", "freq", "enr-file", "tsoff", "t0", "repeat", "log",
-                     "decimals"},
-                    {"system", "highpass", "no-highpass", "json"});
+                     "decimals", "precision", "max-time", "enr-uncertainty",
+                     "tsoff-uncertainty"},
+                    {"system", "highpass", "no-highpass", "json", "auto-dummy"});
     if (o.flag("help")) {
         std::fputs(kMeasureHelp, stdout);
         return kExitOk;
@@ -135,9 +177,12 @@ int runMeasure(const std::vector<std::string> &args)
     EngineOptions options;
     options.portAudio = o.text("device").has_value();
     QuillonEngine engine(messages, std::move(options));
+    StatedUncertainty stated;
     {
         SettingsStore store;
         engine.loadSettings(store);
+        stated.enrDb = store.readNumber(keys::EnrUncertainty);
+        stated.offTemperatureK = store.readNumber(keys::TSoffUncertainty);
     }
     const PageValues stored = readPageValues();
     Settings &s = engine.settings();
@@ -175,6 +220,19 @@ int runMeasure(const std::vector<std::string> &args)
         plan.averaging = true;
         plan.averageCount = *n;
     }
+    if (o.has("precision") && o.has("average"))
+        throw CliError("give --precision or --average, not both");
+    if (o.has("max-time") && !o.has("precision"))
+        throw CliError("--max-time needs --precision");
+    if (const auto target = o.number("precision", 0.0, 100.0)) {
+        if (!(*target > 0.0))
+            throw CliError("--precision must be above 0 dB");
+        ReadingPlan::Precision precision;
+        precision.target.halfWidthDb = *target;
+        precision.target.maxSeconds = o.number("max-time", 0.1, 86400.0).value_or(60.0);
+        plan.precision = precision;
+    }
+    plan.autoDummy = o.flag("auto-dummy");
     const bool systemMode = o.flag("system");
     const int repeat = o.integer("repeat", 0, 1'000'000).value_or(1);
     s.decimalPointsInResults = o.integer("decimals", 0, 3).value_or(s.decimalPointsInResults);
@@ -201,6 +259,20 @@ int runMeasure(const std::vector<std::string> &args)
     const double tsOff = o.number("tsoff", 0.0, 1e7)
                              .value_or(onBench ? benchParams.sourceOffTemperatureK : stored.tsOff);
     const double t0 = o.number("t0", 1.0, 1e7).value_or(onBench ? kBenchT0 : stored.t0);
+    // The ENR's uncertainty: given, else the ENR file's for the entry, else stored (the bench's
+    // own source is exactly known).
+    if (onBench) {
+        stated = {};
+    }
+    if (s.useEnrFile) {
+        const double entry = o.number("freq", 0.0, 30000.0).value_or(stored.enrEntry);
+        const double fromFile = enrUncertaintyForEntry(entry, true, engine.enrTable());
+        if (std::isfinite(fromFile))
+            stated.enrDb = fromFile;
+    }
+    stated.enrDb = o.number("enr-uncertainty", 0.0, kEnrMaxUncertaintyDb).value_or(stated.enrDb);
+    stated.offTemperatureK =
+        o.number("tsoff-uncertainty", 0.0, 1e4).value_or(stated.offTemperatureK);
 
     // Log.
     if (const auto log = o.text("log")) {
@@ -232,8 +304,16 @@ int runMeasure(const std::vector<std::string> &args)
     const DeviceSeriesFlags seriesFlags{true, true, systemMode};
     const DeviceConditions conditions{systemMode, enrDb, t0, tsOff};
     const int blocks = ModalReading::countedBlocks(plan);
-    const auto timeout = std::chrono::milliseconds(
-        std::int64_t{s.captureTimeMs} * (plan.dummyReads + blocks) * 4 + 30'000);
+    // The longest a reading may take: with a precision its time limit decides, and the
+    // automatic dummy reads add up to their limit.
+    const std::int64_t maxBlocks =
+        plan.dummyReads + (plan.autoDummy ? plan.autoDummyLimit : 0) +
+        (plan.precision ? static_cast<std::int64_t>(plan.precision->target.maxSeconds * 1000.0 /
+                                                    s.captureTimeMs) +
+                              2
+                        : blocks);
+    const auto timeout =
+        std::chrono::milliseconds(std::int64_t{s.captureTimeMs} * maxBlocks * 4 + 30'000);
     DeviceReadings readings;
     std::vector<Run> runs;
     // Ctrl-C is looked at before every reading, at every prompt and while a reading runs: on
@@ -242,6 +322,9 @@ int runMeasure(const std::vector<std::string> &args)
 
     for (int pass = 0; !cancelled && (repeat == 0 || pass < repeat); ++pass) {
         Run run;
+        if (plan.precision)
+            for (PrecisionReading &p : plan.precision->series)
+                p.taken = false;
         if (!json && repeat != 1)
             std::printf("Run %d\n", pass + 1);
         for (int r = nextDeviceReading(0, -1, seriesFlags); r >= 0;
@@ -266,6 +349,13 @@ int runMeasure(const std::vector<std::string> &args)
                                    "--port, or answer the prompts on standard input");
             }
             label = nfReadingLabel(r);
+            if (plan.precision) {
+                plan.precision->current = r;
+                plan.precision->systemMode = systemMode;
+                plan.precision->enrDb = enrDb;
+                plan.precision->t0 = t0;
+                plan.precision->tsOff = tsOff;
+            }
             const int rc = reading.start(plan);
             if (rc != kMsgNone) {
                 reading.stop();
@@ -298,13 +388,21 @@ int runMeasure(const std::vector<std::string> &args)
             taken.number = r;
             taken.power = reading.meanPower();
             taken.blocks = reading.blocksMeasured();
-            for (int b = 0; b < taken.blocks; ++b)
+            taken.autoDummies = reading.autoDummiesUsed();
+            for (int b = 0; b < reading.blocksStored(); ++b)
                 taken.blockPowers.push_back(reading.blockPower(b));
+            taken.statistics = reading.statistics();
+            taken.warnings = checkReading(taken.statistics);
+            if (plan.precision)
+                plan.precision->series[static_cast<std::size_t>(r)] =
+                    precisionReading(taken.statistics, true);
             DeviceEvaluation evaluation;
             const int logRc = readings.complete(r, taken.power, conditions, s,
                                                 engine.resultLine(), engine.log(), evaluation);
+            readings.setQuality(r, taken.statistics);
             run.results = evaluation.results;
             run.texts = evaluation.texts;
+            run.uncertainty = readings.uncertainty(conditions, stated);
             if (!json)
                 std::printf("%s:%s\n", label.c_str(),
                             readingText(taken.power, s.decimalPointsInResults).c_str());
@@ -323,6 +421,18 @@ int runMeasure(const std::vector<std::string> &args)
                 for (const Reading &taken : run.readings)
                     own[static_cast<std::size_t>(taken.number)] = true;
                 run.results = computeDeviceResults(power, own, systemMode, enrDb, t0, tsOff);
+                std::array<ReadingError, kDeviceReadingCount> error{};
+                for (int i = 0; i < kDeviceReadingCount; ++i)
+                    error[static_cast<std::size_t>(i)] = readings.error(i);
+                run.uncertainty = computeDeviceUncertainty(power, error, own, systemMode, enrDb,
+                                                           t0, tsOff, stated);
+                for (const Reading &taken : run.readings) {
+                    const ReadingWarnings &w = taken.warnings;
+                    run.warnings.settling = run.warnings.settling || w.settling;
+                    run.warnings.compression = run.warnings.compression || w.compression;
+                    run.warnings.headroom = run.warnings.headroom || w.headroom;
+                    run.warnings.interference = run.warnings.interference || w.interference;
+                }
                 runs.push_back(std::move(run));
             }
             break;
@@ -333,6 +443,24 @@ int runMeasure(const std::vector<std::string> &args)
             std::printf("Noise Temp (K):%s\n", run.texts.te.c_str());
             std::printf("Noise Factor:%s\n", run.texts.f.c_str());
             std::printf("Noise Figure (dB):%s\n", run.texts.nf.c_str());
+        }
+        run.warnings = readings.warnings();
+        if (!json) {
+            const DeviceResultsUncertainty &u = run.uncertainty;
+            if (u.complete) {
+                if (!systemMode)
+                    printHalfWidths("Gain (dB)", u.gainDb, "dB");
+                printHalfWidths("Noise Temp (K)", u.te, "K");
+                printHalfWidths("Noise Factor", u.f, "");
+                printHalfWidths("Noise Figure (dB)", u.nf, "dB");
+            }
+            const std::string warnings = warningText(run.warnings);
+            std::size_t at = 0;
+            while (at < warnings.size()) {
+                const std::size_t end = std::min(warnings.find('\n', at), warnings.size());
+                std::printf("Warning: %s\n", warnings.substr(at, end - at).c_str());
+                at = end + 1;
+            }
             std::fflush(stdout);
         }
         runs.push_back(std::move(run));
@@ -364,6 +492,13 @@ int runMeasure(const std::vector<std::string> &args)
     doc.key("label").value(WaveFormatTable[static_cast<std::size_t>(row)].label).endObject();
     doc.key("captureTimeMs").value(static_cast<int>(s.captureTimeMs)).key("dummyReads").value(plan.dummyReads);
     doc.key("averageCount").value(blocks).key("highPass").value(s.highPassFilter);
+    if (plan.precision) {
+        doc.key("precisionDb").value(plan.precision->target.halfWidthDb);
+        doc.key("maxTimeS").value(plan.precision->target.maxSeconds);
+    }
+    doc.key("autoDummy").value(plan.autoDummy);
+    doc.key("enrUncertaintyDb").value(stated.enrDb);
+    doc.key("tsOffUncertaintyK").value(stated.offTemperatureK);
     doc.key("systemMode").value(systemMode).key("switchPort").value(port);
     doc.key("enrDb").value(enrDb).key("tsOff").value(tsOff).key("t0").value(t0);
     doc.key("interrupted").value(cancelled);
@@ -375,10 +510,20 @@ int runMeasure(const std::vector<std::string> &args)
             doc.key("label").value(nfReadingLabel(r.number));
             doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
             doc.key("valid").value(YFactorMath::readingInRange(r.power));
+            doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
             doc.key("blockPowers").beginArray();
             for (const double p : r.blockPowers)
                 doc.value(p);
-            doc.endArray().endObject();
+            doc.endArray();
+            const ReadingStatistics &st = r.statistics;
+            doc.key("statistics").beginObject();
+            doc.key("relativeStandardError").value(st.relativeStandardError);
+            doc.key("degreesOfFreedom").value(st.degreesOfFreedom);
+            doc.key("effectiveSamples").value(st.effectiveSamples);
+            doc.key("kurtosis").value(st.kurtosis).key("peak").value(st.peak);
+            doc.key("crestFactor").value(st.crestFactor).endObject();
+            writeWarnings(doc, r.warnings);
+            doc.endObject();
         }
         doc.endArray();
         const DeviceResults &res = run.results;
@@ -389,7 +534,20 @@ int runMeasure(const std::vector<std::string> &args)
         }
         doc.key("noiseTemperature").value(res.noise.te).key("noiseFactor").value(res.noise.f);
         doc.key("noiseFigure").value(res.noise.nf).key("valid").value(res.noise.valid);
-        doc.endObject().endObject();
+        doc.endObject();
+        // Standard uncertainties in the results' own units, and the 95% half-widths.
+        const DeviceResultsUncertainty &u = run.uncertainty;
+        doc.key("uncertainty").beginObject().key("complete").value(u.complete);
+        if (u.complete) {
+            if (!systemMode)
+                writeUncertain(doc, "gainDb", u.gainDb, "dB");
+            writeUncertain(doc, "noiseTemperature", u.te, "K");
+            writeUncertain(doc, "noiseFactor", u.f, "");
+            writeUncertain(doc, "noiseFigure", u.nf, "dB");
+        }
+        doc.endObject();
+        writeWarnings(doc, run.warnings);
+        doc.endObject();
     }
     doc.endArray();
     if (onBench) {

@@ -54,6 +54,16 @@ inline constexpr IntValue AutomateDutSwitchInMeasureFunction{"AutomateDutSwitchI
                                                              0};
 inline constexpr IntValue AutomateNoiseSwitchInCalibrateFunction{
     "AutomateNoiseSwitchInCalibrateFunction", 0};
+// The uncertainty of each result: the stated ENR's 95% half-width in dB (when the ENR file
+// gives none), the off temperature's in K; averaging to a precision (the noise figure's
+// statistical 95% half-width in dB, and the longest counted time of a reading in s); the
+// automatic dummy reads.
+inline constexpr TextValue EnrUncertainty{"EnrUncertainty", "0.0"};
+inline constexpr TextValue TSoffUncertainty{"TSoffUncertainty", "0.0"};
+inline constexpr IntValue AveragePrecisionFlag{"AveragePrecisionFlag", 0};
+inline constexpr TextValue AveragePrecision{"AveragePrecision", "0.05"};
+inline constexpr TextValue AveragePrecisionMaxTime{"AveragePrecisionMaxTime", "60"};
+inline constexpr IntValue AutomaticDummyReads{"AutomaticDummyReads", 0};
 } // namespace keys
 
 // The per-user settings store: QSettings with organisation "Tremont", application

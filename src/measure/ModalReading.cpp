@@ -4,8 +4,12 @@
 #include "core/Settings.h"
 #include "capture/Level.h"
 #include "capture/WaveCapture.h"
+#include "core/NumberText.h"
+#include "measure/ReadingGuards.h"
+#include "nf/Uncertainty.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace quillon {
@@ -21,6 +25,12 @@ std::string readingProgressText(const ReadingProgress &progress, std::string_vie
         text += " : ";
     }
     text += std::to_string(progress.count);
+    if (progress.kind == ReadingProgress::Kind::Counted && std::isfinite(progress.halfWidthDb)) {
+        text += ' ';
+        text += halfWidthText(progress.halfWidthDb, "dB");
+        if (std::isfinite(progress.goalDb))
+            text += " (goal " + formatFixed(progress.goalDb, 3) + ")";
+    }
     return text;
 }
 
@@ -49,7 +59,14 @@ int ModalReading::start(const ReadingPlan &plan)
     m_dummyLeft = std::max(plan.dummyReads, 0);
     m_position = 0;
     m_powers.fill(0.0);
+    m_powerSum = 0.0;
+    m_autoDummy = plan.autoDummy;
+    m_autoDummyLimit = std::max(plan.autoDummyLimit, 0);
+    m_autoDummies = 0;
+    m_precision = plan.precision;
+    m_statistics.reset();
     m_activeFilter = m_settings.highPassFilter ? &m_filter : nullptr;
+    m_blockSeconds = 0.0;
     m_outcome.store(kOutcomeNone, std::memory_order_relaxed);
     m_blocksSeen.store(0, std::memory_order_relaxed);
     m_finished.store(false, std::memory_order_release);
@@ -80,15 +97,53 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
         return;
     }
 
-    const BlockStats stats =
-        measureBlock(header.data, header.bytesRecorded, capture.format(), m_activeFilter);
-    m_powers[static_cast<std::size_t>(m_position)] = stats.L * stats.L;
+    const BlockStats stats = measureBlock(header.data, header.bytesRecorded, capture.format(),
+                                          m_activeFilter, m_moments);
+    if (m_autoDummy && m_position == 0 && m_autoDummies < m_autoDummyLimit) {
+        // Still waiting for a steady block: this one is discarded when its own level trends.
+        m_probe.reset();
+        m_probe.add(stats, m_moments);
+        if (isSettling(m_probe.statistics())) {
+            ++m_autoDummies;
+            capture.requeue(header);
+            if (m_progressHook)
+                m_progressHook({ReadingProgress::Kind::Dummy, m_autoDummies});
+            return;
+        }
+    }
+
+    const double power = stats.L * stats.L;
+    if (m_position < kMaxBlocks)
+        m_powers[static_cast<std::size_t>(m_position)] = power;
     if (isOverRange(stats)) {
         end(kOutcomeOverRange); // the position does not advance
         return;
     }
-
+    m_statistics.add(stats, m_moments);
+    m_powerSum += power;
     ++m_position;
+
+    if (m_precision) {
+        const double rate = capture.format().samplesPerSec;
+        m_blockSeconds += rate > 0.0 ? static_cast<double>(stats.N) / rate : 0.0;
+        auto &series = m_precision->series;
+        const int current = std::clamp(m_precision->current, 0, kDeviceReadingCount - 1);
+        series[static_cast<std::size_t>(current)] =
+            precisionReading(m_statistics.statistics(), false);
+        const PrecisionDecision d = decidePrecision(
+            series, current, m_blockSeconds, m_precision->systemMode, m_precision->enrDb,
+            m_precision->t0, m_precision->tsOff, m_precision->target);
+        if (d.verdict == PrecisionVerdict::Continue) {
+            capture.requeue(header);
+            if (m_progressHook)
+                m_progressHook(
+                    {ReadingProgress::Kind::Counted, m_position, d.halfWidthDb, d.goalDb});
+            return;
+        }
+        end(kOutcomeComplete);
+        return;
+    }
+
     if (m_position < m_counted) {
         capture.requeue(header);
         if (m_progressHook)
@@ -124,10 +179,7 @@ double ModalReading::meanPower() const
 {
     if (outcome() != kOutcomeComplete)
         return std::numeric_limits<double>::quiet_NaN();
-    double sum = 0.0;
-    for (int i = 0; i < m_counted; ++i)
-        sum += m_powers[static_cast<std::size_t>(i)];
-    return sum / m_counted;
+    return m_position > 0 ? m_powerSum / m_position : std::numeric_limits<double>::quiet_NaN();
 }
 
 } // namespace quillon

@@ -1,11 +1,18 @@
 #pragma once
 
+#include "capture/Level.h"
+#include "capture/ReadingStatistics.h"
+#include "measure/PrecisionRule.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
 #include <functional>
+#include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,17 +33,49 @@ struct ReadingProgress
     };
     Kind kind = Kind::Dummy;
     int count = 0;
+    // Averaging to a precision (Counted only): `count` is then the blocks taken so far, and
+    // these the noise figure's current statistical 95% half-width from this reading and the
+    // part it is to come down to, dB; NaN otherwise.
+    double halfWidthDb = std::numeric_limits<double>::quiet_NaN();
+    double goalDb = std::numeric_limits<double>::quiet_NaN();
 };
 
-// The progress line: "Dummy : 3", or "Reading Noise (ON) : 4" with the reading's label.
+// The progress line: "Dummy : 3", or "Reading Noise (ON) : 4" with the reading's label;
+// averaging to a precision, "Reading Noise (ON) : 12 ± 0.061 dB (goal 0.050)".
 std::string readingProgressText(const ReadingProgress &progress, std::string_view label);
 
 // How one reading is taken.
 struct ReadingPlan
 {
+    ReadingPlan() = default;
+    ReadingPlan(int dummy, bool average, int count)
+        : dummyReads(dummy), averaging(average), averageCount(count)
+    {
+    }
+
     int dummyReads = 1;     // blocks discarded first; below 0 counts as 0
     bool averaging = false; // off: the first counted block is the reading
     int averageCount = 1;   // blocks averaged while averaging is on, limited to 1..32
+    // "automatic dummy reads": after the fixed dummy reads, further blocks are discarded while
+    // their own sub-block powers trend (isSettling), at most autoDummyLimit of them; the first
+    // steady block is the first counted one.
+    bool autoDummy = false;
+    int autoDummyLimit = 10;
+    // Averaging to a precision: set, it replaces the block count; blocks are taken until
+    // decidePrecision says Reached or TimeUp (the blocks beyond 32 are summed, not stored).
+    struct Precision
+    {
+        PrecisionTarget target;
+        // The series so far, by reading number (the current one's entry is filled in as
+        // its blocks come), and what decidePrecision needs besides.
+        std::array<PrecisionReading, kDeviceReadingCount> series{};
+        int current = 0;
+        bool systemMode = false;
+        double enrDb = 0.0;
+        double t0 = 290.0;
+        double tsOff = 293.0;
+    };
+    std::optional<Precision> precision;
 };
 
 // One modal reading of the Measure Device and Calibrate Noise Source pages (and of
@@ -110,12 +149,17 @@ public:
     // kOutcomeNone). Window thread. The results below are stable from here on.
     void stop();
 
-    // After stop(): the counted blocks measured, the power of block i, and the reading (the
-    // mean power of the averaged blocks, or block 0's with averaging off). NaN when the
-    // reading did not complete.
+    // After stop(): the counted blocks measured, the power of block i (i < 32: later ones are
+    // summed, not stored), and the reading (the mean power of the averaged blocks, or block
+    // 0's with averaging off). NaN when the reading did not complete.
     int blocksMeasured() const { return m_position; }
+    int blocksStored() const { return std::min(m_position, kMaxBlocks); }
     double blockPower(int i) const { return m_powers[static_cast<std::size_t>(i)]; }
     double meanPower() const;
+    // After stop(): the statistics of the counted blocks, from the same pass as their levels;
+    // and the blocks discarded as automatic dummy reads.
+    ReadingStatistics statistics() const { return m_statistics.statistics(); }
+    int autoDummiesUsed() const { return m_autoDummies; }
 
     // Blocks one reading averages under `plan` (1 with averaging off, else 1..32).
     static int countedBlocks(const ReadingPlan &plan);
@@ -133,10 +177,19 @@ private:
     // Set on the window thread before the capture starts; read by the handler.
     int m_counted = 1;
     HighPass1kHz *m_activeFilter = nullptr;
+    bool m_autoDummy = false;
+    int m_autoDummyLimit = 0;
+    std::optional<ReadingPlan::Precision> m_precision; // its current entry is the handler's
+    double m_blockSeconds = 0.0;
     // Written by the handler while the capture runs; read on the window thread after stop().
     int m_dummyLeft = 0;
     int m_position = 0;
     std::array<double, kMaxBlocks> m_powers{};
+    double m_powerSum = 0.0; // of all counted blocks, in order
+    int m_autoDummies = 0;
+    BlockMoments m_moments;
+    ReadingStatisticsAccumulator m_statistics;
+    ReadingStatisticsAccumulator m_probe; // one candidate block under the automatic dummy reads
 
     std::atomic<int> m_blocksSeen{0};
     std::atomic<bool> m_finished{false};

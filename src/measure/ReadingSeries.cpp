@@ -61,6 +61,8 @@ int DeviceReadings::complete(int i, double power, const DeviceConditions &condit
 {
     m_power[static_cast<std::size_t>(i)] = power;
     m_present[static_cast<std::size_t>(i)] = true;
+    m_error[static_cast<std::size_t>(i)] = {};
+    m_warnings[static_cast<std::size_t>(i)] = {};
     evaluation = evaluate(conditions, settings, line);
     if (!settings.logMeasurements)
         return kMsgNone;
@@ -85,11 +87,39 @@ int CalibrationReadings::complete(int i, double power, const CalibrationConditio
 {
     m_power[static_cast<std::size_t>(i)] = power;
     m_present[static_cast<std::size_t>(i)] = true;
+    m_error[static_cast<std::size_t>(i)] = {};
+    m_warnings[static_cast<std::size_t>(i)] = {};
     evaluation = evaluate(conditions, settings, line);
     if (!settings.logMeasurements)
         return kMsgNone;
     return log.appendEnr(settings.logResultsFile, enrReadingLabel(i), readingDb(power),
                          evaluation.texts.logText);
+}
+
+void DeviceReadings::setQuality(int i, const ReadingStatistics &statistics)
+{
+    m_error[static_cast<std::size_t>(i)] = readingError(statistics);
+    m_warnings[static_cast<std::size_t>(i)] = checkReading(statistics);
+}
+
+DeviceResultsUncertainty DeviceReadings::uncertainty(const DeviceConditions &c,
+                                                     const StatedUncertainty &stated) const
+{
+    return computeDeviceUncertainty(m_power, m_error, m_present, c.systemMode, c.enrDb, c.t0,
+                                    c.tsOff, stated);
+}
+
+void CalibrationReadings::setQuality(int i, const ReadingStatistics &statistics)
+{
+    m_error[static_cast<std::size_t>(i)] = readingError(statistics);
+    m_warnings[static_cast<std::size_t>(i)] = checkReading(statistics);
+}
+
+CalibrationUncertainty CalibrationReadings::uncertainty(const CalibrationConditions &c,
+                                                        const StatedUncertainty &stated) const
+{
+    return calibrationUncertainty(m_power, m_error, m_present, c.enrDb, c.tsOffReference,
+                                  c.tsOffUnknown, c.t0, stated);
 }
 
 } // namespace quillon

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "measure/DeviceResultsText.h"
+#include "measure/ResultUncertainty.h"
 #include "nf/NoiseResults.h"
 
 #include <array>
@@ -73,9 +74,23 @@ public:
     int complete(int i, double power, const DeviceConditions &conditions, const Settings &settings,
                  ResultLine &line, const MeasurementLog &log, DeviceEvaluation &evaluation);
 
+    // What the statistics of reading i tell: its error for the uncertainty of the results,
+    // and its warnings. complete() clears them (a power alone carries no error); set them
+    // after it.
+    void setQuality(int i, const ReadingStatistics &statistics);
+    ReadingError error(int i) const { return m_error[static_cast<std::size_t>(i)]; }
+    const ReadingWarnings &warnings(int i) const { return m_warnings[static_cast<std::size_t>(i)]; }
+    // The warnings of the readings present, merged.
+    ReadingWarnings warnings() const { return mergedWarnings(m_warnings, m_present); }
+    // The uncertainty of the results evaluate() gives, from the readings' errors.
+    DeviceResultsUncertainty uncertainty(const DeviceConditions &conditions,
+                                         const StatedUncertainty &stated) const;
+
 private:
     std::array<double, kDeviceReadingCount> m_power{};
     std::array<bool, kDeviceReadingCount> m_present{};
+    std::array<ReadingError, kDeviceReadingCount> m_error{};
+    std::array<ReadingWarnings, kDeviceReadingCount> m_warnings{};
 };
 
 // Everything a Calibrate Noise Source evaluation uses besides the readings.
@@ -108,9 +123,22 @@ public:
                  const Settings &settings, ResultLine &line, const MeasurementLog &log,
                  CalibrationEvaluation &evaluation);
 
+    // What the statistics of reading i tell: its error for the uncertainty of the results,
+    // and its warnings. complete() clears them (a power alone carries no error); set them
+    // after it.
+    void setQuality(int i, const ReadingStatistics &statistics);
+    ReadingError error(int i) const { return m_error[static_cast<std::size_t>(i)]; }
+    const ReadingWarnings &warnings(int i) const { return m_warnings[static_cast<std::size_t>(i)]; }
+    // The warnings of the readings present, merged.
+    ReadingWarnings warnings() const { return mergedWarnings(m_warnings, m_present); }
+    CalibrationUncertainty uncertainty(const CalibrationConditions &conditions,
+                                       const StatedUncertainty &stated) const;
+
 private:
     std::array<double, kDeviceReadingCount> m_power{};
     std::array<bool, kDeviceReadingCount> m_present{};
+    std::array<ReadingError, kDeviceReadingCount> m_error{};
+    std::array<ReadingWarnings, kDeviceReadingCount> m_warnings{};
 };
 
 } // namespace quillon

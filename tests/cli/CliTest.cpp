@@ -421,6 +421,9 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"measure --highpass --no-highpass", "give --highpass or --no-highpass, not both"},
         {"measure --log ''", "--log needs a file name"},
         {"measure now", "measure takes no argument 'now'"},
+        {"measure --precision 0", "--precision must be above 0 dB"},
+        {"measure --precision 0.1 --average 4", "give --precision or --average, not both"},
+        {"measure --max-time 5", "--max-time needs --precision"},
         {"spectrum", "spectrum needs a WAV file: quillon-cli spectrum FILE"},
         {"spectrum a.wav --fft 1000",
          "--fft must be 1024, 2048, 4096, 8192, 16384 or 32768, not 1000"},
@@ -500,17 +503,46 @@ TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
     EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
+// Averaging to a precision on the bench with a tone in the passband: every reading takes blocks
+// until the noise figure's statistical half-width is at the target; the tone's warning is in
+// the text and in the JSON, per reading and per run.
+TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
+{
+    // A fixed seed: the bench then repeats its noise sample for sample, and the readings,
+    // their half-widths and warnings with it.
+    file(settings, "[VirtualBench]\nSeed=11\nToneOn=1\nToneDbfs=-57\n");
+    const std::string j = run("measure --precision 0.1 --json --dummy 0").out;
+    const auto nf = j.find("\"noiseFigure\":{");
+    ASSERT_NE(nf, std::string::npos) << j;
+    const double halfWidth = jsonNumber(j, "statisticalHalfWidth95", nf);
+    EXPECT_LE(halfWidth, 0.1);
+    EXPECT_GT(halfWidth, 0.07);
+    EXPECT_GT(jsonNumber(j, "blocks", j.find("\"readings\"")), 2);
+    EXPECT_PRED2(has, j, "\"statisticalText\":\"± ");
+    EXPECT_GE(count(j, "a tone or hum is in the passband"), 2u);
+    const std::string text = run("measure --precision 0.1 --dummy 0").out;
+    EXPECT_PRED2(has, text, "Warning: a tone or hum is in the passband\n");
+    file(settings, "[VirtualBench]\nSeed=11\n");
+    EXPECT_EQ(count(run("measure --precision 0.1 --dummy 0").out, "Warning"), 0u);
+}
+
 TEST_F(Cli, MeasureTextAndLogLinesAsTheWindowWritesThem)
 {
     const Result r = run("measure --decimals 2 --log results.log --dummy 1");
     auto numbers = [](const std::string &text) { // times to T, numbers of 2 or 6 decimals to N
         const std::regex time("[0-9]+/[0-9]+/[0-9]{2} [0-9]+:[0-9]{2}:[0-9]{2}");
-        return std::regex_replace(std::regex_replace(text, time, "T"),
-                                  std::regex("-?[0-9]+\\.([0-9]{2}|[0-9]{6})(,|\n)"), "N$2");
+        const std::regex halfWidth("[0-9.]+( dB| K)? \\(95%\\)");
+        return std::regex_replace(
+            std::regex_replace(std::regex_replace(text, time, "T"), halfWidth, "H"),
+            std::regex("-?[0-9]+\\.([0-9]{2}|[0-9]{6})(,|\n)"), "N$2");
     };
     EXPECT_EQ(numbers(r.out),
               "Noise (ON): N\nNoise (OFF): N\nDUT (ON): N\nDUT (OFF): N\n"
               "Gain (dB): N\nNoise Temp (K): N\nNoise Factor: N\nNoise Figure (dB): N\n"
+              "Gain (dB) 95%: ± H statistical, ± H total\n"
+              "Noise Temp (K) 95%: ± H statistical, ± H total\n"
+              "Noise Factor 95%: ± H statistical, ± H total\n"
+              "Noise Figure (dB) 95%: ± H statistical, ± H total\n"
               "Virtual bench truth: DUT gain 20.000 dB, DUT NF 1.000 dB\n");
     const std::string lines = read("results.log");
     EXPECT_EQ(numbers(lines),

@@ -54,8 +54,12 @@ struct ScriptedDevice : AudioBackend
             for (std::size_t k = 0; CaptureHeader *h = queue().waitPopFree(); ++k) {
                 const int a = device.amplitudes[std::min(k, device.amplitudes.size() - 1)];
                 h->bytesRecorded = h->bufferLength / 2 * 2;
+                const bool ramp = k < device.rampBlocks;
                 for (std::uint32_t i = 0; i < h->bytesRecorded; i += 2) {
-                    const auto v = static_cast<std::int16_t>(device.dc + (i % 4 ? -a : a));
+                    // A ramping block grows from a quarter of a to a.
+                    const double g = ramp ? 0.25 + 0.75 * i / h->bytesRecorded : 1.0;
+                    const auto v = static_cast<std::int16_t>(device.dc +
+                                                             std::lround((i % 4 ? -a : a) * g));
                     std::memcpy(h->data + i, &v, 2); // little-endian host
                 }
                 queue().pushFull(h);
@@ -77,6 +81,7 @@ struct ScriptedDevice : AudioBackend
 
     std::vector<int> amplitudes{1000};
     int dc = 0;
+    std::size_t rampBlocks = 0; // the first blocks' level rises through the block
     enum Mode
     {
         Plays,
@@ -147,6 +152,54 @@ TEST_F(ModalReadingTest, DummyAndCountedBlocksTheOverRangeLimitAndTheFilter)
         settings.highPassFilter = highPass;
         ASSERT_EQ(take({0, false, 1}), kComplete);
         EXPECT_EQ(readingText(reading.meanPower(), 2), text);
+    }
+}
+
+// Averaging to a precision: blocks beyond 32 are summed into the reading, not stored; an
+// unreachable target ends at the time limit, an easy one at the rule's minimum of 2 blocks.
+// Automatic dummy reads discard the rising blocks, up to their limit.
+TEST_F(ModalReadingTest, PrecisionAndAutomaticDummyReadsDecideTheBlocks)
+{
+    std::vector<int> levels;
+    for (int k = 0; k < 32; ++k)
+        levels.push_back(k % 2 ? 1100 : 1000);
+    levels.push_back(2000);
+    device.amplitudes = levels;
+    for (const auto &[targetDb, maxSeconds, low, high] :
+         {std::tuple{1e-6, 3.95, 40, 41}, {100.0, 60.0, 2, 2}}) {
+        ReadingPlan plan{0, false, 1};
+        plan.precision.emplace();
+        plan.precision->target.halfWidthDb = targetDb;
+        plan.precision->target.maxSeconds = maxSeconds;
+        ASSERT_EQ(take(plan), kComplete);
+        const int n = reading.blocksMeasured();
+        EXPECT_GE(n, low);
+        EXPECT_LE(n, high);
+        EXPECT_EQ(reading.blocksStored(), std::min(n, 32));
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            const double a = levels[static_cast<std::size_t>(std::min(k, 32))] / 32768.0;
+            sum += a * a;
+        }
+        EXPECT_NEAR(reading.meanPower(), sum / n, 1e-12);
+        EXPECT_EQ(reading.statistics().blocks, n);
+    }
+    EXPECT_TRUE(progress.back().starts_with("Reading Noise (ON) : 1 \u00b1 ")) << progress.back();
+
+    device.amplitudes = {1000, 2000, 3000, 4000};
+    device.rampBlocks = 3;
+    for (const auto &[autoDummy, limit, used, amplitude] :
+         {std::tuple{false, 10, 0, 1000}, {true, 10, 3, 4000}, {true, 2, 2, 3000}}) {
+        ReadingPlan plan{0, false, 1};
+        plan.autoDummy = autoDummy;
+        plan.autoDummyLimit = limit;
+        ASSERT_EQ(take(plan), kComplete);
+        EXPECT_EQ(reading.autoDummiesUsed(), used);
+        const double a = amplitude / 32768.0;
+        if (amplitude == 4000) // the steady block
+            EXPECT_NEAR(reading.meanPower(), a * a, 1e-9);
+        else // a ramping one: its mean square is below the end's
+            EXPECT_LT(reading.meanPower(), 0.6 * a * a);
     }
 }
 

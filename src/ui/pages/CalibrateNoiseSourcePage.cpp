@@ -17,7 +17,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QHBoxLayout>
 #include <QSignalBlocker>
+
+#include <cmath>
 
 namespace quillon {
 
@@ -116,6 +119,10 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     m_t0Field = makeEdit("t0Field", results);
     m_t0Field->setReadOnly(true);
     m_enrResult = makeResultField(QStringLiteral("enrResult"), resultFont, results);
+    m_enrUncertainty = makeEdit("enrUncertainty", results);
+    m_tsOffUncertainty = makeEdit("tsOffUncertainty", results);
+    m_enrUncertainty->setText(QString::fromStdString(m_store.read(keys::EnrUncertainty)));
+    m_tsOffUncertainty->setText(QString::fromStdString(m_store.read(keys::TSoffUncertainty)));
     auto *resultsGrid = new QGridLayout(results);
     resultsGrid->setVerticalSpacing(8);
     int row = 0;
@@ -123,10 +130,25 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
          {std::pair{"Reference Device TSoff (K)", m_tsOffReferenceField},
           {"Target Device TSoff (K)", m_tsOffTargetField},
           {"T0 (K)", m_t0Field},
+          {"Reference ENR \u00b1 (dB, 95%)", m_enrUncertainty},
+          {"TSoff \u00b1 (K, 95%)", m_tsOffUncertainty},
           {"Computed ENR", m_enrResult}}) {
-        resultsGrid->addWidget(makeCaption(QLatin1String(caption), field, results), row, 0);
+        resultsGrid->addWidget(makeCaption(QString::fromUtf8(caption), field, results), row, 0);
         resultsGrid->addWidget(field, row++, 1, Qt::AlignLeft);
     }
+    m_enrStatistical = makeHalfWidthField(QStringLiteral("enrStatistical"), results);
+    m_enrTotal = makeHalfWidthField(QStringLiteral("enrTotal"), results);
+    auto *halfWidths = new QHBoxLayout;
+    halfWidths->setSpacing(6);
+    halfWidths->addWidget(new QLabel(QStringLiteral("Statistical"), results));
+    halfWidths->addWidget(m_enrStatistical);
+    halfWidths->addSpacing(12);
+    halfWidths->addWidget(new QLabel(QStringLiteral("Total"), results));
+    halfWidths->addWidget(m_enrTotal);
+    halfWidths->addStretch(1);
+    resultsGrid->addLayout(halfWidths, row++, 1);
+    m_warningLabel = makeWarningLabel(QStringLiteral("warningLabel"), results);
+    resultsGrid->addWidget(m_warningLabel, row, 0, 1, 2);
     resultsGrid->setColumnStretch(1, 1);
 
     auto *page = new QGridLayout(this);
@@ -153,6 +175,15 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
         compute();
     });
     connect(m_clearButton, &QPushButton::clicked, this, &CalibrateNoiseSourcePage::onClearReadings);
+    // The stated uncertainties are kept as they are edited, in the keys Measure Device uses.
+    for (const auto &[key, field] : {std::pair{&keys::EnrUncertainty, m_enrUncertainty},
+                                     {&keys::TSoffUncertainty, m_tsOffUncertainty}}) {
+        connect(field, &QLineEdit::textChanged, this, [this] { compute(); });
+        connect(field, &QLineEdit::editingFinished, this, [this, key, field] {
+            if (!m_store.write(*key, field->text().toStdString()))
+                showMessageBox(kMsgSaveFailed, this);
+        });
+    }
     connect(m_automate.noiseGen, &QCheckBox::clicked, this, [this](bool checked) {
         m_noiseGen = checked;
         refreshEnables();
@@ -233,10 +264,30 @@ CalibrationConditions CalibrateNoiseSourcePage::conditions() const
 
 void CalibrateNoiseSourcePage::compute()
 {
-    const CalibrationEvaluation e =
-        m_readings.evaluate(conditions(), m_engine.settings(), m_engine.resultLine());
-    if (e.texts.complete)
-        m_enrResult->setText(QString::fromStdString(e.texts.enr));
+    showResult(m_readings.evaluate(conditions(), m_engine.settings(), m_engine.resultLine()));
+}
+
+StatedUncertainty CalibrateNoiseSourcePage::stated() const
+{
+    // The reference's ENR uncertainty: the ENR file's where it gives one, else the typed value.
+    const Settings &s = m_engine.settings();
+    double enr = enrUncertaintyForEntry(m_shared.enrEntry(), s.useEnrFile, m_engine.enrTable());
+    if (!std::isfinite(enr))
+        enr = parseDecimal(m_enrUncertainty->text().toStdString());
+    const double tsOff = parseDecimal(m_tsOffUncertainty->text().toStdString());
+    return {std::isfinite(enr) && enr > 0.0 ? enr : 0.0,
+            std::isfinite(tsOff) && tsOff > 0.0 ? tsOff : 0.0};
+}
+
+void CalibrateNoiseSourcePage::showResult(const CalibrationEvaluation &e)
+{
+    if (!e.texts.complete)
+        return; // the fields keep what they show
+    m_enrResult->setText(QString::fromStdString(e.texts.enr));
+    const CalibrationUncertainty u = m_readings.uncertainty(conditions(), stated());
+    m_enrStatistical->setText(QString::fromStdString(u.texts.statistical));
+    m_enrTotal->setText(QString::fromStdString(u.texts.total));
+    showWarnings(m_warningLabel, QString::fromStdString(warningText(m_readings.warnings())));
 }
 
 // ---- Handlers ----
@@ -256,7 +307,9 @@ void CalibrateNoiseSourcePage::onClearReadings()
     m_readings.clearPresent();
     for (const ReadingRow &row : m_rows)
         row.field->clear();
-    m_enrResult->clear();
+    for (QLineEdit *field : {m_enrResult, m_enrStatistical, m_enrTotal})
+        field->clear();
+    showWarnings(m_warningLabel, QString());
 }
 
 void CalibrateNoiseSourcePage::onSaveAsDefault()
@@ -298,8 +351,9 @@ bool CalibrateNoiseSourcePage::takeReading(int reading)
     if (!m_active)
         return false;
 
-    const ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
-                           m_shared.averageCountLimited()};
+    ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
+                     m_shared.averageCountLimited()};
+    plan.autoDummy = m_store.read(keys::AutomaticDummyReads) != 0;
     const std::string_view label = enrReadingLabel(reading);
     const std::optional<double> power =
         m_runner.take(plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
@@ -309,10 +363,10 @@ bool CalibrateNoiseSourcePage::takeReading(int reading)
     CalibrationEvaluation evaluation;
     const int rc = m_readings.complete(reading, *power, conditions(), s, m_engine.resultLine(),
                                        m_log, evaluation);
+    m_readings.setQuality(reading, m_runner.statistics());
     m_rows[static_cast<std::size_t>(reading)].field->setText(
         QString::fromStdString(readingText(*power, s.decimalPointsInResults)));
-    if (evaluation.texts.complete)
-        m_enrResult->setText(QString::fromStdString(evaluation.texts.enr));
+    showResult(evaluation);
     if (rc != kMsgNone) {
         showMessageBox(rc, this);
         return false;

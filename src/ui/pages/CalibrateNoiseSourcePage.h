@@ -54,6 +54,8 @@ private:
     void buildControls(const QFont &resultFont);
     void refreshEnables();
     void compute();
+    void showResult(const CalibrationEvaluation &evaluation);
+    StatedUncertainty stated() const;
     CalibrationConditions conditions() const;
 
     void runSeries(int button);
@@ -89,6 +91,13 @@ private:
     QLineEdit *m_tsOffTargetField = nullptr;
     QLineEdit *m_t0Field = nullptr;
     QLineEdit *m_enrResult = nullptr;
+    // Beside the result: its statistical and total 95% half-widths, the stated uncertainties
+    // they use (shared with Measure Device), and below them the readings' warnings.
+    QLineEdit *m_enrStatistical = nullptr;
+    QLineEdit *m_enrTotal = nullptr;
+    QLineEdit *m_enrUncertainty = nullptr;
+    QLineEdit *m_tsOffUncertainty = nullptr;
+    QLabel *m_warningLabel = nullptr;
 };
 
 } // namespace quillon

@@ -20,6 +20,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace quillon {
 
 namespace {
@@ -59,12 +61,12 @@ MeasureDevicePage::MeasureDevicePage(QuillonEngine &engine, SettingsStore &store
     setObjectName(QStringLiteral("measureDevicePage"));
     m_noiseGen = (store.read(keys::AutomateNoiseSwitchInMeasureFunction) & 1) != 0;
     m_dutSwitch = (store.read(keys::AutomateDutSwitchInMeasureFunction) & 1) != 0;
-    buildControls(resultFont);
+    buildControls(resultFont, store);
 }
 
 MeasureDevicePage::~MeasureDevicePage() = default;
 
-void MeasureDevicePage::buildControls(const QFont &resultFont)
+void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsStore &store)
 {
     // Reference (System) and Device: the four readings.
     const auto readingGroup = [this](const char *title, const char *name, int first) {
@@ -107,6 +109,24 @@ void MeasureDevicePage::buildControls(const QFont &resultFont)
     calibrationGrid->addWidget(makeCaption(QStringLiteral("TSoff (K)"), m_tsOff, calibration), 2,
                                0);
     calibrationGrid->addWidget(m_tsOff, 2, 1);
+    m_enrUncertainty = new QLineEdit(calibration);
+    m_enrUncertainty->setObjectName(QStringLiteral("enrUncertainty"));
+    m_tsOffUncertainty = new QLineEdit(calibration);
+    m_tsOffUncertainty->setObjectName(QStringLiteral("tsOffUncertainty"));
+    for (QLineEdit *field : {m_enrUncertainty, m_tsOffUncertainty}) {
+        field->setMaxLength(kMaxEntryLength);
+        field->setFixedWidth(m_tsOff->width());
+    }
+    m_enrUncertainty->setText(
+        QString::fromStdString(store.read(keys::EnrUncertainty)));
+    m_tsOffUncertainty->setText(QString::fromStdString(store.read(keys::TSoffUncertainty)));
+    calibrationGrid->addWidget(
+        makeCaption(QStringLiteral("ENR \u00b1 (dB, 95%)"), m_enrUncertainty, calibration), 3, 0);
+    calibrationGrid->addWidget(m_enrUncertainty, 3, 1);
+    calibrationGrid->addWidget(
+        makeCaption(QStringLiteral("TSoff \u00b1 (K, 95%)"), m_tsOffUncertainty, calibration), 4,
+        0);
+    calibrationGrid->addWidget(m_tsOffUncertainty, 4, 1);
 
     auto *mode = new QGroupBox(QStringLiteral("Measurement Mode"), this);
     m_systemBox = new QCheckBox(QStringLiteral("Overall System Noise Figure"), mode);
@@ -127,17 +147,64 @@ void MeasureDevicePage::buildControls(const QFont &resultFont)
     m_nfField = makeResultField(QStringLiteral("nfField"), resultFont, results);
     auto *resultsGrid = new QGridLayout(results);
     resultsGrid->setVerticalSpacing(8);
+    const auto halfWidths = [results](const char *name) {
+        return HalfWidthFields{
+            makeHalfWidthField(QLatin1String(name) + QStringLiteral("Statistical"), results),
+            makeHalfWidthField(QLatin1String(name) + QStringLiteral("Total"), results)};
+    };
+    m_gainHalfWidth = halfWidths("gain");
+    m_teHalfWidth = halfWidths("te");
+    m_fHalfWidth = halfWidths("f");
+    m_nfHalfWidth = halfWidths("nf");
+    resultsGrid->addWidget(new QLabel(QStringLiteral("Statistical"), results), 0, 2,
+                           Qt::AlignHCenter);
+    resultsGrid->addWidget(new QLabel(QStringLiteral("Total"), results), 0, 3, Qt::AlignHCenter);
     m_gainCaption = makeCaption(QStringLiteral("Gain (dB)"), m_gainField, results);
-    resultsGrid->addWidget(m_gainCaption, 0, 0);
-    resultsGrid->addWidget(m_gainField, 0, 1);
     int row = 1;
-    for (const auto &[caption, field] : {std::pair{"Noise Temp", m_teField},
-                                         {"Noise Factor", m_fField},
-                                         {"Noise Figure", m_nfField}}) {
-        resultsGrid->addWidget(makeCaption(QLatin1String(caption), field, results), row, 0);
-        resultsGrid->addWidget(field, row++, 1);
+    for (const auto &[caption, field, halfWidth] :
+         {std::tuple{static_cast<QWidget *>(m_gainCaption), m_gainField, m_gainHalfWidth},
+          {makeCaption(QStringLiteral("Noise Temp"), m_teField, results), m_teField,
+           m_teHalfWidth},
+          {makeCaption(QStringLiteral("Noise Factor"), m_fField, results), m_fField,
+           m_fHalfWidth},
+          {makeCaption(QStringLiteral("Noise Figure"), m_nfField, results), m_nfField,
+           m_nfHalfWidth}}) {
+        resultsGrid->addWidget(caption, row, 0);
+        resultsGrid->addWidget(field, row, 1);
+        resultsGrid->addWidget(halfWidth.statistical, row, 2);
+        resultsGrid->addWidget(halfWidth.total, row++, 3);
     }
+    m_warningLabel = makeWarningLabel(QStringLiteral("warningLabel"), results);
+    resultsGrid->addWidget(m_warningLabel, row, 0, 1, 4);
     resultsGrid->setColumnStretch(0, 1);
+
+    auto *precision = new QGroupBox(QStringLiteral("Precision"), this);
+    precision->setObjectName(QStringLiteral("precisionGroup"));
+    m_precisionEnable = new QCheckBox(QStringLiteral("Averaging to a precision"), precision);
+    m_precisionEnable->setObjectName(QStringLiteral("precisionEnable"));
+    m_precisionEnable->setChecked(store.read(keys::AveragePrecisionFlag) != 0);
+    m_precisionTarget = new QLineEdit(QString::fromStdString(store.read(keys::AveragePrecision)),
+                                      precision);
+    m_precisionTarget->setObjectName(QStringLiteral("precisionTarget"));
+    m_precisionMaxTime = new QLineEdit(
+        QString::fromStdString(store.read(keys::AveragePrecisionMaxTime)), precision);
+    m_precisionMaxTime->setObjectName(QStringLiteral("precisionMaxTime"));
+    for (QLineEdit *field : {m_precisionTarget, m_precisionMaxTime}) {
+        field->setMaxLength(kMaxEntryLength);
+        field->setFixedWidth(m_tsOff->width());
+    }
+    m_autoDummy = new QCheckBox(QStringLiteral("automatic dummy reads"), precision);
+    m_autoDummy->setObjectName(QStringLiteral("autoDummy"));
+    m_autoDummy->setChecked(store.read(keys::AutomaticDummyReads) != 0);
+    auto *precisionGrid = new QGridLayout(precision);
+    precisionGrid->addWidget(m_precisionEnable, 0, 0, 1, 2);
+    precisionGrid->addWidget(
+        makeCaption(QStringLiteral("NF \u00b1 (dB, 95%)"), m_precisionTarget, precision), 1, 0);
+    precisionGrid->addWidget(m_precisionTarget, 1, 1);
+    precisionGrid->addWidget(
+        makeCaption(QStringLiteral("Max time (s)"), m_precisionMaxTime, precision), 2, 0);
+    precisionGrid->addWidget(m_precisionMaxTime, 2, 1);
+    precisionGrid->addWidget(m_autoDummy, 3, 0, 1, 2);
 
     auto *page = new QGridLayout(this);
     page->setContentsMargins(16, 16, 16, 12);
@@ -146,15 +213,36 @@ void MeasureDevicePage::buildControls(const QFont &resultFont)
     page->addWidget(calibration, 0, 1);
     page->addWidget(m_deviceGroup, 1, 0);
     page->addWidget(mode, 1, 1);
-    page->addWidget(results, 2, 0);
+    page->addWidget(results, 2, 0, 2, 1);
     page->addWidget(m_automate.group, 2, 1);
-    page->setRowStretch(3, 1);
+    page->addWidget(precision, 3, 1);
+    page->setRowStretch(4, 1);
 
     for (int i = 0; i < kDeviceReadingCount; ++i)
         connect(m_rows[static_cast<std::size_t>(i)].measure, &QPushButton::clicked, this,
                 [this, i] { runSeries(i); });
     connect(m_entry, &QLineEdit::textChanged, this, &MeasureDevicePage::onEntryChanged);
     connect(m_tsOff, &QLineEdit::textChanged, this, &MeasureDevicePage::onTsOffChanged);
+    for (QLineEdit *field : {m_enrUncertainty, m_tsOffUncertainty})
+        connect(field, &QLineEdit::textChanged, this, [this] { computeDeviceResults(); });
+    // The values of the uncertainty and the precision are kept as they are edited ("Save as
+    // Defaut" keeps its own five).
+    const auto keep = [this](const TextValue &key, QLineEdit *field) {
+        connect(field, &QLineEdit::editingFinished, this, [this, k = &key, field] {
+            if (!m_store.write(*k, field->text().toStdString()))
+                showMessageBox(kMsgSaveFailed, this);
+        });
+    };
+    keep(keys::EnrUncertainty, m_enrUncertainty);
+    keep(keys::TSoffUncertainty, m_tsOffUncertainty);
+    keep(keys::AveragePrecision, m_precisionTarget);
+    keep(keys::AveragePrecisionMaxTime, m_precisionMaxTime);
+    for (const auto &[key, box] : {std::pair{&keys::AveragePrecisionFlag, m_precisionEnable},
+                                   {&keys::AutomaticDummyReads, m_autoDummy}})
+        connect(box, &QCheckBox::clicked, this, [this, key](bool checked) {
+            if (!m_store.write(*key, checked ? 1 : 0))
+                showMessageBox(kMsgSaveFailed, this);
+        });
     connect(m_systemBox, &QCheckBox::clicked, this, &MeasureDevicePage::onSystemModeClicked);
     connect(m_clearButton, &QPushButton::clicked, this, &MeasureDevicePage::onClearReadings);
     connect(m_automate.noiseGen, &QCheckBox::clicked, this, [this](bool checked) {
@@ -249,6 +337,50 @@ DeviceConditions MeasureDevicePage::conditions() const
     return {m_systemMode, m_enrInEffect, m_shared.t0(), m_shared.tsOff()};
 }
 
+StatedUncertainty MeasureDevicePage::stated() const
+{
+    // The ENR file's third column where it gives one for the entry, else the typed value.
+    const Settings &s = m_engine.settings();
+    double enr = enrUncertaintyForEntry(m_shared.enrEntry(), s.useEnrFile, m_engine.enrTable());
+    if (!std::isfinite(enr))
+        enr = parseDecimal(m_enrUncertainty->text().toStdString());
+    const double tsOff = parseDecimal(m_tsOffUncertainty->text().toStdString());
+    return {std::isfinite(enr) && enr > 0.0 ? enr : 0.0,
+            std::isfinite(tsOff) && tsOff > 0.0 ? tsOff : 0.0};
+}
+
+ReadingPlan MeasureDevicePage::readingPlan(int reading) const
+{
+    ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
+                     m_shared.averageCountLimited()};
+    plan.autoDummy = m_autoDummy->isChecked();
+    const double target = parseDecimal(m_precisionTarget->text().toStdString());
+    if (!m_precisionEnable->isChecked() || !(target > 0.0))
+        return plan;
+    ReadingPlan::Precision p;
+    p.target.halfWidthDb = target;
+    const double maxTime = parseDecimal(m_precisionMaxTime->text().toStdString());
+    if (maxTime > 0.0)
+        p.target.maxSeconds = maxTime;
+    // The readings taken in this pass with their errors; the others with their last power.
+    for (int i = 0; i < kDeviceReadingCount; ++i) {
+        PrecisionReading &r = p.series[static_cast<std::size_t>(i)];
+        if (!m_readings.present(i))
+            continue;
+        r.power = m_readings.power(i);
+        r.taken = m_takenInPass[static_cast<std::size_t>(i)];
+        if (r.taken)
+            r.error = m_readings.error(i);
+    }
+    p.current = reading;
+    p.systemMode = m_systemMode;
+    p.enrDb = m_enrInEffect;
+    p.t0 = m_shared.t0();
+    p.tsOff = m_shared.tsOff();
+    plan.precision = p;
+    return plan;
+}
+
 void MeasureDevicePage::computeDeviceResults()
 {
     showEvaluation(m_readings.evaluate(conditions(), m_engine.settings(), m_engine.resultLine()));
@@ -263,6 +395,24 @@ void MeasureDevicePage::showEvaluation(const DeviceEvaluation &evaluation)
     m_teField->setText(QString::fromStdString(t.te));
     m_fField->setText(QString::fromStdString(t.f));
     m_nfField->setText(QString::fromStdString(t.nf));
+
+    const DeviceUncertaintyTexts u =
+        deviceUncertaintyTexts(m_readings.uncertainty(conditions(), stated()));
+    for (const auto &[fields, texts] : {std::pair{m_gainHalfWidth, u.gain}, {m_teHalfWidth, u.te},
+                                        {m_fHalfWidth, u.f}, {m_nfHalfWidth, u.nf}}) {
+        fields.statistical->setText(QString::fromStdString(texts.statistical));
+        fields.total->setText(QString::fromStdString(texts.total));
+    }
+    showWarnings(m_warningLabel, QString::fromStdString(warningText(m_readings.warnings())));
+}
+
+void MeasureDevicePage::clearUncertainty()
+{
+    for (const HalfWidthFields &f : {m_gainHalfWidth, m_teHalfWidth, m_fHalfWidth, m_nfHalfWidth}) {
+        f.statistical->clear();
+        f.total->clear();
+    }
+    showWarnings(m_warningLabel, QString());
 }
 
 // ---- Handlers ----
@@ -296,6 +446,7 @@ void MeasureDevicePage::onClearReadings()
         row.field->clear();
     for (QLineEdit *field : {m_gainField, m_teField, m_fField, m_nfField})
         field->clear();
+    clearUncertainty();
 }
 
 void MeasureDevicePage::onSaveAsDefault()
@@ -319,6 +470,7 @@ void MeasureDevicePage::runSeries(int button)
     m_seriesRunning = true;
     bool ok = true;
     do {
+        m_takenInPass = {};
         // The flags are read afresh before every step, as the series runs.
         for (int r = nextDeviceReading(button, -1, {m_noiseGen, m_dutSwitch, m_systemMode});
              ok && r >= 0;
@@ -341,8 +493,7 @@ bool MeasureDevicePage::measureReading(int reading)
     if (!m_active)
         return false;
 
-    const ReadingPlan plan{m_shared.dummyReadsLimited(), m_shared.averaging(),
-                           m_shared.averageCountLimited()};
+    const ReadingPlan plan = readingPlan(reading);
     const std::string_view label = nfReadingLabel(reading);
     const std::optional<double> power =
         m_runner.take(plan, QLatin1String(label.data(), static_cast<qsizetype>(label.size())));
@@ -352,6 +503,8 @@ bool MeasureDevicePage::measureReading(int reading)
     DeviceEvaluation evaluation;
     const int rc = m_readings.complete(reading, *power, conditions(), s, m_engine.resultLine(),
                                        m_log, evaluation);
+    m_readings.setQuality(reading, m_runner.statistics());
+    m_takenInPass[static_cast<std::size_t>(reading)] = true;
     m_rows[static_cast<std::size_t>(reading)].field->setText(
         QString::fromStdString(readingText(*power, s.decimalPointsInResults)));
     showEvaluation(evaluation);

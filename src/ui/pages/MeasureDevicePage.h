@@ -60,11 +60,13 @@ public:
     double enrInEffect() const { return m_enrInEffect; }
 
 private:
-    void buildControls(const QFont &resultFont);
+    void buildControls(const QFont &resultFont, const SettingsStore &store);
     void updateDeviceControls();
     void computeDeviceResults();
     void showEvaluation(const DeviceEvaluation &evaluation);
     DeviceConditions conditions() const;
+    StatedUncertainty stated() const;
+    ReadingPlan readingPlan(int reading) const;
 
     void runSeries(int button);
     bool measureReading(int reading);
@@ -74,6 +76,7 @@ private:
     void onSystemModeClicked(bool checked);
     void onClearReadings();
     void onSaveAsDefault();
+    void clearUncertainty();
 
     QuillonEngine &m_engine;
     SettingsStore &m_store;
@@ -89,6 +92,9 @@ private:
     double m_enrInEffect = 0.0; // dB; set by every change of the entry field
     bool m_seriesRunning = false;
     bool m_active = false; // the page is the active tab; a series ends when it is left
+    // The readings taken in the current pass of a series (averaging to a precision shares its
+    // target among them).
+    std::array<bool, kDeviceReadingCount> m_takenInPass{};
 
     // Controls.
     std::array<ReadingRow, kDeviceReadingCount> m_rows;
@@ -107,6 +113,23 @@ private:
     QLineEdit *m_teField = nullptr;
     QLineEdit *m_fField = nullptr;
     QLineEdit *m_nfField = nullptr;
+    // Beside each result: its statistical and total 95% half-widths; below them the readings'
+    // warnings.
+    struct HalfWidthFields
+    {
+        QLineEdit *statistical = nullptr;
+        QLineEdit *total = nullptr;
+    };
+    HalfWidthFields m_gainHalfWidth, m_teHalfWidth, m_fHalfWidth, m_nfHalfWidth;
+    QLabel *m_warningLabel = nullptr;
+    // The stated uncertainties (the ENR's is the ENR file's where it gives one) and the
+    // averaging to a precision.
+    QLineEdit *m_enrUncertainty = nullptr;
+    QLineEdit *m_tsOffUncertainty = nullptr;
+    QCheckBox *m_precisionEnable = nullptr;
+    QLineEdit *m_precisionTarget = nullptr;
+    QLineEdit *m_precisionMaxTime = nullptr;
+    QCheckBox *m_autoDummy = nullptr;
 };
 
 } // namespace quillon

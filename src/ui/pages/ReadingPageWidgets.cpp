@@ -56,6 +56,29 @@ QLineEdit *makeReadingField(const QString &name, QWidget *parent)
     return makeReadOnlyField(name, parent->font(), QStringLiteral(" -120.000"), parent);
 }
 
+QLineEdit *makeHalfWidthField(const QString &name, QWidget *parent)
+{
+    return makeReadOnlyField(name, parent->font(), QStringLiteral("\u00b1 0.0052 dB (95%)"),
+                             parent);
+}
+
+QLabel *makeWarningLabel(const QString &name, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    label->setStyleSheet(QStringLiteral("color: #a04000;"));
+    label->hide();
+    return label;
+}
+
+void showWarnings(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
+}
+
 QLabel *makeCaption(const QString &text, QWidget *buddy, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);

@@ -22,6 +22,15 @@ QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *pare
 // A read-only reading field in the page's own font, wide enough for " -120.000".
 QLineEdit *makeReadingField(const QString &name, QWidget *parent);
 
+// A read-only field for a 95% half-width beside a result, in the page's font, wide enough for
+// "± 0.0052 dB (95%)".
+QLineEdit *makeHalfWidthField(const QString &name, QWidget *parent);
+
+// The label below the results where the readings' warnings show as plain text, one a line;
+// empty (and taking no room) while there is none.
+QLabel *makeWarningLabel(const QString &name, QWidget *parent);
+void showWarnings(QLabel *label, const QString &text);
+
 // A right-aligned caption for `buddy`.
 QLabel *makeCaption(const QString &text, QWidget *buddy, QWidget *parent);
 

@@ -47,6 +47,9 @@ public:
     // then returns nothing. No effect while no reading runs. Window thread.
     void abort();
 
+    // After take() returned a power: the statistics of that reading's counted blocks.
+    ReadingStatistics statistics() const { return m_reading.statistics(); }
+
     // Whether take() is running (its dialog is up).
     bool busy() const { return m_busy; }
 

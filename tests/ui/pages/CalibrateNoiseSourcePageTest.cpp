@@ -85,13 +85,27 @@ TEST_F(CalibrateNoiseSourcePageTest, EnrLinesAndTheComputedEnr)
                         (i < 3 ? "Not Calculated." : text("enrResult") + ",");
     EXPECT_EQ(logLines(), expected);
     EXPECT_NEAR(text("enrResult").toDouble(), 15.0, 0.5);
+    // Its half-widths: the stated off-temperature uncertainty widens only the total.
+    const auto halfWidth = [this](const char *name) {
+        const QString t = text(name);
+        EXPECT_TRUE(t.startsWith(QString::fromUtf8("\u00b1 ")) && t.endsWith(" dB (95%)")) << t.toStdString();
+        return t.section(' ', 1, 1).toDouble();
+    };
+    const double statistical = halfWidth("enrStatistical");
+    EXPECT_GT(statistical, 0.005);
+    EXPECT_LT(statistical, 0.5);
+    type("tsOffUncertainty", "10");
+    EXPECT_GT(halfWidth("enrTotal"), statistical);
+    EXPECT_EQ(halfWidth("enrStatistical"), statistical);
     const double at350 = text("enrResult").toDouble();
     type("tsOffTarget", "293");
     // A colder unknown source for the same Y factor has the lower ENR: the receiver's
     // (TSoff + Te) / T0 of about 2.006 loses 57 K / 290 K, 10 log10(2.202 / 2.006) = 0.41 dB.
     EXPECT_NEAR(text("enrResult").toDouble(), at350 - 0.41, 0.03);
     click("clearReadings");
-    EXPECT_EQ(text("enrResult") + text("reading0") + text("reading3"), "");
+    EXPECT_EQ(text("enrResult") + text("reading0") + text("reading3") + text("enrStatistical") +
+                  text("enrTotal"),
+              "");
 }
 
 // The shared entry, dummy reads and averaging; T0 shown read-only; both TSoff from the store

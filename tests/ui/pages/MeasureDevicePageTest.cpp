@@ -4,6 +4,11 @@
 #include "ReadingPageTestSupport.h"
 #include "nf/EnrTable.h"
 
+#include <QRegularExpression>
+
+#include <limits>
+#include <string_view>
+
 namespace quillon {
 namespace {
 
@@ -313,6 +318,91 @@ TEST_F(MeasureDevicePageTest, ReadingsEndingEarlyLeaveNothingRunning)
                      m_dialog->isVisible());
         EXPECT_EQ(text("reading0"), "");
         EXPECT_FALSE(QFile::exists(logPath()));
+    }
+}
+
+} // namespace
+} // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The half-width in a "± 0.052 dB (95%)" field; NaN for any other text.
+double halfWidthIn(const QString &field)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\u00b1 ([0-9.]+)( dB| K)? \\(95%\\)$"));
+    const QRegularExpressionMatch m = form.match(field);
+    return m.hasMatch() ? m.captured(1).toDouble() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Each result shows its statistical and total half-widths (the total grows with the stated
+// ENR uncertainty); a bench fault shows its warning below the results, the clean bench none.
+TEST_F(MeasureDevicePageTest, ResultsShowTheirUncertaintyAndTheReadingsWarnings)
+{
+    struct Case
+    {
+        const char *name;
+        BenchFaults faults;
+        const char *warning; // empty: none
+    };
+    const Case cases[] = {
+        {"clean bench", {}, ""},
+        {"tone", {.toneOn = true, .toneDbfs = -57.0}, "a tone or hum is in the passband"},
+        {"compression",
+         {.compressionOn = true},
+         "the receiver may be compressing or its AGC is on"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        setBench({.loudestLevelDbfs = c.faults.compressionOn ? -8.0 : -20.0, .faults = c.faults});
+        makePage();
+        m_shared.setAveraging(true);
+        m_shared.setAverageCount(4);
+        type("enrUncertainty", "0.2");
+        click("noiseGen");
+        click("dutSwitch");
+        click("measure0");
+        for (const char *result : {"gain", "te", "f", "nf"}) {
+            const double statistical = halfWidthIn(text((result + QString("Statistical")).toLatin1()));
+            const double total = halfWidthIn(text((result + QString("Total")).toLatin1()));
+            EXPECT_GT(statistical, 0.0) << result;
+            // The DUT's gain does not depend on the ENR; everything else does.
+            if (result == std::string_view("gain"))
+                EXPECT_DOUBLE_EQ(total, statistical);
+            else
+                EXPECT_GT(total, statistical) << result;
+        }
+        const auto *warning = child<QLabel>(m_page, "warningLabel");
+        EXPECT_EQ(warning->text().contains(QLatin1String(c.warning)), true);
+        EXPECT_EQ(warning->isVisible(), *c.warning != '\0') << warning->text().toStdString();
+        click("clearReadings");
+        EXPECT_TRUE(text("nfStatistical").isEmpty() && !warning->isVisible());
+    }
+}
+
+// Averaging to a precision: each reading takes blocks until the noise figure's statistical
+// half-width reaches the target; a short maximum time ends the readings first.
+TEST_F(MeasureDevicePageTest, PrecisionChoiceEndsTheReadings)
+{
+    struct Case
+    {
+        const char *target, *maxTime;
+        double low, high; // the NF's statistical half-width shown, dB
+    };
+    const Case cases[] = {{"0.1", "60", 0.07, 0.1005}, {"0.01", "0.3", 0.1, 1.0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.target);
+        makePage();
+        click("precisionEnable");
+        type("precisionTarget", c.target);
+        type("precisionMaxTime", c.maxTime);
+        click("noiseGen");
+        click("dutSwitch");
+        click("measure0");
+        const double shown = halfWidthIn(text("nfStatistical"));
+        EXPECT_GT(shown, c.low);
+        EXPECT_LT(shown, c.high);
     }
 }
 

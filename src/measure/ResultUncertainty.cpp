@@ -1,0 +1,68 @@
+#include "measure/ResultUncertainty.h"
+
+#include <cmath>
+#include <limits>
+
+namespace quillon {
+
+ReadingError readingError(const ReadingStatistics &s)
+{
+    if (!std::isfinite(s.relativeStandardError) || !(s.degreesOfFreedom > 0.0))
+        return {};
+    return {s.relativeStandardError, s.degreesOfFreedom};
+}
+
+HalfWidthTexts halfWidthTexts(const Uncertain &u, std::string_view unit)
+{
+    return {halfWidthText(u.statisticalHalfWidth(), unit), halfWidthText(u.totalHalfWidth(), unit)};
+}
+
+DeviceUncertaintyTexts deviceUncertaintyTexts(const DeviceResultsUncertainty &u)
+{
+    DeviceUncertaintyTexts t;
+    t.complete = u.complete;
+    if (!u.complete)
+        return t;
+    if (!u.systemMode)
+        t.gain = halfWidthTexts(u.gainDb, "dB");
+    t.te = halfWidthTexts(u.te, "K");
+    t.f = halfWidthTexts(u.f, "");
+    t.nf = halfWidthTexts(u.nf, "dB");
+    return t;
+}
+
+CalibrationUncertainty
+calibrationUncertainty(const std::array<double, kDeviceReadingCount> &power,
+                       const std::array<ReadingError, kDeviceReadingCount> &error,
+                       const std::array<bool, kDeviceReadingCount> &present, double referenceEnrDb,
+                       double tsOffReference, double tsOffUnknown, double t0,
+                       const StatedUncertainty &stated)
+{
+    CalibrationUncertainty c;
+    for (const bool p : present)
+        if (!p)
+            return c;
+    c.complete = true;
+    c.enrDb = unknownSourceEnrUncertainty(power[0], power[1], power[2], power[3], error[0],
+                                          error[1], error[2], error[3], referenceEnrDb,
+                                          tsOffReference, tsOffUnknown, t0, stated);
+    c.texts = halfWidthTexts(c.enrDb, "dB");
+    return c;
+}
+
+ReadingWarnings mergedWarnings(const std::array<ReadingWarnings, kDeviceReadingCount> &warnings,
+                               const std::array<bool, kDeviceReadingCount> &present)
+{
+    ReadingWarnings m;
+    for (std::size_t i = 0; i < warnings.size(); ++i) {
+        if (!present[i])
+            continue;
+        m.settling = m.settling || warnings[i].settling;
+        m.compression = m.compression || warnings[i].compression;
+        m.headroom = m.headroom || warnings[i].headroom;
+        m.interference = m.interference || warnings[i].interference;
+    }
+    return m;
+}
+
+} // namespace quillon
