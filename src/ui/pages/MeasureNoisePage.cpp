@@ -1,5 +1,6 @@
 #include "ui/pages/MeasureNoisePage.h"
 
+#include "ui/PostToWindow.h"
 #include "ui/MessageBox.h"
 #include "core/Messages.h"
 #include "measure/QuillonEngine.h"
@@ -38,26 +39,6 @@ constexpr int kListedCounts = 31;
 constexpr int kSmallestResultFont = 8;
 constexpr int kLargestResultFont = 72;
 constexpr int kDefaultResultFont = 24;
-
-// Queued calls from the delivery thread to the window thread. Qt's event queue orders them,
-// but its locks live in code that ThreadSanitizer does not see; this lock shows the order to
-// it as well: the closure is built and posted under it, and the window thread takes it before
-// it reads the closure. Held for a post, never across a wait.
-std::mutex g_handOver;
-
-template <typename F> void postToWindow(QObject *context, F &&call)
-{
-    const std::lock_guard lock(g_handOver);
-    QMetaObject::invokeMethod(
-        context,
-        [call = std::forward<F>(call)]() mutable {
-            {
-                const std::lock_guard sync(g_handOver);
-            }
-            call();
-        },
-        Qt::QueuedConnection);
-}
 
 QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *parent)
 {

@@ -1,5 +1,6 @@
 #include "ui/pages/SpectrumPage.h"
 
+#include "ui/PostToWindow.h"
 #include "capture/WaveCapture.h"
 #include "core/Messages.h"
 #include "measure/QuillonEngine.h"
@@ -25,26 +26,6 @@ namespace {
 
 // The FFT size Setup offers by default ("FFTBlockSize").
 constexpr int kDefaultFftSize = 8192;
-
-// Queued calls from the delivery thread to the window thread. Qt's event queue orders them,
-// but its locks live in code that ThreadSanitizer does not see; this lock shows the order to
-// it as well: the closure is built and posted under it, and the window thread takes it before
-// it reads the closure. Held for a post, never across a wait.
-std::mutex g_postLock;
-
-template <typename F> void postToWindow(QObject *context, F &&call)
-{
-    const std::lock_guard lock(g_postLock);
-    QMetaObject::invokeMethod(
-        context,
-        [call = std::forward<F>(call)]() mutable {
-            {
-                const std::lock_guard sync(g_postLock);
-            }
-            call();
-        },
-        Qt::QueuedConnection);
-}
 
 // A frequency for the texts under the plot, locale-free.
 QString hzText(double hz)

@@ -1,5 +1,6 @@
 #include "ui/pages/SweepPage.h"
 
+#include "ui/PostToWindow.h"
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
@@ -238,16 +239,13 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
 
     // Worker thread: copies go to the window thread; the page outlives the runner's worker
     // (the destructor ends it first), and Qt drops calls still queued when the page goes.
-    m_runner->setPointHook([this](const SweepRow &row) {
-        QMetaObject::invokeMethod(this, [this, row] { addRow(row); }, Qt::QueuedConnection);
-    });
+    m_runner->setPointHook(
+        [this](const SweepRow &row) { postToWindow(this, [this, row] { addRow(row); }); });
     m_runner->setStatusHook([this](const std::string &text) {
-        QMetaObject::invokeMethod(
-            this, [this, t = QString::fromStdString(text)] { showText(t); }, Qt::QueuedConnection);
+        postToWindow(this, [this, t = QString::fromStdString(text)] { showText(t); });
     });
     m_runner->setFinishedHook([this](const SweepOutcome &outcome) {
-        QMetaObject::invokeMethod(this, [this, outcome] { finished(outcome); },
-                                  Qt::QueuedConnection);
+        postToWindow(this, [this, outcome] { finished(outcome); });
     });
     m_fileDialog = [this] {
         return QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString(),
