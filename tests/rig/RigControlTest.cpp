@@ -185,12 +185,6 @@ TEST(RigFailures, EachOpenFailureNamesTheRigAndTheCause)
              return std::string("Receiver (hamlib model 999999): connecting failed: hamlib "
                                 "knows no such rig model.");
          }},
-        // A serial rig without a port would open hamlib's default, /dev/ttyS0.
-        {"serial rig, no port", [] { return hamlibSettings(3073, ""); }, RigError::Settings,
-         [] {
-             return std::string("Receiver Icom IC-7300 (hamlib model 3073): connecting failed: "
-                                "no port is set (a serial device such as /dev/ttyUSB0).");
-         }},
         {"serial rig, baud rate",
          [] {
              RigSettings s = hamlibSettings(3073, "/dev/ttyUSB-absent");
