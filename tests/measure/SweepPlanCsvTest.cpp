@@ -14,68 +14,51 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 namespace quillon {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct RangeCase
-{
-    double start, stop, step;
-    std::vector<double> expected; // empty: `message` is the failure
-    const char *message = "";
-};
+const char *const kOutside = " is outside the sweep range: above 0 and at most 30000 MHz.";
+const char *const kTooMany = " MHz are more than 10000 points, the most a sweep takes.";
 
 TEST(SweepPlan, StartStopStepBoundaries)
 {
-    const RangeCase cases[] = {
+    const std::tuple<double, double, double, std::vector<double>> plans[] = {
         {144, 146, 0.5, {144, 144.5, 145, 145.5, 146}},
         {146, 144, -0.5, {146, 145.5, 145, 144.5, 144}},
         {144, 146, 0.75, {144, 144.75, 145.5}}, // stop between points: the point before it
         {0.1, 0.3, 0.1, {0.1, 0.2, 0.3}},       // 0.1 + 2 x 0.1 lands on 0.3 exactly
         {144, 144, 0, {144}},
         {144.0000004, 144.0000004, 1, {144}}, // on the whole hertz
-        {144, 146, -0.1, {}, "The step must be positive to go from 144 MHz up to 146 MHz."},
-        {146, 144, 0.1, {}, "The step must be negative to go from 146 MHz down to 144 MHz."},
-        {144,
-         146,
-         0.0000009,
-         {},
-         "The step must be at least 0.000001 MHz (1 Hz) when start and stop differ."},
-        {144, 146, kNaN, {}, "The step is not a number."},
-        {0.0000004,
-         146,
-         1,
-         {},
-         "The start frequency 0 MHz is outside the sweep range: above 0 and at most 30000 MHz."},
-        {144,
-         30000.5,
-         1,
-         {},
-         "The stop frequency 30000.5 MHz is outside the sweep range: above 0 and at most 30000 "
-         "MHz."},
-        {kNaN, 146, 1, {}, "The start frequency is not a number."},
-        {1,
-         10001,
-         1,
-         {},
-         "From 1 MHz to 10001 MHz in steps of 1 MHz are more than 10000 points, the most a "
-         "sweep takes."},
-        {1,
-         30000,
-         0.000001,
-         {},
-         "From 1 MHz to 30000 MHz in steps of 0.000001 MHz are more than 10000 points, the most "
-         "a sweep takes."},
     };
-    for (const RangeCase &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.start << " " << c.stop << " " << c.step);
+    const std::tuple<double, double, double, std::string> failures[] = {
+        {144, 146, -0.1, "The step must be positive to go from 144 MHz up to 146 MHz."},
+        {146, 144, 0.1, "The step must be negative to go from 146 MHz down to 144 MHz."},
+        {144, 146, 0.0000009,
+         "The step must be at least 0.000001 MHz (1 Hz) when start and stop differ."},
+        {144, 146, kNaN, "The step is not a number."},
+        {0.0000004, 146, 1, std::string("The start frequency 0 MHz") + kOutside},
+        {144, 30000.5, 1, std::string("The stop frequency 30000.5 MHz") + kOutside},
+        {kNaN, 146, 1, "The start frequency is not a number."},
+        {1, 10001, 1, std::string("From 1 MHz to 10001 MHz in steps of 1") + kTooMany},
+        {1, 30000, 0.000001,
+         std::string("From 1 MHz to 30000 MHz in steps of 0.000001") + kTooMany},
+    };
+    for (const auto &[start, stop, step, expected] : plans) {
         std::vector<double> f{1.0};
-        const SweepPlanResult r = planSweep(c.start, c.stop, c.step, f);
-        EXPECT_EQ(r.message, c.message);
-        EXPECT_EQ(r.ok(), c.expected.size() > 0);
-        EXPECT_EQ(f, c.expected); // exactly: each point on its hertz
+        const SweepPlanResult r = planSweep(start, stop, step, f);
+        EXPECT_TRUE(r.ok() && r.message.empty()) << r.message;
+        EXPECT_EQ(f, expected) << start << " " << step; // exactly: each point on its hertz
+    }
+    for (const auto &[start, stop, step, message] : failures) {
+        std::vector<double> f{1.0};
+        const SweepPlanResult r = planSweep(start, stop, step, f);
+        EXPECT_EQ(r.message, message);
+        EXPECT_FALSE(r.ok()) << message;
+        EXPECT_TRUE(f.empty()) << message;
     }
     // 144 to 146 in steps of 0.1 (not exact in binary): 21 points ending on 146 itself;
     // 10000 points are allowed.
@@ -90,34 +73,23 @@ TEST(SweepPlan, StartStopStepBoundaries)
     EXPECT_EQ(f.size(), 10000u);
 }
 
+// Each list and its points, or "" and the message.
 TEST(SweepPlan, ExplicitList)
 {
-    struct Case
-    {
-        const char *text;
-        std::vector<double> expected;
-        const char *message;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, std::vector<double>, std::string> cases[] = {
         {"144, 145.5;146\r\n147\t+148 144", {144, 145.5, 146, 147, 148, 144}, ""},
         {"144,5", {144, 5}, ""},
         {" ,; \n", {}, "The list holds no frequency."},
         {"144 145k", {}, "\"145k\" in the list is not a frequency in MHz."},
         {"0x10", {}, "\"0x10\" in the list is not a frequency in MHz."},
         {"inf", {}, "\"inf\" in the list is not a frequency in MHz."},
-        {"144 40000",
-         {},
-         "The list's frequency 40000 MHz is outside the sweep range: above 0 and at most 30000 "
-         "MHz."},
-        {"-144",
-         {},
-         "The list's frequency -144 MHz is outside the sweep range: above 0 and at most 30000 "
-         "MHz."},
+        {"144 40000", {}, std::string("The list's frequency 40000 MHz") + kOutside},
+        {"-144", {}, std::string("The list's frequency -144 MHz") + kOutside},
     };
-    for (const Case &c : cases) {
+    for (const auto &[text, expected, message] : cases) {
         std::vector<double> f{1.0};
-        EXPECT_EQ(planSweepList(c.text, f).message, c.message) << c.text;
-        EXPECT_EQ(f, c.expected) << c.text;
+        EXPECT_EQ(planSweepList(text, f).message, message) << text;
+        EXPECT_EQ(f, expected) << text;
     }
     std::string many;
     for (int i = 0; i < kMaxSweepPoints; ++i)

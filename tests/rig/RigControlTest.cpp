@@ -1,6 +1,5 @@
-// Receiver control: hamlib's dummy rig in-process, a real rigctld started here and reached
-// through hamlib's NET rigctl model, and the virtual bench; every failure's message, and
-// the time a failure may take when the daemon is gone or stops answering.
+// Receiver control through hamlib's dummy rig, a real rigctld and the virtual bench; every
+// failure's message, and its time when the daemon is gone or stops answering.
 
 #include "rig/RigControl.h"
 #include "bench/VirtualBench.h"
@@ -10,25 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <thread>
+#include <tuple>
 
 namespace quillon {
 namespace {
-
-using test::Rigctld;
-using test::freePort;
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,64 +57,48 @@ private:
     int m_port = 0;
 };
 
-RigSettings hamlibSettings(int model, const std::string &port, int timeoutMs = 500)
+RigSettings hamlibSettings(int model, const std::string &port, int baudRate = 0)
 {
-    RigSettings s;
-    s.kind = RigKind::Hamlib;
-    s.hamlibModel = model;
-    s.port = port;
-    s.timeoutMs = timeoutMs;
-    return s;
+    return {.kind = RigKind::Hamlib,
+            .hamlibModel = model,
+            .port = port,
+            .baudRate = baudRate,
+            .timeoutMs = 500};
 }
+
+const std::string kNetRigctl = "Hamlib NET rigctl (hamlib model 2)";
 
 // ---- frequency, mode and AGC set and read back, through each control ----
 
-enum class Control
-{
-    Dummy,
-    Rigctld,
-    Bench
-};
+// The controls by index: hamlib's dummy rig, a rigctld, the bench's own.
+const char *const kControls[] = {"HamlibDummy", "Rigctld", "VirtualBench"};
+constexpr int kBenchControl = 2;
 
-class RigSetAndReadBack : public ::testing::TestWithParam<Control>
+class RigSetAndReadBack : public ::testing::TestWithParam<int>
 {
 };
 
 TEST_P(RigSetAndReadBack, FrequencyModeAndAgc)
 {
-    Rigctld daemon;
+    test::Rigctld daemon;
+    ASSERT_TRUE(GetParam() != 1 || daemon.running());
     VirtualBench bench;
-    std::unique_ptr<RigControl> rig;
-    std::string name;
-    AgcState agc = AgcState::Off;
-    switch (GetParam()) {
-    case Control::Dummy:
-        rig = makeRigControl(hamlibSettings(kHamlibDummyModel, ""), &bench);
-        name = "Hamlib Dummy (hamlib model 1)";
-        break;
-    case Control::Rigctld:
-        ASSERT_TRUE(daemon.running());
-        rig = makeRigControl(hamlibSettings(kHamlibNetRigctlModel, daemon.address()), &bench);
-        name = "Hamlib NET rigctl (hamlib model 2) at " + daemon.address();
-        break;
-    case Control::Bench:
-        rig = makeRigControl({.kind = RigKind::VirtualBench}, &bench);
-        name = "Virtual bench";
-        agc = AgcState::NotOffered;
-        break;
-    }
-    EXPECT_EQ(rig->name(), name);
+    const RigSettings settings[] = {hamlibSettings(kHamlibDummyModel, ""),
+                                    hamlibSettings(kHamlibNetRigctlModel, daemon.address()),
+                                    {.kind = RigKind::VirtualBench}};
+    const std::string names[] = {"Hamlib Dummy (hamlib model 1)",
+                                 kNetRigctl + " at " + daemon.address(), "Virtual bench"};
+    const auto rig = makeRigControl(settings[GetParam()], &bench);
+    EXPECT_EQ(rig->name(), names[GetParam()]);
 
     // hamlib's own printing is silenced.
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    RigReadback rb;
-    const RigResult connected = connectRig(*rig, 144.3e6, RigMode::Cw, rb);
-    RigReadback cw = rb;
+    RigReadback cw, rb, usb;
+    const RigResult connected = connectRig(*rig, 144.3e6, RigMode::Cw, cw);
     const RigResult tuned = tuneRig(*rig, 145.5e6, rb);
     const double benchMHz = bench.frequencyMHz();
     const double benchGainDb = bench.truth().dutGainDb;
-    RigReadback usb;
     const RigResult again = connectRig(*rig, 50.1e6, RigMode::Usb, usb);
     rig->close();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -136,15 +107,15 @@ TEST_P(RigSetAndReadBack, FrequencyModeAndAgc)
     ASSERT_TRUE(connected.ok()) << connected.message;
     EXPECT_NEAR(cw.frequencyHz, 144.3e6, 0.5);
     EXPECT_EQ(cw.mode, "CW");
-    EXPECT_EQ(cw.agc, agc);
+    EXPECT_EQ(cw.agc, GetParam() == kBenchControl ? AgcState::NotOffered : AgcState::Off);
     ASSERT_TRUE(tuned.ok()) << tuned.message;
     EXPECT_NEAR(rb.frequencyHz, 145.5e6, 0.5);
     ASSERT_TRUE(again.ok()) << again.message;
     EXPECT_NEAR(usb.frequencyHz, 50.1e6, 0.5);
     EXPECT_EQ(usb.mode, "USB");
     EXPECT_FALSE(rig->isOpen());
-    // The bench follows: its curves are now those of 145.5 MHz.
-    if (GetParam() == Control::Bench) {
+    // Only the bench's own control retunes it: its curves are then those of 145.5 MHz.
+    if (GetParam() == kBenchControl) {
         EXPECT_DOUBLE_EQ(benchMHz, 145.5);
         EXPECT_NEAR(benchGainDb, 20.0 - 0.02 * 1.5, 1e-12);
     } else {
@@ -152,83 +123,44 @@ TEST_P(RigSetAndReadBack, FrequencyModeAndAgc)
     }
 }
 
-std::string controlName(const ::testing::TestParamInfo<Control> &info)
-{
-    static const char *const names[] = {"HamlibDummy", "Rigctld", "VirtualBench"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(Controls, RigSetAndReadBack,
-                         ::testing::Values(Control::Dummy, Control::Rigctld, Control::Bench),
-                         controlName);
+INSTANTIATE_TEST_SUITE_P(Controls, RigSetAndReadBack, ::testing::Range(0, 3),
+                         [](const auto &info) { return std::string(kControls[info.param]); });
 
 // ---- failures: their messages, each within a bounded time ----
-
-struct FailureCase
-{
-    const char *label;
-    std::function<RigSettings()> settings;
-    RigError error;
-    std::function<std::string()> message;
-};
-
-std::string refusedPort, silentPort;
 
 TEST(RigFailures, EachOpenFailureNamesTheRigAndTheCause)
 {
     const SilentPort silent;
-    silentPort = silent.address();
-    refusedPort = "127.0.0.1:" + std::to_string(freePort());
-    const FailureCase cases[] = {
-        {"unknown model", [] { return hamlibSettings(999999, ""); }, RigError::Settings,
-         [] {
-             return std::string("Receiver (hamlib model 999999): connecting failed: hamlib "
-                                "knows no such rig model.");
-         }},
-        {"serial rig, baud rate",
-         [] {
-             RigSettings s = hamlibSettings(3073, "/dev/ttyUSB-absent");
-             s.baudRate = 300;
-             return s;
-         },
-         RigError::Settings,
-         [] {
-             return std::string("Receiver Icom IC-7300 (hamlib model 3073) at /dev/ttyUSB-absent: "
-                                "connecting failed: 300 baud is not offered (4800 to 115200 "
-                                "baud).");
-         }},
-        {"rigctld, no port", [] { return hamlibSettings(2, ""); }, RigError::Settings,
-         [] {
-             return std::string("Receiver Hamlib NET rigctl (hamlib model 2): connecting "
-                                "failed: no port is set (host:port of the rig's server).");
-         }},
-        {"rigctld, bad port", [] { return hamlibSettings(2, "localhost:rig"); }, RigError::Settings,
-         [] {
-             return std::string("Receiver Hamlib NET rigctl (hamlib model 2) at localhost:rig: "
-                                "connecting failed: the port \"localhost:rig\" is not "
-                                "host:port.");
-         }},
-        {"rigctld not running", [] { return hamlibSettings(2, refusedPort); }, RigError::Connect,
-         [] {
-             return "Receiver Hamlib NET rigctl (hamlib model 2) at " + refusedPort +
-                    ": connecting failed: Connection refused (is rigctld running there?).";
-         }},
-        {"host does not answer", [] { return hamlibSettings(2, silentPort); }, RigError::Connect,
-         [] {
-             return "Receiver Hamlib NET rigctl (hamlib model 2) at " + silentPort +
-                    ": connecting failed: no answer within 500 ms (is rigctld running there?).";
-         }},
+    const std::string refused = "127.0.0.1:" + std::to_string(test::freePort());
+    const std::tuple<RigSettings, RigError, std::string> cases[] = {
+        {hamlibSettings(999999, ""), RigError::Settings,
+         "Receiver (hamlib model 999999): connecting failed: hamlib knows no such rig model."},
+        {hamlibSettings(3073, "/dev/ttyUSB-absent", 300), RigError::Settings,
+         "Receiver Icom IC-7300 (hamlib model 3073) at /dev/ttyUSB-absent: connecting failed: "
+         "300 baud is not offered (4800 to 115200 baud)."},
+        {hamlibSettings(2, ""), RigError::Settings,
+         "Receiver " + kNetRigctl +
+             ": connecting failed: no port is set (host:port of the rig's server)."},
+        {hamlibSettings(2, "localhost:rig"), RigError::Settings,
+         "Receiver " + kNetRigctl +
+             " at localhost:rig: connecting failed: the port \"localhost:rig\" is not "
+             "host:port."},
+        {hamlibSettings(2, refused), RigError::Connect,
+         "Receiver " + kNetRigctl + " at " + refused +
+             ": connecting failed: Connection refused (is rigctld running there?)."},
+        {hamlibSettings(2, silent.address()), RigError::Connect,
+         "Receiver " + kNetRigctl + " at " + silent.address() +
+             ": connecting failed: no answer within 500 ms (is rigctld running there?)."},
     };
-    for (const FailureCase &c : cases) {
-        SCOPED_TRACE(c.label);
-        const auto rig = makeRigControl(c.settings(), nullptr);
+    for (const auto &[settings, error, message] : cases) {
+        const auto rig = makeRigControl(settings, nullptr);
         RigReadback rb;
         const auto start = Clock::now();
         const RigResult r = connectRig(*rig, 144e6, RigMode::Usb, rb);
-        EXPECT_LT(secondsSince(start), 3.0);
-        EXPECT_EQ(r.error, c.error);
-        EXPECT_EQ(r.message, c.message());
-        EXPECT_FALSE(rig->isOpen());
+        EXPECT_LT(secondsSince(start), 3.0) << message;
+        EXPECT_EQ(r.error, error) << message;
+        EXPECT_EQ(r.message, message);
+        EXPECT_FALSE(rig->isOpen()) << message;
     }
 }
 
@@ -240,9 +172,9 @@ class RigctldGoesAway : public ::testing::TestWithParam<int>
 
 TEST_P(RigctldGoesAway, NextCallsFailWithinTheTimeOut)
 {
-    Rigctld daemon;
+    test::Rigctld daemon;
     ASSERT_TRUE(daemon.running());
-    HamlibRig rig(hamlibSettings(kHamlibNetRigctlModel, daemon.address(), 500));
+    HamlibRig rig(hamlibSettings(kHamlibNetRigctlModel, daemon.address()));
     RigReadback rb;
     const RigResult connected = connectRig(rig, 144e6, RigMode::Usb, rb);
     ASSERT_TRUE(connected.ok()) << connected.message;
@@ -258,8 +190,7 @@ TEST_P(RigctldGoesAway, NextCallsFailWithinTheTimeOut)
     EXPECT_LT(secondsSince(start), 4.0);
 
     const std::string reason = GetParam() == SIGKILL ? "IO error" : "Communication timed out";
-    const std::string prefix =
-        "Receiver Hamlib NET rigctl (hamlib model 2) at " + daemon.address() + ": ";
+    const std::string prefix = "Receiver " + kNetRigctl + " at " + daemon.address() + ": ";
     EXPECT_EQ(tuned.error, RigError::Frequency);
     EXPECT_EQ(tuned.message,
               prefix + "setting the frequency to 145.000000 MHz failed: " + reason + ".");
@@ -315,13 +246,8 @@ public:
 
 TEST(RigChecks, ReadBackOutsideToleranceOrAnotherModeFailsAndCloses)
 {
-    struct Case
-    {
-        double offsetHz;
-        const char *mode;
-        const char *message; // empty: accepted
-    };
-    const Case cases[] = {
+    const std::tuple<double, const char *, const char *> cases[] = {
+        // message "": accepted
         {100.0, "USB", ""},
         {-100.0, "USB", ""},
         {100.5, "USB",
@@ -330,17 +256,16 @@ TEST(RigChecks, ReadBackOutsideToleranceOrAnotherModeFailsAndCloses)
         {0.0, "LSB",
          "Receiver Test rig: setting the mode to USB failed: the receiver reports LSB."},
     };
-    for (const Case &c : cases) {
+    RigReadback rb;
+    for (const auto &[offsetHz, mode, message] : cases) {
         MisreportingRig rig;
-        rig.offsetHz = c.offsetHz;
-        rig.reportedMode = c.mode;
-        RigReadback rb;
+        rig.offsetHz = offsetHz;
+        rig.reportedMode = mode;
         const RigResult r = connectRig(rig, 144e6, RigMode::Usb, rb);
-        EXPECT_EQ(r.message, c.message) << c.offsetHz;
+        EXPECT_EQ(r.message, message) << offsetHz;
         EXPECT_EQ(rig.isOpen(), r.ok());
     }
     MisreportingRig rig;
-    RigReadback rb;
     EXPECT_EQ(tuneRig(rig, 144e6, rb).message,
               "Receiver Test rig: tuning to 144.000000 MHz failed: it is not connected.");
 }

@@ -1,6 +1,3 @@
-// The receiver settings in the per-user store: group "Receiver", the "Setup" values
-// untouched.
-
 #include "rig/RigSettings.h"
 #include "core/SettingsTestSupport.h"
 
@@ -20,10 +17,7 @@ auto fields(const RigSettings &s)
 // range or unreadable load as their defaults; the "Setup" group is not touched.
 TEST_F(RigSettingsStore, RoundTripDefaultsAndOwnGroup)
 {
-    {
-        SettingsStore setup;
-        ASSERT_TRUE(setup.write(keys::ENR, "19.5"));
-    }
+    ASSERT_TRUE(SettingsStore().write(keys::ENR, "19.5"));
     const RigSettings s{RigKind::Hamlib, 3073, "/dev/ttyUSB1", 19200, RigMode::Cw, 2500, 3};
     {
         SettingsStore store(kReceiverGroup);
@@ -35,10 +29,7 @@ TEST_F(RigSettingsStore, RoundTripDefaultsAndOwnGroup)
     file.beginGroup("Setup");
     EXPECT_EQ(file.childKeys(), QStringList{"ENR"});
     file.endGroup();
-    {
-        const SettingsStore store(kReceiverGroup);
-        EXPECT_EQ(fields(loadRigSettings(store)), fields(s));
-    }
+    EXPECT_EQ(fields(loadRigSettings(SettingsStore(kReceiverGroup))), fields(s));
 
     file.setValue("Receiver/Control", " virtual BENCH ");
     file.setValue("Receiver/HamlibModel", "0");
