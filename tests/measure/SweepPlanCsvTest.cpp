@@ -1,5 +1,4 @@
-// The sweep's plan (its boundaries and every message) and its CSV (exact text, quoting
-// round trip, the file).
+// The sweep's plan (boundaries, every message) and its CSV (text, quoting round trip, file).
 
 #include "core/NumberText.h"
 #include "measure/SweepCsv.h"
@@ -12,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <tuple>
 
@@ -100,33 +98,19 @@ TEST(SweepPlan, ExplicitList)
     EXPECT_TRUE(f.empty());
 }
 
-// ---- CSV ----
-
+// A full row, and one with a -infinity, doubles that need 17 digits and no uncertainties.
 std::vector<SweepRow> exampleRows()
 {
-    SweepRow full{144.3, 25.0, 1.25, 19.5, 96.7, 0.05, 0.02, 3.5, ""};
-    SweepRow partial;
-    partial.frequencyMHz = 145.0;
-    partial.enrDb = 0.1 + 0.2;
-    partial.nfDb = -std::numeric_limits<double>::infinity();
-    partial.gainDb = 1e-300;
-    partial.teK = 290.00000000000006;
-    partial.warnings = "Y factor below 1, \"DUT\" too quiet\nsecond line";
-    return {full, partial};
+    return {{144.3, 25.0, 1.25, 19.5, 96.7, 0.05, 0.02, 3.5, ""},
+            {.frequencyMHz = 145.0,
+             .enrDb = 0.1 + 0.2,
+             .nfDb = -std::numeric_limits<double>::infinity(),
+             .gainDb = 1e-300,
+             .teK = 290.00000000000006,
+             .warnings = "Y factor below 1, \"DUT\" too quiet\nsecond line"}};
 }
 
-TEST(SweepCsv, ExactTextOfTwoRows)
-{
-    EXPECT_EQ(sweepCsv(exampleRows()),
-              "Frequency (MHz),ENR used (dB),NF (dB),Gain (dB),Te (K),NF uncertainty (dB),"
-              "Gain uncertainty (dB),Te uncertainty (K),Warnings\r\n"
-              "144.3,25,1.25,19.5,96.7,0.05,0.02,3.5,\r\n"
-              "145,0.30000000000000004,,1e-300,290.00000000000006,,,,"
-              "\"Y factor below 1, \"\"DUT\"\" too quiet\nsecond line\"\r\n");
-}
-
-// Any warning text and any double come back exactly through the reader; infinities and NaN
-// come back as empty fields.
+// Any warning text and any double come back exactly through the reader.
 TEST(SweepCsv, QuotingRoundTrip)
 {
     const char *texts[] = {"",         "plain", "a,b", "say \"hi\"", "\"", "line\r\nend",
@@ -141,28 +125,17 @@ TEST(SweepCsv, QuotingRoundTrip)
     std::vector<std::vector<std::string>> records;
     ASSERT_TRUE(parseCsv(sweepCsv(rows), records));
     ASSERT_EQ(records.size(), rows.size() + 1);
-    EXPECT_EQ(records[0].size(), 9u);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto &fields = records[i + 1];
         ASSERT_EQ(fields.size(), 9u) << i;
         EXPECT_EQ(fields[8], rows[i].warnings) << i;
         EXPECT_EQ(parseDecimal(fields[0]), rows[i].frequencyMHz);
-        EXPECT_EQ(parseDecimal(fields[1]), rows[i].enrDb);
-        EXPECT_EQ(fields[2], "");
-        EXPECT_EQ(parseDecimal(fields[3]), 1e-300);
-        EXPECT_EQ(parseDecimal(fields[4]), rows[i].teK);
     }
 }
 
 TEST(SweepCsv, ReaderLineEndsAndMalformedText)
 {
-    struct Case
-    {
-        const char *text;
-        bool ok;
-        std::vector<std::vector<std::string>> records;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, bool, std::vector<std::vector<std::string>>> cases[] = {
         {"a,b\nc,d", true, {{"a", "b"}, {"c", "d"}}},
         {"a,\"b\r\nc\"\r\n\r\n", true, {{"a", "b\r\nc"}, {""}}},
         {"x\ry,\"\"", true, {{"x\ry", ""}}},
@@ -171,21 +144,29 @@ TEST(SweepCsv, ReaderLineEndsAndMalformedText)
         {"\"a\"b", false, {}},
         {"\"abc", false, {}},
     };
-    for (const Case &c : cases) {
+    for (const auto &[text, ok, expected] : cases) {
         std::vector<std::vector<std::string>> records{{"stale"}};
-        EXPECT_EQ(parseCsv(c.text, records), c.ok) << c.text;
-        EXPECT_EQ(records, c.records) << c.text;
+        EXPECT_EQ(parseCsv(text, records), ok) << text;
+        EXPECT_EQ(records, expected) << text;
     }
 }
 
+// The text in full, and the file holds it; infinities and NaN are empty fields.
 TEST(SweepCsv, FileHoldsTheTextOrTheMessageSaysWhy)
 {
+    const std::string text =
+        "Frequency (MHz),ENR used (dB),NF (dB),Gain (dB),Te (K),NF uncertainty (dB),"
+        "Gain uncertainty (dB),Te uncertainty (K),Warnings\r\n"
+        "144.3,25,1.25,19.5,96.7,0.05,0.02,3.5,\r\n"
+        "145,0.30000000000000004,,1e-300,290.00000000000006,,,,"
+        "\"Y factor below 1, \"\"DUT\"\" too quiet\nsecond line\"\r\n";
+    EXPECT_EQ(sweepCsv(exampleRows()), text);
     QTemporaryDir dir;
     const std::string path = (dir.path() + "/sweep.csv").toStdString();
     EXPECT_EQ(writeSweepCsv(path, exampleRows()), "");
     QFile file(QString::fromStdString(path));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toStdString(), sweepCsv(exampleRows()));
+    EXPECT_EQ(file.readAll().toStdString(), text);
 
     const std::string missing = (dir.path() + "/no/such/folder/sweep.csv").toStdString();
     const std::string message = writeSweepCsv(missing, exampleRows());

@@ -21,15 +21,9 @@ protected:
     InstallDeps()
     {
         fs::create_directories(m_bin);
-        for (const char *tool : {"grep", "cat", "env"}) {
-            for (const char *dir : {"/usr/bin/", "/bin/"}) {
-                if (fs::exists(std::string(dir) + tool)) {
-                    fs::create_symlink(std::string(dir) + tool, m_bin / tool);
-                    break;
-                }
-            }
-        }
-        // dpkg-query -W -f=... PACKAGE: every package but sox is installed.
+        for (const char *tool : {"grep", "cat", "env"})
+            fs::create_symlink(fs::path("/usr/bin") / tool, m_bin / tool);
+        // dpkg-query -W -f=... PACKAGE: every package but $MISSING is installed.
         stub("dpkg-query", "for a; do last=$a; done\n"
                            "[ \"$last\" = \"${MISSING:-}\" ] && exit 1\n"
                            "printf 'install ok installed'\n");
@@ -42,20 +36,15 @@ protected:
         std::ofstream(m_bin / name) << "#!/bin/sh\n" << body;
         fs::permissions(m_bin / name, fs::perms::owner_all);
     }
-    void userId(int uid) { stub("id", "echo " + std::to_string(uid) + "\n"); }
-
-    struct Result
+    // Runs the script as user `uid`; its exit status.
+    int run(int uid, const std::string &missing = "sox")
     {
-        int status = -1;
-        std::string log, err;
-    };
-    Result run(const std::string &missing = "sox")
-    {
+        stub("id", "echo " + std::to_string(uid) + "\n");
         const std::string cmd = "cd " + m_dir.string() + " && env -i PATH=" + m_bin.string() +
                                 " LOG=log MISSING=" + missing + " /bin/bash " + QUILLON_SOURCE_DIR +
                                 "/scripts/install-deps.sh >out 2>err";
         const int raw = std::system(cmd.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read("log"), read("err")};
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     std::string read(const std::string &name)
     {
@@ -69,41 +58,37 @@ protected:
 
 TEST_F(InstallDeps, RootRunsAptGetNonInteractively)
 {
-    userId(0);
-    const Result r = run();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.log, "apt-get update -q (DEBIAN_FRONTEND=noninteractive)\n"
-                     "apt-get install -y -q --no-install-recommends sox "
-                     "(DEBIAN_FRONTEND=noninteractive)\n");
-    EXPECT_EQ(run("").log, r.log) << "nothing missing: nothing run";
+    EXPECT_EQ(run(0), 0) << read("err");
+    const std::string log = read("log");
+    EXPECT_EQ(log, "apt-get update -q (DEBIAN_FRONTEND=noninteractive)\n"
+                   "apt-get install -y -q --no-install-recommends sox "
+                   "(DEBIAN_FRONTEND=noninteractive)\n");
+    EXPECT_EQ(run(0, ""), 0);
+    EXPECT_EQ(read("log"), log) << "nothing missing: nothing run";
 }
 
 // Fault mended: sudo resets the environment, so an exported DEBIAN_FRONTEND never reached
 // apt-get; it goes on sudo's command line.
 TEST_F(InstallDeps, SudoGetsTheFrontEndOnItsCommandLine)
 {
-    userId(1000);
     stub("sudo", "echo \"sudo $*\" >>\"$LOG\"\n");
-    const Result r = run();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.log, "sudo DEBIAN_FRONTEND=noninteractive apt-get update -q\n"
-                     "sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -q "
-                     "--no-install-recommends sox\n");
+    EXPECT_EQ(run(1000), 0) << read("err");
+    EXPECT_EQ(read("log"), "sudo DEBIAN_FRONTEND=noninteractive apt-get update -q\n"
+                           "sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -q "
+                           "--no-install-recommends sox\n");
 }
 
 // Fault mended: without sudo the script ended in "sudo: command not found".
 TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToRunAsRoot)
 {
-    userId(1000);
-    const Result r = run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.log, "");
-    EXPECT_EQ(r.err, "Quillon needs these Debian packages, which are not installed:\n"
-                     "  sox\n"
-                     "You are not root and sudo is not installed. Run this as root (for example "
-                     "after su -):\n"
-                     "  apt-get update && apt-get install -y --no-install-recommends sox\n"
-                     "then run make again.\n");
+    EXPECT_EQ(run(1000), 1);
+    EXPECT_EQ(read("log"), "");
+    EXPECT_EQ(read("err"), "Quillon needs these Debian packages, which are not installed:\n"
+                           "  sox\n"
+                           "You are not root and sudo is not installed. Run this as root (for "
+                           "example after su -):\n"
+                           "  apt-get update && apt-get install -y --no-install-recommends sox\n"
+                           "then run make again.\n");
 }
 
 } // namespace
