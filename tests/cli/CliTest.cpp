@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -22,6 +20,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -134,28 +133,20 @@ protected:
         m_stdinWriter = fds[1];
         return pid;
     }
-    // Waits up to 20 s until `ready` holds, then sends Ctrl-C's signal and waits for the exit.
-    int interrupt(pid_t pid, const std::function<bool()> &ready)
-    {
-        using namespace std::chrono_literals;
-        for (auto t = 0ms; !ready() && t < 20s; t += 10ms)
-            std::this_thread::sleep_for(10ms);
-        ::kill(pid, SIGINT);
-        return finish(pid);
-    }
     // Waits up to 20 s for the exit status of a started quillon-cli (-1: still running, then
-    // killed); `usage` receives its resource use.
-    int finish(pid_t pid, rusage *usage = nullptr)
+    // killed), sending Ctrl-C's signal first once `ready` holds; `usage`: its resource use.
+    int finish(pid_t pid, const std::function<bool()> &ready = {}, rusage *usage = nullptr)
     {
         using namespace std::chrono_literals;
+        for (auto t = 0ms; ready && !ready() && t < 20s; t += 10ms)
+            std::this_thread::sleep_for(10ms);
+        if (ready)
+            ::kill(pid, SIGINT);
         int raw = 0;
         rusage own{};
         bool done = false;
-        for (auto t = 0ms; !done && t < 20s; t += 10ms) {
-            done = ::wait4(pid, &raw, WNOHANG, &own) == pid;
-            if (!done)
-                std::this_thread::sleep_for(10ms);
-        }
+        for (auto t = 0ms; !(done = ::wait4(pid, &raw, WNOHANG, &own) == pid) && t < 20s; t += 10ms)
+            std::this_thread::sleep_for(10ms);
         if (!done) {
             ::kill(pid, SIGKILL);
             ::wait4(pid, &raw, 0, &own);
@@ -195,10 +186,7 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     std::string streamed = read("sine.wav");
     streamed.replace(40, 4, std::string(4, '\xFF'));
     EXPECT_EQ(whole(file("streamed.wav", streamed)), w);
-    EXPECT_NEAR(jsonNumber(w, "crestFactor"), std::sqrt(2.0), 1e-3);
-    w = whole("zero.wav");
-    EXPECT_EQ(jsonNumber(w, "dB"), -120.0);
-    EXPECT_PRED2(has, w, "\"crestFactor\":null"); // undefined
+    EXPECT_PRED2(has, whole("zero.wav"), "\"crestFactor\":null"); // undefined
     // Left a -6 dBFS sine; the right channel, a full-scale square, must not count.
     Samples stereo;
     for (const std::int32_t v : sine(96000, 1.0, 3000, 4194304))
@@ -211,10 +199,9 @@ TEST_F(Cli, LevelOfEachBlockAndTheWholeFile)
     EXPECT_LT(jsonNumber(w, "dB"), -60.0);
 }
 
-// The file is read a piece at a time, and the whole-file line comes from sums carried across
-// blocks: every number is still the one measureBlock gives for each block, and for the whole
-// file held as one block, to the last bit. 2.5 s of 96 kHz stereo noise with a negative DC
-// offset: blocks of several pieces and a last short one.
+// Every number is the one measureBlock gives for each block, and for the whole file as one
+// block, to the last bit. 2.5 s of 96 kHz stereo noise with a negative DC offset: blocks of
+// several pieces and a last short one.
 TEST_F(Cli, LevelReadsTheFileInPiecesWithTheNumbersOfWholeBlocks)
 {
     Samples noise;
@@ -250,9 +237,8 @@ TEST_F(Cli, LevelReadsTheFileInPiecesWithTheNumbersOfWholeBlocks)
     }
 }
 
-// Memory does not grow with the file: 256 MiB of silence (a sparse file) takes no more than
-// a file of one block. (A child's peak includes what it shared with this process before it
-// started quillon-cli, hence the comparison.)
+// 256 MiB of silence (a sparse file) takes no more than a file of one block. (A child's peak
+// includes what it shared with this process before it started quillon-cli.)
 TEST_F(Cli, LevelMemoryStaysFlatForALongFile)
 {
     auto peakKiB = [&](std::uint32_t bytes) {
@@ -261,7 +247,8 @@ TEST_F(Cli, LevelMemoryStaysFlatForALongFile)
         file("long.wav", wav);
         std::filesystem::resize_file(dir / "long.wav", wav.size() + bytes);
         rusage usage{};
-        EXPECT_EQ(finish(start("level long.wav --time 10000 --json"), &usage), 0) << read("err");
+        EXPECT_EQ(finish(start("level long.wav --time 10000 --json"), {}, &usage), 0)
+            << read("err");
         return usage.ru_maxrss;
     };
     const long oneBlock = peakKiB(576000 * 10);
@@ -428,7 +415,6 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"spectrum a.wav --fft 1000",
          "--fft must be 1024, 2048, 4096, 8192, 16384 or 32768, not 1000"},
         {"spectrum a.wav --average 33", "--average must be 1 to 32 (got 33)"},
-        {"spectrum phone.wav", "unsupported WAV format in 'phone.wav': 8000 Hz"},
         {"spectrum short.wav", "'short.wav' holds 100 frames, fewer than one FFT block of 8192"},
         {"bench now", "bench takes no argument 'now'"},
     };
@@ -443,9 +429,8 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     EXPECT_TRUE(usage.status == 2 && has(usage.err, "Usage: quillon-cli calc MODE")) << usage.err;
 }
 
-// Where /dev/shm cannot be written (containers, chroots), JACK's metadata store, set up while
-// PortAudio scans the ALSA devices, printed three lines of its own before the one error line.
-// A read-only /dev/shm in a mount namespace of its own; skipped where that is not allowed.
+// JACK's metadata store, set up while PortAudio scans ALSA, printed three lines of its own where
+// /dev/shm is read-only (containers). Skipped where no mount namespace is allowed.
 TEST_F(Cli, OneErrorLineWhereSharedMemoryCannotBeWritten)
 {
     const std::string readOnlyShm = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /dev/shm && ";
@@ -503,13 +488,11 @@ TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
     EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
-// Averaging to a precision on the bench with a tone in the passband: every reading takes blocks
-// until the noise figure's statistical half-width is at the target; the tone's warning is in
-// the text and in the JSON, per reading and per run.
+// A tone in the passband: every reading takes blocks until the noise figure's statistical
+// half-width is at the target; the tone's warning in the text and in the JSON. A fixed seed
+// repeats the bench's noise, and the half-widths with it.
 TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
 {
-    // A fixed seed: the bench then repeats its noise sample for sample, and the readings,
-    // their half-widths and warnings with it.
     file(settings, "[VirtualBench]\nSeed=11\nToneOn=1\nToneDbfs=-57\n");
     const std::string j = run("measure --precision 0.1 --json --dummy 0").out;
     const auto nf = j.find("\"noiseFigure\":{");
@@ -606,13 +589,12 @@ TEST_F(Cli, SpectrumOfAToneOnABinAndTheRunningAverage)
     EXPECT_EQ(jsonNumber(j, "peakBin"), 64);
 }
 
-// Fault mended: on the bench each reading ended inside the first 100 ms of its wait, so Ctrl-C
-// was never seen, and at a prompt the read went on after the signal. Everything measured
-// before Ctrl-C is printed: as many readings as were logged, the last run marked if cut short.
+// Fault mended: Ctrl-C went unseen on the bench and at a prompt. Everything measured before it
+// is printed: as many readings as were logged, the last run marked if cut short.
 TEST_F(Cli, CtrlCEndsAMeasurementWithWhatItMeasured)
 {
     pid_t pid = start("measure --repeat 0 --json --log results.log");
-    EXPECT_EQ(interrupt(pid, [&] { return count(read("results.log"), "\n") >= 10; }), 130);
+    EXPECT_EQ(finish(pid, [&] { return count(read("results.log"), "\n") >= 10; }), 130);
     const std::string j = read("out");
     EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n");
     EXPECT_PRED2(has, j, "\"interrupted\":true,");
@@ -626,14 +608,13 @@ TEST_F(Cli, CtrlCEndsAMeasurementWithWhatItMeasured)
     EXPECT_EQ(has(last, "\"cutShort\":true"), inLast < 4);
 
     pid = start("measure --port None");
-    EXPECT_EQ(interrupt(pid, [&] { return has(read("err"), "press Enter: "); }), 130);
+    EXPECT_EQ(finish(pid, [&] { return has(read("err"), "press Enter: "); }), 130);
     EXPECT_EQ(read("err"), "Set the noise source ON and the DUT out of circuit, then press "
                            "Enter: \nquillon-cli: measurement cancelled\n");
     EXPECT_EQ(read("out"), "");
 }
 
-// A bench sweep: one text line per point, and with --json, --csv and --log the same points
-// in all three (the log four "NF" lines per point).
+// One text line per point; --json, --csv and --log hold the same points (four log lines each).
 TEST_F(Cli, SweepOnTheBenchPrintsWritesAndLogsEachPoint)
 {
     Result r = run("sweep --start 144 --stop 146 --step 1 --average 4");
@@ -682,7 +663,7 @@ TEST_F(Cli, SweepRefusesBadInputAndReportsAFailedReceiver)
 TEST_F(Cli, CtrlCEndsASweepWithThePointsMeasured)
 {
     const pid_t pid = start("sweep --list 144,145 --settle 5000 --csv s.csv");
-    EXPECT_EQ(interrupt(pid, [&] { return has(read("out"), "\n"); }), 130);
+    EXPECT_EQ(finish(pid, [&] { return has(read("out"), "\n"); }), 130);
     EXPECT_EQ(count(read("out"), "\n"), 1u);
     EXPECT_EQ(read("err"), "quillon-cli: sweep cancelled\n");
     EXPECT_EQ(count(read("s.csv"), "\r\n"), 2u);
