@@ -26,11 +26,6 @@ bool process(SpectrumAnalyzer &a, const std::vector<std::uint8_t> &block, const 
     return a.processBlock(block.data(), static_cast<std::uint32_t>(block.size()), f, filter);
 }
 
-double rowMax(const SpectrumAnalyzer &a)
-{
-    return *std::max_element(a.shownRow(), a.shownRow() + a.shownBins());
-}
-
 TEST(HannWindow, SymmetricWithZeroEndsAndTheNineDecimalConstant)
 {
     constexpr int n = 4097;
@@ -56,9 +51,7 @@ struct FullScaleCase
     double expectedDb;
 };
 
-class FullScaleSine : public ::testing::TestWithParam<FullScaleCase>
-{
-};
+using FullScaleSine = ::testing::TestWithParam<FullScaleCase>;
 
 TEST_P(FullScaleSine, PeaksAtTenLog10NOver16InItsBin)
 {
@@ -120,9 +113,7 @@ struct AverageCase
     int window; // rows in the mean from then on
 };
 
-class Averaging : public ::testing::TestWithParam<AverageCase>
-{
-};
+using Averaging = ::testing::TestWithParam<AverageCase>;
 
 TEST_P(Averaging, ShownRowIsTheMeanOfTheLastRows)
 {
@@ -182,7 +173,8 @@ TEST(SpectrumRows, BinNOver2IsComputedButNeverShown)
     EXPECT_EQ(a.shownInfo().bins, n / 2);
     EXPECT_GT(a.historyRow(1)[n / 2], 20.0);
     EXPECT_EQ(a.shownRow()[n / 2], 0.0); // the slot after the shown bins stays as activated
-    EXPECT_LT(rowMax(a), a.historyRow(1)[n / 2] - 3.0);
+    EXPECT_LT(*std::max_element(a.shownRow(), a.shownRow() + a.shownBins()),
+              a.historyRow(1)[n / 2] - 3.0);
 }
 
 // Blocks that make no row leave every row as it was; sizes outside 2 .. 32768 make no plan.
@@ -214,9 +206,7 @@ TEST(SpectrumRows, BlocksThatMakeNoRowAndSizesWithoutAPlan)
 }
 
 // The r2c route and FFTW's half-complex route give the same powers.
-class FftRoutes : public ::testing::TestWithParam<int>
-{
-};
+using FftRoutes = ::testing::TestWithParam<int>;
 
 TEST_P(FftRoutes, PowersAgreeTo1e12)
 {

@@ -14,13 +14,8 @@ namespace {
 
 SpectrumRowInfo rowInfo(std::uint64_t block, int bins)
 {
-    SpectrumRowInfo info;
-    info.block = block;
-    info.fftSize = 2 * bins;
-    info.bins = bins;
-    info.sampleRate = 48000;
-    info.rowsAveraged = 1;
-    return info;
+    return {
+        .block = block, .fftSize = 2 * bins, .bins = bins, .sampleRate = 48000, .rowsAveraged = 1};
 }
 
 // A writer publishes rows whose every value is the block number as fast as it can; a reader

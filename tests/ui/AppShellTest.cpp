@@ -1,35 +1,31 @@
 // The application shell: start-up page choice, tab order, page activation and the close
 // path with a running capture, the About box, F1 help, the wait dialog's hand-over from
 // the capture thread, and the message box.
-#include "ui/AboutDialog.h"
+#include "PageTestSupport.h"
+#include "core/SettingsStore.h"
+#include "measure/SharedValues.h"
 #include "ui/HelpDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/MeasuringNoiseDialog.h"
 #include "ui/MessageBox.h"
-#include "ui/MainWindow.h"
 #include "ui/QuillonApp.h"
 #include "ui/Resources.h"
-#include "core/SettingsStore.h"
-#include "core/SettingsTestSupport.h"
-#include "measure/SharedValues.h"
-#include "ui/pages/SetupPage.h"
-#include "ui/pages/MeasureNoisePage.h"
-#include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/MeasureDevicePage.h"
+#include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/SetupPage.h"
 #include "ui/pages/SpectrumPage.h"
 
-#include <QApplication>
+#include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,16 +34,6 @@
 using namespace quillon;
 
 namespace {
-
-QApplication &application()
-{
-    static int argc = 1;
-    static char name[] = "test_app_shell";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: tearing Qt's GUI down from exit handlers crashes.
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
-}
 
 // Runs `check` on the next modal dialog that appears, then closes it.
 void onNextModal(std::function<void(QWidget *)> check)
@@ -63,15 +49,9 @@ void onNextModal(std::function<void(QWidget *)> check)
     });
 }
 
-class AppShell : public quillon::test::TempSettingsTest
+class AppShell : public quillon::test::PageTest
 {
 protected:
-    void SetUp() override
-    {
-        application();
-        TempSettingsTest::SetUp();
-    }
-
     std::unique_ptr<QuillonApp> makeApp()
     {
         EngineOptions options;
@@ -101,31 +81,25 @@ protected:
 
 } // namespace
 
-TEST_F(AppShell, FirstStartOpensOnSetupWithDeviceAndFormatCorrected)
+// No stored set-up, or a stored format out of the table: Setup with the device (the bench)
+// and the format corrected, the record filled by Setup's initialisation; no capture.
+TEST_F(AppShell, StartsOnSetupWithDeviceAndFormatCorrected)
 {
-    auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
-    EXPECT_EQ(activeCaption(*app), "Setup");
-    EXPECT_EQ(app->engine().settings().waveInDevice, 0);
-    EXPECT_EQ(app->engine().settings().waveInFormat, 8);
-    EXPECT_FALSE(app->engine().capture().running());
-    // The Measure Noise page was never shown, so it never captured.
-    EXPECT_FALSE(g_measure->initialised());
-    EXPECT_EQ(app->exitInstance(), 0);
-    EXPECT_EQ(g_setup, nullptr);
-    EXPECT_EQ(g_measure, nullptr);
-}
-
-TEST_F(AppShell, StoredFormatOutOfTableOpensOnSetupAtRowZero)
-{
-    storeValidSetup(25);
-    auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
-    EXPECT_EQ(activeCaption(*app), "Setup");
-    const Settings &s = app->engine().settings();
-    EXPECT_EQ(s.waveInDevice, 0); // the device itself was fine
-    EXPECT_EQ(s.waveInFormat, 0);
-    EXPECT_EQ(s.sampleRate, 11025); // filled by Setup's initialisation
+    for (const auto &[stored, row, rate] : {std::tuple{-1, 8, 44100}, {25, 0, 11025}}) {
+        if (stored >= 0)
+            storeValidSetup(stored);
+        auto app = makeApp();
+        ASSERT_TRUE(app->initInstance());
+        EXPECT_EQ(activeCaption(*app), "Setup");
+        const Settings &s = app->engine().settings();
+        EXPECT_EQ(QString::asprintf("%d %d %d", s.waveInDevice, s.waveInFormat, s.sampleRate),
+                  QString::asprintf("0 %d %d", row, rate));
+        EXPECT_FALSE(app->engine().capture().running());
+        EXPECT_FALSE(g_measure->initialised()); // Measure Noise was never shown
+        EXPECT_EQ(app->exitInstance(), 0);
+        EXPECT_EQ(g_setup, nullptr);
+        EXPECT_EQ(g_measure, nullptr);
+    }
 }
 
 TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
@@ -205,18 +179,16 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->topic(), "measure-noise");
     EXPECT_TRUE(dialog->text().contains("Crest Factor"));
-    const std::pair<PropertyPage *, const char *> pages[] = {
-        {g_setup, "Virtual bench"},
-        {g_measureDevice, "Dummy Reads"},
-        {g_calibrate, "Target Device TSoff"},
-        {g_spectrum, "noise bandwidth"}};
+    const std::pair<PropertyPage *, const char *> pages[] = {{g_setup, "Virtual bench"},
+                                                             {g_measureDevice, "Dummy Reads"},
+                                                             {g_calibrate, "Target Device TSoff"},
+                                                             {g_spectrum, "noise bandwidth"}};
     for (const auto &[page, text] : pages) {
         app->sheet().setActivePage(page);
         help->trigger();
         EXPECT_EQ(dialog->topic(), page->helpTopic());
         EXPECT_TRUE(dialog->text().contains(text)) << text;
     }
-    EXPECT_EQ(g_calibrate->helpTopic(), "calibrate-noise-source");
     dialog->setTopic("no-such-page");
     EXPECT_EQ(dialog->topic(), "overview");
 
@@ -303,29 +275,16 @@ TEST(HelpTopics, OverviewAndTopicsLinkBothWays)
         EXPECT_TRUE(overview.contains("href=\"" + name + "\"")) << name.toStdString();
 }
 
-TEST(MessageBoxHelper, TitleIsTheApplicationAndTextComesFromTheTable)
+TEST_F(AppShell, MessageBoxTitleIsTheApplicationAndTextComesFromTheTable)
 {
-    application();
-    QString title, text;
-    int buttons = 0;
-    onNextModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        text = box->text();
-        buttons = static_cast<int>(box->buttons().size());
-    });
+    test::BoxCatcher boxes; // also expects one button
     showMessageBox(kMsgCannotOpenWaveDevice);
-    EXPECT_EQ(title, "Quillon");
-    EXPECT_EQ(text, "I could not open the wave device to read audio.");
-    EXPECT_EQ(buttons, 1);
+    EXPECT_EQ(boxes.titles, QStringList{"Quillon"});
+    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
 }
 
-// ---- The wait dialog ----
-
-TEST(WaitDialog, TheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
+TEST_F(AppShell, WaitDialogTheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
 {
-    application();
     MeasuringNoiseDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), "Measuring Noise");
     dialog.arm();
@@ -342,9 +301,8 @@ TEST(WaitDialog, TheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
     EXPECT_EQ(dialog.runModal(), MeasuringNoiseDialog::kCancelled);
 }
 
-TEST(WaitDialog, LateAndEarlyClosesEndOnlyTheirOwnRun)
+TEST_F(AppShell, WaitDialogLateAndEarlyClosesEndOnlyTheirOwnRun)
 {
-    application();
     MeasuringNoiseDialog dialog;
     dialog.arm();
     dialog.postClose(1); // this run's close arrives late...

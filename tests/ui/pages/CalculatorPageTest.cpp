@@ -168,7 +168,6 @@ TEST_F(CalculatorPageTest, SimpleModeFollowsTheFieldTheUserTyped)
 {
     makePage();
     type("nfField", "3");
-    expectShown({{"fField", " 1.995"}, {"teField", " 288.626"}}, "NF 3");
     field("teField")->setText("5"); // set while it has no focus: not read
     expectShown({{"fField", " 1.995"}, {"nfField", "3"}}, "text set without focus");
     type("t0", "300"); // NF keeps the text typed
@@ -217,13 +216,9 @@ TEST_F(CalculatorPageTest, TypedTextSurvivesModesAndAnyTextIsSafe)
     run({{"reading1", "10"}, {"reading2", "0"}, {"reading3", "25"}, {"reading4", "10"}});
     for (const char *mode : {"simpleMode", "systemMode", "calibrateMode", "deviceMode"})
         chooseMode(mode);
-    expectShown({{"reading1", "10"},
-                 {"reading2", "0"},
-                 {"reading3", "25"},
-                 {"reading4", "10"},
-                 {"gainField", " 15.318"},
-                 {"teField", " 2410.842"}},
+    expectShown({{"reading1", "10"}, {"reading2", "0"}, {"reading3", "25"}, {"reading4", "10"}},
                 "back in Y Factor Device");
+    expectShown({{"gainField", " 15.318"}, {"teField", " 2410.842"}}, "its results");
 
     const QString texts[] = {
         "abc", "-", "e", "1e999", "-1e999", "1e-999", QString(200, '9'), "1" + QString(130, '0')};
@@ -292,17 +287,8 @@ TEST_F(CalculatorPageTest, HelpGivesEachModesWorkedExample)
     EXPECT_EQ(help->topic(), "calculator");
     for (const char *number : {"9896.561", "15.456", "9.691", "15.318", "-143.975", "22.708"})
         EXPECT_TRUE(help->text().contains(QLatin1String(number))) << number;
-    QFile source(":/quillon/help/calculator.html");
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(source.readAll().contains("href=\"overview.html\""));
     help->close();
 }
-
-} // namespace
-} // namespace quillon
-
-namespace quillon {
-namespace {
 
 // The noise bandwidth Show Spectrum read is offered only once there is one, and one click
 // puts it (kHz) into the bandwidth field, which brings the noise floor: NF 0 dB, 290 K.

@@ -25,38 +25,26 @@ namespace {
 
 using test::waitFor;
 
-// Opens (so the probe succeeds) but never starts.
-struct NoStartDevice : test::NamedDevices
+// Device 0 opens (so the probe succeeds) but never starts; device 1 fills one block when the
+// test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
+struct ManualDevices : test::NamedDevices
 {
     struct Stream : InputStream
     {
-        using InputStream::InputStream;
-        int start() override { return kCaptureError; }
+        Stream(BlockQueue &q, bool starts) : InputStream(q), starts(starts) {}
+        int start() override { return starts ? kCaptureOk : kCaptureError; }
         void reset() override {}
         void close() override {}
+        bool starts;
     };
-    NoStartDevice() : NamedDevices({{"Opens but does not start", 0xFFFFF}}) {}
-    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
+    ManualDevices()
+        : NamedDevices({{"Opens but does not start", 0xFFFFF}, {"Blocks on demand", 0xFFFFF}})
     {
-        s = std::make_unique<Stream>(q);
-        return kCaptureOk;
     }
-};
-
-// Fills one block when the test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
-struct ManualDevice : test::NamedDevices
-{
-    struct Stream : InputStream
+    int open(int device, const CaptureFormat &, BlockQueue &q,
+             std::unique_ptr<InputStream> &s) override
     {
-        using InputStream::InputStream;
-        int start() override { return kCaptureOk; }
-        void reset() override {}
-        void close() override {}
-    };
-    ManualDevice() : NamedDevices({{"Blocks on demand", 0xFFFFF}}) {}
-    int open(int, const CaptureFormat &, BlockQueue &q, std::unique_ptr<InputStream> &s) override
-    {
-        s = std::make_unique<Stream>(*(queue = &q));
+        s = std::make_unique<Stream>(*(queue = &q), device == 1);
         return kCaptureOk;
     }
     bool produce(double amplitude) // false while no buffer is free
@@ -106,7 +94,7 @@ protected:
         PageTest::SetUp();
         EngineOptions options;
         options.portAudio = false;
-        options.soundDevices = {&m_closed, &m_noStart, &m_manual};
+        options.soundDevices = {&m_closed, &m_manual};
         m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
     }
     Settings &settings() { return m_engine->settings(); }
@@ -129,8 +117,7 @@ protected:
     }
 
     test::NamedDevices m_closed{{{"Never opens", 0xFFFFF}}};
-    NoStartDevice m_noStart;
-    ManualDevice m_manual;
+    ManualDevices m_manual;
     std::unique_ptr<QuillonEngine> m_engine;
     SharedValues m_shared;
     std::unique_ptr<MainWindow> m_sheet; // owns the page
@@ -214,12 +201,10 @@ TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
     EXPECT_EQ(page.repaintRequests(), 2u);
 }
 
-// The bench's receiver (300 - 2700 Hz, second-order skirts: -3 dB at 296.5 and 2731.4 Hz,
-// noise bandwidth 2686.4 Hz) at 48 kHz, 32768 points, averaged over 32 blocks, with the bench
-// as fast as the page takes blocks. Which row is drawn first depends on the timing; over such
-// rows the reading scatters by about +-8 Hz (low), +-25 Hz (high) and 1 % around a bias of
-// the smoothing (+10 Hz, +35 Hz, +1 %). The tolerances hold that and catch a wrong bin
-// spacing or sample rate (5 % and more).
+// The bench's receiver (-3 dB at 296.5 and 2731.4 Hz, noise bandwidth 2686.4 Hz) at 48 kHz,
+// 32768 points, 32 blocks averaged. The tolerances hold the timing-dependent scatter (+-8 Hz,
+// +-25 Hz, 1 %) and smoothing bias (+10 Hz, +35 Hz, +1 %) yet catch a wrong bin spacing or
+// sample rate (5 % and more).
 TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
 {
     settings().waveInDevice = m_engine->benchDevice();
