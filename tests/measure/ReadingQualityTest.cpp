@@ -38,14 +38,13 @@ struct BenchBlocks
         setup.seed = seed.value_or(setup.seed);
         return setup;
     }
+    std::uint32_t frames() const { return static_cast<std::uint32_t>(buffer.size() / 2); }
     void skip() { generator.generate(buffer.data(), frames(), state); }
     BlockStats next(BlockMoments &moments)
     {
         skip();
-        return measureBlock(buffer.data(), static_cast<std::uint32_t>(buffer.size()), format,
-                            nullptr, moments);
+        return measureBlock(buffer.data(), 2 * frames(), format, nullptr, moments);
     }
-    std::uint32_t frames() const { return static_cast<std::uint32_t>(buffer.size() / 2); }
 
     VirtualBench bench;
     CaptureFormat format;
@@ -58,17 +57,13 @@ struct BenchBlocks
 // discarded, then `blocks` counted blocks of `seconds` each.
 struct Take
 {
-    int before = kOnOut;
-    int state = kOffOut;
-    int dummy = 1;
-    int blocks = 1;
+    int before = kOnOut, state = kOffOut, dummy = 1, blocks = 1;
     double seconds = 1.0;
 };
 
-ReadingStatistics takeReading(const BenchParameters &p, const Take &t, std::uint64_t seed,
-                              std::uint32_t rate = 48000)
+ReadingStatistics takeReading(const BenchParameters &p, const Take &t, std::uint64_t seed)
 {
-    BenchBlocks blocks(p, rate, t.before, t.seconds, seed);
+    BenchBlocks blocks(p, 48000, t.before, t.seconds, seed);
     blocks.skip();
     blocks.state = t.state;
     for (int i = 0; i < t.dummy; ++i)
@@ -76,8 +71,7 @@ ReadingStatistics takeReading(const BenchParameters &p, const Take &t, std::uint
     ReadingStatisticsAccumulator acc;
     for (int i = 0; i < t.blocks; ++i) {
         BlockMoments moments;
-        const BlockStats stats = blocks.next(moments);
-        acc.add(stats, moments);
+        acc.add(blocks.next(moments), moments);
     }
     return acc.statistics();
 }
@@ -148,36 +142,22 @@ TEST(ReadingGuards, EachFiresOnItsBenchFaultAndStaysSilentOnTheCleanBench)
         {"clean, on", {}, {kOffOut, kOnOut, 1, 4, 1.0}, none},
         {"clean, DUT in on", {}, {2, kOnIn, 1, 8, 0.1}, none},
         {"clean, DUT in off", {}, {kOnIn, 2, 1, 32, 0.1}, none},
-        // The AGC recovers after the switch inside the first counted block...
-        {"AGC 200 ms, no dummy read",
-         withFaults({.agcOn = true}),
-         {kOnOut, kOffOut, 0, 1, 1.0},
+        // The AGC recovers after the switch inside the first counted block; a slow one keeps
+        // the level moving over the counted blocks (and may still show in the first).
+        {"AGC 200 ms, no dummy read", withFaults({.agcOn = true}), {kOnOut, kOffOut, 0, 1, 1.0},
          {.settling = true}},
-        // ...and a slow one keeps the level moving over the counted blocks (and may still
-        // show in the first).
-        {"AGC 3 s",
-         withFaults({.agcOn = true, .agcTimeConstantMs = 3000.0}),
-         {kOnOut, kOffOut, 1, 4, 1.0},
-         {.compression = true},
-         {.settling = true}},
-        {"compression at -8 dBFS",
-         withFaults({.compressionOn = true}, -8.0),
-         {2, kOnIn, 1, 1, 1.0},
-         {.compression = true, .headroom = true}},
-        {"gain drift 6 dB/min",
-         withFaults({.gainDriftDbPerMinute = 6.0}),
-         {kOnOut, kOffOut, 1, 8, 1.0},
-         {.compression = true}},
+        {"AGC 3 s", withFaults({.agcOn = true, .agcTimeConstantMs = 3000.0}),
+         {kOnOut, kOffOut, 1, 4, 1.0}, {.compression = true}, {.settling = true}},
+        {"compression at -8 dBFS", withFaults({.compressionOn = true}, -8.0),
+         {2, kOnIn, 1, 1, 1.0}, {.compression = true, .headroom = true}},
+        {"gain drift 6 dB/min", withFaults({.gainDriftDbPerMinute = 6.0}),
+         {kOnOut, kOffOut, 1, 8, 1.0}, {.compression = true}},
         // A tone as strong as the noise of the quietest state (-57 dBFS); over 4 blocks one
         // 3 dB weaker.
-        {"tone",
-         withFaults({.toneOn = true, .toneDbfs = -57.0}),
-         {kOnOut, kOffOut, 1, 1, 1.0},
+        {"tone", withFaults({.toneOn = true, .toneDbfs = -57.0}), {kOnOut, kOffOut, 1, 1, 1.0},
          {.interference = true}},
-        {"tone, 4 blocks",
-         withFaults({.toneOn = true, .toneHz = 2200.0, .toneDbfs = -60.0}),
-         {kOnOut, kOffOut, 1, 4, 1.0},
-         {.interference = true}},
+        {"tone, 4 blocks", withFaults({.toneOn = true, .toneHz = 2200.0, .toneDbfs = -60.0}),
+         {kOnOut, kOffOut, 1, 4, 1.0}, {.interference = true}},
         // Peaks of 4.4 sigma reach 0.88 of full scale.
         {"loud clean bench", withFaults({}, -14.0), {2, kOnIn, 1, 1, 1.0}, {.headroom = true}},
     };

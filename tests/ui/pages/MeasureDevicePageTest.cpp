@@ -93,7 +93,7 @@ TEST_F(MeasureDevicePageTest, RepeatLogsEveryReadingUntilCancel)
 {
     makePage();
     click("repeat");
-    EXPECT_EQ(cancelButtonText(), "Cancel");
+    EXPECT_EQ(cancelButton()->text(), "Cancel");
     QTimer canceller;
     QObject::connect(&canceller, &QTimer::timeout, [this] {
         if (m_dialog->isVisible() && logLines().size() >= 6)

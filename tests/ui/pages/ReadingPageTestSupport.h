@@ -138,10 +138,6 @@ protected:
             s += enabled(name) ? '1' : '0';
         return s;
     }
-    QString cancelButtonText()
-    {
-        return m_dialog->findChild<QPushButton *>("cancelButton")->text();
-    }
 
     // Runs `action` from inside the wait dialog's loop, once the dialog is up and, if given,
     // shows `status`.
@@ -154,10 +150,8 @@ protected:
                 whenDialogShows(action, status);
         });
     }
-    void pressCancel()
-    {
-        QTest::mouseClick(m_dialog->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
-    }
+    QPushButton *cancelButton() { return m_dialog->findChild<QPushButton *>("cancelButton"); }
+    void pressCancel() { QTest::mouseClick(cancelButton(), Qt::LeftButton); }
 
     // "Save as Defaut": the names written, in order.
     QString saveAsDefault()
