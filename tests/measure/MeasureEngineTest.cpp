@@ -82,13 +82,7 @@ struct ScriptedDevice : AudioBackend
     std::vector<int> amplitudes{1000};
     int dc = 0;
     std::size_t rampBlocks = 0; // the first blocks' level rises through the block
-    enum Mode
-    {
-        Plays,
-        OpenFails,
-        StartFails,
-        Silent
-    } mode = Plays; // Silent: never delivers
+    enum Mode { Plays, OpenFails, StartFails, Silent /* never delivers */ } mode = Plays;
 };
 
 class ModalReadingTest : public ::testing::Test
@@ -288,17 +282,11 @@ TEST_F(LogFile, MissingFileIsCreatedAndEveryLineKindIsAppended)
     EXPECT_EQ(log.appendMeasure(earlier, true, false, " -30.00,"), kMsgNone);
     EXPECT_EQ(read(earlier), "Measure,1/2/26 3:04:05,Noise Off,DUT out of Circuit,  -40.00,\n"
                              "Measure,12/6/26 2:08:33,Noise On,DUT out of Circuit,  -30.00,\n");
-    EXPECT_EQ(logTimeText({2026, 12, 16, 12, 8, 33}), "12/16/26 12:08:33");
-    EXPECT_EQ(logTimeText({2005, 3, 9, 0, 0, 0}), "3/9/05 0:00:00"); // year keeps 2 digits
+    EXPECT_EQ(logTimeText({2026, 12, 16, 12, 8, 33}) + " " + logTimeText({2005, 3, 9, 0, 0, 0}),
+              "12/16/26 12:08:33 3/9/05 0:00:00"); // the year keeps 2 digits
     for (const auto &[dB, text] : {std::pair{NAN, "nan"}, {-NAN, "-nan"}})
         EXPECT_EQ(readingLineText(ReadingLineKind::Enr, "T", "L", dB, "R"),
                   std::string("ENR,T,L,") + text + ",R\n");
-    std::string labels;
-    for (int i = 0; i < 4; ++i)
-        labels.append(nfReadingLabel(i)).append("|").append(enrReadingLabel(i)).append("|");
-    EXPECT_EQ(labels,
-              "Noise (ON)|Calbrated Noise Source (on)|Noise (OFF)|Calbrated Noise Source "
-              "(off)|DUT (ON)|Unknown Noise Source (on)|DUT (OFF)|Unknown Noise Source (off)|");
 }
 
 // Tests run as root: a path through a regular file makes the open fail, not permission bits.
@@ -316,7 +304,6 @@ TEST_F(LogFile, UnwritablePathsFailAndCreateNothing)
     }
     EXPECT_FALSE(fs::exists(folder / "no-such-folder"));
     EXPECT_EQ(read(plain), "x");
-    EXPECT_STREQ(messageText(kMsgCannotOpenLog), "Error - Cannot open log file.");
 }
 
 // Measure lines come from the capture thread, NF lines from the window thread.
@@ -339,12 +326,6 @@ TEST_F(LogFile, LinesFromTwoThreadsStayWhole)
     EXPECT_EQ(count, 400);
 }
 
-} // namespace
-} // namespace quillon
-
-namespace quillon {
-namespace {
-
 // The continuous meter reports the first block of each run of failed log lines, and only
 // that one; a mended path writes again, and a restart reports a failure that goes on.
 TEST_F(LogFile, MeterReportsEachRunOfLogFailuresOnce)
@@ -366,7 +347,8 @@ TEST_F(LogFile, MeterReportsEachRunOfLogFailuresOnce)
     std::string results;
     int position = 0;
     const auto run = [&] {
-        results += std::to_string(meter.evaluate(block.data(), block.size(), format, position++, texts));
+        const int id = meter.evaluate(block.data(), block.size(), format, position++, texts);
+        results += id == kMsgCannotOpenLog ? 'E' : id == kMsgNone ? '-' : '?';
     };
     run(), run();                          // missing folder: reported, then quiet
     fs::create_directory(folder / "later"); // mended behind the meter's back
@@ -376,9 +358,7 @@ TEST_F(LogFile, MeterReportsEachRunOfLogFailuresOnce)
     meter.restart(); // a new capture reports a failure that is still there
     position = 0;
     run();
-    EXPECT_EQ(results, std::to_string(kMsgCannotOpenLog) + "00" +
-                           std::to_string(kMsgCannotOpenLog) + "0" +
-                           std::to_string(kMsgCannotOpenLog));
+    EXPECT_EQ(results, "E--E-E");
     EXPECT_EQ(texts.dB, " -6.021");
 }
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 namespace quillon {
 namespace {
@@ -33,33 +34,30 @@ struct Series
 // series' powers; otherwise they are unknown.
 Series runSeries(bool systemMode, bool knownBefore)
 {
-    const int needed = systemMode ? 2 : 4;
+    const std::size_t needed = systemMode ? 2 : 4;
     Readings readings;
-    for (int i = 0; i < needed; ++i)
-        readings[static_cast<std::size_t>(i)].power =
-            knownBefore ? kPowers[static_cast<std::size_t>(i)] : NAN;
+    for (std::size_t i = 0; i < needed; ++i)
+        readings[i].power = knownBefore ? kPowers[i] : NAN;
     Series s;
-    for (int i = 0; i < needed; ++i) {
-        PrecisionReading &r = readings[static_cast<std::size_t>(i)];
-        r.power = kPowers[static_cast<std::size_t>(i)];
+    std::array<ReadingError, kDeviceReadingCount> errors{};
+    for (std::size_t i = 0; i < needed; ++i) {
+        PrecisionReading &r = readings[i];
+        r.power = kPowers[i];
         for (double u = 0.5;; u *= 0.99) {
             r.error = {u, kManyDegrees};
             ++r.blocks;
-            const PrecisionDecision d = decidePrecision(readings, i, 0.0, systemMode, kEnrDb, kT0,
-                                                        kTsOff, {.halfWidthDb = kTarget});
-            if (d.verdict == PrecisionVerdict::Reached)
-                break;
-            EXPECT_LT(r.blocks, 2000);
-            if (r.blocks >= 2000)
+            if (decidePrecision(readings, static_cast<int>(i), 0.0, systemMode, kEnrDb, kT0,
+                                kTsOff, {.halfWidthDb = kTarget})
+                        .verdict == PrecisionVerdict::Reached ||
+                r.blocks >= 2000)
                 break;
         }
+        EXPECT_LT(r.blocks, 2000);
         r.taken = true;
-        s.error[static_cast<std::size_t>(i)] = r.error.relative;
+        s.error[i] = r.error.relative;
+        errors[i] = r.error;
         s.time += 1.0 / (r.error.relative * r.error.relative);
     }
-    std::array<ReadingError, kDeviceReadingCount> errors{};
-    for (int i = 0; i < needed; ++i)
-        errors[static_cast<std::size_t>(i)] = {s.error[static_cast<std::size_t>(i)], kManyDegrees};
     const std::array<bool, 4> present{true, true, !systemMode, !systemMode};
     s.halfWidthDb =
         computeDeviceUncertainty(kPowers, errors, present, systemMode, kEnrDb, kT0, kTsOff, {})
@@ -71,12 +69,11 @@ Series runSeries(bool systemMode, bool knownBefore)
 // (sum |c|)^2 / (target / 1.96)^2.
 double leastTime(bool systemMode)
 {
-    const int needed = systemMode ? 2 : 4;
     const std::array<bool, 4> present{true, true, !systemMode, !systemMode};
     double sum = 0.0;
-    for (int i = 0; i < needed; ++i) {
+    for (std::size_t i = 0; i < (systemMode ? 2u : 4u); ++i) {
         std::array<ReadingError, kDeviceReadingCount> unit{};
-        unit[static_cast<std::size_t>(i)].relative = 1.0;
+        unit[i].relative = 1.0;
         sum += computeDeviceUncertainty(kPowers, unit, present, systemMode, kEnrDb, kT0, kTsOff, {})
                    .nf.statistical;
     }
@@ -97,9 +94,7 @@ TEST(PrecisionRule, SeriesMeetTheTargetInTheLeastTime)
         EXPECT_LE(known.halfWidthDb, kTarget);
         EXPECT_GT(known.halfWidthDb, 0.98 * kTarget);
         EXPECT_NEAR(known.time / leastTime(systemMode), 1.0, 0.03);
-        if (!systemMode) {
-            EXPECT_GT(known.error[0], 5.0 * known.error[2]);
-        }
+        EXPECT_TRUE(systemMode || known.error[0] > 5.0 * known.error[2]);
 
         const Series first = runSeries(systemMode, false);
         EXPECT_LE(first.halfWidthDb, kTarget);
@@ -119,22 +114,21 @@ TEST(PrecisionRule, TimeLimitMinimumBlocksAndAnOvershootingReading)
     for (std::size_t i = 0; i < r.size(); ++i)
         r[i].power = kPowers[i];
     const PrecisionTarget target{.halfWidthDb = kTarget, .maxSeconds = 10.0};
-    r[0] = {kPowers[0], {0.5, kManyDegrees}, 3, false};
-    EXPECT_EQ(decidePrecision(r, 0, 10.0, false, kEnrDb, kT0, kTsOff, target).verdict,
-              PrecisionVerdict::TimeUp);
-    EXPECT_EQ(decidePrecision(r, 0, 9.9, false, kEnrDb, kT0, kTsOff, target).verdict,
-              PrecisionVerdict::Continue);
-    r[0] = {kPowers[0], {1e-9, kManyDegrees}, 1, false};
-    EXPECT_EQ(decidePrecision(r, 0, 0.1, false, kEnrDb, kT0, kTsOff, target).verdict,
-              PrecisionVerdict::Continue);
-    r[0].blocks = 2;
-    EXPECT_EQ(decidePrecision(r, 0, 0.1, false, kEnrDb, kT0, kTsOff, target).verdict,
-              PrecisionVerdict::Reached);
+    const auto decide = [&](int i, double seconds) {
+        return decidePrecision(r, i, seconds, false, kEnrDb, kT0, kTsOff, target);
+    };
+    // The first reading's error, its blocks, the time taken, the verdict.
+    const std::tuple<double, int, double, PrecisionVerdict> cases[] = {
+        {0.5, 3, 10.0, PrecisionVerdict::TimeUp},  {0.5, 3, 9.9, PrecisionVerdict::Continue},
+        {1e-9, 1, 0.1, PrecisionVerdict::Continue}, {1e-9, 2, 0.1, PrecisionVerdict::Reached}};
+    for (const auto &[error, blocks, seconds, verdict] : cases) {
+        r[0] = {kPowers[0], {error, kManyDegrees}, blocks, false};
+        EXPECT_EQ(decide(0, seconds).verdict, verdict) << error << " " << blocks << " " << seconds;
+    }
     r[0] = PrecisionReading{};
     r[0].power = kPowers[0];
-    const PrecisionDecision none = decidePrecision(r, 0, 0.0, false, kEnrDb, kT0, kTsOff, target);
-    EXPECT_EQ(none.verdict, PrecisionVerdict::Continue);
-    EXPECT_TRUE(std::isnan(none.halfWidthDb));
+    EXPECT_EQ(decide(0, 0.0).verdict, PrecisionVerdict::Continue);
+    EXPECT_TRUE(std::isnan(decide(0, 0.0).halfWidthDb));
 
     // The DUT's ON reading taken with a 20% error: its part alone is far beyond the target,
     // and the last reading stops where it would have with the budget intact.
@@ -143,7 +137,7 @@ TEST(PrecisionRule, TimeLimitMinimumBlocksAndAnOvershootingReading)
     r[2] = {kPowers[2], {0.2, kManyDegrees}, 5, true};
     const Series reference = runSeries(false, true);
     r[3] = {kPowers[3], {0.9 * reference.error[3], kManyDegrees}, 5, false};
-    const PrecisionDecision last = decidePrecision(r, 3, 0.0, false, kEnrDb, kT0, kTsOff, target);
+    const PrecisionDecision last = decide(3, 0.0);
     EXPECT_EQ(last.verdict, PrecisionVerdict::Reached);
     EXPECT_LT(last.halfWidthDb, last.goalDb);
 }

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,45 +21,57 @@ namespace {
 
 constexpr int kOffOut = 0, kOnOut = 1, kOnIn = 3;
 
-CaptureFormat monoFormat(std::uint32_t rate)
+// The bench's generator at `rate` Hz mono 16-bit, settled in switch state `state`, giving
+// measured blocks of `seconds` (seeded by the bench parameters unless `seed` is given).
+struct BenchBlocks
 {
-    return {1, 1, rate, 2 * rate, 2, 16};
-}
+    BenchBlocks(const BenchParameters &p, std::uint32_t rate, int state, double seconds,
+                std::optional<std::uint64_t> seed = {})
+        : bench(p), format{1, 1, rate, 2 * rate, 2, 16},
+          generator(seeded(bench.nextGeneratorSetup(format), seed)), state(state),
+          buffer(2u * static_cast<std::uint32_t>(seconds * rate))
+    {
+        generator.warmUp(generator.settleFrames(), state);
+    }
+    static GeneratorSetup seeded(GeneratorSetup setup, std::optional<std::uint64_t> seed)
+    {
+        setup.seed = seed.value_or(setup.seed);
+        return setup;
+    }
+    std::uint32_t frames() const { return static_cast<std::uint32_t>(buffer.size() / 2); }
+    void skip() { generator.generate(buffer.data(), frames(), state); }
+    BlockStats next(BlockMoments &moments)
+    {
+        skip();
+        return measureBlock(buffer.data(), 2 * frames(), format, nullptr, moments);
+    }
+
+    VirtualBench bench;
+    CaptureFormat format;
+    BenchGenerator generator;
+    std::atomic<int> state;
+    std::vector<std::uint8_t> buffer;
+};
 
 // One reading on the bench: a block in `before`, the switch to `state`, `dummy` blocks
 // discarded, then `blocks` counted blocks of `seconds` each.
 struct Take
 {
-    int before = kOnOut;
-    int state = kOffOut;
-    int dummy = 1;
-    int blocks = 1;
+    int before = kOnOut, state = kOffOut, dummy = 1, blocks = 1;
     double seconds = 1.0;
 };
 
-ReadingStatistics takeReading(const BenchParameters &p, const Take &t, std::uint64_t seed,
-                              std::uint32_t rate = 48000)
+ReadingStatistics takeReading(const BenchParameters &p, const Take &t, std::uint64_t seed)
 {
-    VirtualBench bench(p);
-    const CaptureFormat format = monoFormat(rate);
-    GeneratorSetup setup = bench.nextGeneratorSetup(format);
-    setup.seed = seed;
-    BenchGenerator generator(setup);
-    generator.warmUp(generator.settleFrames(), t.before);
-    std::atomic<int> state{t.before};
-    const auto frames = static_cast<std::uint32_t>(t.seconds * rate);
-    std::vector<std::uint8_t> buffer(frames * 2u);
-    generator.generate(buffer.data(), frames, state);
-    state = t.state;
+    BenchBlocks blocks(p, 48000, t.before, t.seconds, seed);
+    blocks.skip();
+    blocks.state = t.state;
     for (int i = 0; i < t.dummy; ++i)
-        generator.generate(buffer.data(), frames, state);
+        blocks.skip();
     ReadingStatisticsAccumulator acc;
     for (int i = 0; i < t.blocks; ++i) {
-        generator.generate(buffer.data(), frames, state);
         BlockMoments moments;
-        const BlockStats stats = measureBlock(
-            buffer.data(), static_cast<std::uint32_t>(buffer.size()), format, nullptr, moments);
-        acc.add(stats, moments);
+        acc.add(blocks.next(moments), moments);
     }
     return acc.statistics();
 }
@@ -71,29 +85,20 @@ TEST(ReadingStatistics, BatchMeansMatchTheVarianceOfTheBenchNoise)
 {
     for (const std::uint32_t rate : {11025u, 48000u}) {
         SCOPED_TRACE(rate);
-        const BenchParameters p{.seed = 1};
-        VirtualBench bench(p);
-        const CaptureFormat format = monoFormat(rate);
-        GeneratorSetup setup = bench.nextGeneratorSetup(format);
-        BenchGenerator generator(setup);
-        generator.warmUp(generator.settleFrames(), kOnOut);
-        const std::atomic<int> state{kOnOut};
-        const auto frames = static_cast<std::uint32_t>(0.1 * rate);
-        std::vector<std::uint8_t> buffer(frames * 2u);
+        BenchBlocks blocks({.seed = 1}, rate, kOnOut, 0.1);
         constexpr int kBlocks = 300;
         double meanRelativeVariance = 0.0;
         ReadingStatisticsAccumulator all;
         for (int i = 0; i < kBlocks; ++i) {
-            generator.generate(buffer.data(), frames, state);
             BlockMoments moments;
-            const BlockStats stats =
-                measureBlock(buffer.data(), frames * 2u, format, nullptr, moments);
+            const BlockStats stats = blocks.next(moments);
             ReadingStatisticsAccumulator one;
             one.add(stats, moments);
             all.add(stats, moments);
             meanRelativeVariance += std::pow(one.statistics().relativeStandardError, 2) / kBlocks;
         }
-        const double predicted = benchtest::varianceRelativeSigma(rate, 300.0, 2700.0, frames);
+        const double predicted = benchtest::varianceRelativeSigma(rate, 300.0, 2700.0,
+                                                                       blocks.frames());
         // 300 estimates of 15 degrees of freedom: their mean is good to about 3% (1 sigma).
         EXPECT_NEAR(std::sqrt(meanRelativeVariance) / predicted, 1.0, 0.03);
         const ReadingStatistics s = all.statistics();
@@ -137,36 +142,22 @@ TEST(ReadingGuards, EachFiresOnItsBenchFaultAndStaysSilentOnTheCleanBench)
         {"clean, on", {}, {kOffOut, kOnOut, 1, 4, 1.0}, none},
         {"clean, DUT in on", {}, {2, kOnIn, 1, 8, 0.1}, none},
         {"clean, DUT in off", {}, {kOnIn, 2, 1, 32, 0.1}, none},
-        // The AGC recovers after the switch inside the first counted block...
-        {"AGC 200 ms, no dummy read",
-         withFaults({.agcOn = true}),
-         {kOnOut, kOffOut, 0, 1, 1.0},
+        // The AGC recovers after the switch inside the first counted block; a slow one keeps
+        // the level moving over the counted blocks (and may still show in the first).
+        {"AGC 200 ms, no dummy read", withFaults({.agcOn = true}), {kOnOut, kOffOut, 0, 1, 1.0},
          {.settling = true}},
-        // ...and a slow one keeps the level moving over the counted blocks (and may still
-        // show in the first).
-        {"AGC 3 s",
-         withFaults({.agcOn = true, .agcTimeConstantMs = 3000.0}),
-         {kOnOut, kOffOut, 1, 4, 1.0},
-         {.compression = true},
-         {.settling = true}},
-        {"compression at -8 dBFS",
-         withFaults({.compressionOn = true}, -8.0),
-         {2, kOnIn, 1, 1, 1.0},
-         {.compression = true, .headroom = true}},
-        {"gain drift 6 dB/min",
-         withFaults({.gainDriftDbPerMinute = 6.0}),
-         {kOnOut, kOffOut, 1, 8, 1.0},
-         {.compression = true}},
+        {"AGC 3 s", withFaults({.agcOn = true, .agcTimeConstantMs = 3000.0}),
+         {kOnOut, kOffOut, 1, 4, 1.0}, {.compression = true}, {.settling = true}},
+        {"compression at -8 dBFS", withFaults({.compressionOn = true}, -8.0),
+         {2, kOnIn, 1, 1, 1.0}, {.compression = true, .headroom = true}},
+        {"gain drift 6 dB/min", withFaults({.gainDriftDbPerMinute = 6.0}),
+         {kOnOut, kOffOut, 1, 8, 1.0}, {.compression = true}},
         // A tone as strong as the noise of the quietest state (-57 dBFS); over 4 blocks one
         // 3 dB weaker.
-        {"tone",
-         withFaults({.toneOn = true, .toneDbfs = -57.0}),
-         {kOnOut, kOffOut, 1, 1, 1.0},
+        {"tone", withFaults({.toneOn = true, .toneDbfs = -57.0}), {kOnOut, kOffOut, 1, 1, 1.0},
          {.interference = true}},
-        {"tone, 4 blocks",
-         withFaults({.toneOn = true, .toneHz = 2200.0, .toneDbfs = -60.0}),
-         {kOnOut, kOffOut, 1, 4, 1.0},
-         {.interference = true}},
+        {"tone, 4 blocks", withFaults({.toneOn = true, .toneHz = 2200.0, .toneDbfs = -60.0}),
+         {kOnOut, kOffOut, 1, 4, 1.0}, {.interference = true}},
         // Peaks of 4.4 sigma reach 0.88 of full scale.
         {"loud clean bench", withFaults({}, -14.0), {2, kOnIn, 1, 1, 1.0}, {.headroom = true}},
     };

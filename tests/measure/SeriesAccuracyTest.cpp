@@ -24,22 +24,6 @@ struct Sink : MessageSink
     void showMessage(int id) override { ADD_FAILURE() << messageText(id); }
 };
 
-// Mean, and the standard error of the mean.
-struct Spread
-{
-    double mean = 0.0, standardError = 0.0;
-};
-Spread spread(const std::vector<double> &v)
-{
-    double sum = 0.0, squares = 0.0;
-    for (const double x : v)
-        sum += x;
-    const double n = static_cast<double>(v.size()), mean = sum / n;
-    for (const double x : v)
-        squares += (x - mean) * (x - mean);
-    return {mean, std::sqrt(squares / (n - 1.0) / n)};
-}
-
 class SeriesAccuracy : public ::testing::Test
 {
 protected:
@@ -81,13 +65,20 @@ protected:
         }
     }
 
-    static void expectWithinThreeStandardErrors(const std::vector<double> &values, double truth,
+    // The mean within three standard errors of the mean.
+    static void expectWithinThreeStandardErrors(const std::vector<double> &v, double truth,
                                                 const char *what)
     {
-        const Spread s = spread(values);
-        EXPECT_LT(s.standardError, 0.1) << what; // the check means something
-        EXPECT_LE(std::fabs(s.mean - truth), 3.0 * s.standardError)
-            << what << ": mean " << s.mean << ", standard error " << s.standardError << ", truth "
+        double sum = 0.0, squares = 0.0;
+        for (const double x : v)
+            sum += x;
+        const double n = static_cast<double>(v.size()), mean = sum / n;
+        for (const double x : v)
+            squares += (x - mean) * (x - mean);
+        const double standardError = std::sqrt(squares / (n - 1.0) / n);
+        EXPECT_LT(standardError, 0.1) << what; // the check means something
+        EXPECT_LE(std::fabs(mean - truth), 3.0 * standardError)
+            << what << ": mean " << mean << ", standard error " << standardError << ", truth "
             << truth;
     }
 

@@ -14,49 +14,36 @@ protected:
         ReadingPageTest::SetUp();
         setBench({.dutSwitchSelects = DutSwitchSelects::UnknownSource});
     }
-    double power(int i) { return m_page->readings().power(i); }
 };
 
 // The readings each "Measure" takes, the source they were taken from (levels), and which
 // buttons are enabled ("Measure" 0..3, "Noise Gen").
 TEST_F(CalibrateNoiseSourcePageTest, NoiseGenTakesThePairOfItsButton)
 {
-    struct Case
-    {
-        const char *name;
-        bool port, noiseGen;
-        int button;
-        const char *enabled;
-        const char *taken;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, bool, bool, int, const char *, const char *> cases[] = {
         {"no port: stored Noise Gen ignored", false, false, 0, "11110", "0"},
         {"hand switching, OFF button", true, false, 3, "11111", "3"},
         {"reference pair", true, true, 0, "10101", "01"},
         {"unknown pair", true, true, 2, "10101", "23"},
     };
     const BenchTruth truth = m_engine->bench().truth();
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, port, noiseGen, button, enabledNow, taken] : cases) {
+        SCOPED_TRACE(name);
         QFile::remove(logPath());
-        settings().automationDeviceName = c.port ? "Virtual bench" : "None";
-        settings().automationPresent = c.port;
-        SettingsStore().write(keys::AutomateNoiseSwitchInCalibrateFunction, c.port ? 0 : 1);
+        useAutomationPort(port);
+        SettingsStore().write(keys::AutomateNoiseSwitchInCalibrateFunction, port ? 0 : 1);
         m_engine->bench().setOutputs(true, true); // the unknown source on, by hand
         makePage();
-        if (c.noiseGen)
+        if (noiseGen)
             click("noiseGen");
-        QString enabledNow;
-        for (const char *name : {"measure0", "measure1", "measure2", "measure3", "noiseGen"})
-            enabledNow += enabled(name) ? '1' : '0';
-        EXPECT_EQ(enabledNow, c.enabled);
-        click(QString("measure%1").arg(c.button).toLatin1().constData());
-        const QString taken = readingsLogged(enrReadingLabel);
-        EXPECT_EQ(taken, c.taken);
-        for (const QChar r : taken) {
-            const int i = r.digitValue();
-            EXPECT_TRUE(test::readsState(power(i), truth, c.noiseGen ? i % 2 == 0 : true,
-                                         c.noiseGen ? i >= 2 : true))
+        EXPECT_EQ(enabledOf({"measure0", "measure1", "measure2", "measure3", "noiseGen"}),
+                  enabledNow);
+        measure(button);
+        EXPECT_EQ(readingsLogged(enrReadingLabel), taken);
+        for (const char r : std::string_view(taken)) {
+            const int i = r - '0';
+            EXPECT_TRUE(test::readsState(power(i), truth, !noiseGen || i % 2 == 0,
+                                         !noiseGen || i >= 2))
                 << "reading " << i;
         }
     }
@@ -88,7 +75,8 @@ TEST_F(CalibrateNoiseSourcePageTest, EnrLinesAndTheComputedEnr)
     // Its half-widths: the stated off-temperature uncertainty widens only the total.
     const auto halfWidth = [this](const char *name) {
         const QString t = text(name);
-        EXPECT_TRUE(t.startsWith(QString::fromUtf8("\u00b1 ")) && t.endsWith(" dB (95%)")) << t.toStdString();
+        EXPECT_TRUE(t.startsWith(QString::fromUtf8("\u00b1 ")) && t.endsWith(" dB (95%)"))
+            << t.toStdString();
         return t.section(' ', 1, 1).toDouble();
     };
     const double statistical = halfWidth("enrStatistical");
@@ -131,23 +119,13 @@ TEST_F(CalibrateNoiseSourcePageTest, SharedAndSavedValues)
     click("averageEnable");
     click("noiseGen");
     type("tsOffReference", "300");
-    QStringList written;
-    m_store->setWriteObserver([&](const char *name, bool) { written << name; });
-    click("saveAsDefault");
-    EXPECT_EQ(written.join(','), "TraceAverageCount,TraceAverageFlag,DummyReads,"
-                                 "AutomateNoiseSwitchInCalibrateFunction");
-    const SettingsStore saved;
-    EXPECT_EQ(QString::asprintf("%d %d %d %d", saved.read(keys::TraceAverageCount),
-                                saved.read(keys::TraceAverageFlag), saved.read(keys::DummyReads),
-                                saved.read(keys::AutomateNoiseSwitchInCalibrateFunction)),
+    EXPECT_EQ(saveAsDefault(), "TraceAverageCount,TraceAverageFlag,DummyReads,"
+                               "AutomateNoiseSwitchInCalibrateFunction");
+    EXPECT_EQ(savedInts(keys::TraceAverageCount, keys::TraceAverageFlag, keys::DummyReads,
+                        keys::AutomateNoiseSwitchInCalibrateFunction),
               "7 1 4 0");
-    EXPECT_EQ(saved.read(keys::TSoff), "296.15");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
-    makePage();
-    test::BoxCatcher boxes;
-    click("saveAsDefault");
-    EXPECT_EQ(boxes.texts,
-              QStringList{"Saving parameters to the registry failed for some reason."});
+    EXPECT_EQ(SettingsStore().read(keys::TSoff), "296.15");
+    expectSaveFailureMessage();
 }
 
 } // namespace

@@ -22,7 +22,6 @@
 #include <QTest>
 
 #include <cmath>
-#include <map>
 #include <memory>
 
 namespace quillon::test {
@@ -69,16 +68,19 @@ protected:
         s.waveInDevice = kBench;
         applyFormatRow(s, 8);
         s.captureTimeMs = 100;
-        s.automationDeviceName = "Virtual bench";
-        s.automationPresent = true;
+        useAutomationPort(true);
         s.logMeasurements = true;
         s.logResultsFile = logPath().toStdString();
         setBench({});
     }
     Settings &settings() { return m_engine->settings(); }
     QString logPath() { return folder() + "/results.log"; }
-
-    // The bench with fixed noise, as fast as blocks are consumed unless `p` says otherwise.
+    void useAutomationPort(bool port)
+    {
+        settings().automationDeviceName = port ? "Virtual bench" : "None";
+        settings().automationPresent = port;
+    }
+    // The bench with fixed noise, as fast as blocks are consumed unless `realTime`.
     void setBench(BenchParameters p, bool realTime = false)
     {
         p.seed = 11;
@@ -114,15 +116,14 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton, {},
                           box ? QPoint(8, button->height() / 2) : button->rect().center());
     }
-    // A user's choice of entry `index` in a list.
-    void choose(const char *name, int index)
+    void measure(int button) { click(QString("measure%1").arg(button).toLatin1().constData()); }
+    void choose(const char *name, int index) // a user's choice of entry `index` in a list
     {
         auto *list = child<QComboBox>(m_page, name);
         list->setCurrentIndex(index);
         emit list->activated(index);
     }
-    // Types `text` over a field's contents.
-    void type(const char *name, const QString &text)
+    void type(const char *name, const QString &text) // over a field's contents
     {
         auto *field = child<QLineEdit>(m_page, name);
         field->selectAll();
@@ -130,9 +131,12 @@ protected:
     }
     QString text(const char *name) { return child<QLineEdit>(m_page, name)->text(); }
     bool enabled(const char *name) { return child<QWidget>(m_page, name)->isEnabled(); }
-    QString cancelButtonText()
+    QString enabledOf(std::initializer_list<const char *> names) // "1" or "0" each
     {
-        return m_dialog->findChild<QPushButton *>("cancelButton")->text();
+        QString s;
+        for (const char *name : names)
+            s += enabled(name) ? '1' : '0';
+        return s;
     }
 
     // Runs `action` from inside the wait dialog's loop, once the dialog is up and, if given,
@@ -146,9 +150,33 @@ protected:
                 whenDialogShows(action, status);
         });
     }
-    void pressCancel()
+    QPushButton *cancelButton() { return m_dialog->findChild<QPushButton *>("cancelButton"); }
+    void pressCancel() { QTest::mouseClick(cancelButton(), Qt::LeftButton); }
+
+    // "Save as Defaut": the names written, in order.
+    QString saveAsDefault()
     {
-        QTest::mouseClick(m_dialog->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
+        QStringList written;
+        m_store->setWriteObserver([&](const char *name, bool) { written << name; });
+        click("saveAsDefault");
+        return written.join(',');
+    }
+    template <typename... Keys> static QString savedInts(const Keys &...keys)
+    {
+        const SettingsStore saved;
+        QStringList values{QString::number(saved.read(keys))...};
+        return values.join(' ');
+    }
+    // Root ignores permission bits: a store below a regular file cannot be written.
+    void expectSaveFailureMessage()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           writeFile("blocker", ""));
+        makePage();
+        BoxCatcher boxes;
+        click("saveAsDefault");
+        EXPECT_EQ(boxes.texts,
+                  QStringList{"Saving parameters to the registry failed for some reason."});
     }
 
     QStringList logLines()
@@ -170,12 +198,12 @@ protected:
                     taken += QString::number(i);
         return taken;
     }
-
     // 10 log10 of a power as the log prints it.
     static QString logDb(double power)
     {
         return QString::fromStdString(formatFixed(10.0 * std::log10(power), 6));
     }
+    double power(int i) { return m_page->readings().power(i); }
 
     FaultyDevices m_devices; // members are destroyed from the window up to the devices
     std::unique_ptr<QuillonEngine> m_engine;

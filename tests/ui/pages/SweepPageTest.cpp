@@ -1,5 +1,5 @@
 // Sweep page on the bench: Start fills the table and the plot and Export CSV writes them;
-// Stop ends after the point being read; closing the window mid-sweep returns at once.
+// Stop and closing the window during a settle end the sweep at once.
 #include "ui/pages/SweepPage.h"
 #include "PageTestSupport.h"
 #include "capture/WaveFormat.h"
@@ -44,7 +44,6 @@ protected:
         m_shared.setEnrEntry(25.0);
         m_shared.setTsOff(m_engine->bench().parameters().sourceOffTemperatureK);
         SettingsStore(kReceiverGroup).write(receiverKeys::Control, "Virtual bench");
-
         m_page = new SweepPage(*m_engine, m_shared);
         m_sheet = std::make_unique<MainWindow>();
         m_sheet->addPage(m_page);
@@ -90,10 +89,10 @@ TEST_F(SweepPageTest, StartFillsTheTableAndExportWritesItsRows)
     std::stringstream text;
     text << std::ifstream(path.toStdString(), std::ios::binary).rdbuf();
     EXPECT_EQ(text.str(), sweepCsv(m_page->rows()));
+
     EXPECT_EQ(m_page->rows().size(), 5u);
 
-    // A bad plan is refused with its message; nothing starts.
-    test::BoxCatcher boxes;
+    test::BoxCatcher boxes; // a bad plan: its message, nothing starts
     set("stepField", "-1");
     click("startButton");
     ASSERT_TRUE(test::waitFor([&] { return !boxes.texts.isEmpty(); }));
@@ -102,8 +101,8 @@ TEST_F(SweepPageTest, StartFillsTheTableAndExportWritesItsRows)
     EXPECT_EQ(tableRows(), 5);
 }
 
-// Stop while the second point settles: the sweep ends with the first point; a window close
-// during a minute's settle returns at once and the sweep ends.
+// Stop during a minute's settle ends the sweep with no point (the runner's tests show that a
+// point being read is completed); a window close during the settle returns at once.
 TEST_F(SweepPageTest, StopAndWindowCloseEndASweepPromptly)
 {
     set("listField", "144, 145, 146");
@@ -114,15 +113,6 @@ TEST_F(SweepPageTest, StopAndWindowCloseEndASweepPromptly)
     ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
     EXPECT_EQ(status(), "Sweep stopped: 0 points");
 
-    child<QSpinBox>(m_page, "settleField")->setValue(300);
-    click("startButton");
-    ASSERT_TRUE(test::waitFor([&] { return tableRows() == 1; }));
-    ASSERT_TRUE(test::waitFor([&] { return status() == "Settling"; }));
-    click("stopButton");
-    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
-    EXPECT_EQ(tableRows(), 1);
-
-    child<QSpinBox>(m_page, "settleField")->setValue(60000);
     click("startButton");
     ASSERT_TRUE(test::waitFor([&] { return status() == "Settling"; }));
     QElapsedTimer timer;
