@@ -1,7 +1,6 @@
-// Numbers typed by users and stored as text must read and write with "." whatever the
-// user's locale. Qt's application object sets the C library's locale from the
-// environment, so this test builds a German locale (Debian ships none generated),
-// points LOCPATH at it and starts a QCoreApplication the way the program does.
+// Numbers typed and stored as text read and write with "." whatever the locale: a German
+// locale built with localedef (Debian ships none generated), set as the program's
+// QCoreApplication sets it, from the environment.
 #include "core/SettingsTestSupport.h"
 
 #include "core/NumberText.h"
