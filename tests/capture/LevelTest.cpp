@@ -1,5 +1,6 @@
 // Block levels, the 1 kHz high-pass, the running average, the reference and the result texts.
 
+#include "BlockTestSupport.h"
 #include "capture/Level.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -25,25 +26,9 @@
 namespace quillon {
 namespace {
 
-CaptureFormat format(std::uint16_t bits, std::uint16_t channels, std::uint32_t rate = 48000)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return {1, channels, rate, align * rate, align, bits};
-}
-
-// Interleaved little-endian PCM; sample(frame, channel) gives the value.
-std::vector<std::uint8_t>
-makeBlock(unsigned bits, unsigned channels, std::size_t frames,
-          const std::function<std::int32_t(std::size_t, unsigned)> &sample)
-{
-    std::vector<std::uint8_t> block;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (unsigned ch = 0; ch < channels; ++ch)
-            for (unsigned b = 0; b < bits / 8; ++b)
-                block.push_back(static_cast<std::uint8_t>(
-                    static_cast<std::uint32_t>(sample(i, ch)) >> (8 * b)));
-    return block;
-}
+using test::makeBlock;
+using test::measureBuffer;
+using test::format;
 
 std::vector<std::uint8_t> monoBlock(unsigned bits, const std::vector<std::int32_t> &samples)
 {
@@ -55,12 +40,6 @@ std::vector<std::uint8_t> sineBlock(double amplitude, double frequency, double r
     return makeBlock(16, 1, n, [&](std::size_t i, unsigned) {
         return std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / rate));
     });
-}
-
-BlockStats measureBuffer(const std::vector<std::uint8_t> &b, const CaptureFormat &f,
-                         HighPass1kHz *hp = nullptr)
-{
-    return measureBlock(b.data(), static_cast<std::uint32_t>(b.size()), f, hp);
 }
 
 TEST(measureBlock, WorkedLevelsOnTheFirstChannel)

@@ -2,9 +2,8 @@
 // numbers are known by hand. Against the bench's Gaussian noise: measure/ReadingQualityTest.
 
 #include "capture/ReadingStatistics.h"
+#include "BlockTestSupport.h"
 #include "capture/HighPass.h"
-#include "capture/Level.h"
-#include "capture/WaveFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -17,28 +16,15 @@
 namespace quillon {
 namespace {
 
-CaptureFormat format(std::uint16_t bits, std::uint16_t channels)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return {1, channels, 48000, align * 48000u, align, bits};
-}
+using test::measureBuffer;
+using test::format;
 
 // `frames` frames, every channel the same value.
 std::vector<std::uint8_t> block(unsigned bits, unsigned channels, std::size_t frames,
                                 const std::function<std::int32_t(std::size_t)> &sample)
 {
-    std::vector<std::uint8_t> b;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (unsigned ch = 0; ch < channels; ++ch)
-            for (unsigned k = 0; k < bits / 8; ++k)
-                b.push_back(
-                    static_cast<std::uint8_t>(static_cast<std::uint32_t>(sample(i)) >> (8 * k)));
-    return b;
-}
-
-std::uint32_t bytes(const std::vector<std::uint8_t> &b)
-{
-    return static_cast<std::uint32_t>(b.size());
+    return test::makeBlock(bits, channels, frames,
+                           [&](std::size_t i, unsigned) { return sample(i); });
 }
 
 // 16 sub-blocks and a rest (16 * 5 + 7 frames: sub-block j holds frames 5j .. 5j + 4)
@@ -59,8 +45,8 @@ TEST(BlockMoments, SubBlocksHoldTheFirstFramesInOrder)
         hp.selectHighPass(48000);
         HighPass1kHz *const highPass = filter ? &hp : nullptr;
         BlockMoments moments;
-        const BlockStats stats = measureBlock(whole.data(), bytes(whole), f, highPass, moments);
-        const BlockStats plain = measureBlock(whole.data(), bytes(whole), f, highPass);
+        const BlockStats stats = measureBuffer(whole, f, highPass, &moments);
+        const BlockStats plain = measureBuffer(whole, f, highPass);
         EXPECT_TRUE(stats.sum == plain.sum && stats.sumsq == plain.sumsq &&
                     stats.peak == plain.peak);
         ASSERT_EQ(moments.subLength, 5);
@@ -85,7 +71,7 @@ TEST(BlockMoments, SubBlocksHoldTheFirstFramesInOrder)
     const auto tiny = block(16, 1, 15, [](std::size_t i) { return static_cast<std::int32_t>(i); });
     BlockMoments moments;
     moments.subLength = 99;
-    measureBlock(tiny.data(), bytes(tiny), format(16, 1), nullptr, moments);
+    measureBuffer(tiny, format(16, 1), nullptr, &moments);
     EXPECT_EQ(moments.subLength, 0);
 }
 
@@ -102,7 +88,7 @@ TEST(ReadingStatistics, StaircaseBlockGivesItsKnownNumbers)
             return offset + (i % 2 == 0 ? a : -a);
         });
         BlockMoments moments;
-        const BlockStats stats = measureBlock(b.data(), bytes(b), format(16, 1), nullptr, moments);
+        const BlockStats stats = measureBuffer(b, format(16, 1), nullptr, &moments);
         ReadingStatisticsAccumulator acc;
         acc.add(stats, moments);
         const ReadingStatistics s = acc.statistics();
@@ -138,7 +124,7 @@ TEST(ReadingStatistics, BlocksBeyondThirtyTwoAreSummedAndTheirSpreadIsJudged)
     };
     auto measure = [](const std::vector<std::uint8_t> &b, ReadingStatisticsAccumulator &acc) {
         BlockMoments moments;
-        const BlockStats stats = measureBlock(b.data(), bytes(b), format(16, 1), nullptr, moments);
+        const BlockStats stats = measureBuffer(b, format(16, 1), nullptr, &moments);
         acc.add(stats, moments);
         return stats.L * stats.L;
     };

@@ -34,8 +34,7 @@ protected:
         static char name[] = "quillon-test";
         static char *argv[] = {name, nullptr};
         m_app = std::make_unique<QCoreApplication>(argc, argv);
-        // Qt does this once per process; repeat it for the second test in one run.
-        ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+        ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr); // as Qt does once per process
         // Proof that the C library now reads a comma as the decimal point.
         ASSERT_DOUBLE_EQ(std::strtod("293,50", nullptr), 293.5);
     }
@@ -52,7 +51,7 @@ protected:
 
 } // namespace
 
-TEST_F(GermanLocale, ConversionsIgnoreTheLocale)
+TEST_F(GermanLocale, ConversionsAndStoredNumbersIgnoreTheLocale)
 {
     EXPECT_DOUBLE_EQ(parseDecimal("293.50"), 293.5);
     EXPECT_DOUBLE_EQ(parseDecimal("293,50"), 293.0);
@@ -62,10 +61,7 @@ TEST_F(GermanLocale, ConversionsIgnoreTheLocale)
     char printed[32];
     std::snprintf(printed, sizeof printed, "%.2f", 293.5);
     EXPECT_STREQ(printed, "293,50"); // what printf would have stored
-}
-
-TEST_F(GermanLocale, StoredNumberTextsRoundTrip)
-{
+    // Stored number texts round-trip.
     {
         SettingsStore store;
         ASSERT_TRUE(store.writeNumber(keys::TSoff, 293.5, 2));

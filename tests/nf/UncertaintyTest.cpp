@@ -13,6 +13,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quillon {
@@ -174,15 +175,13 @@ TEST(Uncertainty, CoverageFactorAndDegreesOfFreedom)
 
 TEST(Uncertainty, HalfWidthTexts)
 {
-    EXPECT_EQ(halfWidthText(0.0523, "dB"), "\u00b1 0.052 dB (95%)");
-    EXPECT_EQ(halfWidthText(0.0996, "dB"), "\u00b1 0.10 dB (95%)");
-    EXPECT_EQ(halfWidthText(1.26, "dB"), "\u00b1 1.3 dB (95%)");
-    EXPECT_EQ(halfWidthText(123.4, "K"), "\u00b1 123 K (95%)");
-    EXPECT_EQ(halfWidthText(0.0, "dB"), "\u00b1 0.0 dB (95%)");
-    EXPECT_EQ(halfWidthText(0.012, ""), "\u00b1 0.012 (95%)");
-    EXPECT_EQ(halfWidthText(NAN, "dB"), "");
-    EXPECT_EQ(halfWidthText(INFINITY, "dB"), "");
-    EXPECT_EQ(halfWidthText(-0.1, "dB"), "");
+    const std::tuple<double, const char *, std::string> cases[] = {
+        {0.0523, "dB", "\u00b1 0.052 dB (95%)"}, {0.0996, "dB", "\u00b1 0.10 dB (95%)"},
+        {1.26, "dB", "\u00b1 1.3 dB (95%)"},     {123.4, "K", "\u00b1 123 K (95%)"},
+        {0.0, "dB", "\u00b1 0.0 dB (95%)"},      {0.012, "", "\u00b1 0.012 (95%)"},
+        {NAN, "dB", ""}, {INFINITY, "dB", ""}, {-0.1, "dB", ""}};
+    for (const auto &[halfWidth, unit, text] : cases)
+        EXPECT_EQ(halfWidthText(halfWidth, unit), text) << halfWidth;
 }
 
 // The calibration file's optional third column: the ENR rows and lookups are those of the
