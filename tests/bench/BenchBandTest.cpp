@@ -8,46 +8,36 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 namespace quillon {
 namespace {
-
-struct CurveCase
-{
-    double frequencyMHz;
-    BenchCurvePoint expected;
-};
 
 // Defaults: 25 dB, 20 dB and 1 dB at 144 MHz; ENR -0.002 dB/MHz, gain -0.02 dB/MHz, NF
 // +1e-4 dB/MHz^2. At the ends each value is held within its range; a frequency outside
 // 0..30000 MHz is held at the nearer end, NaN at the centre.
 TEST(BenchCurves, DefaultCurvesAtKnownFrequencies)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const CurveCase cases[] = {
-        {144.0, {144.0, 25.0, 20.0, 1.0}},
-        {94.0, {94.0, 25.1, 21.0, 1.25}},
-        {244.0, {244.0, 24.8, 18.0, 2.0}},
-        {0.0, {0.0, 25.288, 22.88, 1.0 + 1e-4 * 144.0 * 144.0}},
-        {-5.0, {0.0, 25.288, 22.88, 1.0 + 1e-4 * 144.0 * 144.0}},
-        {1294.0, {1294.0, 22.7, -3.0, 40.0}},
-        {30000.0, {30000.0, 0.0, -30.0, 40.0}},
-        {1e9, {30000.0, 0.0, -30.0, 40.0}},
-        {nan, {144.0, 25.0, 20.0, 1.0}},
-    };
-    for (const CurveCase &c : cases) {
-        const BenchCurvePoint p = benchCurvesAt({}, c.frequencyMHz);
-        SCOPED_TRACE(c.frequencyMHz);
-        EXPECT_DOUBLE_EQ(p.frequencyMHz, c.expected.frequencyMHz);
-        EXPECT_NEAR(p.referenceEnrDb, c.expected.referenceEnrDb, 1e-12);
-        EXPECT_NEAR(p.dutGainDb, c.expected.dutGainDb, 1e-12);
-        EXPECT_NEAR(p.dutNfDb, c.expected.dutNfDb, 1e-12);
+    const double nan = std::numeric_limits<double>::quiet_NaN(), nfAt0 = 1.0 + 1e-4 * 144 * 144;
+    const std::pair<double, BenchCurvePoint> cases[] = {
+        {144.0, {144.0, 25.0, 20.0, 1.0}},      {94.0, {94.0, 25.1, 21.0, 1.25}},
+        {244.0, {244.0, 24.8, 18.0, 2.0}},      {0.0, {0.0, 25.288, 22.88, nfAt0}},
+        {-5.0, {0.0, 25.288, 22.88, nfAt0}},    {1294.0, {1294.0, 22.7, -3.0, 40.0}},
+        {30000.0, {30000.0, 0.0, -30.0, 40.0}}, {1e9, {30000.0, 0.0, -30.0, 40.0}},
+        {nan, {144.0, 25.0, 20.0, 1.0}}};
+    for (const auto &[frequencyMHz, e] : cases) {
+        const BenchCurvePoint p = benchCurvesAt({}, frequencyMHz);
+        SCOPED_TRACE(frequencyMHz);
+        EXPECT_DOUBLE_EQ(p.frequencyMHz, e.frequencyMHz);
+        EXPECT_NEAR(p.referenceEnrDb, e.referenceEnrDb, 1e-12);
+        EXPECT_NEAR(p.dutGainDb, e.dutGainDb, 1e-12);
+        EXPECT_NEAR(p.dutNfDb, e.dutNfDb, 1e-12);
     }
     // The curve centre moves all three; the base values hold there.
     const BenchCurvePoint moved = benchCurvesAt({.dutNfDb = 0.5, .curveCentreMHz = 50.0}, 50.0);
-    EXPECT_DOUBLE_EQ(moved.referenceEnrDb, 25.0);
-    EXPECT_DOUBLE_EQ(moved.dutGainDb, 20.0);
-    EXPECT_DOUBLE_EQ(moved.dutNfDb, 0.5);
+    EXPECT_EQ(std::tuple(moved.referenceEnrDb, moved.dutGainDb, moved.dutNfDb),
+              std::tuple(25.0, 20.0, 0.5));
 }
 
 // The truth at 194 MHz: ENR 24.9 dB, gain 19 dB, NF 1.25 dB, the receiver unchanged; the
@@ -74,10 +64,10 @@ TEST(BenchCurves, ShippedCalibrationFileIsTheReferenceCurve)
 {
     EnrTable table;
     ASSERT_EQ(parseEnrFile(std::string(QUILLON_SOURCE_DIR) + "/resources/bench-enr.txt", table), 0);
-    for (double f = 0.0; f <= 30000.0; f += 7.25) {
-        EXPECT_NEAR(enrForEntry(f, true, table), benchCurvesAt({}, f).referenceEnrDb, 1e-9) << f;
-    }
-    for (double f : {144.0, 12643.9, 12644.0, 12644.1, 30000.0})
+    std::vector<double> frequencies{144.0, 12643.9, 12644.0, 12644.1, 30000.0};
+    for (double f = 0.0; f <= 30000.0; f += 7.25)
+        frequencies.push_back(f);
+    for (double f : frequencies)
         EXPECT_NEAR(enrForEntry(f, true, table), benchCurvesAt({}, f).referenceEnrDb, 1e-9) << f;
 }
 

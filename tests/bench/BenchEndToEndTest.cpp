@@ -29,11 +29,6 @@ constexpr int kBlocks = 4; // of 1 s each
 // Quillon's own defaults on the Measure Device page.
 constexpr double kEnrDb = 25.0, kT0 = 290.0, kTsOff = 293.0;
 
-BenchParameters fastBench(std::uint64_t seed, double speed = 0.0)
-{
-    return BenchParameters{.seed = seed, .speed = speed};
-}
-
 struct BenchRig
 {
     BenchRig(const BenchParameters &p, int formatRow, std::uint32_t captureMs = 1000)
@@ -46,8 +41,7 @@ struct BenchRig
         settings.captureTimeMs = captureMs;
         capture.deriveFormat();
     }
-    // One capture of n blocks, each handed to `f` on the delivery thread; the callback stops
-    // re-queueing after the last and ignores a block after it, as the modal pages do.
+    // One capture of n blocks handed to `f` on the delivery thread, as the modal pages run it.
     void run(int n, const std::function<void(const CaptureHeader &)> &f)
     {
         std::atomic<int> blocks{0};
@@ -104,8 +98,7 @@ std::array<double, 3> evaluate(const Powers &p)
     return {d.teReceiver, d.gain, d.noise.te};
 }
 
-// Standard deviations of evaluate(P) from independent relative errors `rel` of the four
-// powers, by first-order propagation at P.
+// Standard deviations of evaluate(P) from independent relative errors `rel` of the powers.
 std::array<double, 3> propagatedSigma(const Powers &p, double rel)
 {
     std::array<double, 3> var{};
@@ -118,14 +111,14 @@ std::array<double, 3> propagatedSigma(const Powers &p, double rel)
     return {std::sqrt(var[0]), std::sqrt(var[1]), std::sqrt(var[2])};
 }
 
-// In several rates, 16/24-bit, mono/stereo: each state's power within five standard errors
-// (the first block counts: the bench starts settled); the Y-factor formulas give the
-// truth exactly from the expected powers and within the propagated error from the measured.
+// Several rates, widths and channel counts: each state's power within five standard errors
+// (the bench starts settled); the formulas give the truth exactly from the expected powers
+// and within the propagated error from the measured.
 TEST(BenchEndToEnd, LevelsAndNoiseTemperaturesMatchTheTruth)
 {
     for (int row : {0, 7, 8, 14, 17, 19}) {
         SCOPED_TRACE(WaveFormatTable[row].label);
-        BenchParameters p = fastBench(1000 + static_cast<std::uint64_t>(row));
+        BenchParameters p = {.seed = 1000 + static_cast<std::uint64_t>(row)};
         if (row == 8) // a set-up other than the defaults
             p.receiverNfDb = 6.5, p.dutGainDb = 17.3, p.dutNfDb = 2.2;
         BenchRig rig(p, row);
@@ -146,11 +139,10 @@ TEST(BenchEndToEnd, LevelsAndNoiseTemperaturesMatchTheTruth)
     }
 }
 
-// Mains hum adds its power to every unfiltered reading (and so biases Te); the meter's
-// 1 kHz high-pass (passing roughly 1000..2700 Hz) removes it and gives the true Te again.
+// Mains hum biases unfiltered readings; the 1 kHz high-pass gives the true Te again.
 TEST(BenchEndToEndHum, HighPassRemovesTheHum)
 {
-    BenchParameters p = fastBench(4242);
+    BenchParameters p{.seed = 4242};
     p.humOn = true;
     p.humDbfs = -45.0;   // above the quietest state (-57 dBFS)
     BenchRig rig(p, 12); // 48 kHz mono 16-bit
@@ -169,7 +161,7 @@ TEST(BenchEndToEndHum, HighPassRemovesTheHum)
 // Two captures of five blocks each from one bench.
 std::string sessionBytes(std::uint64_t seed)
 {
-    BenchRig rig(fastBench(seed), 6, 100); // 22.05 kHz stereo 16-bit
+    BenchRig rig({.seed = seed}, 6, 100); // 22.05 kHz stereo 16-bit
     std::string bytes;
     for (int capture = 0; capture < 2; ++capture)
         rig.run(5, [&](const CaptureHeader &h) { bytes.append(h.data, h.data + h.bytesRecorded); });
@@ -186,13 +178,12 @@ TEST(BenchEndToEndSeed, FixedSeedRepeatsEveryByteOfASession)
     EXPECT_NE(first.substr(0, first.size() / 2), first.substr(first.size() / 2));
 }
 
-// Speed 4: a 100 ms block every 25 ms on an absolute schedule, so N blocks take at least N
-// block times. A callback that holds its block makes the bench lose audio like a real
-// device, and delivered plus lost audio never exceeds the time that has passed.
+// Speed 4: a 100 ms block every 25 ms on an absolute schedule. A callback holding its block
+// makes the bench lose audio; delivered plus lost audio never exceeds the time passed.
 TEST(BenchEndToEndPacing, RightOnAverageAndALateConsumerLosesAudio)
 {
     constexpr double blockFrames = 1102, framesPerSecond = 11025.0 * 4.0;
-    BenchRig rig(fastBench(8, 4.0), 0, 100); // 11.025 kHz mono 16-bit
+    BenchRig rig({.seed = 8, .speed = 4.0}, 0, 100); // 11.025 kHz mono 16-bit
     std::atomic<int> blocks{0};
     const auto t0 = Clock::now();
     auto elapsed = [&] {
@@ -216,13 +207,12 @@ TEST(BenchEndToEndPacing, RightOnAverageAndALateConsumerLosesAudio)
               elapsed() * framesPerSecond + blockFrames);
 }
 
-// Stopping returns promptly whatever the generator is doing (before the first block, in
-// the middle of a slow callback, at real-time pace or as fast as possible), and no callback
-// of that capture runs after it. Meanwhile another thread keeps changing the outputs.
+// Stop returns promptly (before the first block, mid slow callback, at every pace) and no
+// callback of that capture runs after it, while another thread keeps changing the outputs.
 TEST(BenchEndToEndStop, StopReturnsAndEndsDeliveryAtEveryPace)
 {
     for (double speed : {0.0, 1.0, 50.0}) {
-        BenchRig rig(fastBench(3, speed), 10, 100); // 44.1 kHz stereo 16-bit
+        BenchRig rig({.seed = 3, .speed = speed}, 10, 100); // 44.1 kHz stereo 16-bit
         std::jthread switcher([&](std::stop_token stop) {
             for (int k = 0; !stop.stop_requested(); ++k) {
                 rig.bench.setOutputs(k & 1, k & 2);

@@ -1,12 +1,9 @@
-// The bench's faults: their keys in the store, and what each does to the audio in numbers.
-// The guards that find them: measure/ReadingQualityTest.
+// What each of the bench's faults does to the audio, in numbers. Their keys in the store:
+// VirtualBenchTest; the guards that find them: measure/ReadingQualityTest.
 
 #include "bench/BenchFaults.h"
 #include "bench/VirtualBench.h"
 #include "capture/Level.h"
-
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -20,47 +17,6 @@ namespace {
 
 constexpr std::uint32_t kRate = 48000;
 constexpr int kOffOut = 0, kOnOut = 1, kOnIn = 3;
-
-// All faults on and off their defaults round-trip; missing keys load as off, values out of
-// range as their defaults; a clean bench writes every key as off.
-TEST(BenchFaults, KeysRoundTripThroughTheStore)
-{
-    QTemporaryDir dir;
-    QSettings store(dir.path() + QStringLiteral("/Quillon.conf"), QSettings::IniFormat);
-    BenchParameters p;
-    p.faults = {.agcOn = true,
-                .agcTimeConstantMs = 750.5,
-                .compressionOn = true,
-                .gainDriftDbPerMinute = -0.1,
-                .toneOn = true,
-                .toneHz = 1234.5,
-                .toneDbfs = -44.25};
-    ASSERT_TRUE(VirtualBench(p).save(store));
-    VirtualBench loaded;
-    loaded.load(store);
-    const BenchFaults &f = loaded.parameters().faults;
-    EXPECT_TRUE(f.agcOn && f.compressionOn && f.toneOn);
-    EXPECT_EQ(f.agcTimeConstantMs, 750.5);
-    EXPECT_EQ(f.gainDriftDbPerMinute, -0.1);
-    EXPECT_EQ(f.toneHz, 1234.5);
-    EXPECT_EQ(f.toneDbfs, -44.25);
-    EXPECT_EQ(store.value("VirtualBench/AgcOn").toString(), "1");
-
-    store.remove("VirtualBench/AgcOn");
-    store.setValue("VirtualBench/AgcTimeConstantMs", "0");
-    store.setValue("VirtualBench/GainDriftDbPerMinute", "100");
-    store.setValue("VirtualBench/ToneDbfs", "0");
-    loaded.load(store);
-    const BenchFaults d;
-    EXPECT_FALSE(loaded.parameters().faults.agcOn);
-    EXPECT_EQ(loaded.parameters().faults.agcTimeConstantMs, d.agcTimeConstantMs);
-    EXPECT_EQ(loaded.parameters().faults.gainDriftDbPerMinute, d.gainDriftDbPerMinute);
-    EXPECT_EQ(loaded.parameters().faults.toneDbfs, d.toneDbfs);
-
-    ASSERT_TRUE(VirtualBench().save(store));
-    for (const char *key : {"AgcOn", "CompressionOn", "ToneOn", "GainDriftDbPerMinute"})
-        EXPECT_EQ(store.value(QStringLiteral("VirtualBench/") + key).toString(), "0") << key;
-}
 
 // Blocks of 1 s at 48 kHz, mono 16 bit, from one generator.
 class FaultyBench

@@ -1,5 +1,4 @@
-// The bench on its own: its truth in known numbers, its parameters in the store, the noise
-// generator and the device's formats. Levels and Y factors end to end: BenchEndToEndTest.
+// The bench alone: truth, stored parameters, generator, formats (end to end: BenchEndToEnd).
 
 #include "bench/VirtualBench.h"
 #include "BenchTestSupport.h"
@@ -31,8 +30,7 @@ TEST(BenchTruth, DefaultsGiveKnownNumbers)
     EXPECT_NEAR(t.dutTeK, 75.088, 0.001);
     EXPECT_DOUBLE_EQ(t.dutGain, 100.0);
     EXPECT_NEAR(t.chainTeK, 90.486, 0.001);
-    // By switch state: DUT out T_source + Te_rx, DUT in G (T_source + Te_dut) + Te_rx; the
-    // loudest at -20 dBFS and the power in proportion to kelvin.
+    // By state: DUT out T_source + Te_rx, in G (T_source + Te_dut) + Te_rx; power ~ kelvin.
     const double kelvin[4] = {1832.776, 93538.828, 38348.613, 9208953.828};
     const double dbfs[4] = {-57.011, -39.932, -43.805, -20.000};
     for (int s = 0; s < 4; ++s) {
@@ -52,7 +50,7 @@ TEST(BenchTruth, DefaultsGiveKnownNumbers)
     EXPECT_DOUBLE_EQ(warm.states[1].noiseTemperatureK, cal.states[1].noiseTemperatureK);
 }
 
-// Every field, as references (also to assign them all at once).
+// Every field, the faults' too, as references (also to assign them all at once).
 auto fields(auto &&p)
 {
     return std::tie(p.referenceEnrDb, p.unknownEnrDb, p.sourceOffTemperatureK,
@@ -60,12 +58,15 @@ auto fields(auto &&p)
                     p.dutSwitchSelects, p.passbandLowHz, p.passbandHighHz, p.loudestLevelDbfs,
                     p.humOn, p.humDbfs, p.seed, p.speed, p.frequencyMHz, p.curveCentreMHz,
                     p.referenceEnrSlopeDbPerMHz, p.dutGainSlopeDbPerMHz,
-                    p.dutNfCurvatureDbPerMHz2);
+                    p.dutNfCurvatureDbPerMHz2, p.faults.agcOn, p.faults.agcTimeConstantMs,
+                    p.faults.compressionOn, p.faults.gainDriftDbPerMinute, p.faults.toneOn,
+                    p.faults.toneHz, p.faults.toneDbfs);
 }
 
 // Every field off its default round-trips through the store, 0.1 + 0.2 (not exactly
 // representable) and a seed beyond a double's exact integers bit for bit; missing and
-// unusable values load as their defaults (a low passband edge above the high one too).
+// unusable values load as their defaults (a low passband edge above the high one too,
+// a missing fault switch as off); a clean bench writes every fault as off.
 TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
 {
     QTemporaryDir dir;
@@ -74,22 +75,27 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     fields(p) =
         std::tuple(14.95, 5.1, 296.15, 350.5, 0.1 + 0.2, -3.5, 4.0, DutSwitchSelects::UnknownSource,
                    150.0, 3100.0, 6.0, true, -66.0, 18446744073709551557ull, 0.0, 432.1, 1296.0,
-                   0.0125, -0.5, -0.003);
+                   0.0125, -0.5, -0.003, true, 750.5, true, -0.1, true, 1234.5, -44.25);
     EXPECT_TRUE(VirtualBench(p).save(store));
     store.sync();
     QSettings reread(store.fileName(), QSettings::IniFormat);
     EXPECT_EQ(reread.value("VirtualBench/DutSwitchSelects").toString(), "UnknownSource");
+    EXPECT_EQ(reread.value("VirtualBench/AgcOn").toString(), "1");
     VirtualBench loaded;
     loaded.load(reread);
     EXPECT_EQ(fields(loaded.parameters()), fields(p));
 
-    reread.remove("VirtualBench/ReferenceEnrDb");
-    reread.remove("VirtualBench/UnknownOffTemperatureK"); // follows the reference's
+    // The unknown source's off temperature follows the reference's.
+    for (const char *key : {"ReferenceEnrDb", "UnknownOffTemperatureK", "AgcOn"})
+        reread.remove(QStringLiteral("VirtualBench/") + key);
     reread.setValue("VirtualBench/DutGainDb", "99");
     reread.setValue("VirtualBench/DutSwitchSelects", "x");
     reread.setValue("VirtualBench/PassbandLowHz", "3200");
     reread.setValue("VirtualBench/ReceiverNfDb", "6,5"); // its decimal prefix: "." only
     reread.setValue("VirtualBench/Speed", "fast");       // no number: 0, as fast as possible
+    reread.setValue("VirtualBench/AgcTimeConstantMs", "0");
+    reread.setValue("VirtualBench/GainDriftDbPerMinute", "100");
+    reread.setValue("VirtualBench/ToneDbfs", "0");
     loaded.load(reread);
     const BenchParameters d;
     const BenchParameters &l = loaded.parameters();
@@ -97,6 +103,14 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
                          l.passbandHighHz, l.receiverNfDb, l.speed, l.unknownOffTemperatureK),
               std::tuple(d.referenceEnrDb, d.dutGainDb, d.dutSwitchSelects, d.passbandLowHz,
                          d.passbandHighHz, 6.0, 0.0, 296.15));
+    EXPECT_EQ(std::tuple(l.faults.agcOn, l.faults.agcTimeConstantMs,
+                         l.faults.gainDriftDbPerMinute, l.faults.toneDbfs),
+              std::tuple(false, d.faults.agcTimeConstantMs, d.faults.gainDriftDbPerMinute,
+                         d.faults.toneDbfs));
+
+    ASSERT_TRUE(VirtualBench().save(reread));
+    for (const char *key : {"AgcOn", "CompressionOn", "ToneOn", "GainDriftDbPerMinute"})
+        EXPECT_EQ(reread.value(QStringLiteral("VirtualBench/") + key).toString(), "0") << key;
 }
 
 // Variance of the first channel, in codes (exact sums of the block measurement).
@@ -109,8 +123,7 @@ double variance(const std::uint8_t *data, std::uint32_t frames, int channels, in
     return static_cast<double>(b.sumsq) / n - mean * mean;
 }
 
-// Fixed seeds; tolerances are five standard errors. |x| beyond 3.5 and 4 only comes from
-// the ziggurat's tail algorithm.
+// Five standard errors; |x| beyond 3.5 and 4 only comes from the ziggurat's tail.
 TEST(StandardNormal, MomentsAndTailsMatchTheGaussian)
 {
     Xoshiro256pp rng(12345);
@@ -143,8 +156,7 @@ GeneratorSetup setupFor(std::uint32_t rate, int channels, int bits, double power
             .seed = 99};
 }
 
-// A few codes of noise in 16 bits: rounding to whole codes adds 1/12 code^2, which the
-// generator takes out of the analogue noise. Without that the variance would read 4.083.
+// Rounding to whole codes adds 1/12 code^2, taken out of the analogue noise (else 4.083).
 TEST(Generator, RoundingNoiseIsPartOfThePower)
 {
     GeneratorSetup g = setupFor(48000, 1, 16, 4.0 / (32768.0 * 32768.0));
@@ -160,8 +172,7 @@ TEST(Generator, RoundingNoiseIsPartOfThePower)
     EXPECT_NEAR(variance(buf.data(), frames, 1, 16), 4.0, 5.0 * rel * 4.0);
 }
 
-// Output does not depend on how it is cut into calls, and a switch change acts from the
-// very next sample.
+// Output does not depend on how it is cut into calls.
 TEST(Generator, SwitchActsFromTheNextSample)
 {
     const GeneratorSetup g = setupFor(22050, 2, 24, 1e-4);
@@ -178,8 +189,7 @@ TEST(Generator, SwitchActsFromTheNextSample)
               100.0 * variance(ba.data() + 3000 * 6, 1000, 2, 24));
 }
 
-// An overdriven receiver (+6 dBFS RMS, accepted up to +10): the samples clip at the largest
-// codes as a sound card's do, and a block is over range for the modal readings.
+// +6 dBFS RMS (accepted up to +10) clips at the largest codes and reads over range.
 TEST(Generator, LoudStatesClipAtFullScale)
 {
     VirtualBench bench({.loudestLevelDbfs = 6.0, .seed = 5});

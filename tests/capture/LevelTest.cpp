@@ -1,5 +1,6 @@
 // Block levels, the 1 kHz high-pass, the running average, the reference and the result texts.
 
+#include "BlockTestSupport.h"
 #include "capture/Level.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -25,25 +26,9 @@
 namespace quillon {
 namespace {
 
-CaptureFormat format(std::uint16_t bits, std::uint16_t channels, std::uint32_t rate = 48000)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return {1, channels, rate, align * rate, align, bits};
-}
-
-// Interleaved little-endian PCM; sample(frame, channel) gives the value.
-std::vector<std::uint8_t>
-makeBlock(unsigned bits, unsigned channels, std::size_t frames,
-          const std::function<std::int32_t(std::size_t, unsigned)> &sample)
-{
-    std::vector<std::uint8_t> block;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (unsigned ch = 0; ch < channels; ++ch)
-            for (unsigned b = 0; b < bits / 8; ++b)
-                block.push_back(static_cast<std::uint8_t>(
-                    static_cast<std::uint32_t>(sample(i, ch)) >> (8 * b)));
-    return block;
-}
+using test::makeBlock;
+using test::measureBuffer;
+using test::format;
 
 std::vector<std::uint8_t> monoBlock(unsigned bits, const std::vector<std::int32_t> &samples)
 {
@@ -55,12 +40,6 @@ std::vector<std::uint8_t> sineBlock(double amplitude, double frequency, double r
     return makeBlock(16, 1, n, [&](std::size_t i, unsigned) {
         return std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / rate));
     });
-}
-
-BlockStats measureBuffer(const std::vector<std::uint8_t> &b, const CaptureFormat &f,
-                   HighPass1kHz *hp = nullptr)
-{
-    return measureBlock(b.data(), static_cast<std::uint32_t>(b.size()), f, hp);
 }
 
 TEST(measureBlock, WorkedLevelsOnTheFirstChannel)
@@ -98,8 +77,7 @@ TEST(measureBlock, LevelsAtOrBelowOneMillionthReadMinus120)
     }
 }
 
-// Exactly sized buffers: AddressSanitizer reports a read past the whole frames. Less than one
-// frame measures nothing and reads -120 dB.
+// Exactly sized buffers (AddressSanitizer sees over-reads); under one frame reads -120 dB.
 TEST(measureBlock, TrailingPartialFrameIsNeverRead)
 {
     for (const auto [bits, channels, extra] :
@@ -129,9 +107,8 @@ TEST(measureBlock, NegativeSamplesDecodeAndLongLoudBlocksDoNotOverflowTheSums)
     EXPECT_EQ(st.sum, std::int64_t{8388607} * 960000);
     EXPECT_EQ(st.sumsq, SquareSum{8388607} * 8388607 * 960000);
     EXPECT_EQ(st.L, 0.0);
-    // The same with the filter on: 10 s of full-range noise, every 1000th sample -8388608,
-    // squares summing to about 2.2e19. Its level is that of uniform noise, -4.77 dB, less
-    // the little the high-pass takes away.
+    // Filtered: 10 s of full-range noise, every 1000th sample -8388608, squares near 2.2e19;
+    // uniform noise's -4.77 dB less what the high-pass takes.
     std::uint32_t state = 1;
     const auto noise = makeBlock(24, 1, 960000, [&](std::size_t i, unsigned) {
         state = state * 1664525u + 1013904223u;
@@ -142,10 +119,8 @@ TEST(measureBlock, NegativeSamplesDecodeAndLongLoudBlocksDoNotOverflowTheSums)
     EXPECT_NEAR(measureBuffer(noise, format(24, 1, 96000), &filter).dB, -4.85, 0.02);
 }
 
-// The vector loop gives the plain loop's numbers bit for bit, in every layout and at lengths
-// around its groups of eight; buffers are exactly sized, so AddressSanitizer reports a read
-// past the whole frames. Long blocks at negative full scale take its 32-bit lane sums to
-// their limit.
+// Bit for bit, in every layout, at lengths around groups of eight, exactly sized buffers;
+// long blocks at negative full scale take the 32-bit lane sums to their limit.
 TEST(measureBlock, VectorAndPlainLoopsAgree)
 {
     struct Restore
@@ -208,10 +183,8 @@ protected:
     HighPass1kHz filter;
 };
 
-// measureBlock's register ring gives, bit for bit, the sums of the truncated outputs of the
-// plain shifting step (the filter's operator()) on full-range noise. The history is preset from
-// each block's first sample, never carried over; the 16-bit block is stereo with a full-scale right
-// channel that takes no part.
+// measureBlock's register ring gives the plain step's (operator()) truncated sums bit for
+// bit, history preset from the block's first sample; the 16-bit right channel takes no part.
 TEST_P(FilterAtRate, FilteredBlockIsBitIdenticalToThePlainStep)
 {
     std::vector<std::int32_t> samples(20011);
@@ -242,21 +215,16 @@ TEST_P(FilterAtRate, FilteredBlockIsBitIdenticalToThePlainStep)
     }
 }
 
-// Fault mended: a filtered 16-bit sample is kept in 32 bits. A full-scale click leaves the
-// filter above 35,000; wrapped to 16 bits it would read smaller and pass the over-range test.
-TEST_P(FilterAtRate, OvershootBeyond16BitsIsKept)
+// The response on a 1 s, 16-bit sine, in dB against the same block unfiltered. Fault
+// mended: a full-scale click's overshoot above 35,000 is kept, not wrapped to 16 bits.
+TEST_P(FilterAtRate, StopsLowFrequenciesPassesHighOnesAndKeepsOvershoot)
 {
     const auto click = makeBlock(16, 1, 2000, [](std::size_t i, unsigned) {
         return i == 100 ? -32767 : i == 101 ? 32767 : 0;
     });
     const BlockStats st = measureBuffer(click, format(16, 1, rate), &filter);
-    EXPECT_GT(st.peak, 35000);
-    EXPECT_TRUE(isOverRange(st));
-}
+    EXPECT_TRUE(st.peak > 35000 && isOverRange(st));
 
-// The response on a 1 s, 16-bit sine, in dB against the same block unfiltered.
-TEST_P(FilterAtRate, StopsLowFrequenciesAndPassesHighOnes)
-{
     const auto responseDb = [&](double frequency) {
         const auto block = sineBlock(10000, frequency, rate, rate);
         return measureBuffer(block, format(16, 1, rate), &filter).dB -
@@ -269,7 +237,7 @@ TEST_P(FilterAtRate, StopsLowFrequenciesAndPassesHighOnes)
 
 INSTANTIATE_TEST_SUITE_P(Rates, FilterAtRate, testing::Values(11025, 22050, 44100, 48000, 96000));
 
-// Blocks through the history as Measure Noise runs them from a capture's start: the readings.
+// The readings of blocks run through the history from a capture's start.
 std::vector<double> run(ReadingHistory &h, const std::vector<double> &dB, bool averaging, int count)
 {
     h.clearWrapped();

@@ -15,8 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
-// ALSA's dlopen'ed plugins' allocations trace to libasound (which the leak suppressions
-// name) only with the slow unwinder. Read by AddressSanitizer builds only.
+// AddressSanitizer: ALSA plugins' allocations trace to the suppressed libasound only so.
 extern "C" const char *__asan_default_options()
 {
     return "fast_unwind_on_malloc=0";
@@ -30,8 +29,7 @@ namespace fs = std::filesystem;
 constexpr char kMonoDevice[] = "quillon_mono16";
 constexpr char kStereoDevice[] = "quillon_stereo24";
 
-// 200,000 mono 16-bit or 100,000 stereo 24-bit frames. An odd multiplier makes every
-// sample differ from its neighbours, so a block shifted by a byte or a frame cannot match.
+// 200,000 samples; an odd multiplier makes a block shifted by a byte or frame mismatch.
 std::string fileBytes(int bytesPerSample)
 {
     std::string out;
@@ -43,7 +41,6 @@ std::string fileBytes(int bytesPerSample)
 }
 
 // ALSA reads its configuration once per process: written before any test starts PortAudio.
-// The plugin needs an output file too; PortAudio's device scan needs a pcm.default.
 class AlsaFileDevices : public ::testing::Environment
 {
     void SetUp() override
@@ -103,14 +100,11 @@ TEST_F(PortAudioCaptureTest, ListsTheFilePcmsAndRefusesBadDevicesAndFormats)
     EXPECT_EQ(stream, nullptr);
 }
 
-// Mended fault: the first two blocks are the file's first bytes, block 2 going on where
-// block 1 ended, each rounded down to whole frames. The callback holds block 1 until the
-// device has had to drop audio: the loss is counted, and block 3 (past the file's end its
-// last period repeats) still starts on a frame.
+// Mended fault: blocks 1 and 2 are the file's first whole frames, back to back. Holding
+// block 1 makes the device drop audio: the loss is counted and block 3 starts on a frame.
 TEST_F(PortAudioCaptureTest, BlocksAreBitExactWholeFramesAndLostAudioIsCounted)
 {
-    // Device, format row (11.025 kHz mono 16-bit, 48 kHz stereo 24-bit), requested and
-    // whole-frame block length.
+    // Device, format row, requested and whole-frame block length.
     for (const auto &[device, row, requested, expected] :
          {std::tuple{kMonoDevice, 0, 2205u, 2204u}, std::tuple{kStereoDevice, 15, 6005u, 6000u}}) {
         SCOPED_TRACE(device);
@@ -150,8 +144,7 @@ TEST_F(PortAudioCaptureTest, BlocksAreBitExactWholeFramesAndLostAudioIsCounted)
     }
 }
 
-// The scan, the format queries and a 24-bit trial open of every device. PortAudio scans
-// when it is first initialised: no other PortAudioBackend may be alive.
+// Scan, format queries, a 24-bit trial open of every device (no other backend alive).
 std::vector<std::string> scanAll()
 {
     std::vector<std::string> names;

@@ -2,96 +2,68 @@
 // numbers are known by hand. Against the bench's Gaussian noise: measure/ReadingQualityTest.
 
 #include "capture/ReadingStatistics.h"
+#include "BlockTestSupport.h"
 #include "capture/HighPass.h"
-#include "capture/Level.h"
-#include "capture/WaveFormat.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace quillon {
 namespace {
 
-CaptureFormat format(std::uint16_t bits, std::uint16_t channels)
-{
-    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-    return {1, channels, 48000, align * 48000u, align, bits};
-}
+using test::measureBuffer;
+using test::format;
 
 // `frames` frames, every channel the same value.
 std::vector<std::uint8_t> block(unsigned bits, unsigned channels, std::size_t frames,
                                 const std::function<std::int32_t(std::size_t)> &sample)
 {
-    std::vector<std::uint8_t> b;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (unsigned ch = 0; ch < channels; ++ch)
-            for (unsigned k = 0; k < bits / 8; ++k)
-                b.push_back(
-                    static_cast<std::uint8_t>(static_cast<std::uint32_t>(sample(i)) >> (8 * k)));
-    return b;
+    return test::makeBlock(bits, channels, frames,
+                           [&](std::size_t i, unsigned) { return sample(i); });
 }
 
-std::uint32_t bytes(const std::vector<std::uint8_t> &b)
-{
-    return static_cast<std::uint32_t>(b.size());
-}
-
-// 16 sub-blocks and a rest: the sub-blocks hold exactly the first 16 * (N / 16) working
-// samples in order, and the block's own numbers do not change. The 24-bit mono case reads
-// its last frame byte by byte; with the filter the sub-blocks see the filter's output.
+// 16 sub-blocks and a rest (16 * 5 + 7 frames: sub-block j holds frames 5j .. 5j + 4)
+// hold the first frames in order, the block's own numbers unchanged. The 24-bit mono case
+// reads its last frame byte by byte; with the filter the sub-blocks see its output.
 TEST(BlockMoments, SubBlocksHoldTheFirstFramesInOrder)
 {
-    struct Case
-    {
-        unsigned bits, channels;
-        bool filter;
+    const auto value = [](std::size_t i) {
+        return static_cast<std::int32_t>(i * i % 97) * 301 - 9000;
     };
-    for (const Case c :
-         {Case{16, 1, false}, Case{24, 1, false}, Case{24, 2, true}, Case{16, 2, true}}) {
-        SCOPED_TRACE(testing::Message()
-                     << c.bits << " bit, " << c.channels << " ch, filter " << c.filter);
+    for (const auto &[bits, channels, filter] : {std::tuple{16u, 1u, false}, {24u, 1u, false},
+                                                 {24u, 2u, true}, {16u, 2u, true}}) {
+        SCOPED_TRACE(testing::Message() << bits << " bit, " << channels << " ch, " << filter);
         const auto f =
-            format(static_cast<std::uint16_t>(c.bits), static_cast<std::uint16_t>(c.channels));
-        // 16 * 5 + 7 frames: sub-block j holds frames 5j .. 5j + 4.
-        auto value = [](std::size_t i) {
-            return static_cast<std::int32_t>(i * i % 97) * 301 - 9000;
-        };
-        const auto whole = block(c.bits, c.channels, 87, value);
+            format(static_cast<std::uint16_t>(bits), static_cast<std::uint16_t>(channels));
+        const auto whole = block(bits, channels, 87, value);
         HighPass1kHz hp;
         hp.selectHighPass(48000);
+        HighPass1kHz *const highPass = filter ? &hp : nullptr;
         BlockMoments moments;
-        const BlockStats stats =
-            measureBlock(whole.data(), bytes(whole), f, c.filter ? &hp : nullptr, moments);
-        const BlockStats plain =
-            measureBlock(whole.data(), bytes(whole), f, c.filter ? &hp : nullptr);
-        EXPECT_EQ(stats.sum, plain.sum);
-        EXPECT_TRUE(stats.sumsq == plain.sumsq);
-        EXPECT_EQ(stats.peak, plain.peak);
+        const BlockStats stats = measureBuffer(whole, f, highPass, &moments);
+        const BlockStats plain = measureBuffer(whole, f, highPass);
+        EXPECT_TRUE(stats.sum == plain.sum && stats.sumsq == plain.sumsq &&
+                    stats.peak == plain.peak);
         ASSERT_EQ(moments.subLength, 5);
-
-        // The first 5(j + 1) frames measured alone give the running sums (the filter is
-        // preset from the same first sample).
+        // The first 5(j + 1) frames measured alone give the running sums.
         std::int64_t sum = 0;
         SquareSum sumsq = 0;
-        for (int j = 0; j < BlockMoments::kSubBlocks; ++j) {
-            const std::size_t frameBytes = c.bits / 8 * c.channels;
-            const BlockStats head =
-                measureBlock(whole.data(), static_cast<std::uint32_t>(5 * (j + 1) * frameBytes), f,
-                             c.filter ? &hp : nullptr);
-            sum += moments.subSum[static_cast<std::size_t>(j)];
-            sumsq += moments.subSumsq[static_cast<std::size_t>(j)];
-            EXPECT_EQ(sum, head.sum) << j;
-            EXPECT_TRUE(sumsq == head.sumsq) << j;
+        for (std::size_t j = 0; j < BlockMoments::kSubBlocks; ++j) {
+            const auto headBytes = static_cast<std::uint32_t>(5 * (j + 1) * bits / 8 * channels);
+            const BlockStats head = measureBlock(whole.data(), headBytes, f, highPass);
+            sum += moments.subSum[j];
+            sumsq += moments.subSumsq[j];
+            EXPECT_TRUE(sum == head.sum && sumsq == head.sumsq) << j;
         }
-        if (!c.filter) {
-            // Sub-block 3: frames 15..19.
-            double fourth = 0.0;
-            for (std::size_t i = 15; i < 20; ++i)
-                fourth += std::pow(static_cast<double>(value(i)), 4);
+        double fourth = 0.0; // sub-block 3: frames 15..19
+        for (std::size_t i = 15; i < 20; ++i)
+            fourth += std::pow(static_cast<double>(value(i)), 4);
+        if (!filter) {
             EXPECT_DOUBLE_EQ(moments.subSumFourth[3], fourth);
         }
     }
@@ -99,16 +71,14 @@ TEST(BlockMoments, SubBlocksHoldTheFirstFramesInOrder)
     const auto tiny = block(16, 1, 15, [](std::size_t i) { return static_cast<std::int32_t>(i); });
     BlockMoments moments;
     moments.subLength = 99;
-    measureBlock(tiny.data(), bytes(tiny), format(16, 1), nullptr, moments);
+    measureBuffer(tiny, format(16, 1), nullptr, &moments);
     EXPECT_EQ(moments.subLength, 0);
 }
 
-// A block of square waves: sub-blocks 0..7 at amplitude 9, 8..15 at 11, 10 frames each,
-// around an offset. Sub-block powers 81 and 121 (mean 101): the kurtosis of the mixture is
-// (81^2 + 121^2) / 2 / 101^2 (before its small-sample correction), the sub-blocks' relative
-// standard deviation sqrt(16/15) * 20/101, and the trend's least-squares slope per sub-block
-// (20/101) * 64 / 340 with the t statistic 6.53 on 14 degrees of freedom. The offset (DC)
-// changes none of it.
+// Square waves, sub-blocks 0..7 at amplitude 9, 8..15 at 11, around an offset (DC changes
+// nothing). Sub-block powers 81 and 121 (mean 101): kurtosis (81^2 + 121^2) / 2 / 101^2
+// before its correction, relative sd sqrt(16/15) * 20/101, trend slope per sub-block
+// (20/101) * 64 / 340 with t 6.53 on 14 degrees of freedom.
 TEST(ReadingStatistics, StaircaseBlockGivesItsKnownNumbers)
 {
     for (const std::int32_t offset : {0, 700}) {
@@ -118,14 +88,13 @@ TEST(ReadingStatistics, StaircaseBlockGivesItsKnownNumbers)
             return offset + (i % 2 == 0 ? a : -a);
         });
         BlockMoments moments;
-        const BlockStats stats = measureBlock(b.data(), bytes(b), format(16, 1), nullptr, moments);
+        const BlockStats stats = measureBuffer(b, format(16, 1), nullptr, &moments);
         ReadingStatisticsAccumulator acc;
         acc.add(stats, moments);
         const ReadingStatistics s = acc.statistics();
         EXPECT_EQ(s.blocks, 1);
         EXPECT_EQ(s.frames, 160);
-        // The kurtosis carries the small-sample correction 1 + (relative variance of the
-        // block's power) = 1 + subSd^2 / 16.
+        // Small-sample correction: 1 + relative variance of the block's power.
         const double subSd = std::sqrt(16.0 / 15.0) * 20.0 / 101.0;
         EXPECT_NEAR(s.kurtosis,
                     (81.0 * 81 + 121.0 * 121) / 2 / (101.0 * 101) * (1 + subSd * subSd / 16), 1e-9);
@@ -141,14 +110,12 @@ TEST(ReadingStatistics, StaircaseBlockGivesItsKnownNumbers)
     }
 }
 
-// Blocks are summed, not stored: 40 blocks (more than a reading ever stored) give the mean
-// of their powers; steady blocks spread as their sub-blocks predict, and a block four
-// times louder in the middle of steady ones is far outside that, so the blocks themselves
-// then carry the standard error. A trend over the blocks shows in its t statistic.
+// Blocks are summed, not stored: 40 give the mean of their powers. One block four times
+// louder among steady ones spreads far beyond what the sub-blocks predict, and the blocks
+// then carry the standard error; a trend shows in its t statistic.
 TEST(ReadingStatistics, BlocksBeyondThirtyTwoAreSummedAndTheirSpreadIsJudged)
 {
-    // Sub-block powers alternate 81/121 within every block: each block's power is 101 and
-    // the blocks agree far better than the sub-blocks' spread predicts.
+    // Sub-block powers alternate 81/121: blocks agree far better than sub-blocks predict.
     auto levelBlock = [](double scale) {
         return block(16, 1, 160, [=](std::size_t i) {
             const double a = ((i / 10) % 2 == 0 ? 9.0 : 11.0) * scale;
@@ -157,7 +124,7 @@ TEST(ReadingStatistics, BlocksBeyondThirtyTwoAreSummedAndTheirSpreadIsJudged)
     };
     auto measure = [](const std::vector<std::uint8_t> &b, ReadingStatisticsAccumulator &acc) {
         BlockMoments moments;
-        const BlockStats stats = measureBlock(b.data(), bytes(b), format(16, 1), nullptr, moments);
+        const BlockStats stats = measureBuffer(b, format(16, 1), nullptr, &moments);
         acc.add(stats, moments);
         return stats.L * stats.L;
     };

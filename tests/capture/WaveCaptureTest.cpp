@@ -17,8 +17,8 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// One device whose stream the test drives (produce() is the device's producer). Logs the
-// engine's calls ("open 0", "prepare 1", ..., "close") and fails the one named by failAt.
+// One device whose stream the test drives. Logs the engine's calls ("open 0", "prepare 1",
+// ..., "close") and fails the one named by failAt.
 class FakeBackend : public AudioBackend
 {
 public:
@@ -48,8 +48,7 @@ public:
         }
         void reset() override { owner.call("reset"); }
         void close() override { owner.call("close"); }
-        // Fills the next free header with `value` and hands it over; false, and a frame
-        // counted as lost, when none is free.
+        // Hands over the next free header filled with `value`; none free: a frame lost.
         bool produce(std::uint8_t value)
         {
             CaptureHeader *h = queue().tryPopFree();
@@ -118,7 +117,6 @@ protected:
             ++delivered;
         };
     }
-    // A hang fails by ctest's time limit.
     void waitDelivered(int n)
     {
         while (delivered.load() < n)
@@ -137,13 +135,11 @@ protected:
     WaveCapture engine{settings, fake}; // last: stopped before what its callbacks use
 };
 
-// Mended fault: block lengths are whole frames (a frame straddling two blocks would shift
-// every sample of the next block); lengths of 0 frames or over a buffer are refused before
-// the device is touched.
+// Mended fault: block lengths are whole frames; 0 frames or over a buffer are refused
+// before the device is touched.
 TEST_F(WaveCaptureTest, BlockLengthIsWholeFramesOrRefused)
 {
-    // Format row, startCapture(ms) or (ms 0) startCaptureBytes(bytes), whole-frame length
-    // or 0 for kCaptureInvalidParam.
+    // Row, startCapture(ms) or (ms 0) startCaptureBytes(bytes), length (0: refused).
     const std::tuple<int, std::uint32_t, std::uint32_t, std::uint32_t> cases[] = {
         {19, 10000, 0, 5'760'000}, // 10 s of 96 kHz stereo 24-bit: the product needs 64 bits
         {0, 100, 0, 2204},         // 2205 bytes of 11.025 kHz mono 16-bit
@@ -168,9 +164,8 @@ TEST_F(WaveCaptureTest, BlockLengthIsWholeFramesOrRefused)
     EXPECT_TRUE(fake.take().empty());
 }
 
-// A probe opens and closes at once. A failed start step undoes exactly the steps before
-// it, returns the device's code and leaves the engine idle; a later start runs the whole
-// sequence and stop undoes it.
+// A failed start step undoes exactly the steps before it, returns the device's code and
+// leaves the engine idle; a later start runs the whole sequence and stop undoes it.
 TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
 {
     EXPECT_TRUE(engine.probeDevice());
@@ -208,8 +203,8 @@ TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
     EXPECT_EQ(fake.stream, nullptr);
 }
 
-// A callback that keeps both blocks makes the device lose audio; a start while running
-// stops first and starts the counter and lost audio from 0; blocks arrive in order.
+// A callback keeping both blocks makes the device lose audio; a start while running stops
+// first and restarts the counters; blocks arrive in order.
 TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
 {
     ASSERT_EQ(engine.startCapture([&](WaveCapture &c, CaptureHeader &) {
@@ -238,8 +233,7 @@ TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
     EXPECT_EQ(fake.requeues.load(), 3);
 }
 
-// Once stopCapture has returned no callback runs; a block waiting behind the running
-// callback is dropped, and a re-queue after the stop is ignored.
+// After stopCapture no callback runs: a waiting block is dropped, a late re-queue ignored.
 TEST_F(WaveCaptureTest, StopWaitsForACallbackMidBlockAndDropsTheWaitingBlock)
 {
     std::atomic<bool> inCallback{false};
@@ -262,8 +256,8 @@ TEST_F(WaveCaptureTest, StopWaitsForACallbackMidBlockAndDropsTheWaitingBlock)
     EXPECT_EQ(fake.take(), kStopCalls);
 }
 
-// A stop from inside the callback ends delivery without a deadlock; the device is released
-// by the engine's end or the next stop (or start) on the window thread.
+// A stop inside the callback ends delivery without a deadlock; the engine's end or the
+// next stop releases the device.
 TEST_F(WaveCaptureTest, StopFromInsideTheCallbackEndsDelivery)
 {
     auto stopper = [&](WaveCapture &capture, CaptureHeader &h) {
@@ -291,7 +285,6 @@ TEST(DeviceNamesTest, DuplicatesGetNumberedInListOrder)
 {
     EXPECT_EQ(uniqueDeviceNames({"USB Audio", "HDA", "USB Audio", "USB Audio"}),
               (Calls{"USB Audio", "HDA", "USB Audio (2)", "USB Audio (3)"}));
-    // A name that already exists is not handed out again.
     EXPECT_EQ(uniqueDeviceNames({"X", "X", "X (2)"}), (Calls{"X", "X (3)", "X (2)"}));
 }
 

@@ -1,7 +1,6 @@
-// Numbers typed by users and stored as text must read and write with "." whatever the
-// user's locale. Qt's application object sets the C library's locale from the
-// environment, so this test builds a German locale (Debian ships none generated),
-// points LOCPATH at it and starts a QCoreApplication the way the program does.
+// Numbers typed and stored as text read and write with "." whatever the locale: a German
+// locale built with localedef (Debian ships none generated), set as the program's
+// QCoreApplication sets it, from the environment.
 #include "core/SettingsTestSupport.h"
 
 #include "core/NumberText.h"
@@ -35,8 +34,7 @@ protected:
         static char name[] = "quillon-test";
         static char *argv[] = {name, nullptr};
         m_app = std::make_unique<QCoreApplication>(argc, argv);
-        // Qt does this once per process; repeat it for the second test in one run.
-        ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+        ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr); // as Qt does once per process
         // Proof that the C library now reads a comma as the decimal point.
         ASSERT_DOUBLE_EQ(std::strtod("293,50", nullptr), 293.5);
     }
@@ -53,7 +51,7 @@ protected:
 
 } // namespace
 
-TEST_F(GermanLocale, ConversionsIgnoreTheLocale)
+TEST_F(GermanLocale, ConversionsAndStoredNumbersIgnoreTheLocale)
 {
     EXPECT_DOUBLE_EQ(parseDecimal("293.50"), 293.5);
     EXPECT_DOUBLE_EQ(parseDecimal("293,50"), 293.0);
@@ -63,10 +61,7 @@ TEST_F(GermanLocale, ConversionsIgnoreTheLocale)
     char printed[32];
     std::snprintf(printed, sizeof printed, "%.2f", 293.5);
     EXPECT_STREQ(printed, "293,50"); // what printf would have stored
-}
-
-TEST_F(GermanLocale, StoredNumberTextsRoundTrip)
-{
+    // Stored number texts round-trip.
     {
         SettingsStore store;
         ASSERT_TRUE(store.writeNumber(keys::TSoff, 293.5, 2));

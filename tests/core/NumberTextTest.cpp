@@ -49,17 +49,9 @@ TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<std::tuple<double, int, const char *>> cases{
-        {293.5, 2, "293.50"},
-        {-37.2, 0, "-37"},
-        {0.5, 0, "0"},
-        {1.5, 0, "2"},
-        {-0.0004, 3, "-0.000"},
-        {2.0005, 3, "2.001"},
-        {1e20, 1, "100000000000000000000.0"},
-        {inf, 3, "inf"},
-        {-inf, 6, "-inf"},
-        {nan, 6, "nan"},
-        {-nan, 6, "-nan"}};
+        {293.5, 2, "293.50"},  {-37.2, 0, "-37"},  {0.5, 0, "0"},     {1.5, 0, "2"},
+        {-0.0004, 3, "-0.000"}, {2.0005, 3, "2.001"}, {1e20, 1, "100000000000000000000.0"},
+        {inf, 3, "inf"},       {-inf, 6, "-inf"},  {nan, 6, "nan"},   {-nan, 6, "-nan"}};
     for (const auto &[value, decimals, text] : cases)
         EXPECT_EQ(formatFixed(value, decimals), text) << value;
     for (double v : {1.0, -1.25, 293.15, 1e-5, 123456.789})

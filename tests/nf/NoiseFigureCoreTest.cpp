@@ -45,8 +45,7 @@ TEST(YFactorMath, ConstantAndOperationOrderAreBitExact)
     EXPECT_NEAR(ym::hotTemperature(kEnr, kT0, kTsOff), 91999.052, kShown);
 }
 
-// Y = 1 (ON equal to OFF) gives an infinite or undefined Te, Y < 1 a negative one: every
-// result fails, in the formulas and in the calculator.
+// Y = 1 gives an infinite or undefined Te, Y < 1 a negative one: every result fails.
 TEST(YFactorMath, YOfOneOrBelowFailsEveryResult)
 {
     const double tHot = ym::hotTemperature(kEnr, kT0, kTsOff);
@@ -63,8 +62,7 @@ TEST(YFactorMath, YOfOneOrBelowFailsEveryResult)
     EXPECT_FALSE(noiseFloor(device.noise, kT0, 2.4).valid);
 }
 
-// Each validity test: its inclusive bounds pass, the next double beyond fails, and so do NaN
-// and the infinities (readingInRange has no upper bound).
+// Inclusive bounds pass, the next double beyond fails, NaN and infinities fail.
 TEST(YFactorMath, ValidityTestsHaveInclusiveBoundsAndRejectNaNAndInfinity)
 {
     const std::tuple<bool (*)(double), double, double> cases[] = {
@@ -89,10 +87,8 @@ TEST(CalculatorModes, SimpleConvertsAndRoundTripsBetweenTemperatureFactorAndFigu
     EXPECT_NEAR(noiseFromFigure(3.0, 300.0).te, 298.579, kShown); // a new T0 moves Te
     EXPECT_EQ(noiseFromTemperature(290.0, kT0).f, 2.0);
     EXPECT_NEAR(noiseFromFactor(2.0, kT0).nf, 3.0103, 5e-5);
-    // A factor below 1 is a negative Te: all three fail together.
-    EXPECT_FALSE(noiseFromFactor(0.5, kT0).valid);
+    EXPECT_FALSE(noiseFromFactor(0.5, kT0).valid || noiseFromTemperature(300000.5, kT0).valid);
     EXPECT_TRUE(noiseFromTemperature(300000.0, kT0).valid);
-    EXPECT_FALSE(noiseFromTemperature(300000.5, kT0).valid);
     for (double te : {0.0, 35.0, 290.0, 2410.842, 300000.0}) { // round trips
         const double nf = ym::noiseFigureFromFactor(ym::noiseFactorFromTemperature(te, kT0));
         EXPECT_NEAR(ym::temperatureFromNoiseFactor(ym::noiseFactorFromFigure(nf), kT0), te,
@@ -117,7 +113,7 @@ TEST(CalculatorModes, SystemDeviceAndNoiseFloorWorkedExamples)
     for (const auto &[value, worked] : results)
         EXPECT_NEAR(value, worked, kShown);
     EXPECT_FALSE(noiseFloor(noiseFromTemperature(-1.0, kT0), kT0, 2.4).valid);
-    // Te in range but no number to show: a T0 of 0 (F infinite), a bandwidth of 0 or below.
+    // Te in range, no number to show: T0 of 0 (F infinite), a bandwidth of 0 or below.
     EXPECT_FALSE(noiseFromTemperature(100.0, 0.0).valid);
     for (const double bandwidth : {0.0, -2.4})
         EXPECT_FALSE(noiseFloor(noiseFromFigure(3.0, kT0), kT0, bandwidth).valid) << bandwidth;
@@ -125,12 +121,12 @@ TEST(CalculatorModes, SystemDeviceAndNoiseFloorWorkedExamples)
 
 TEST(CalculatorModes, DeviceGainFollowsTheTemperatureTestAndMustBeANumber)
 {
-    // 60 dB is outside gainInRange, yet the calculator shows it: only the Te test decides.
+    // 60 dB fails gainInRange, yet the calculator shows it: only the Te test decides.
     const CalcDeviceResult high = calcDevice(10.0, 0.0, 70.0, 60.0, kEnr, kT0, kTsOff);
     EXPECT_TRUE(high.noise.valid && high.gainValid);
     EXPECT_NEAR(high.gainDb, 60.0, 1e-9);
-    // System ON a little below OFF: a negative gain ratio (log NaN) while Te lands in range.
-    // Shown as " Error", not "nan".
+    // System ON a little below OFF: a negative gain ratio (NaN dB, shown as " Error") while
+    // Te lands in range.
     const CalcDeviceResult negative = calcDevice(0.0, 0.1, 25.0, 10.0, kEnr, kT0, kTsOff);
     EXPECT_TRUE(negative.noise.valid && std::isnan(negative.gainDb) && !negative.gainValid);
 }
@@ -140,11 +136,9 @@ TEST(CalculatorModes, CalibrateSourceUsesTheOffTemperatureDifference)
     const EnrResult same = calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, kTsOff, kT0);
     EXPECT_TRUE(same.valid);
     EXPECT_NEAR(same.enrDb, 22.708, kShown);
-    // A warmer unknown source when off has the higher ENR for the same Y (22.704 dB with the
-    // off-temperature term subtracted, the sign error this guards against).
+    // A warmer unknown source when off has the higher ENR for the same Y (not 22.704 dB).
     EXPECT_NEAR(calcCalibrate(10.0, 0.0, 8.0, 0.0, kEnr, kTsOff, 303.0, kT0).enrDb, 22.712, kShown);
-    // The Calibrate Noise Source page's evaluation of linear powers: the same numbers, and
-    // nothing until all four readings are present.
+    // The page's evaluation of linear powers: the same, and nothing until all four are in.
     const std::array<double, 4> p{10.0, 1.0, std::pow(10.0, 0.8), 1.0};
     const CalibrationResults page =
         computeCalibrationResults(p, {true, true, true, true}, kEnr, kTsOff, 303.0, kT0);
@@ -157,7 +151,7 @@ TEST(CalculatorModes, CalibrateSourceUsesTheOffTemperatureDifference)
         EXPECT_FALSE(calcCalibrate(referenceOn, 0, unknownOn, 0, kEnr, kTsOff, kTsOff, kT0).valid);
 }
 
-// The Measure Device page's results; the worked numbers and texts: tests/pages DeviceResultsText.
+// The Measure Device page's results (worked numbers and texts: the page tests).
 TEST(DeviceResults, ModeDecidesWhichReadingsCountAndGainHasItsOwnRange)
 {
     const auto results = [](std::array<double, 4> p, std::array<bool, 4> present, bool system) {
@@ -168,12 +162,10 @@ TEST(DeviceResults, ModeDecidesWhichReadingsCountAndGainHasItsOwnRange)
     EXPECT_FALSE(results({10, 1, 316, 10}, {false, true, true, true}, true).complete);
     EXPECT_TRUE(results({10, 1, 316, 10}, {true, true, false, false}, true).complete);
 
-    // System mode must not look at readings 2 and 3.
+    // System mode must not look at readings 2 and 3; the page's 60 dB gain fails gainInRange.
     const DeviceResults system = results({10, 1, kNaN, -kInf}, all, true);
     EXPECT_TRUE(system.complete && system.noise.valid && !system.gainValid);
     EXPECT_NEAR(system.noise.nf, 15.456, kShown);
-
-    // Unlike the calculator's, the page's 60 dB gain fails gainInRange while Te passes.
     const DeviceResults high = results({10, 1, 1e7, 1e6}, all, false);
     EXPECT_TRUE(high.noise.valid && !high.gainValid);
 }
@@ -181,8 +173,7 @@ TEST(DeviceResults, ModeDecidesWhichReadingsCountAndGainHasItsOwnRange)
 namespace fs = std::filesystem;
 using Rows = std::vector<std::pair<double, double>>;
 
-// A data line of exactly `length` characters before its line end: a row 100 MHz, 15.5 dB,
-// padded by an ignored third field.
+// A row 100 MHz, 15.5 dB padded by an ignored third field to `length` characters.
 std::string dataLine(std::size_t length)
 {
     std::string line = "100,15.5,";
@@ -197,8 +188,8 @@ std::string rowLines(int count, const char *lineEnd = "\n")
     return text;
 }
 
-// Real calibration files in a fresh temporary folder. Every read goes into a table that
-// holds a previous file's rows, so each failure also shows that it empties the table.
+// Files in a fresh folder. Every read goes into a table holding a previous file's rows, so
+// each failure also shows that it empties the table.
 class EnrFileTest : public ::testing::Test
 {
 protected:
@@ -336,15 +327,14 @@ TEST_F(EnrFileTest, PathsThatCannotBeReadAndAnEmptyName)
     EXPECT_EQ(parsePath(""), kMsgEnrNoFile);
 }
 
-// Interpolated in dB between neighbouring rows, held outside the table; without the file in
-// use (or with an empty table) the entry is the ENR, a negative or NaN entry counting as 0.
+// Interpolated in dB between rows, held outside; without the file in use (or an empty
+// table) the entry is the ENR, a negative or NaN entry counting as 0.
 TEST(EnrLookup, InterpolatedHeldOrTakenAsTheEnr)
 {
     const char *two = "100,15.0\n200,14.0\n", *rev = "200,14\n100,15\n", *none = "";
     const char *one = "1000,12.5\n", *four = "10,15.52\n100,15.31\n1296,14.85\n2304,14.6\n";
     const char *twice = "100,15\n200,14\n200,12\n300,11\n"; // the first 200 row ends 100..200
-    // Beyond 16 rows a sort that is not stable swaps rows of equal frequency: 200 down to
-    // 10 MHz twice, row i with ENR 10 + i / 2 dB.
+    // Beyond 16 rows an unstable sort swaps rows of equal frequency: 200..10 MHz twice.
     std::string fortyRows;
     for (int i = 0; i < 40; ++i)
         fortyRows += std::to_string(200 - 10 * (i % 20)) + "," + std::to_string(10 + i / 2) +
@@ -366,7 +356,6 @@ TEST(EnrLookup, InterpolatedHeldOrTakenAsTheEnr)
     }
 }
 
-// The settings name the file and choose the lookup.
 TEST_F(EnrFileTest, SettingsNameTheFileAndChooseTheLookup)
 {
     Settings settings;
@@ -376,8 +365,7 @@ TEST_F(EnrFileTest, SettingsNameTheFileAndChooseTheLookup)
     settings.useEnrFile = true;
     EXPECT_EQ(enrForEntry(150.0, settings, m_table), 14.5);
     settings.enrCalibrationFile.clear();
-    EXPECT_EQ(parseEnrFile(settings, m_table), kMsgEnrNoFile);
-    EXPECT_EQ(m_table.count, 0);
+    EXPECT_TRUE(parseEnrFile(settings, m_table) == kMsgEnrNoFile && m_table.count == 0);
 }
 
 } // namespace
