@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
 
     quillon::tools::storeBenchSetup(1.0);
     auto app = quillon::tools::makeBenchApp();
-    app->initInstance();
+    app->startUp();
     quillon::MainWindow &sheet = app->sheet();
     sheet.move(0, 0);
 
@@ -163,5 +163,5 @@ int main(int argc, char *argv[])
     };
     QTimer::singleShot(0, [&] { shootNext(shootNext); });
     application.exec();
-    return app->exitInstance();
+    return app->shutDown();
 }

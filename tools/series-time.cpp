@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
         store.write(quillon::keys::AutomateDutSwitchInMeasureFunction, 1);
     }
     auto app = quillon::tools::makeBenchApp();
-    app->initInstance();
+    app->startUp();
     app->engine().settings().captureTimeMs = 100;
     app->sheet().setActivePage(quillon::g_measureDevice);
     auto *measure = quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("measure0"));
@@ -61,7 +61,7 @@ int main(int argc, char *argv[])
     std::printf("median: %.3f s (%+.1f %%; target within 15 %%)\n", median,
                 100.0 * (median / kAudioSeconds - 1.0));
     app->sheet().close();
-    app->exitInstance();
+    app->shutDown();
     if (!complete) {
         std::fprintf(stderr, "a series did not take all four readings\n");
         return 1;

@@ -57,7 +57,7 @@ int main(int argc, char *argv[])
 
     quillon::tools::storeBenchSetup(1.0);
     auto app = quillon::tools::makeBenchApp();
-    app->initInstance();
+    app->startUp();
     quillon::Settings &s = app->engine().settings();
     s.captureTimeMs = 100;
     s.logResultsFile = logPath.toStdString();
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
     const auto lostFrames = app->engine().capture().lostFrames();
     const auto lostEvents = app->engine().capture().lostEvents();
     app->sheet().close();
-    app->exitInstance();
+    app->shutDown();
 
     const long expected = static_cast<long>(measured * 10.0);
     std::printf("soak: %.1f s after a %d s warm-up at 100 ms blocks\n", measured, kWarmupSeconds);

@@ -61,7 +61,7 @@ int main(int argc, char *argv[])
         store.write(quillon::keys::FFTBlockSize, fftSize);
     }
     auto app = quillon::tools::makeBenchApp();
-    app->initInstance();
+    app->startUp();
     quillon::SpectrumPage &page = *quillon::g_spectrum;
     app->sheet().setActivePage(&page);
     page.findChild<QCheckBox *>(QStringLiteral("average"))->click();
@@ -102,7 +102,7 @@ int main(int argc, char *argv[])
     const auto requests = page.repaintRequests();
     const auto lostFrames = app->engine().capture().lostFrames();
     const auto lostEvents = app->engine().capture().lostEvents();
-    app->exitInstance();
+    app->shutDown();
 
     const auto expected = static_cast<long long>(measured * kRate / fftSize);
     std::printf("spectrum soak: %.1f s, %d Hz mono 16-bit, %d-point blocks, Average on\n", measured,

@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     options.portAudio = portAudio;
     quillon::QuillonApp app(std::move(options));
     app.setPortProbe([] { return std::vector<std::string>{"USB", "Virtual bench"}; });
-    app.initInstance();
+    app.startUp();
     // Queued behind the first paint of the shown window.
     QTimer::singleShot(0, [&] {
         app.sheet().repaint();
@@ -56,5 +56,5 @@ int main(int argc, char *argv[])
     });
     application.exec();
     app.sheet().close();
-    return app.exitInstance();
+    return app.shutDown();
 }

@@ -125,8 +125,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("0.4"));
 
     quillon::QuillonApp app;
-    if (!app.initInstance())
+    if (!app.startUp())
         return 1;
     application.exec();
-    return app.exitInstance();
+    return app.shutDown();
 }

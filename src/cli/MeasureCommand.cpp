@@ -239,16 +239,16 @@ int runMeasure(const std::vector<std::string> &args)
 
     // Switch port.
     std::string port =
-        o.text("port").value_or(onBench ? kVirtualBenchPortName : s.automationDeviceName);
+        o.text("port").value_or(onBench ? kVirtualBenchPortName : s.switchPortName);
     if (port.empty())
         port = kNoPortName;
     if (switchPortKind(port) == SwitchPortKind::None && port != kNoPortName)
         throw CliError("unknown switch port '" + port +
                        "' (a serial device such as /dev/ttyUSB0, USB, Virtual bench or None)");
-    s.automationDeviceName = port;
-    s.automationPresent = automationPresentFor(port);
-    s.automateNoiseSelection = lineArg(o, "noise-line", s.automateNoiseSelection);
-    s.automateDeviceSelection = lineArg(o, "dut-line", s.automateDeviceSelection);
+    s.switchPortName = port;
+    s.switchPortChosen = automationPresentFor(port);
+    s.noiseSourceLine = lineArg(o, "noise-line", s.noiseSourceLine);
+    s.dutLine = lineArg(o, "dut-line", s.dutLine);
 
     // Noise source and temperatures. On the bench the defaults are the bench's own source.
     const BenchParameters benchParams = engine.bench().parameters();
@@ -334,7 +334,7 @@ int runMeasure(const std::vector<std::string> &args)
                 break;
             }
             const DeviceSwitchState st = deviceReadingSwitches(r);
-            if (s.automationPresent) {
+            if (s.switchPortChosen) {
                 engine.switches().setSwitches(st.noiseOn, st.dutIn);
             } else {
                 std::fputs(switchPrompt(r).c_str(), stderr);

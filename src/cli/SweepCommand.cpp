@@ -132,9 +132,9 @@ int runSweep(const std::vector<std::string> &args)
     engine.highPass().selectHighPass(s.sampleRate);
     s.captureTimeMs = captureTimeArg(o);
     if (onBench) {
-        s.automationDeviceName = kVirtualBenchPortName;
-        s.automationPresent = true;
-    } else if (!s.automationPresent) {
+        s.switchPortName = kVirtualBenchPortName;
+        s.switchPortChosen = true;
+    } else if (!s.switchPortChosen) {
         throw CliError("a sweep needs a switch port for the noise source and the DUT (set it "
                        "on the Setup page)");
     }

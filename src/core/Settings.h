@@ -26,13 +26,13 @@ struct Settings
     bool highPassFilter = false;
     std::string logResultsFile;
     std::string usbDeviceName = "ezusb-0"; // at most 255 characters
-    bool automationPresent = false;        // automationDeviceName neither empty nor "None"
+    bool switchPortChosen = false;        // switchPortName neither empty nor "None"
     std::int32_t decimalPointsInResults = 3;
     // Output line numbers: serial 0 = RTS, 1 = DTR; USB the data bit 0..7.
-    std::int32_t automateNoiseSelection = 0;
-    std::int32_t automateDeviceSelection = 0;
+    std::int32_t noiseSourceLine = 0;
+    std::int32_t dutLine = 0;
     // "None", a serial device path (or "COMn"), a parallel port, "USB" or "Virtual bench".
-    std::string automationDeviceName;
+    std::string switchPortName;
     std::string enrCalibrationFile;
 };
 

@@ -23,9 +23,9 @@ bool productName(const ProductNameLookup &lookup, std::int32_t device, std::stri
 
 } // namespace
 
-bool automationPresentFor(const std::string &automationDeviceName)
+bool automationPresentFor(const std::string &switchPortName)
 {
-    return !automationDeviceName.empty() && automationDeviceName != "None";
+    return !switchPortName.empty() && switchPortName != "None";
 }
 
 void loadSettings(Settings &s, const SettingsStore &store, const SettingsLoadContext &context)
@@ -54,13 +54,13 @@ void loadSettings(Settings &s, const SettingsStore &store, const SettingsLoadCon
     // 5.
     s.enrCalibrationFile = store.read(keys::EnrCalibrationFile);
     s.logResultsFile = store.read(keys::LogResultsFile);
-    s.automationDeviceName = store.read(keys::AutomationDeviceName);
-    s.automationPresent = automationPresentFor(s.automationDeviceName);
+    s.switchPortName = store.read(keys::AutomationDeviceName);
+    s.switchPortChosen = automationPresentFor(s.switchPortName);
 
     // 6.
     s.highPassFilter = store.read(keys::HighPassFilter) != 0;
-    s.automateNoiseSelection = store.read(keys::AutomateNoiseSelection);
-    s.automateDeviceSelection = store.read(keys::AutomateDeviceSelection);
+    s.noiseSourceLine = store.read(keys::AutomateNoiseSelection);
+    s.dutLine = store.read(keys::AutomateDeviceSelection);
     s.decimalPointsInResults = store.read(keys::DecimalPointsInResults);
 
     // 7.
@@ -91,9 +91,9 @@ int saveSettingsAsDefault(const Settings &s, SettingsStore &store,
     batch.write(keys::WaveInFormat, s.waveInFormat);
     batch.write(keys::EnrCalibrationFile, s.enrCalibrationFile);
     batch.write(keys::LogResultsFile, s.logResultsFile);
-    batch.write(keys::AutomationDeviceName, s.automationDeviceName);
-    batch.write(keys::AutomateNoiseSelection, s.automateNoiseSelection);
-    batch.write(keys::AutomateDeviceSelection, s.automateDeviceSelection);
+    batch.write(keys::AutomationDeviceName, s.switchPortName);
+    batch.write(keys::AutomateNoiseSelection, s.noiseSourceLine);
+    batch.write(keys::AutomateDeviceSelection, s.dutLine);
     batch.write(keys::UseEnrFile, s.useEnrFile ? 1 : 0);
     batch.write(keys::HighPassFilter, s.highPassFilter ? 1 : 0);
     batch.write(keys::DecimalPointsInResults, s.decimalPointsInResults);

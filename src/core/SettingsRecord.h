@@ -44,7 +44,7 @@ void loadSettings(Settings &settings, const SettingsStore &store,
 int saveSettingsAsDefault(const Settings &settings, SettingsStore &store,
                           const ProductNameLookup &productName);
 
-// automationPresent: the port name is neither empty nor "None".
-bool automationPresentFor(const std::string &automationDeviceName);
+// switchPortChosen: the port name is neither empty nor "None".
+bool automationPresentFor(const std::string &switchPortName);
 
 } // namespace quillon

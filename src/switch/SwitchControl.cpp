@@ -71,7 +71,7 @@ void SwitchControl::setUsbLibraryPath(std::string path)
 
 void SwitchControl::setSwitches(bool noiseOn, bool dutIn)
 {
-    const std::string &name = m_settings.automationDeviceName;
+    const std::string &name = m_settings.switchPortName;
     // A port chosen earlier and since replaced on the Setup page is let go, so that its lines
     // are not mistaken for the new port's.
     if (isPortOpen() && m_openPort != name)
@@ -96,7 +96,7 @@ void SwitchControl::setSwitches(bool noiseOn, bool dutIn)
 
 void SwitchControl::setSerial(bool noiseOn, bool dutIn)
 {
-    const std::string &name = m_settings.automationDeviceName;
+    const std::string &name = m_settings.switchPortName;
     if (!isPortOpen()) {
         if (!m_lines->open(name)) {
             m_messages.showMessage(kMsgCannotOpenComPort);
@@ -104,18 +104,18 @@ void SwitchControl::setSerial(bool noiseOn, bool dutIn)
         }
         m_openPort = name;
     }
-    if (!m_lines->setLine(serialLine(m_settings.automateNoiseSelection), noiseOn)) {
+    if (!m_lines->setLine(serialLine(m_settings.noiseSourceLine), noiseOn)) {
         m_messages.showMessage(kMsgCannotSetComPort);
         return;
     }
-    if (!m_lines->setLine(serialLine(m_settings.automateDeviceSelection), dutIn))
+    if (!m_lines->setLine(serialLine(m_settings.dutLine), dutIn))
         m_messages.showMessage(kMsgCannotSetComPort);
 }
 
 void SwitchControl::setUsb(bool noiseOn, bool dutIn)
 {
     const UsbSwitchCommand command = usbSwitchCommand(
-        noiseOn, dutIn, m_settings.automateNoiseSelection, m_settings.automateDeviceSelection);
+        noiseOn, dutIn, m_settings.noiseSourceLine, m_settings.dutLine);
     if (!m_usb->write(command))
         m_messages.showMessage(kMsgCannotWriteUsb);
 }

@@ -18,7 +18,7 @@ inline constexpr const char *kNoPortName = "None";
 inline constexpr const char *kUsbPortName = "USB";
 inline constexpr const char *kVirtualBenchPortName = "Virtual bench";
 
-// What kind of output a Settings::automationDeviceName selects.
+// What kind of output a Settings::switchPortName selects.
 enum class SwitchPortKind
 {
     None,        // "None", empty, or a name of no known kind: nothing is driven
@@ -31,7 +31,7 @@ SwitchPortKind switchPortKind(std::string_view name);
 
 // Drives the noise-source and DUT outputs of the port chosen on the Setup page.
 //
-// Reads Settings::automationDeviceName, automateNoiseSelection and automateDeviceSelection
+// Reads Settings::switchPortName, noiseSourceLine and dutLine
 // at every call, so changes on the Setup page take effect at the next call.
 //   serial   noise and DUT each on RTS (selection 0) or DTR (any other selection); a line
 //            is asserted for "noise on" / "DUT in circuit" and cleared otherwise. The

@@ -39,7 +39,7 @@ QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<Widg
 QuillonApp::~QuillonApp()
 {
     if (!m_exited)
-        exitInstance();
+        shutDown();
 }
 
 void QuillonApp::setPortProbe(std::function<std::vector<std::string>()> probe)
@@ -47,7 +47,7 @@ void QuillonApp::setPortProbe(std::function<std::vector<std::string>()> probe)
     m_portProbe = std::move(probe);
 }
 
-bool QuillonApp::initInstance()
+bool QuillonApp::startUp()
 {
     // Every load and save goes to organisation "Tremont", application "Quillon".
     m_store = std::make_unique<SettingsStore>();
@@ -102,7 +102,7 @@ bool QuillonApp::initInstance()
     return true;
 }
 
-int QuillonApp::exitInstance()
+int QuillonApp::shutDown()
 {
     if (m_exited)
         return 0;

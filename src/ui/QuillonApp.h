@@ -46,14 +46,14 @@ public:
     QuillonApp &operator=(const QuillonApp &) = delete;
 
     // Replaces the Setup page's switch-port probe (tests: never probe the machine's ports).
-    // Before initInstance.
+    // Before startUp.
     void setPortProbe(std::function<std::vector<std::string>()> probe);
 
     // Creates the pages and shows the window. True to run the event loop.
-    bool initInstance();
+    bool startUp();
     // Stops any capture, deletes the pages in order (Setup closes the switch port; with the
     // Measure Device page go "ENR", "TSoff" and "T0" to the store). Returns the exit code.
-    int exitInstance();
+    int shutDown();
 
     QuillonEngine &engine() { return *m_engine; }
     MainWindow &sheet() { return *m_sheet; }

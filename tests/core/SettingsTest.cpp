@@ -56,9 +56,9 @@ auto fields(const Settings &s)
 {
     return std::tie(s.waveInDevice, s.waveInFormat, s.sampleRate, s.bitsPerSample,
                     s.captureTimeMs, s.stereo, s.fftBlockSize, s.useEnrFile, s.logMeasurements,
-                    s.highPassFilter, s.logResultsFile, s.usbDeviceName, s.automationPresent,
-                    s.decimalPointsInResults, s.automateNoiseSelection, s.automateDeviceSelection,
-                    s.automationDeviceName, s.enrCalibrationFile);
+                    s.highPassFilter, s.logResultsFile, s.usbDeviceName, s.switchPortChosen,
+                    s.decimalPointsInResults, s.noiseSourceLine, s.dutLine,
+                    s.switchPortName, s.enrCalibrationFile);
 }
 
 } // namespace
@@ -69,7 +69,7 @@ TEST_F(SettingsLoad, FirstStartGivesTheDefaultsAndAnUnsetDevice)
     const Settings defaults{.waveInDevice = -1, .waveInFormat = 8, .sampleRate = 44100,
                             .bitsPerSample = 16, .captureTimeMs = 1000, .fftBlockSize = 8192,
                             .logResultsFile = "", .usbDeviceName = "ezusb-0",
-                            .decimalPointsInResults = 3, .automationDeviceName = "",
+                            .decimalPointsInResults = 3, .switchPortName = "",
                             .enrCalibrationFile = ""};
     EXPECT_EQ(fields(load()), fields(defaults));
     EXPECT_EQ(m_rates, std::vector<std::int32_t>{44100});
@@ -120,7 +120,7 @@ TEST_F(SettingsLoad, StoredValuesAreLimitedAsAtStartUp)
     for (auto [name, present] : std::vector<std::pair<std::string, bool>>{
              {"", false}, {"None", false}, {"none", true}, {"USB", true}}) {
         put(keys::AutomationDeviceName, name);
-        EXPECT_EQ(load().automationPresent, present) << name;
+        EXPECT_EQ(load().switchPortChosen, present) << name;
     }
     // Flags read as non-zero; decimals are not corrected here.
     put(keys::HighPassFilter, 5);
@@ -184,9 +184,9 @@ TEST_F(SettingsSave, WritesEveryValueInOrderAndLoadsBack)
                      .captureTimeMs = 100, .stereo = true, .fftBlockSize = 16384,
                      .logMeasurements = true, .highPassFilter = true,
                      .logResultsFile = "/home/ham/nf.log", .usbDeviceName = "ezusb-1",
-                     .automationPresent = true, .decimalPointsInResults = 2,
-                     .automateNoiseSelection = 3, .automateDeviceSelection = 5,
-                     .automationDeviceName = "USB", .enrCalibrationFile = "/home/ham/enr.dat"};
+                     .switchPortChosen = true, .decimalPointsInResults = 2,
+                     .noiseSourceLine = 3, .dutLine = 5,
+                     .switchPortName = "USB", .enrCalibrationFile = "/home/ham/enr.dat"};
     EXPECT_EQ(save(s, kMsgNone),
               (std::vector<std::string>{"WaveInDevice", "WaveInFormat", "EnrCalibrationFile",
                                         "LogResultsFile", "AutomationDeviceName",

@@ -35,8 +35,8 @@ protected:
         s.waveInDevice = engine.benchDevice();
         applyFormatRow(s, 8); // 44.1 kHz mono 16-bit
         s.captureTimeMs = 100;
-        s.automationDeviceName = "Virtual bench";
-        s.automationPresent = true;
+        s.switchPortName = "Virtual bench";
+        s.switchPortChosen = true;
     }
 
     void setBench(DutSwitchSelects selects)

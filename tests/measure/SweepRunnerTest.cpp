@@ -29,8 +29,8 @@ protected:
         s.waveInDevice = engine.benchDevice();
         applyFormatRow(s, 8); // 44.1 kHz mono 16-bit
         s.captureTimeMs = 100;
-        s.automationDeviceName = "Virtual bench";
-        s.automationPresent = true;
+        s.switchPortName = "Virtual bench";
+        s.switchPortChosen = true;
         engine.bench().setParameters({.seed = 77, .speed = 0.0});
 
         config.rig.kind = RigKind::VirtualBench;

@@ -55,7 +55,7 @@ class SerialSwitching : public ::testing::Test
 protected:
     Calls takeCalls() { return std::exchange(calls, {}); }
 
-    Settings settings{.automateDeviceSelection = 1, .automationDeviceName = "/dev/ttyUSB0"};
+    Settings settings{.dutLine = 1, .switchPortName = "/dev/ttyUSB0"};
     Sink sink;
     Calls calls;
     FakeLines *lines = new FakeLines(calls); // owned by `control`
@@ -102,14 +102,14 @@ TEST_F(SerialSwitching, SeriesOnRtsAndDtrPortHeldUntilClosedOrReplacedOtherPorts
                                   "RTS on", "DTR on", "RTS off", "DTR on"}));
     control->closePort();
     control->closePort();
-    settings.automateNoiseSelection = 7; // any nonzero selection means DTR
-    settings.automateDeviceSelection = 0;
+    settings.noiseSourceLine = 7; // any nonzero selection means DTR
+    settings.dutLine = 0;
     control->setSwitches(true, false);
-    settings.automationDeviceName = "COM3"; // another port chosen on the Setup page
+    settings.switchPortName = "COM3"; // another port chosen on the Setup page
     control->setSwitches(false, true);
     std::vector<std::pair<bool, bool>> bench;
     for (const char *name : {"/dev/parport0", "LPT1", "None", "", "Virtual bench"}) {
-        settings.automationDeviceName = name; // no line driven; the bench not yet wired
+        settings.switchPortName = name; // no line driven; the bench not yet wired
         control->setSwitches(true, false);
     }
     control->setVirtualBenchOutputs([&](bool noise, bool dut) { bench.emplace_back(noise, dut); });
@@ -160,7 +160,7 @@ TEST(SystemPorts, PtyOpensButRefusesTheModemLinesAndIsProbedWithoutChangingASett
     EXPECT_FALSE(driver->open("COM1"));
     ::unlink("COM1");
 
-    Settings settings{.automationDeviceName = second.name};
+    Settings settings{.switchPortName = second.name};
     Sink sink;
     SwitchControl(settings, sink).setSwitches(true, true);
     EXPECT_EQ(sink.messages, Messages{kMsgCannotSetComPort}); // the DUT line is not tried
@@ -180,7 +180,7 @@ protected:
 
     FakeDeriruRecord *rec = static_cast<FakeDeriruRecord *>(
         ::dlsym(::dlopen(QUILLON_TEST_PLUGIN, RTLD_NOW | RTLD_LOCAL), "fake_deriru_record"));
-    Settings settings{.automationDeviceName = "USB"};
+    Settings settings{.switchPortName = "USB"};
     Sink sink;
     SwitchControl control{settings, sink};
 };
@@ -194,8 +194,8 @@ TEST_F(UsbSwitching, PluginReceivesTheSixCommandBytesActiveLow)
         {7, 6, {0x00, 0x80, 0x40, 0xC0}},
         {8, -1, {0, 0, 0, 0}}}; // bits outside 0..7 (a hand-edited setting): none
     for (const auto &[noiseBit, dutBit, bits] : cases) {
-        settings.automateNoiseSelection = noiseBit;
-        settings.automateDeviceSelection = dutBit;
+        settings.noiseSourceLine = noiseBit;
+        settings.dutLine = dutBit;
         for (int k = 0; k < 4; ++k) {
             control.setSwitches(k % 2 == 0, k < 2);
             EXPECT_EQ(lastCommand(), (std::vector<int>{0x5A, 0x10, 0, 0, 0, bits[k]}))

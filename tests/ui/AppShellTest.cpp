@@ -89,14 +89,14 @@ TEST_F(AppShell, StartsOnSetupWithDeviceAndFormatCorrected)
         if (stored >= 0)
             storeValidSetup(stored);
         auto app = makeApp();
-        ASSERT_TRUE(app->initInstance());
+        ASSERT_TRUE(app->startUp());
         EXPECT_EQ(activeCaption(*app), "Setup");
         const Settings &s = app->engine().settings();
         EXPECT_EQ(QString::asprintf("%d %d %d", s.waveInDevice, s.waveInFormat, s.sampleRate),
                   QString::asprintf("0 %d %d", row, rate));
         EXPECT_FALSE(app->engine().capture().running());
         EXPECT_FALSE(g_measure->initialised()); // Measure Noise was never shown
-        EXPECT_EQ(app->exitInstance(), 0);
+        EXPECT_EQ(app->shutDown(), 0);
         EXPECT_EQ(g_setup, nullptr);
         EXPECT_EQ(g_measure, nullptr);
     }
@@ -106,7 +106,7 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
+    ASSERT_TRUE(app->startUp());
     EXPECT_EQ(activeCaption(*app), "Measure Noise");
     EXPECT_TRUE(app->engine().capture().running());
 
@@ -137,7 +137,7 @@ TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
+    ASSERT_TRUE(app->startUp());
     auto *db = g_measure->findChild<QLineEdit *>("dbField");
     // Let readings flow (speed 0: as fast as the page hands buffers back).
     ASSERT_NE(db, nullptr);
@@ -146,14 +146,14 @@ TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
     EXPECT_TRUE(app->sheet().close());
     EXPECT_FALSE(app->engine().capture().running());
     EXPECT_EQ(app->sheet().activePage(), nullptr);
-    EXPECT_EQ(app->exitInstance(), 0);
+    EXPECT_EQ(app->shutDown(), 0);
 }
 
 TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
 {
     storeValidSetup();
     auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
+    ASSERT_TRUE(app->startUp());
     auto *about = app->sheet().findChild<QAction *>("aboutAction");
     auto *help = app->sheet().findChild<QAction *>("pageHelpAction");
     ASSERT_NE(about, nullptr);
@@ -216,14 +216,14 @@ TEST_F(AppShell, ExitWritesTheMeasureDeviceValues)
     storeValidSetup();
     SettingsStore().write(keys::T0, "288.126");
     auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
+    ASSERT_TRUE(app->startUp());
     app->sheet().setActivePage(g_measureDevice);
     for (const auto &[name, typed] : {std::pair{"enrEntry", "19.25"}, {"tsOff", "296.5"}}) {
         auto *field = g_measureDevice->findChild<QLineEdit *>(name);
         field->selectAll();
         QTest::keyClicks(field, typed);
     }
-    EXPECT_EQ(app->exitInstance(), 0);
+    EXPECT_EQ(app->shutDown(), 0);
     const SettingsStore saved;
     EXPECT_EQ(saved.read(keys::ENR) + " " + saved.read(keys::TSoff) + " " + saved.read(keys::T0),
               "19.250 296.50 288.13");
@@ -236,7 +236,7 @@ TEST_F(AppShell, AveragingFlagIsSharedBetweenThePages)
     storeValidSetup();
     SettingsStore().write(keys::TraceAverageFlag, 1);
     auto app = makeApp();
-    ASSERT_TRUE(app->initInstance());
+    ASSERT_TRUE(app->startUp());
     auto *noiseEnable = g_measure->findChild<QCheckBox *>("averageEnable");
     EXPECT_TRUE(noiseEnable->isChecked());
     app->sheet().setActivePage(g_measureDevice);
@@ -247,7 +247,7 @@ TEST_F(AppShell, AveragingFlagIsSharedBetweenThePages)
     EXPECT_FALSE(noiseEnable->isChecked());
     app->sheet().setActivePage(g_calibrate);
     EXPECT_FALSE(app->shared().averaging());
-    EXPECT_EQ(app->exitInstance(), 0);
+    EXPECT_EQ(app->shutDown(), 0);
 }
 
 // Every page's topic leads to the overview, and the overview to every topic: no page's help

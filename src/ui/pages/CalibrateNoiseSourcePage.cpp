@@ -249,7 +249,7 @@ void CalibrateNoiseSourcePage::deactivatePage()
 
 void CalibrateNoiseSourcePage::refreshEnables()
 {
-    const bool present = m_engine.settings().automationPresent;
+    const bool present = m_engine.settings().switchPortChosen;
     if (!present)
         m_noiseGen = false;
     m_automate.noiseGen->setEnabled(present);
@@ -343,7 +343,7 @@ bool CalibrateNoiseSourcePage::takeReading(int reading)
 {
     const Settings &s = m_engine.settings();
     m_engine.capture().stopCapture();
-    if (s.automationPresent && m_noiseGen) {
+    if (s.switchPortChosen && m_noiseGen) {
         // The DUT output selects the unknown source for readings 2 and 3.
         const DeviceSwitchState st = deviceReadingSwitches(reading);
         m_engine.switches().setSwitches(st.noiseOn, st.dutIn);

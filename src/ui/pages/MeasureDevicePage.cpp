@@ -311,7 +311,7 @@ void MeasureDevicePage::deactivatePage()
 
 void MeasureDevicePage::updateDeviceControls()
 {
-    const bool present = m_engine.settings().automationPresent;
+    const bool present = m_engine.settings().switchPortChosen;
     if (!present) {
         m_noiseGen = false;
         m_dutSwitch = false;
@@ -484,7 +484,7 @@ bool MeasureDevicePage::measureReading(int reading)
 {
     const Settings &s = m_engine.settings();
     m_engine.capture().stopCapture();
-    if (s.automationPresent && (m_noiseGen || m_dutSwitch)) {
+    if (s.switchPortChosen && (m_noiseGen || m_dutSwitch)) {
         // Both outputs, even with one automation on; they stay so after the reading.
         const DeviceSwitchState st = deviceReadingSwitches(reading);
         m_engine.switches().setSwitches(st.noiseOn, st.dutIn);

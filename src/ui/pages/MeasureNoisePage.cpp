@@ -211,7 +211,7 @@ void MeasureNoisePage::selectAverageCount()
 
 void MeasureNoisePage::applySwitchingState()
 {
-    const bool present = m_engine.settings().automationPresent;
+    const bool present = m_engine.settings().switchPortChosen;
     m_switchingGroup->setEnabled(present);
     if (present)
         m_engine.switches().setSwitches(noiseOn(), dutIn());

@@ -270,7 +270,7 @@ void SetupPage::initializePage()
     m_port->addItem(QLatin1String(kNoPortName));
     for (const std::string &name : m_portProbe())
         m_port->addItem(QString::fromStdString(name));
-    const int portEntry = m_port->findText(QString::fromStdString(s.automationDeviceName),
+    const int portEntry = m_port->findText(QString::fromStdString(s.switchPortName),
                                            Qt::MatchExactly | Qt::MatchCaseSensitive);
     m_port->setCurrentIndex(portEntry >= 0 ? portEntry : 0);
 
@@ -403,9 +403,9 @@ void SetupPage::fftSizeChanged(int index)
 void SetupPage::portChanged()
 {
     Settings &s = settings();
-    s.automationDeviceName = m_port->currentText().toStdString();
-    s.automationPresent = automationPresentFor(s.automationDeviceName);
-    const SwitchPortKind kind = switchPortKind(s.automationDeviceName);
+    s.switchPortName = m_port->currentText().toStdString();
+    s.switchPortChosen = automationPresentFor(s.switchPortName);
+    const SwitchPortKind kind = switchPortKind(s.switchPortName);
 
     const auto fill = [kind](QComboBox *list) {
         list->clear();
@@ -424,39 +424,39 @@ void SetupPage::portChanged()
     m_noiseLine->setEnabled(m_noiseLine->count() > 0);
     if (kind == SwitchPortKind::Serial) {
         // The switch drives DTR for any selection but 0; show (and keep) it as DTR.
-        s.automateNoiseSelection = s.automateNoiseSelection != 0 ? 1 : 0;
+        s.noiseSourceLine = s.noiseSourceLine != 0 ? 1 : 0;
     }
-    selectPosition(m_noiseLine, s.automateNoiseSelection);
+    selectPosition(m_noiseLine, s.noiseSourceLine);
 
     fill(m_dutLine);
     if (kind == SwitchPortKind::Serial) {
         // The DUT relay always takes the other modem line.
-        s.automateDeviceSelection = s.automateNoiseSelection == 0 ? 1 : 0;
+        s.dutLine = s.noiseSourceLine == 0 ? 1 : 0;
         m_dutLine->setEnabled(false);
     } else if (kind == SwitchPortKind::Usb) {
         m_dutLine->setEnabled(true);
     } else {
-        s.automateDeviceSelection = 0;
+        s.dutLine = 0;
         m_dutLine->setEnabled(false);
     }
-    selectPosition(m_dutLine, s.automateDeviceSelection);
+    selectPosition(m_dutLine, s.dutLine);
 }
 
 void SetupPage::noiseLineChanged(int index)
 {
     Settings &s = settings();
-    s.automateNoiseSelection = index;
-    if (switchPortKind(s.automationDeviceName) == SwitchPortKind::Serial) {
-        s.automateDeviceSelection = index == 0 ? 1 : 0;
-        selectPosition(m_dutLine, s.automateDeviceSelection);
+    s.noiseSourceLine = index;
+    if (switchPortKind(s.switchPortName) == SwitchPortKind::Serial) {
+        s.dutLine = index == 0 ? 1 : 0;
+        selectPosition(m_dutLine, s.dutLine);
     }
 }
 
 void SetupPage::dutLineChanged(int index)
 {
     Settings &s = settings();
-    if (switchPortKind(s.automationDeviceName) == SwitchPortKind::Usb)
-        s.automateDeviceSelection = index;
+    if (switchPortKind(s.switchPortName) == SwitchPortKind::Usb)
+        s.dutLine = index;
 }
 
 void SetupPage::enrUseChanged(bool ticked)

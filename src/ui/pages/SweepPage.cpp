@@ -313,7 +313,7 @@ void SweepPage::start()
         return;
     }
     const Settings &s = m_engine.settings();
-    if (!s.automationPresent) {
+    if (!s.switchPortChosen) {
         showBox(this, QStringLiteral("A sweep switches the noise source and the DUT itself: "
                                      "choose a switch port on the Setup page."));
         return;

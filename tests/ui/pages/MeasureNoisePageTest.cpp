@@ -183,8 +183,8 @@ TEST_F(MeasureNoisePageTest, LoadsAndSavesItsThreeValuesOrShowsOneMessage)
 // Fields: level, crest factor, averaged, relative. A = 0.5 reads -6.021 dB, 0.25 -12.041.
 TEST_F(MeasureNoisePageTest, KnownBlocksGiveExactTextsAndLogLines)
 {
-    settings().automationDeviceName = "Virtual bench";
-    settings().automationPresent = true;
+    settings().switchPortName = "Virtual bench";
+    settings().switchPortChosen = true;
     MeasureNoisePage &page = makePage();
     const auto feed = [&](bool store, double amplitude, const char *shown) {
         if (store)
@@ -224,8 +224,8 @@ TEST_F(MeasureNoisePageTest, BenchLevelsSwitchBoxesAndStopsDuringAFastCapture)
 {
     settings().waveInDevice = m_engine->benchDevice();
     m_engine->bench().setParameters({.seed = 20260612, .speed = 0.0}); // as fast as it can
-    settings().automationDeviceName = "Virtual bench";
-    settings().automationPresent = true;
+    settings().switchPortName = "Virtual bench";
+    settings().switchPortChosen = true;
     m_engine->bench().setOutputs(true, true); // activation re-sends the page's states
     MeasureNoisePage &page = makePage(true);
     page.setAveragingEnabled(true);

@@ -77,8 +77,8 @@ protected:
     QString logPath() { return folder() + "/results.log"; }
     void useAutomationPort(bool port)
     {
-        settings().automationDeviceName = port ? "Virtual bench" : "None";
-        settings().automationPresent = port;
+        settings().switchPortName = port ? "Virtual bench" : "None";
+        settings().switchPortChosen = port;
     }
     // The bench with fixed noise, as fast as blocks are consumed unless `realTime`.
     void setBench(BenchParameters p, bool realTime = false)

@@ -127,11 +127,11 @@ protected:
     {
         const Settings &s = settings();
         QComboBox *noise = list("noiseLineList"), *dut = list("dutLineList");
-        EXPECT_EQ(list("portList")->currentText().toStdString(), s.automationDeviceName);
-        return QString::asprintf("%s%s: %s, %s/%s, %d/%d%s", s.automationDeviceName.c_str(),
-                                 s.automationPresent ? "" : " (off)", qPrintable(entries(noise)),
+        EXPECT_EQ(list("portList")->currentText().toStdString(), s.switchPortName);
+        return QString::asprintf("%s%s: %s, %s/%s, %d/%d%s", s.switchPortName.c_str(),
+                                 s.switchPortChosen ? "" : " (off)", qPrintable(entries(noise)),
                                  qPrintable(noise->currentText()), qPrintable(dut->currentText()),
-                                 s.automateNoiseSelection, s.automateDeviceSelection,
+                                 s.noiseSourceLine, s.dutLine,
                                  !noise->isEnabled() && !dut->isEnabled() ? ", no lines"
                                  : dut->isEnabled()                        ? ""
                                                                            : ", fixed DUT");
@@ -232,7 +232,7 @@ TEST_F(SetupPageTest, StoredPortAndLinesFollowThePortKind)
 TEST_F(SetupPageTest, SwitchPortIsClosedForTheProbeAndChosenLinesFollowThePortKind)
 {
     showPage([this] {
-        settings().automationDeviceName = "/dev/ttyUSB0";
+        settings().switchPortName = "/dev/ttyUSB0";
         m_engine->switches().setSwitches(true, false);
         ASSERT_TRUE(m_engine->switches().isPortOpen());
     });

@@ -36,8 +36,8 @@ protected:
         s.waveInDevice = m_engine->benchDevice();
         applyFormatRow(s, 8);
         s.captureTimeMs = 100;
-        s.automationDeviceName = "Virtual bench";
-        s.automationPresent = true;
+        s.switchPortName = "Virtual bench";
+        s.switchPortChosen = true;
         m_engine->bench().setParameters({.seed = 5, .speed = 0.0});
         m_shared.setAveraging(true);
         m_shared.setAverageCount(4);
