@@ -50,23 +50,20 @@ int ModalReading::countedBlocks(const ReadingPlan &plan)
     return plan.averaging ? std::clamp(plan.averageCount, 1, kMaxBlocks) : 1;
 }
 
-int ModalReading::start(const ReadingPlan &plan)
+int ModalReading::start(const ReadingPlan &plan, const ReadingCarry *resume)
 {
     m_capture.stopCapture();
     m_capture.deriveFormat();
 
     m_counted = countedBlocks(plan);
     m_dummyLeft = std::max(plan.dummyReads, 0);
-    m_position = 0;
-    m_powers.fill(0.0);
-    m_powerSum = 0.0;
+    m_countedNow = 0;
+    m_autoDummiesNow = 0;
+    m_state = resume ? *resume : ReadingCarry{};
     m_autoDummy = plan.autoDummy;
     m_autoDummyLimit = std::max(plan.autoDummyLimit, 0);
-    m_autoDummies = 0;
     m_precision = plan.precision;
-    m_statistics.reset();
     m_activeFilter = m_settings.highPassFilter ? &m_filter : nullptr;
-    m_blockSeconds = 0.0;
     m_outcome.store(kOutcomeNone, std::memory_order_relaxed);
     m_blocksSeen.store(0, std::memory_order_relaxed);
     m_finished.store(false, std::memory_order_release);
@@ -94,60 +91,66 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
         if (m_progressHook)
             m_progressHook({ReadingProgress::Kind::Dummy, m_dummyLeft});
         --m_dummyLeft;
+        ++m_state.dummies;
         return;
     }
 
     const BlockStats stats = measureBlock(header.data, header.bytesRecorded, capture.format(),
                                           m_activeFilter, m_moments);
-    if (m_autoDummy && m_position == 0 && m_autoDummies < m_autoDummyLimit) {
+    // The limit counts the automatic dummy reads of this capture (a resumed reading settles
+    // again after its switch).
+    if (m_autoDummy && m_countedNow == 0 && m_autoDummiesNow < m_autoDummyLimit) {
         // Still waiting for a steady block: this one is discarded when its own level trends.
         m_probe.reset();
         m_probe.add(stats, m_moments);
         if (isSettling(m_probe.statistics())) {
-            ++m_autoDummies;
+            ++m_autoDummiesNow;
+            ++m_state.autoDummies;
             capture.requeue(header);
             if (m_progressHook)
-                m_progressHook({ReadingProgress::Kind::Dummy, m_autoDummies});
+                m_progressHook({ReadingProgress::Kind::Dummy, m_autoDummiesNow});
             return;
         }
     }
 
     const double power = stats.L * stats.L;
-    if (m_position < kMaxBlocks)
-        m_powers[static_cast<std::size_t>(m_position)] = power;
+    ReadingCarry &s = m_state;
+    if (s.position < kMaxBlocks)
+        s.powers[static_cast<std::size_t>(s.position)] = power;
     if (isOverRange(stats)) {
         end(kOutcomeOverRange); // the position does not advance
         return;
     }
-    m_statistics.add(stats, m_moments);
-    m_powerSum += power;
-    ++m_position;
+    s.statistics.add(stats, m_moments);
+    s.powerSum += power;
+    ++s.position;
+    ++m_countedNow;
+    const double rate = capture.format().samplesPerSec;
+    s.blockSeconds += rate > 0.0 ? static_cast<double>(stats.N) / rate : 0.0;
 
     if (m_precision) {
-        const double rate = capture.format().samplesPerSec;
-        m_blockSeconds += rate > 0.0 ? static_cast<double>(stats.N) / rate : 0.0;
         auto &series = m_precision->series;
         const int current = std::clamp(m_precision->current, 0, kDeviceReadingCount - 1);
         series[static_cast<std::size_t>(current)] =
-            precisionReading(m_statistics.statistics(), false);
+            precisionReading(s.statistics.statistics(), false);
         const PrecisionDecision d = decidePrecision(
-            series, current, m_blockSeconds, m_precision->systemMode, m_precision->enrDb,
+            series, current, s.blockSeconds, m_precision->systemMode, m_precision->enrDb,
             m_precision->t0, m_precision->tsOff, m_precision->target);
         if (d.verdict == PrecisionVerdict::Continue) {
             capture.requeue(header);
             if (m_progressHook)
                 m_progressHook(
-                    {ReadingProgress::Kind::Counted, m_position, d.halfWidthDb, d.goalDb});
+                    {ReadingProgress::Kind::Counted, s.position, d.halfWidthDb, d.goalDb});
             return;
         }
         end(kOutcomeComplete);
         return;
     }
 
-    if (m_position < m_counted) {
+    if (s.position < m_counted) {
         capture.requeue(header);
         if (m_progressHook)
-            m_progressHook({ReadingProgress::Kind::Counted, m_counted - m_position});
+            m_progressHook({ReadingProgress::Kind::Counted, m_counted - s.position});
         return;
     }
     end(kOutcomeComplete);
@@ -179,7 +182,8 @@ double ModalReading::meanPower() const
 {
     if (outcome() != kOutcomeComplete)
         return std::numeric_limits<double>::quiet_NaN();
-    return m_position > 0 ? m_powerSum / m_position : std::numeric_limits<double>::quiet_NaN();
+    return m_state.position > 0 ? m_state.powerSum / m_state.position
+                                : std::numeric_limits<double>::quiet_NaN();
 }
 
 } // namespace quillon

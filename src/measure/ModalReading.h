@@ -78,6 +78,20 @@ struct ReadingPlan
     std::optional<Precision> precision;
 };
 
+// What a reading has gathered so far, to go on with it in a later capture (the first series
+// of averaging to a precision takes a short pilot of each reading and comes back to those
+// that need more): the counted blocks, their powers and statistics, and the time counted.
+struct ReadingCarry
+{
+    int position = 0;                    // counted blocks
+    std::array<double, 32> powers{};     // the first 32 blocks' L^2
+    double powerSum = 0.0;               // of all counted blocks
+    int autoDummies = 0;                 // blocks discarded as automatic dummy reads
+    int dummies = 0;                     // blocks discarded as fixed dummy reads
+    double blockSeconds = 0.0;           // counted time, s
+    ReadingStatisticsAccumulator statistics;
+};
+
 // One modal reading of the Measure Device and Calibrate Noise Source pages (and of
 // quillon-cli measure): the capture runs until the dummy blocks have been discarded and the
 // counted blocks measured, then the block powers (L squared, full-scale units) are averaged
@@ -99,6 +113,7 @@ class ModalReading
 {
 public:
     static constexpr int kMaxBlocks = 32;
+    static_assert(std::tuple_size_v<decltype(ReadingCarry::powers)> == kMaxBlocks);
 
     // Outcomes of a reading.
     static constexpr int kOutcomeNone = 0; // still running, never started, or cancelled
@@ -130,7 +145,9 @@ public:
     // device does not open; kMsgCannotOpenWaveDevice when the capture does not start.
     // The outcome is reset before the capture starts: a fast device (the virtual bench at
     // speed 0) may end the reading before start() returns.
-    int start(const ReadingPlan &plan);
+    // With `resume`, the reading goes on from what an earlier one of the same state gathered
+    // (its counted blocks, statistics and time; the dummy reads are taken again).
+    int start(const ReadingPlan &plan, const ReadingCarry *resume = nullptr);
 
     // Any thread: whether the handler has ended the reading, and how.
     bool finished() const { return m_finished.load(std::memory_order_acquire); }
@@ -152,14 +169,18 @@ public:
     // After stop(): the counted blocks measured, the power of block i (i < 32: later ones are
     // summed, not stored), and the reading (the mean power of the averaged blocks, or block
     // 0's with averaging off). NaN when the reading did not complete.
-    int blocksMeasured() const { return m_position; }
-    int blocksStored() const { return std::min(m_position, kMaxBlocks); }
-    double blockPower(int i) const { return m_powers[static_cast<std::size_t>(i)]; }
+    int blocksMeasured() const { return m_state.position; }
+    int blocksStored() const { return std::min(m_state.position, kMaxBlocks); }
+    double blockPower(int i) const { return m_state.powers[static_cast<std::size_t>(i)]; }
     double meanPower() const;
     // After stop(): the statistics of the counted blocks, from the same pass as their levels;
     // and the blocks discarded as automatic dummy reads.
-    ReadingStatistics statistics() const { return m_statistics.statistics(); }
-    int autoDummiesUsed() const { return m_autoDummies; }
+    ReadingStatistics statistics() const { return m_state.statistics.statistics(); }
+    int autoDummiesUsed() const { return m_state.autoDummies; }
+    // Blocks discarded as fixed dummy reads (all captures of a resumed reading).
+    int dummiesUsed() const { return m_state.dummies; }
+    // After stop(): everything gathered, to resume the reading later.
+    const ReadingCarry &carry() const { return m_state; }
 
     // Blocks one reading averages under `plan` (1 with averaging off, else 1..32).
     static int countedBlocks(const ReadingPlan &plan);
@@ -180,15 +201,12 @@ private:
     bool m_autoDummy = false;
     int m_autoDummyLimit = 0;
     std::optional<ReadingPlan::Precision> m_precision; // its current entry is the handler's
-    double m_blockSeconds = 0.0;
     // Written by the handler while the capture runs; read on the window thread after stop().
     int m_dummyLeft = 0;
-    int m_position = 0;
-    std::array<double, kMaxBlocks> m_powers{};
-    double m_powerSum = 0.0; // of all counted blocks, in order
-    int m_autoDummies = 0;
+    int m_countedNow = 0;     // counted blocks of this capture (the automatic dummy reads' test)
+    int m_autoDummiesNow = 0; // automatic dummy reads of this capture
+    ReadingCarry m_state;
     BlockMoments m_moments;
-    ReadingStatisticsAccumulator m_statistics;
     ReadingStatisticsAccumulator m_probe; // one candidate block under the automatic dummy reads
 
     std::atomic<int> m_blocksSeen{0};

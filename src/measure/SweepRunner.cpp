@@ -4,7 +4,7 @@
 #include "measure/DeviceResultsText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/QuillonEngine.h"
-#include "measure/ReadingSeries.h"
+#include "measure/ReadingGuards.h"
 #include "nf/Uncertainty.h"
 #include "nf/YFactorMath.h"
 #include "rig/RigControl.h"
@@ -16,37 +16,50 @@ namespace quillon {
 
 namespace {
 
-constexpr auto kPoll = std::chrono::milliseconds(20); // how often a reading looks at abort
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// A reading's statistical error from the spread of its averaged blocks: the relative
-// standard error of their mean and its degrees of freedom; NaN below two blocks.
-void blockSpread(const ModalReading &reading, double &relative, double &degrees)
-{
-    const int n = reading.blocksMeasured();
-    relative = kNaN;
-    degrees = 0.0;
-    if (n < 2)
-        return;
-    double mean = 0.0;
-    for (int i = 0; i < n; ++i)
-        mean += reading.blockPower(i);
-    mean /= n;
-    double squares = 0.0;
-    for (int i = 0; i < n; ++i)
-        squares += (reading.blockPower(i) - mean) * (reading.blockPower(i) - mean);
-    if (!(mean > 0.0))
-        return;
-    relative = std::sqrt(squares / (n - 1) / n) / mean;
-    degrees = n - 1;
-}
-
 std::string joined(const std::string &a, const std::string &b)
 {
     return a.empty() ? b : a + "; " + b;
 }
 
+// The readings' warnings, one line each, as one "; "-joined text.
+std::string warningsInOneLine(const ReadingWarnings &w)
+{
+    std::string text = warningText(w);
+    std::replace(text.begin(), text.end(), '\n', ';');
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(';', at), text.size());
+        out = joined(out, text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 } // namespace
+
+// What the sweep shows of a point's series: its status line, and the abort.
+class SweepRunner::PointListener : public SeriesListener
+{
+public:
+    explicit PointListener(SweepRunner &runner) : m_runner(runner) {}
+
+    bool beforeReading(int, std::string_view label) override
+    {
+        m_runner.status("Reading " + std::string(label));
+        return !m_runner.m_abort.load();
+    }
+    bool waitSlice(ModalReading &reading, std::chrono::milliseconds slice) override
+    {
+        reading.waitFinished(slice);
+        return !m_runner.m_abort.load();
+    }
+    void passDone(const SeriesPassReport &pass) override { m_pass = pass; }
+
+    SeriesPassReport m_pass;
+
+private:
+    SweepRunner &m_runner;
+};
 
 SweepRunner::SweepRunner(QuillonEngine &engine) : m_engine(engine) {}
 
@@ -64,6 +77,7 @@ bool SweepRunner::start(SweepConfig config)
     if (m_worker.joinable())
         m_worker.join(); // ended: its finished hook has returned
     m_config = std::move(config);
+    m_series = std::make_unique<SeriesRunner>(m_engine, m_config.settings, m_line);
     m_stop.store(false);
     m_abort.store(false);
     {
@@ -87,6 +101,8 @@ void SweepRunner::abort()
 {
     m_abort.store(true);
     requestStop();
+    if (m_series)
+        m_series->cancel();
     // The worker looks at the flag every kPoll while it holds the capture.
     const std::lock_guard capture(m_captureMutex);
 }
@@ -109,48 +125,80 @@ void SweepRunner::status(const std::string &text)
         m_statusHook(text);
 }
 
-bool SweepRunner::takeReading(int r, double &power, double &relativeError, double &degrees,
-                              bool &overRange, std::string &failure)
+bool SweepRunner::measurePoint(double f, SweepRow &row, SeriesReadings &last,
+                               SweepOutcome &outcome)
 {
-    const std::lock_guard capture(m_captureMutex);
-    if (m_abort.load())
-        return false;
-    const DeviceSwitchState st = deviceReadingSwitches(r);
-    m_engine.switches().setSwitches(st.noiseOn, st.dutIn);
-    status("Reading " + std::string(nfReadingLabel(r)));
+    const SweepConfig &c = m_config;
+    SeriesPlan plan;
+    plan.conditions = {SeriesKind::Device, false, 0.0, c.t0, c.tsOff, c.tsOff};
+    plan.conditions.enrDb = c.useEnrFile ? enrForEntry(f, true, c.enrTable) : c.typedEnrDb;
+    plan.stated = statedUncertainty(f, c.useEnrFile, c.enrTable, c.enrUncertaintyDb,
+                                    c.tsOffUncertaintyK);
+    plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;
+    plan.reading = c.plan;
+    plan.precision = c.precision;
+    // The last point's powers share a precision target until this point has its own.
+    for (int i = 0; i < kDeviceReadingCount; ++i)
+        if (last.present(i))
+            plan.expectedPowers[static_cast<std::size_t>(i)] = last.power(i);
+    row.frequencyMHz = f;
+    row.enrDb = plan.conditions.enrDb;
 
-    ModalReading reading(m_engine.capture(), m_config.settings, m_engine.highPass());
-    if (reading.start(m_config.plan) != kMsgNone) {
-        reading.stop();
-        failure = messageText(kMsgCannotOpenWaveDevice);
+    SeriesReadings readings(SeriesKind::Device);
+    PointListener listener(*this);
+    SeriesOutcome ended;
+    {
+        const std::lock_guard capture(m_captureMutex);
+        if (m_abort.load())
+            return false;
+        ended = m_series->run(plan, readings, listener);
+    }
+    if (ended.end == SeriesEnd::Cancelled || m_abort.load()) {
+        outcome.end = SweepEnd::Stopped; // the point being read is dropped
         return false;
     }
-    // A device that delivers no block for three capture times and a second has failed.
-    const auto stallLimit = std::max(
-        std::chrono::milliseconds(3 * std::int64_t{m_config.settings.captureTimeMs} + 1000),
-        std::chrono::milliseconds(2000));
-    int lastBlocks = 0;
-    auto lastChange = std::chrono::steady_clock::now();
-    while (!reading.waitFinished(kPoll)) {
-        if (m_abort.load()) {
-            reading.stop();
-            return false;
-        }
-        const int blocks = reading.blocksSeen();
-        const auto now = std::chrono::steady_clock::now();
-        if (blocks != lastBlocks) {
-            lastBlocks = blocks;
-            lastChange = now;
-        } else if (now - lastChange > stallLimit) {
-            reading.stop();
-            failure = messageText(kMsgCannotOpenWaveDevice);
-            return false;
+    const bool overRange =
+        ended.end == SeriesEnd::Failed && ended.messageId == kMsgSignalTooHigh;
+    if (ended.end == SeriesEnd::Failed && !overRange && ended.messageId != kMsgCannotOpenLog) {
+        outcome.end = SweepEnd::Failed;
+        outcome.message = messageText(ended.messageId != kMsgNone ? ended.messageId
+                                                                  : kMsgCannotOpenWaveDevice);
+        return false;
+    }
+
+    const SeriesPassReport &pass = listener.m_pass;
+    if (overRange)
+        row.warnings = std::string(nfReadingLabel(ended.reading)) + ": " +
+                       messageText(kMsgSignalTooHigh);
+    for (int r = 0; r < kDeviceReadingCount; ++r)
+        if (pass.taken[static_cast<std::size_t>(r)] && !YFactorMath::readingInRange(readings.power(r)))
+            row.warnings =
+                joined(row.warnings, std::string(nfReadingLabel(r)) + ": reading out of range");
+    row.warnings = joined(row.warnings, warningsInOneLine(pass.warnings));
+    const DeviceResults &res = pass.evaluation.device;
+    const DeviceResultsUncertainty &u = pass.uncertainty.device;
+    if (pass.evaluation.complete) {
+        row.gainDb = res.gainDb;
+        row.gainUncertaintyDb = u.gainDb.total;
+        if (!res.gainValid)
+            row.warnings = joined(row.warnings, "gain out of range");
+        if (res.noise.valid) {
+            row.nfDb = res.noise.nf;
+            row.teK = res.noise.te;
+            row.nfUncertaintyDb = u.nf.total;
+            row.teUncertaintyK = u.te.total;
+        } else {
+            row.warnings = joined(row.warnings, "noise temperature out of range");
         }
     }
-    reading.stop(); // from here the block powers are stable
-    overRange = reading.outcome() == ModalReading::kOutcomeOverRange;
-    power = reading.meanPower();
-    blockSpread(reading, relativeError, degrees);
+    if (row.warnings.empty() && ended.end == SeriesEnd::Failed)
+        row.warnings = messageText(ended.messageId);
+    last = readings;
+    if (ended.messageId == kMsgCannotOpenLog) {
+        // The point is kept (its readings are stored), the sweep ends with the message.
+        outcome.end = SweepEnd::Failed;
+        outcome.message = messageText(kMsgCannotOpenLog);
+    }
     return true;
 }
 
@@ -159,9 +207,7 @@ void SweepRunner::run()
     SweepOutcome outcome;
     const SweepConfig &c = m_config;
     std::unique_ptr<RigControl> rig = makeRigControl(c.rig, &m_engine.bench());
-    const DeviceSeriesFlags flags{true, true, false};
-    ResultLine line; // the log lines' result text, the worker's own
-    DeviceReadings logged;
+    SeriesReadings last(SeriesKind::Device);
 
     for (std::size_t i = 0; i < c.frequenciesMHz.size(); ++i) {
         if (m_stop.load()) {
@@ -188,84 +234,9 @@ void SweepRunner::run()
             outcome.end = SweepEnd::Stopped;
             break;
         }
-
-        const double enrDb = c.useEnrFile ? enrForEntry(f, true, c.enrTable) : c.typedEnrDb;
-        double enrHalfWidth =
-            c.useEnrFile ? enrUncertaintyForEntry(f, true, c.enrTable) : c.enrUncertaintyDb;
-        if (!std::isfinite(enrHalfWidth))
-            enrHalfWidth = 0.0;
-
-        std::array<double, kDeviceReadingCount> power{};
-        std::array<bool, kDeviceReadingCount> present{};
-        std::array<ReadingError, kDeviceReadingCount> error{};
-        bool spreadKnown = true;
         SweepRow row;
-        row.frequencyMHz = f;
-        row.enrDb = enrDb;
-        bool ended = false;
-        for (int r = nextDeviceReading(0, -1, flags); r >= 0; r = nextDeviceReading(0, r, flags)) {
-            double p = kNaN, relative = kNaN, degrees = 0.0;
-            bool overRange = false;
-            std::string failure;
-            if (!takeReading(r, p, relative, degrees, overRange, failure)) {
-                outcome.end = failure.empty() ? SweepEnd::Stopped : SweepEnd::Failed;
-                outcome.message = failure;
-                ended = true;
-                break;
-            }
-            if (overRange) {
-                row.warnings = joined(row.warnings, std::string(nfReadingLabel(r)) + ": " +
-                                                        messageText(kMsgSignalTooHigh));
-                continue;
-            }
-            if (!YFactorMath::readingInRange(p))
-                row.warnings = joined(row.warnings,
-                                      std::string(nfReadingLabel(r)) + ": reading out of range");
-            const auto k = static_cast<std::size_t>(r);
-            power[k] = p;
-            present[k] = true;
-            error[k] = {relative, degrees};
-            spreadKnown = spreadKnown && std::isfinite(relative);
-        }
-        if (ended)
+        if (!measurePoint(f, row, last, outcome))
             break; // the point being read is dropped; those before it are kept
-
-        const DeviceResults res =
-            computeDeviceResults(power, present, false, enrDb, c.t0, c.tsOff);
-        if (res.complete) {
-            row.gainDb = res.gainDb;
-            if (!res.gainValid)
-                row.warnings = joined(row.warnings, "gain out of range");
-            if (res.noise.valid) {
-                row.nfDb = res.noise.nf;
-                row.teK = res.noise.te;
-            } else {
-                row.warnings = joined(row.warnings, "noise temperature out of range");
-            }
-            if (spreadKnown) {
-                const DeviceResultsUncertainty u = computeDeviceUncertainty(
-                    power, error, present, false, enrDb, c.t0, c.tsOff, {enrHalfWidth, 0.0});
-                row.nfUncertaintyDb = std::isfinite(row.nfDb) ? u.nf.total : kNaN;
-                row.teUncertaintyK = std::isfinite(row.teK) ? u.te.total : kNaN;
-                row.gainUncertaintyDb = u.gainDb.total;
-            }
-        }
-
-        // The point is complete: its four "NF" lines, as the Measure Device page writes them.
-        if (c.settings.logMeasurements) {
-            logged.clearPresent();
-            const DeviceConditions conditions{false, enrDb, c.t0, c.tsOff};
-            for (int r = 0; r < kDeviceReadingCount; ++r) {
-                if (!present[static_cast<std::size_t>(r)])
-                    continue;
-                DeviceEvaluation evaluation;
-                if (logged.complete(r, power[static_cast<std::size_t>(r)], conditions,
-                                    c.settings, line, m_engine.log(), evaluation) != kMsgNone) {
-                    outcome.end = SweepEnd::Failed;
-                    outcome.message = messageText(kMsgCannotOpenLog);
-                }
-            }
-        }
         {
             const std::lock_guard lock(m_mutex);
             m_rows.push_back(row);
@@ -274,7 +245,7 @@ void SweepRunner::run()
         if (m_pointHook)
             m_pointHook(row);
         if (outcome.end == SweepEnd::Failed)
-            break; // the log failed: the point is kept, the sweep ends with the message
+            break;
     }
     rig->close();
     if (m_finishedHook)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "capture/ResultText.h"
 #include "core/Settings.h"
 #include "measure/ModalReading.h"
+#include "measure/SeriesRunner.h"
 #include "measure/SweepCsv.h"
 #include "nf/EnrTable.h"
 #include "rig/RigSettings.h"
@@ -11,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,10 +34,16 @@ struct SweepConfig
     bool useEnrFile = false;
     EnrTable enrTable;
     double typedEnrDb = 25.0;
-    double enrUncertaintyDb = 0.0; // typed 95% half-width; with the file, the file's own
-    double t0 = 290.0;             // K
-    double tsOff = 293.0;          // K, the reference source's off temperature
-    ReadingPlan plan;              // dummy reads and the averaging of every reading
+    // Stated 95% half-widths: the ENR's typed one (with the file, the file's third column
+    // where it gives one at the point, else this), and the off temperature's.
+    double enrUncertaintyDb = 0.0;
+    double tsOffUncertaintyK = 0.0;
+    double t0 = 290.0;    // K
+    double tsOff = 293.0; // K, the reference source's off temperature
+    // Dummy reads, averaging and automatic dummy reads of every reading, and averaging to a
+    // precision: each point is one Measure Device series.
+    ReadingPlan plan;
+    std::optional<PrecisionTarget> precision;
     // The capture settings the readings use (format, capture time, filter), and whether each
     // completed point writes its four "NF" lines to settings.logResultsFile.
     Settings settings;
@@ -58,8 +67,11 @@ struct SweepOutcome
 // One sweep of noise figure and gain against frequency. At each frequency the receiver is
 // tuned (the "Virtual bench" control sets the bench's frequency), the settle time passes,
 // the ENR is looked up at that frequency, and the Measure Device series runs with both
-// switches automated (readings 0..3, the switch outputs set before each); the four readings
-// give one SweepRow.
+// switches automated (SeriesRunner: readings 0..3, the switch outputs set before each, the
+// readings' statistics, warnings and stated uncertainties as on the page); the series gives
+// one SweepRow. A reading over range leaves its point without results (the row's warnings
+// say why) and the sweep goes on; a device that fails or a log that cannot be written ends
+// it.
 //
 // Threads. start(), requestStop(), abort() and the destructor run on the window thread
 // (the CLI's main thread) and never wait for a call to the receiver. Everything else runs
@@ -110,11 +122,12 @@ public:
     std::vector<SweepRow> rows() const;
 
 private:
+    class PointListener;
     void run();
-    // Takes reading `r` of the series; false when the sweep must end (abort, failure:
-    // `failure` set). `power` NaN and `overRange` true for an over-range block.
-    bool takeReading(int r, double &power, double &relativeError, double &degrees,
-                     bool &overRange, std::string &failure);
+    // Measures one point at `frequencyMHz` into `row`; false when the sweep must end
+    // (`outcome` then says how; a point that was complete is still kept).
+    bool measurePoint(double frequencyMHz, SweepRow &row, SeriesReadings &last,
+                      SweepOutcome &outcome);
     void status(const std::string &text);
 
     QuillonEngine &m_engine;
@@ -129,8 +142,10 @@ private:
     std::atomic<bool> m_abort{false};
 
     // Held by the worker while it uses the capture and the switch outputs; abort() takes it
-    // to know they are free.
+    // to know they are free. m_series is the worker's, except cancel().
     std::mutex m_captureMutex;
+    std::unique_ptr<SeriesRunner> m_series;
+    ResultLine m_line; // the log lines' result text, the worker's own
 
     mutable std::mutex m_mutex; // guards the rows, the ended flag; wakes the settle wait
     std::condition_variable m_wake;

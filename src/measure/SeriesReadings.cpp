@@ -1,0 +1,111 @@
+#include "measure/SeriesReadings.h"
+
+#include "core/Messages.h"
+#include "core/Settings.h"
+#include "measure/MeasurementLog.h"
+#include "nf/EnrTable.h"
+
+#include <cmath>
+
+namespace quillon {
+
+StatedUncertainty statedUncertainty(double entry, bool useEnrFile, const EnrTable &table,
+                                    double typedEnrDb, double typedTsOffK)
+{
+    double enr = enrUncertaintyForEntry(entry, useEnrFile, table);
+    if (!std::isfinite(enr))
+        enr = typedEnrDb;
+    const auto known = [](double v) { return std::isfinite(v) && v > 0.0 ? v : 0.0; };
+    return {known(enr), known(typedTsOffK)};
+}
+
+SeriesEvaluation SeriesReadings::results(const std::array<bool, kDeviceReadingCount> &present,
+                                         const SeriesConditions &c) const
+{
+    SeriesEvaluation e;
+    if (m_kind == SeriesKind::Device) {
+        e.device = computeDeviceResults(m_power, present, c.systemMode, c.enrDb, c.t0, c.tsOff);
+        e.complete = e.device.complete;
+    } else {
+        e.calibration = computeCalibrationResults(m_power, present, c.enrDb, c.tsOff,
+                                                  c.tsOffUnknown, c.t0);
+        e.complete = e.calibration.complete;
+    }
+    return e;
+}
+
+SeriesEvaluation SeriesReadings::evaluate(const SeriesConditions &c, const Settings &settings,
+                                          ResultLine &line) const
+{
+    SeriesEvaluation e = results(m_present, c);
+    if (m_kind == SeriesKind::Device) {
+        e.deviceTexts = showDeviceResults(e.device, settings, line);
+        e.logText = e.deviceTexts.logText;
+    } else {
+        e.calibrationTexts = showCalibrationResults(e.calibration, settings, line);
+        e.logText = e.calibrationTexts.logText;
+    }
+    return e;
+}
+
+SeriesEvaluation SeriesReadings::evaluateOnly(const std::array<bool, kDeviceReadingCount> &only,
+                                              const SeriesConditions &c) const
+{
+    return results(only, c);
+}
+
+int SeriesReadings::complete(int i, double power, const SeriesConditions &conditions,
+                             const Settings &settings, ResultLine &line, const MeasurementLog &log,
+                             SeriesEvaluation &evaluation)
+{
+    m_power[index(i)] = power;
+    m_present[index(i)] = true;
+    m_error[index(i)] = {};
+    m_warnings[index(i)] = {};
+    evaluation = evaluate(conditions, settings, line);
+    if (!settings.logMeasurements)
+        return kMsgNone;
+    const double db = 10.0 * std::log10(power);
+    return m_kind == SeriesKind::Device
+               ? log.appendNf(settings.logResultsFile, nfReadingLabel(i), db, evaluation.logText)
+               : log.appendEnr(settings.logResultsFile, enrReadingLabel(i), db,
+                               evaluation.logText);
+}
+
+void SeriesReadings::setQuality(int i, const ReadingStatistics &statistics)
+{
+    m_error[index(i)] = readingError(statistics);
+    m_warnings[index(i)] = checkReading(statistics);
+}
+
+SeriesUncertainty
+SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &present,
+                              const SeriesConditions &c, const StatedUncertainty &stated) const
+{
+    SeriesUncertainty u;
+    if (m_kind == SeriesKind::Device) {
+        u.device = computeDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
+                                            c.t0, c.tsOff, stated);
+        u.complete = u.device.complete;
+    } else {
+        u.calibration = calibrationUncertainty(m_power, m_error, present, c.enrDb, c.tsOff,
+                                               c.tsOffUnknown, c.t0, stated);
+        u.complete = u.calibration.complete;
+    }
+    return u;
+}
+
+SeriesUncertainty SeriesReadings::uncertainty(const SeriesConditions &c,
+                                              const StatedUncertainty &stated) const
+{
+    return uncertaintyOf(m_present, c, stated);
+}
+
+SeriesUncertainty SeriesReadings::uncertaintyOnly(const std::array<bool, kDeviceReadingCount> &only,
+                                                  const SeriesConditions &c,
+                                                  const StatedUncertainty &stated) const
+{
+    return uncertaintyOf(only, c, stated);
+}
+
+} // namespace quillon

@@ -1,0 +1,333 @@
+#include "measure/SeriesRunner.h"
+
+#include "core/Messages.h"
+#include "core/Settings.h"
+#include "measure/MeasurementLog.h"
+#include "measure/QuillonEngine.h"
+
+#include <algorithm>
+
+namespace quillon {
+
+int nextSeriesReading(const SeriesPlan &plan, int last)
+{
+    const int button = plan.button;
+    if (last < 0)
+        return button >= 0 && button < kDeviceReadingCount ? button : -1;
+    if (plan.conditions.kind == SeriesKind::Calibration) {
+        const bool pairStart = last == button && (button == 0 || button == 2);
+        return pairStart && plan.noiseGen ? last + 1 : -1;
+    }
+    // The series goes on to the DUT pair.
+    const bool dutPair = !plan.conditions.systemMode && plan.dutSwitch;
+    switch (last) {
+    case 0: // only button 0 starts here
+        if (plan.noiseGen)
+            return 1;
+        return dutPair ? 2 : -1;
+    case 1:
+        if (!dutPair)
+            return -1;
+        return button == 0 ? 2 : 3; // button 1 moves its own OFF reading to the DUT
+    case 2:
+        return plan.noiseGen ? 3 : -1;
+    default:
+        return -1;
+    }
+}
+
+std::string_view seriesReadingLabel(SeriesKind kind, int reading)
+{
+    return kind == SeriesKind::Device ? nfReadingLabel(reading) : enrReadingLabel(reading);
+}
+
+std::chrono::milliseconds readingStallLimit(std::uint32_t captureTimeMs)
+{
+    const auto limit = std::chrono::milliseconds(3 * std::int64_t{captureTimeMs} + 1000);
+    return std::max(limit, std::chrono::milliseconds(2000));
+}
+
+// ---- The listener's defaults ----
+
+bool SeriesListener::beforeReading(int, std::string_view)
+{
+    return true;
+}
+
+bool SeriesListener::waitSlice(ModalReading &reading, std::chrono::milliseconds slice)
+{
+    reading.waitFinished(slice);
+    return true;
+}
+
+void SeriesListener::afterReading(int) {}
+void SeriesListener::readingDone(const SeriesReadingReport &) {}
+void SeriesListener::passDone(const SeriesPassReport &) {}
+void SeriesListener::message(int) {}
+void SeriesListener::progress(const ReadingProgress &) {}
+void SeriesListener::readingEnded(int) {}
+
+// ---- The runner ----
+
+// One pass of the sequence: what it has taken, and the precision rule's view of the
+// readings (this pass's own, the others' last values).
+struct SeriesRunner::Pass
+{
+    Pass(const SeriesPlan &p, SeriesReadings &r, SeriesListener &l, int n)
+        : plan(p), readings(r), listener(l), number(n)
+    {
+    }
+    const SeriesPlan &plan;
+    SeriesReadings &readings;
+    SeriesListener &listener;
+    int number = 0;
+    std::array<bool, kDeviceReadingCount> taken{};
+    std::array<PrecisionReading, kDeviceReadingCount> precision{};
+    SeriesEvaluation evaluation; // after the last reading completed
+    SeriesUncertainty uncertainty;
+    SeriesOutcome failure; // set when a reading failed
+};
+
+SeriesRunner::SeriesRunner(QuillonEngine &engine, const Settings &settings, ResultLine &line)
+    : m_engine(engine), m_settings(settings), m_line(line), m_log(&engine.log()),
+      m_reading(engine.capture(), settings, engine.highPass())
+{
+    // Delivery thread. m_listener is set before a capture starts and cleared after it stops.
+    m_reading.setProgressHook([this](ReadingProgress p) { m_listener->progress(p); });
+    m_reading.setFinishedHook([this](int outcome) { m_listener->readingEnded(outcome); });
+}
+
+SeriesRunner::~SeriesRunner()
+{
+    m_reading.stop(); // no block may reach the hooks once the runner is gone
+}
+
+ReadingPlan SeriesRunner::precisionPlan(const Pass &pass, int reading) const
+{
+    ReadingPlan plan = pass.plan.reading;
+    plan.precision.reset();
+    if (!pass.plan.precision || pass.plan.conditions.kind != SeriesKind::Device)
+        return plan;
+    const SeriesConditions &c = pass.plan.conditions;
+    ReadingPlan::Precision p;
+    p.target = *pass.plan.precision;
+    p.series = pass.precision;
+    p.current = reading;
+    p.systemMode = c.systemMode;
+    p.enrDb = c.enrDb;
+    p.t0 = c.t0;
+    p.tsOff = c.tsOff;
+    plan.precision = p;
+    return plan;
+}
+
+SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPlan &plan,
+                                       const ReadingCarry *resume)
+{
+    if (cancelled())
+        return Taken::Cancelled;
+    if (pass.plan.driveSwitches) {
+        // Both outputs, even with one automation on; they stay so after the reading.
+        const DeviceSwitchState st = deviceReadingSwitches(reading);
+        m_engine.switches().setSwitches(st.noiseOn, st.dutIn);
+    }
+    // A switch message may have been up, or the user answers a prompt: look again after it.
+    const std::string_view label = seriesReadingLabel(pass.plan.conditions.kind, reading);
+    if (!pass.listener.beforeReading(reading, label) || cancelled())
+        return Taken::Cancelled;
+
+    const auto fail = [&](int messageId) {
+        pass.failure = {SeriesEnd::Failed, messageId, reading, 0};
+        if (messageId != kMsgNone)
+            pass.listener.message(messageId);
+        return Taken::Failed;
+    };
+    const int rc = m_reading.start(plan, resume);
+    if (rc != kMsgNone) {
+        m_reading.stop();
+        pass.listener.afterReading(reading);
+        return fail(rc == ModalReading::kProbeFailed ? kMsgNone : rc);
+    }
+
+    const auto stallLimit = readingStallLimit(m_settings.captureTimeMs);
+    int lastBlocks = 0;
+    auto lastChange = std::chrono::steady_clock::now();
+    bool stalled = false;
+    bool stopped = false;
+    while (!m_reading.finished()) {
+        if (cancelled() || !pass.listener.waitSlice(m_reading, kWatchSlice) || cancelled()) {
+            stopped = true;
+            break;
+        }
+        const int seen = m_reading.blocksSeen();
+        const auto now = std::chrono::steady_clock::now();
+        if (seen != lastBlocks || m_reading.finished()) {
+            lastBlocks = seen;
+            lastChange = now;
+        } else if (now - lastChange > stallLimit) {
+            stalled = true;
+            break;
+        }
+    }
+    // From here on no callback runs for this reading: its powers and outcome are stable.
+    m_reading.stop();
+    pass.listener.afterReading(reading);
+    if (stopped)
+        return Taken::Cancelled; // the unfinished (or just finished) reading is dropped
+    if (stalled)
+        return fail(kMsgCannotOpenWaveDevice);
+    if (m_reading.outcome() == ModalReading::kOutcomeOverRange)
+        return fail(kMsgSignalTooHigh);
+    return m_reading.outcome() == ModalReading::kOutcomeComplete ? Taken::Ok : Taken::Cancelled;
+}
+
+SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const ReadingCarry &carry)
+{
+    SeriesReadingReport report;
+    report.reading = reading;
+    report.label = seriesReadingLabel(pass.plan.conditions.kind, reading);
+    report.power = carry.position > 0 ? carry.powerSum / carry.position : PrecisionReading::kNaN;
+    report.blocks = carry.position;
+    report.autoDummies = carry.autoDummies;
+    report.dummies = carry.dummies;
+    const int stored = std::min(carry.position, ModalReading::kMaxBlocks);
+    report.blockPowers.assign(carry.powers.begin(), carry.powers.begin() + stored);
+    report.statistics = carry.statistics.statistics();
+
+    const SeriesConditions &c = pass.plan.conditions;
+    const int rc = pass.readings.complete(reading, report.power, c, m_settings, m_line, *m_log,
+                                         report.evaluation);
+    pass.readings.setQuality(reading, report.statistics);
+    report.warnings = pass.readings.warnings(reading);
+    report.uncertainty = pass.readings.uncertainty(c, pass.plan.stated);
+    const auto k = static_cast<std::size_t>(reading);
+    pass.taken[k] = true;
+    pass.precision[k] = precisionReading(report.statistics, true);
+    pass.evaluation = report.evaluation;
+    pass.uncertainty = report.uncertainty;
+    pass.listener.readingDone(report);
+    if (rc != kMsgNone) {
+        // The reading is stored, shown and evaluated, but the series ends.
+        pass.failure = {SeriesEnd::Failed, rc, reading, 0};
+        pass.listener.message(rc);
+        return Taken::Failed;
+    }
+    return Taken::Ok;
+}
+
+bool SeriesRunner::runPilotPass(Pass &pass, const std::vector<int> &sequence)
+{
+    const SeriesConditions &c = pass.plan.conditions;
+    const PrecisionTarget &target = *pass.plan.precision;
+    std::array<ReadingCarry, kDeviceReadingCount> carry{};
+    ReadingPlan pilot = pass.plan.reading;
+    pilot.precision.reset();
+    pilot.averaging = true;
+    pilot.averageCount = std::clamp(std::max(pass.plan.pilotBlocks, target.minBlocks), 1,
+                                    ModalReading::kMaxBlocks);
+
+    // The pilots, in the order of the sequence; the last reading in full, its share known.
+    const std::size_t last = sequence.size() - 1;
+    for (std::size_t i = 0; i <= last; ++i) {
+        const int r = sequence[i];
+        const auto k = static_cast<std::size_t>(r);
+        if (take(pass, r, i < last ? pilot : precisionPlan(pass, r), nullptr) != Taken::Ok)
+            return false;
+        carry[k] = m_reading.carry();
+        pass.precision[k] = precisionReading(carry[k].statistics.statistics(), i == last);
+    }
+    // Back through the pilots, nearest switch state first: a pilot that already meets its
+    // share is the reading; the others go on from where they stopped.
+    for (std::size_t i = last; i-- > 0;) {
+        const int r = sequence[i];
+        const auto k = static_cast<std::size_t>(r);
+        const PrecisionDecision d =
+            decidePrecision(pass.precision, r, carry[k].blockSeconds, c.systemMode, c.enrDb, c.t0,
+                            c.tsOff, target);
+        if (d.verdict == PrecisionVerdict::Continue) {
+            if (take(pass, r, precisionPlan(pass, r), &carry[k]) != Taken::Ok)
+                return false;
+            carry[k] = m_reading.carry();
+        }
+        pass.precision[k] = precisionReading(carry[k].statistics.statistics(), true);
+    }
+    // Stored, logged and reported in the order of the sequence.
+    for (const int r : sequence)
+        if (complete(pass, r, carry[static_cast<std::size_t>(r)]) != Taken::Ok)
+            return false;
+    return true;
+}
+
+bool SeriesRunner::runPass(Pass &pass)
+{
+    std::vector<int> sequence;
+    for (int r = nextSeriesReading(pass.plan, -1); r >= 0; r = nextSeriesReading(pass.plan, r))
+        sequence.push_back(r);
+    const bool precision =
+        pass.plan.precision && pass.plan.conditions.kind == SeriesKind::Device;
+    const bool unknown = std::any_of(sequence.begin(), sequence.end(), [&](int r) {
+        return !(pass.precision[static_cast<std::size_t>(r)].power > 0.0);
+    });
+    if (precision && unknown && sequence.size() > 1)
+        return runPilotPass(pass, sequence);
+    for (const int r : sequence) {
+        if (take(pass, r, precisionPlan(pass, r), nullptr) != Taken::Ok ||
+            complete(pass, r, m_reading.carry()) != Taken::Ok)
+            return false;
+    }
+    return true;
+}
+
+SeriesOutcome SeriesRunner::run(const SeriesPlan &plan, SeriesReadings &readings,
+                                SeriesListener &listener)
+{
+    if (m_running)
+        return {SeriesEnd::Cancelled, kMsgNone, -1, 0};
+    m_running = true;
+    m_cancel.store(false, std::memory_order_release);
+    m_listener = &listener;
+
+    SeriesOutcome outcome;
+    // The precision rule's powers: the store's readings, else those expected.
+    std::array<PrecisionReading, kDeviceReadingCount> known{};
+    for (int i = 0; i < kDeviceReadingCount; ++i)
+        known[static_cast<std::size_t>(i)].power =
+            readings.present(i) ? readings.power(i)
+                                : plan.expectedPowers[static_cast<std::size_t>(i)];
+    for (int n = 0; plan.passes <= 0 || n < plan.passes; ++n) {
+        Pass pass(plan, readings, listener, n);
+        pass.precision = known;
+        const bool ok = runPass(pass);
+        for (int i = 0; i < kDeviceReadingCount; ++i)
+            known[static_cast<std::size_t>(i)] = {pass.precision[static_cast<std::size_t>(i)].power};
+        SeriesPassReport report;
+        report.pass = n;
+        report.taken = pass.taken;
+        if (ok) {
+            report.evaluation = pass.evaluation;
+            report.uncertainty = pass.uncertainty;
+            report.warnings = readings.warnings();
+            listener.passDone(report);
+            ++outcome.passes;
+            continue;
+        }
+        outcome.end = pass.failure.end == SeriesEnd::Failed ? SeriesEnd::Failed
+                                                            : SeriesEnd::Cancelled;
+        outcome.messageId = pass.failure.messageId;
+        outcome.reading = pass.failure.reading;
+        if (std::any_of(pass.taken.begin(), pass.taken.end(), [](bool t) { return t; })) {
+            // Results of the readings this pass took, not of those left from the pass before.
+            report.cutShort = true;
+            report.evaluation = readings.evaluateOnly(pass.taken, plan.conditions);
+            report.uncertainty = readings.uncertaintyOnly(pass.taken, plan.conditions, plan.stated);
+            report.warnings = readings.warningsOnly(pass.taken);
+            listener.passDone(report);
+        }
+        break;
+    }
+    m_listener = nullptr;
+    m_running = false;
+    return outcome;
+}
+
+} // namespace quillon
