@@ -2,10 +2,8 @@
 // dies mid-sweep; Stop during a reading and abort during a settle wait.
 #include "measure/SweepRunner.h"
 
-#include "capture/WaveFormat.h"
-#include "core/Messages.h"
-#include "measure/QuillonEngine.h"
 #include "measure/SweepPlan.h"
+#include "support/BenchSeries.h"
 #include "support/Rigctld.h"
 
 #include <gtest/gtest.h>
@@ -15,27 +13,15 @@
 namespace quillon {
 namespace {
 
-struct Sink : MessageSink
-{
-    void showMessage(int id) override { ADD_FAILURE() << messageText(id); }
-};
-
-class Sweep : public ::testing::Test
+class Sweep : public test::BenchEngineTest
 {
 protected:
     Sweep()
     {
-        Settings &s = engine.settings();
-        s.waveInDevice = engine.benchDevice();
-        applyFormatRow(s, 8); // 44.1 kHz mono 16-bit
-        s.captureTimeMs = 100;
-        s.switchPortName = "Virtual bench";
-        s.switchPortChosen = true;
-        engine.bench().setParameters({.seed = 77, .speed = 0.0});
-
+        setBench({}, 77);
         config.rig.kind = RigKind::VirtualBench;
         config.plan = {1, true, 16};
-        config.settings = s;
+        config.settings = engine.settings();
         config.tsOff = engine.bench().parameters().sourceOffTemperatureK;
         config.t0 = 290.0;
         runner.setFinishedHook([this](const SweepOutcome &o) { outcome = o; });
@@ -47,8 +33,6 @@ protected:
         return outcome; // written before the ended flag, read after it
     }
 
-    Sink sink;
-    QuillonEngine engine{sink, {.portAudio = false, .soundDevices = {}, .serialLines = {}}};
     SweepConfig config;
     SweepOutcome outcome;
     SweepRunner runner{engine};
@@ -170,6 +154,54 @@ TEST_F(Sweep, AbortEndsASettleWaitAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
     EXPECT_EQ(outcome.end, SweepEnd::Stopped);
     EXPECT_TRUE(runner.rows().empty());
+}
+
+// A sweep point is one Measure Device series: on the same seeded bench noise, one block per
+// reading, a tone in the passband and stated ENR and TSoff uncertainties, the point at the
+// bench's own frequency gives the series' results, total uncertainties (standard) and
+// warnings.
+TEST_F(Sweep, PointIsTheMeasureDeviceSeriesOnTheSameReadings)
+{
+    BenchParameters bench;
+    bench.faults.toneOn = true;
+    bench.faults.toneDbfs = -45.0;
+    config.frequenciesMHz = {bench.frequencyMHz};
+    config.plan = {1, false, 1};
+    config.typedEnrDb = bench.referenceEnrDb;
+    config.enrUncertaintyDb = 0.25;
+    config.tsOffUncertaintyK = 3.0;
+    setBench(bench, 5);
+    ASSERT_TRUE(runner.start(config));
+    ASSERT_EQ(finish().end, SweepEnd::Complete);
+    ASSERT_EQ(runner.rows().size(), 1u);
+    const SweepRow row = runner.rows()[0];
+
+    setBench(bench, 5);
+    SeriesPlan plan;
+    plan.conditions = {SeriesKind::Device, false, config.typedEnrDb, config.t0, config.tsOff,
+                       config.tsOff};
+    plan.stated = {0.25, 3.0};
+    plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;
+    plan.reading = config.plan;
+    SeriesRunner series(engine, engine.settings(), engine.resultLine());
+    SeriesReadings readings(SeriesKind::Device);
+    struct : SeriesListener
+    {
+        void passDone(const SeriesPassReport &p) override { pass = p; }
+        SeriesPassReport pass;
+    } listener;
+    ASSERT_EQ(series.run(plan, readings, listener).end, SeriesEnd::Complete);
+    const SeriesPassReport &p = listener.pass;
+    ASSERT_TRUE(p.uncertainty.complete);
+    EXPECT_EQ(row.nfDb, p.evaluation.device.noise.nf);
+    EXPECT_EQ(row.gainDb, p.evaluation.device.gainDb);
+    EXPECT_EQ(row.teK, p.evaluation.device.noise.te);
+    EXPECT_EQ(row.nfUncertaintyDb, p.uncertainty.device.nf.total);
+    EXPECT_EQ(row.gainUncertaintyDb, p.uncertainty.device.gainDb.total);
+    EXPECT_EQ(row.teUncertaintyK, p.uncertainty.device.te.total);
+    EXPECT_GT(row.nfUncertaintyDb, p.uncertainty.device.nf.statistical);
+    ASSERT_TRUE(p.warnings.interference);
+    EXPECT_EQ(row.warnings, kInterferenceWarningText);
 }
 
 } // namespace
