@@ -1,11 +1,14 @@
 #include "measure/SeriesRunner.h"
 
 #include "core/Messages.h"
+#include "core/NumberText.h"
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
 #include "measure/MeasurementLog.h"
 #include "measure/QuillonEngine.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace quillon {
 
@@ -34,6 +37,32 @@ int nextSeriesReading(const SeriesPlan &plan, int last)
     default:
         return -1;
     }
+}
+
+std::optional<PrecisionTarget> precisionFromText(bool on, std::string_view targetDb,
+                                                 std::string_view maxSeconds)
+{
+    const double target = parseDecimal(targetDb);
+    if (!on || !(target > 0.0) || !std::isfinite(target))
+        return std::nullopt;
+    PrecisionTarget p;
+    p.halfWidthDb = target;
+    const double limit = parseDecimal(maxSeconds);
+    if (limit > 0.0 && std::isfinite(limit))
+        p.maxSeconds = limit;
+    return p;
+}
+
+StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store)
+{
+    StoredSeriesOptions o;
+    o.enrUncertaintyDb = store.readNumber(keys::EnrUncertainty);
+    o.tsOffUncertaintyK = store.readNumber(keys::TSoffUncertainty);
+    o.precision = precisionFromText(store.read(keys::AveragePrecisionFlag) != 0,
+                                    store.read(keys::AveragePrecision),
+                                    store.read(keys::AveragePrecisionMaxTime));
+    o.autoDummy = store.read(keys::AutomaticDummyReads) != 0;
+    return o;
 }
 
 std::string_view seriesReadingLabel(SeriesKind kind, int reading)

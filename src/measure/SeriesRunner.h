@@ -14,6 +14,7 @@ namespace quillon {
 
 class MeasurementLog;
 class QuillonEngine;
+class SettingsStore;
 class ResultLine;
 struct Settings;
 
@@ -64,6 +65,25 @@ struct SeriesPlan
         PrecisionReading::kNaN, PrecisionReading::kNaN, PrecisionReading::kNaN,
         PrecisionReading::kNaN};
 };
+
+// Averaging to a precision as the user types it: on, with a target (dB, 95% half-width of
+// the noise figure) above 0; the time limit of one reading (s) where it is above 0, else
+// the default. Nothing when off or the target is not a number above 0.
+std::optional<PrecisionTarget> precisionFromText(bool on, std::string_view targetDb,
+                                                 std::string_view maxSeconds);
+
+// The series options Measure Device keeps in the store as they are edited, which the sweep
+// and quillon-cli take as their defaults: "EnrUncertainty" and "TSoffUncertainty" (typed
+// 95% half-widths), "AveragePrecisionFlag", "AveragePrecision", "AveragePrecisionMaxTime"
+// and "AutomaticDummyReads".
+struct StoredSeriesOptions
+{
+    double enrUncertaintyDb = 0.0;
+    double tsOffUncertaintyK = 0.0;
+    std::optional<PrecisionTarget> precision;
+    bool autoDummy = false;
+};
+StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store);
 
 // The reading that follows `last` in the sequence of the "Measure" button of reading
 // `button` (0..3), or -1 when the sequence is over; `last` = -1 gives the button's own

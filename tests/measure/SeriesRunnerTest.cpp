@@ -113,6 +113,21 @@ TEST(StatedUncertainty, FileColumnOrTypedValue)
     }
 }
 
+// The precision fields as typed: off, a target that is not a number above 0, and a time
+// limit that is not one above 0 (the default 60 s stays).
+TEST(PrecisionFromText, OnlyATargetAboveZeroTurnsItOn)
+{
+    EXPECT_FALSE(precisionFromText(false, "0.05", "30"));
+    for (const char *target : {"0", "-0.1", "abc", "nan", ""})
+        EXPECT_FALSE(precisionFromText(true, target, "30")) << target;
+    const auto p = precisionFromText(true, "0.05", "30");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->halfWidthDb, 0.05);
+    EXPECT_EQ(p->maxSeconds, 30.0);
+    for (const char *limit : {"0", "-5", "x"})
+        EXPECT_EQ(precisionFromText(true, "0.1", limit)->maxSeconds, 60.0) << limit;
+}
+
 class SeriesRunnerTest : public test::BenchEngineTest
 {
 protected:

@@ -341,6 +341,13 @@ void SweepPage::start()
     config.plan.dummyReads = m_shared.dummyReadsLimited();
     config.plan.averaging = m_shared.averaging();
     config.plan.averageCount = m_shared.averageCountLimited();
+    // The stated uncertainties and the precision as Measure Device keeps them: each point
+    // is that page's series.
+    const StoredSeriesOptions options = readStoredSeriesOptions(SettingsStore());
+    config.enrUncertaintyDb = options.enrUncertaintyDb;
+    config.tsOffUncertaintyK = options.tsOffUncertaintyK;
+    config.precision = options.precision;
+    config.plan.autoDummy = options.autoDummy;
     config.settings = s;
 
     m_rows.clear();
