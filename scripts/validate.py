@@ -93,7 +93,10 @@ def precision(cli, env, target, time_ms, runs):
     seconds = []
     half_widths = []
     for run in doc["runs"]:
-        blocks = sum(r["blocks"] + r["autoDummies"] for r in run["readings"])
+        # Counted blocks and every discarded one (fixed and automatic dummy reads, also those
+        # taken again when a reading of the first series goes on after its pilot).
+        blocks = sum(r["blocks"] + r["autoDummies"] + r.get("dummies", 0)
+                     for r in run["readings"])
         seconds.append(blocks * time_ms / 1000.0)
         half_widths.append(run["uncertainty"]["noiseFigure"]["statisticalHalfWidth95"])
     return doc, seconds, half_widths
@@ -142,11 +145,16 @@ def main():
             p = bench["parameters"]
             b = statistical_bandwidth(rate, p["passbandLowHz"], p["passbandHighHz"])
             bound = sum(abs(x) for x in s) ** 2 / (b * (target / 1.96) ** 2)
-            later = seconds[1:]  # the first series shares the target without known powers
+            later = seconds[1:]  # the first series takes pilots: it knows no powers yet
             mean_later = sum(later) / len(later)
+            # The first series of a run is the one a user usually takes: ten runs of one.
+            firsts = [precision(cli, env, target, time_ms, 1)[1][0] for _ in range(10)]
+            seconds[0] = sum(firsts) / len(firsts)
             print(f"  blocks of {time_ms} ms at {rate} Hz: B = {b:.1f} Hz, bound {bound:.2f} s;"
-                  f" first series {seconds[0]:.1f} s, later series {mean_later:.2f} s ="
-                  f" {mean_later / bound:.2f} x the bound (target <= 1.3);"
+                  f" first series (mean of 10) {seconds[0]:.1f} s = {seconds[0] / bound:.2f} x"
+                  f" the bound,"
+                  f" later series {mean_later:.2f} s = {mean_later / bound:.2f} x the bound"
+                  f" (target <= 1.3 for both);"
                   f" NF half-width mean {sum(widths) / len(widths):.4f} dB")
     return 0
 
