@@ -1,6 +1,5 @@
 // Block levels, the 1 kHz high-pass, the running average, the reference and the result texts.
 
-#include "BlockTestSupport.h"
 #include "capture/Level.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -8,6 +7,7 @@
 #include "capture/ReadingHistory.h"
 #include "capture/ResultText.h"
 #include "capture/WaveFormat.h"
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
-#include <numbers>
 #include <numeric>
 #include <thread>
 #include <tuple>
@@ -26,25 +25,19 @@
 namespace quillon {
 namespace {
 
+using test::format;
 using test::makeBlock;
 using test::measureBuffer;
-using test::format;
+using test::toneBlock;
 
 std::vector<std::uint8_t> monoBlock(unsigned bits, const std::vector<std::int32_t> &samples)
 {
     return makeBlock(bits, 1, samples.size(), [&](std::size_t i, unsigned) { return samples[i]; });
 }
 
-std::vector<std::uint8_t> sineBlock(double amplitude, double frequency, double rate, std::size_t n)
-{
-    return makeBlock(16, 1, n, [&](std::size_t i, unsigned) {
-        return std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / rate));
-    });
-}
-
 TEST(measureBlock, WorkedLevelsOnTheFirstChannel)
 {
-    const BlockStats st = measureBuffer(sineBlock(32767, 1000, 48000, 48000), format(16, 1));
+    const BlockStats st = measureBuffer(toneBlock(32767, 1000, 48000, 48000), format(16, 1));
     EXPECT_EQ(st.peak, 32767);
     EXPECT_NEAR(st.dB, -3.01, 0.005);
     EXPECT_NEAR(st.C, 1.414, 1e-3);
@@ -226,7 +219,7 @@ TEST_P(FilterAtRate, StopsLowFrequenciesPassesHighOnesAndKeepsOvershoot)
     EXPECT_TRUE(st.peak > 35000 && isOverRange(st));
 
     const auto responseDb = [&](double frequency) {
-        const auto block = sineBlock(10000, frequency, rate, rate);
+        const auto block = toneBlock(10000, frequency, rate, rate);
         return measureBuffer(block, format(16, 1, rate), &filter).dB -
                measureBuffer(block, format(16, 1, rate)).dB;
     };
