@@ -280,8 +280,8 @@ TEST(ResultText, LeadingBlankDecimalsWaitAndError)
         {-120.0, 3, " -120.000"}, {0.5, 0, " 0"}};
     for (const auto &[value, decimals, text] : cases)
         EXPECT_EQ(resultText(false, value, kMsgWait, decimals), text);
-    EXPECT_EQ(resultText(true, 12.0, kMsgWait, 3), " Wait...");
-    EXPECT_EQ(resultText(true, 12.0, kMsgResultError, 0), " Error");
+    EXPECT_EQ(resultText(true, 12.0, kMsgWait, 3), messageText(kMsgWait));
+    EXPECT_EQ(resultText(true, 12.0, kMsgResultError, 0), messageText(kMsgResultError));
     for (double v : {0.0, -0.0, std::nan("")})
         EXPECT_TRUE(showsWait(v)) << v;
     EXPECT_FALSE(showsWait(1e-300));
@@ -297,14 +297,15 @@ TEST(ResultLine, LogsShownTextsOnlyWhenAskedAndLoggingIsOnAndKeepsItsStorage)
     Settings settings;
     settings.decimalPointsInResults = 1;
     ResultLine line;
+    const std::string wait = messageText(kMsgWait);
     for (int i = 0; i < 4; ++i) {
         const bool logOn = i & 1, log = i & 2;
         line.clear();
         line.append("x");
         settings.logMeasurements = logOn;
         EXPECT_EQ(showResultText(false, -37.25, 0, log, settings, line), " -37.2");
-        EXPECT_EQ(showResultText(true, 1.0, kMsgWait, log, settings, line), " Wait...");
-        EXPECT_EQ(line.text(), logOn && log ? "x, -37.2, Wait...," : "x,");
+        EXPECT_EQ(showResultText(true, 1.0, kMsgWait, log, settings, line), wait);
+        EXPECT_EQ(line.text(), logOn && log ? "x, -37.2," + wait + "," : "x,");
     }
     const std::size_t capacity = line.capacity();
     for (int i = 0; i < 4000; ++i) {

@@ -152,14 +152,13 @@ TEST_F(MeasureNoisePageTest, LoadsAndSavesItsThreeValuesOrShowsOneMessage)
     makePage();
     EXPECT_EQ(child<QComboBox>(m_pagePtr, "averageCount")->currentIndex(), -1);
     ASSERT_TRUE(feedBlock(0.5) && feedBlock(0.5));
-    EXPECT_EQ(text("averagedField"), " Wait...");
+    EXPECT_EQ(text("averagedField"), messageText(kMsgWait));
     // Root ignores permission bits: a store below a regular file cannot be written.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
     makePage();
     test::BoxCatcher boxes;
     click("saveAsDefault");
-    EXPECT_EQ(boxes.texts,
-              QStringList{"Saving parameters to the registry failed for some reason."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgSaveFailed)});
 }
 
 // Fields: level, crest factor, averaged, relative. A = 0.5 reads -6.021 dB, 0.25 -12.041.
@@ -264,7 +263,8 @@ TEST_P(MeasureNoiseLogBox, OneBoxPerFailureAndTheWindowStaysUsable)
     ASSERT_TRUE(m_pattern.produce(0.5) && m_pattern.produce(0.25));
     ASSERT_TRUE(waitFor([&] { return page.logFailureBox() != nullptr; }));
     QMessageBox *box = page.logFailureBox();
-    EXPECT_EQ(box->text() + ", " + box->windowTitle(), "Error - Cannot open log file., Quillon");
+    EXPECT_EQ(box->text(), messageText(kMsgCannotOpenLog));
+    EXPECT_EQ(box->windowTitle(), kApplicationName);
     EXPECT_EQ(box->windowModality(), Qt::NonModal);
     // Both blocks were measured, shown and handed back while the box is up.
     ASSERT_TRUE(waitFor([&] { return m_pattern.handedBack.load() == before + 2; }));

@@ -141,7 +141,7 @@ TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
     settings().waveInDevice = 1;
     page.activate();
     EXPECT_FALSE(page.capturing());
-    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenWaveDevice)});
     EXPECT_EQ(page.scale().divisions, 4); // kept across activations
 
     // A stored size the spectrum cannot use gives the default; a larger one the largest.
