@@ -1,7 +1,6 @@
 // The bench measured the way the program measures it: the engine opens it through the device
 // list (after a sound card), callbacks run measureBlock, Y factors give noise temperatures.
 
-#include "BenchTestSupport.h"
 #include "core/Settings.h"
 #include "bench/VirtualBenchBackend.h"
 #include "capture/DeviceList.h"
@@ -9,6 +8,7 @@
 #include "capture/Level.h"
 #include "capture/WaveCapture.h"
 #include "nf/NoiseResults.h"
+#include "support/BenchBlocks.h"
 #include "support/FakeDevices.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +20,11 @@
 namespace quillon {
 namespace {
 
-using benchtest::varianceRelativeSigma;
+using test::kOffIn, test::kOffOut, test::kOnIn, test::kOnOut;
+using test::varianceRelativeSigma;
 using Clock = std::chrono::steady_clock;
 using Powers = std::array<double, 4>; // by switchStateIndex
 
-constexpr int kOffOut = 0, kOnOut = 1, kOffIn = 2, kOnIn = 3;
 constexpr int kBlocks = 4; // of 1 s each
 // Quillon's own defaults on the Measure Device page.
 constexpr double kEnrDb = 25.0, kT0 = 290.0, kTsOff = 293.0;

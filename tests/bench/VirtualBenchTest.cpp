@@ -1,10 +1,10 @@
 // The bench alone: truth, stored parameters, generator, formats (end to end: BenchEndToEnd).
 
 #include "bench/VirtualBench.h"
-#include "BenchTestSupport.h"
 #include "core/Settings.h"
 #include "bench/VirtualBenchBackend.h"
 #include "capture/Level.h"
+#include "support/BenchBlocks.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -167,7 +167,7 @@ TEST(Generator, RoundingNoiseIsPartOfThePower)
     std::vector<std::uint8_t> buf(frames * 2);
     gen.warmUp(gen.settleFrames(), 0);
     gen.generate(buf.data(), frames, std::atomic<int>{0});
-    const double rel = benchtest::varianceRelativeSigma(48000, 20.0, 20000.0, frames);
+    const double rel = test::varianceRelativeSigma(48000, 20.0, 20000.0, frames);
     ASSERT_LT(5.0 * rel * 4.0, 0.083 / 2.0); // the test can see the correction
     EXPECT_NEAR(variance(buf.data(), frames, 1, 16), 4.0, 5.0 * rel * 4.0);
 }

@@ -1,6 +1,5 @@
 // Block levels, the 1 kHz high-pass, the running average, the reference and the result texts.
 
-#include "BlockTestSupport.h"
 #include "capture/Level.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
@@ -8,6 +7,7 @@
 #include "capture/ReadingHistory.h"
 #include "capture/ResultText.h"
 #include "capture/WaveFormat.h"
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
-#include <numbers>
 #include <numeric>
 #include <thread>
 #include <tuple>
@@ -26,25 +25,19 @@
 namespace quillon {
 namespace {
 
+using test::format;
 using test::makeBlock;
 using test::measureBuffer;
-using test::format;
+using test::toneBlock;
 
 std::vector<std::uint8_t> monoBlock(unsigned bits, const std::vector<std::int32_t> &samples)
 {
     return makeBlock(bits, 1, samples.size(), [&](std::size_t i, unsigned) { return samples[i]; });
 }
 
-std::vector<std::uint8_t> sineBlock(double amplitude, double frequency, double rate, std::size_t n)
-{
-    return makeBlock(16, 1, n, [&](std::size_t i, unsigned) {
-        return std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / rate));
-    });
-}
-
 TEST(measureBlock, WorkedLevelsOnTheFirstChannel)
 {
-    const BlockStats st = measureBuffer(sineBlock(32767, 1000, 48000, 48000), format(16, 1));
+    const BlockStats st = measureBuffer(toneBlock(32767, 1000, 48000, 48000), format(16, 1));
     EXPECT_EQ(st.peak, 32767);
     EXPECT_NEAR(st.dB, -3.01, 0.005);
     EXPECT_NEAR(st.C, 1.414, 1e-3);
@@ -226,7 +219,7 @@ TEST_P(FilterAtRate, StopsLowFrequenciesPassesHighOnesAndKeepsOvershoot)
     EXPECT_TRUE(st.peak > 35000 && isOverRange(st));
 
     const auto responseDb = [&](double frequency) {
-        const auto block = sineBlock(10000, frequency, rate, rate);
+        const auto block = toneBlock(10000, frequency, rate, rate);
         return measureBuffer(block, format(16, 1, rate), &filter).dB -
                measureBuffer(block, format(16, 1, rate)).dB;
     };
@@ -287,8 +280,8 @@ TEST(ResultText, LeadingBlankDecimalsWaitAndError)
         {-120.0, 3, " -120.000"}, {0.5, 0, " 0"}};
     for (const auto &[value, decimals, text] : cases)
         EXPECT_EQ(resultText(false, value, kMsgWait, decimals), text);
-    EXPECT_EQ(resultText(true, 12.0, kMsgWait, 3), " Wait...");
-    EXPECT_EQ(resultText(true, 12.0, kMsgResultError, 0), " Error");
+    EXPECT_EQ(resultText(true, 12.0, kMsgWait, 3), messageText(kMsgWait));
+    EXPECT_EQ(resultText(true, 12.0, kMsgResultError, 0), messageText(kMsgResultError));
     for (double v : {0.0, -0.0, std::nan("")})
         EXPECT_TRUE(showsWait(v)) << v;
     EXPECT_FALSE(showsWait(1e-300));
@@ -304,14 +297,15 @@ TEST(ResultLine, LogsShownTextsOnlyWhenAskedAndLoggingIsOnAndKeepsItsStorage)
     Settings settings;
     settings.decimalPointsInResults = 1;
     ResultLine line;
+    const std::string wait = messageText(kMsgWait);
     for (int i = 0; i < 4; ++i) {
         const bool logOn = i & 1, log = i & 2;
         line.clear();
         line.append("x");
         settings.logMeasurements = logOn;
         EXPECT_EQ(showResultText(false, -37.25, 0, log, settings, line), " -37.2");
-        EXPECT_EQ(showResultText(true, 1.0, kMsgWait, log, settings, line), " Wait...");
-        EXPECT_EQ(line.text(), logOn && log ? "x, -37.2, Wait...," : "x,");
+        EXPECT_EQ(showResultText(true, 1.0, kMsgWait, log, settings, line), wait);
+        EXPECT_EQ(line.text(), logOn && log ? "x, -37.2," + wait + "," : "x,");
     }
     const std::size_t capacity = line.capacity();
     for (int i = 0; i < 4000; ++i) {

@@ -2,8 +2,8 @@
 // numbers are known by hand. Against the bench's Gaussian noise: measure/ReadingQualityTest.
 
 #include "capture/ReadingStatistics.h"
-#include "BlockTestSupport.h"
 #include "capture/HighPass.h"
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 

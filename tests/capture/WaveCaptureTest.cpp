@@ -4,11 +4,11 @@
 #include "capture/WaveCapture.h"
 #include "core/Settings.h"
 #include "capture/PortAudioBackend.h" // uniqueDeviceNames
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <tuple>
 
@@ -48,18 +48,14 @@ public:
         }
         void reset() override { owner.call("reset"); }
         void close() override { owner.call("close"); }
-        // Hands over the next free header filled with `value`; none free: a frame lost.
+        // Hands over the next free header, every byte `value`; none free: a frame lost.
         bool produce(std::uint8_t value)
         {
-            CaptureHeader *h = queue().tryPopFree();
-            if (h == nullptr) {
-                queue().addLostFrames(1);
-                return false;
-            }
-            h->bytesRecorded = h->bufferLength;
-            std::memset(h->data, value, h->bytesRecorded);
-            queue().pushFull(h);
-            return true;
+            const auto sample = static_cast<std::int16_t>(value * 0x0101);
+            if (test::handOver16(queue(), [=](std::uint32_t) { return sample; }))
+                return true;
+            queue().addLostFrames(1);
+            return false;
         }
         FakeBackend &owner;
         bool started = false;

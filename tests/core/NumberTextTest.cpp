@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,10 +59,42 @@ TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
         EXPECT_NEAR(parseDecimal(formatFixed(v, 6)), v, 5e-7) << v;
 }
 
-TEST(Messages, KnownNumbersAndUnknownOnes)
+// The program's string table: each message's exact text, pinned here only (other tests name
+// a message by its id); every other number has no text, so a message missing here fails.
+// With it the application name that titles every message box.
+TEST(Messages, EveryMessageHasItsExactTextAndNoOtherNumberHasOne)
 {
-    EXPECT_STREQ(quillon::messageText(quillon::kMsgCannotOpenComPort),
-                 "OOPS - I cannot open the COM port to  set switch settings.");
-    EXPECT_STREQ(quillon::messageText(121), " Error");
-    EXPECT_STREQ(quillon::messageText(9999), "");
+    using namespace quillon;
+    const std::map<int, const char *> table{
+        {kMsgAboutItem, "&About Quillon..."},
+        {kMsgCompanyKey, "Tremont"},
+        {kMsgWait, " Wait..."},
+        {kMsgResultError, " Error"},
+        {kMsgSetupSection, "Setup"},
+        {kMsgEnrCannotOpen, "The specified calibration file cannot be opened."},
+        {kMsgEnrMissingFrequency, "A line in the calibration file was missing a frequency"},
+        {kMsgEnrFrequencyRange,
+         "One or more frequencies in the calibration file are out of range."},
+        {kMsgEnrMissingEnr, "A line in the calibration file is missing an ENR value (dB)"},
+        {kMsgEnrEnrRange,
+         "One or more lines in the calibration file has an ENR value out of range"},
+        {kMsgEnrTooManyRows, "The calibration file contains too many rows of data. Sorry."},
+        {kMsgEnrReadError,
+         "An error occurred reading from the calibration file (sorry-no diagnosis)."},
+        {kMsgEnrLineTooLong, "One or more lines in the calibration file are too long to handle."},
+        {kMsgEnrNoFile, "You must specify a valid ENR calibration file."},
+        {kMsgEnrNoData, "The Calibration file appears to contain no valid data!"},
+        {kMsgSaveFailed, "Saving parameters to the registry failed for some reason."},
+        {kMsgCannotOpenWaveDevice, "I could not open the wave device to read audio."},
+        {kMsgSignalTooHigh, "Error. Signal level too high."},
+        {kMsgCannotOpenLog, "Error - Cannot open log file."},
+        {kMsgCannotOpenComPort, "OOPS - I cannot open the COM port to  set switch settings."},
+        {kMsgCannotSetComPort, "Error. Cannot set Com port status."},
+        {kMsgCannotWriteUsb, "Error - Cannot write to Kestrel VNA USB device."}};
+    ASSERT_EQ(table.size(), 22u);              // no two entries under one id
+    EXPECT_STREQ(kApplicationName, "Quillon"); // the window's caption, every box's title
+    for (int id = -1; id <= 1000; ++id) {
+        const auto known = table.find(id);
+        EXPECT_STREQ(messageText(id), known == table.end() ? "" : known->second) << id;
+    }
 }

@@ -2,6 +2,8 @@
 // (the radiometer law), each stopped by the rule, against the target and the least time.
 
 #include "measure/PrecisionRule.h"
+#include "bench/VirtualBench.h"
+#include "support/BenchBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,7 @@ using Readings = std::array<PrecisionReading, kDeviceReadingCount>;
 
 // The virtual bench's defaults (noise temperatures, proportional to the powers): system
 // ON, OFF, DUT ON, OFF.
-constexpr Powers kPowers = {93538.828, 1832.776, 9208953.828, 38348.613};
+const Powers kPowers = test::seriesTemperatures(computeTruth({}));
 constexpr double kEnrDb = 25.0, kT0 = 290.0, kTsOff = 293.0;
 constexpr double kManyDegrees = 1e12; // k = 1.96 throughout
 constexpr double kTarget = 0.05;

@@ -2,56 +2,22 @@
 // standard error against the variance the bench's passband predicts, and each guard on its
 // bench fault and silent on the clean bench.
 
-#include "bench/BenchTestSupport.h"
 #include "bench/VirtualBench.h"
 #include "capture/Level.h"
 #include "capture/ReadingStatistics.h"
 #include "measure/ReadingGuards.h"
+#include "support/BenchBlocks.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace quillon {
 namespace {
 
-constexpr int kOffOut = 0, kOnOut = 1, kOnIn = 3;
-
-// The bench's generator at `rate` Hz mono 16-bit, settled in switch state `state`, giving
-// measured blocks of `seconds` (seeded by the bench parameters unless `seed` is given).
-struct BenchBlocks
-{
-    BenchBlocks(const BenchParameters &p, std::uint32_t rate, int state, double seconds,
-                std::optional<std::uint64_t> seed = {})
-        : bench(p), format{1, 1, rate, 2 * rate, 2, 16},
-          generator(seeded(bench.nextGeneratorSetup(format), seed)), state(state),
-          buffer(2u * static_cast<std::uint32_t>(seconds * rate))
-    {
-        generator.warmUp(generator.settleFrames(), state);
-    }
-    static GeneratorSetup seeded(GeneratorSetup setup, std::optional<std::uint64_t> seed)
-    {
-        setup.seed = seed.value_or(setup.seed);
-        return setup;
-    }
-    std::uint32_t frames() const { return static_cast<std::uint32_t>(buffer.size() / 2); }
-    void skip() { generator.generate(buffer.data(), frames(), state); }
-    BlockStats next(BlockMoments &moments)
-    {
-        skip();
-        return measureBlock(buffer.data(), 2 * frames(), format, nullptr, moments);
-    }
-
-    VirtualBench bench;
-    CaptureFormat format;
-    BenchGenerator generator;
-    std::atomic<int> state;
-    std::vector<std::uint8_t> buffer;
-};
+using test::BenchBlocks, test::kOffOut, test::kOnIn, test::kOnOut;
 
 // One reading on the bench: a block in `before`, the switch to `state`, `dummy` blocks
 // discarded, then `blocks` counted blocks of `seconds` each.
@@ -97,8 +63,7 @@ TEST(ReadingStatistics, BatchMeansMatchTheVarianceOfTheBenchNoise)
             all.add(stats, moments);
             meanRelativeVariance += std::pow(one.statistics().relativeStandardError, 2) / kBlocks;
         }
-        const double predicted = benchtest::varianceRelativeSigma(rate, 300.0, 2700.0,
-                                                                       blocks.frames());
+        const double predicted = test::varianceRelativeSigma(rate, 300.0, 2700.0, blocks.frames());
         // 300 estimates of 15 degrees of freedom: their mean is good to about 3% (1 sigma).
         EXPECT_NEAR(std::sqrt(meanRelativeVariance) / predicted, 1.0, 0.03);
         const ReadingStatistics s = all.statistics();

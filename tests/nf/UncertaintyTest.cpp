@@ -2,10 +2,12 @@
 // run of the same formulas, the coverage factor, the degrees of freedom and the texts.
 
 #include "nf/Uncertainty.h"
+#include "bench/VirtualBench.h"
 #include "core/Messages.h"
 #include "nf/EnrTable.h"
 #include "nf/NoiseResults.h"
 #include "nf/YFactorMath.h"
+#include "support/BenchBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +27,9 @@ using Errors = std::array<ReadingError, kDeviceReadingCount>;
 // The virtual bench's defaults as noise temperatures at the receiver (K; powers are
 // proportional): system ON, OFF, DUT ON, OFF; and for a calibration the reference source
 // ON, OFF, the unknown source (ENR 15 dB) ON, OFF.
-constexpr Powers kPowers = {93538.828, 1832.776, 9208953.828, 38348.613};
-constexpr Powers kCalibration = {93538.828, 1832.776, 9463.605 + 1539.776, 1832.776};
+const Powers kPowers = test::seriesTemperatures(computeTruth({}));
+const Powers kCalibration =
+    test::seriesTemperatures(computeTruth({.dutSwitchSelects = DutSwitchSelects::UnknownSource}));
 constexpr double kEnrDb = 25.0, kT0 = 290.0, kTsOff = 293.0;
 const Errors kErrors = {ReadingError{0.01}, ReadingError{0.012}, ReadingError{0.006},
                         ReadingError{0.008}};

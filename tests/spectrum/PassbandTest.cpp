@@ -1,10 +1,10 @@
 // The passband read from an averaged spectrum: worked rows, and the virtual bench's receiver.
 
 #include "spectrum/Passband.h"
-#include "bench/BenchTestSupport.h"
 #include "bench/NoiseGenerator.h"
 #include "spectrum/SpectrumAnalyzer.h"
-#include "spectrum/SpectrumTestSupport.h"
+#include "support/BenchBlocks.h"
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,7 @@ TEST(Passband, MatchesTheBenchReceiver)
     constexpr double binHz = fs / n;
     const Biquad hp = butterworthHighPass(fs, 300.0), lp = butterworthLowPass(fs, 2700.0);
     auto shape = [&](double f) {
-        return benchtest::powerResponse(hp, fs, f) * benchtest::powerResponse(lp, fs, f);
+        return test::powerResponse(hp, fs, f) * test::powerResponse(lp, fs, f);
     };
     double top = 0.0, integral = 0.0;
     for (double f = 0.05; f < fs / 2; f += 0.1) {
@@ -97,7 +97,7 @@ TEST(Passband, MatchesTheBenchReceiver)
     for (int b = 0; b < 32; ++b) {
         generator.generate(block.data(), n, state);
         ASSERT_TRUE(analyzer.processBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                                          spectrumtest::format(16, 1, 48000), nullptr));
+                                          test::format(16, 1), nullptr));
     }
     ASSERT_EQ(analyzer.shownInfo().rowsAveraged, 32);
     PassbandAnalyzer passband;

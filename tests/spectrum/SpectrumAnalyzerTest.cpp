@@ -4,7 +4,7 @@
 #include "spectrum/SpectrumAnalyzer.h"
 #include "capture/HighPass.h"
 #include "spectrum/FftPlan.h"
-#include "spectrum/SpectrumTestSupport.h"
+#include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,9 @@
 namespace quillon {
 namespace {
 
-using spectrumtest::format;
-using spectrumtest::makeBlock;
-using spectrumtest::toneBlock;
+using test::format;
+using test::makeBlock;
+using test::toneBlock;
 
 bool process(SpectrumAnalyzer &a, const std::vector<std::uint8_t> &block, const CaptureFormat &f,
              HighPass1kHz *filter = nullptr)

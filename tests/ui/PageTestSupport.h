@@ -1,8 +1,8 @@
 #pragma once
 
 // Shared by the page tests: the one QApplication, waiting on the window thread's events, a
-// catcher for the program's message boxes, and a page fixture with settings in a temporary
-// folder.
+// watchdog for steps that must return, a catcher for the program's message boxes, and a
+// page fixture with settings in a temporary folder.
 #include "core/Messages.h"
 #include "core/SettingsTestSupport.h"
 
@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <ostream>
 
 // Failure messages show QStrings as text.
@@ -38,6 +41,19 @@ inline bool waitFor(const std::function<bool()> &condition)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// Runs `step`; aborts the test program if it has not returned after 60 s (a hang would
+// otherwise only end at ctest's time limit, without saying which step).
+inline void mustReturn(const std::function<void()> &step)
+{
+    std::promise<void> done;
+    const auto watchdog = std::async(std::launch::async, [returned = done.get_future()] {
+        if (returned.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
+            std::abort();
+    });
+    step();
+    done.set_value();
 }
 
 // Clicks OK on every message box that opens while it lives, keeping text and title.

@@ -105,6 +105,7 @@ protected:
 TEST_F(CalculatorPageTest, TypedValuesShowTheWorkedResultsOrError)
 {
     const Step system{"systemMode"}, device{"deviceMode"}, calibrate{"calibrateMode"};
+    const char *const error = messageText(kMsgResultError);
     const auto readings = [](const char *a, const char *b, const char *c, const char *d) {
         return std::vector<Step>{
             {"reading1", a}, {"reading2", b}, {"reading3", c}, {"reading4", d}};
@@ -142,15 +143,15 @@ TEST_F(CalculatorPageTest, TypedValuesShowTheWorkedResultsOrError)
          {{"gainField", " 23.708"}}},
         {"system, equal readings (Y = 1)",
          {system, {"bandwidthField", "1"}, {"reading1", "5"}, {"reading2", "5"}},
-         {{"teField", " Error"}, {"fField", " Error"}, {"nfField", " Error"},
-          {"floorField", " Error"}}},
+         {{"teField", error}, {"fField", error}, {"nfField", error},
+          {"floorField", error}}},
         {"device, gain -60 dB: the DUT's Te fails", with({device}, readings("70", "60", "10", "0")),
-         {{"teField", " Error"}, {"gainField", " Error"}}},
+         {{"teField", error}, {"gainField", error}}},
         {"device, gain +60 dB: shown while the DUT's Te passes",
          with({device}, readings("10", "0", "70", "60")),
          {{"teField", " 9896.551"}, {"gainField", " 60.000"}}},
         {"calibrate, unknown Y = 1", with({calibrate}, readings("10", "0", "8", "8")),
-         {{"gainField", " Error"}}},
+         {{"gainField", error}}},
         {"a bandwidth of 0 takes the floor away",
          {{"bandwidthField", "1"}, {"bandwidthField", "0"}}, {{"floorField", ""}}},
         // clang-format on
@@ -222,7 +223,8 @@ TEST_F(CalculatorPageTest, TypedTextSurvivesModesAndAnyTextIsSafe)
 
     const QString texts[] = {
         "abc", "-", "e", "1e999", "-1e999", "1e-999", QString(200, '9'), "1" + QString(130, '0')};
-    const QRegularExpression shownText(R"(^( Error| -?\d+\.\d{3})?$)");
+    const QRegularExpression shownText(
+        "^(" + QRegularExpression::escape(messageText(kMsgResultError)) + R"(| -?\d+\.\d{3})?$)");
     const char *const inputs[] = {"reading1",       "reading2",       "reading3",     "reading4",
                                   "enrEntry",       "referenceTsOff", "unknownTsOff", "t0",
                                   "bandwidthField", "teField",        "fField",       "nfField"};

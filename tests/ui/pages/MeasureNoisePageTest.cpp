@@ -8,6 +8,7 @@
 #include "core/SettingsStore.h"
 #include "capture/WaveCapture.h"
 #include "support/FakeDevices.h"
+#include "support/PcmBlocks.h"
 
 #include <QComboBox>
 #include <QTabBar>
@@ -19,13 +20,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
-#include <future>
 
 namespace quillon {
 namespace {
 
-using test::activeBox, test::waitFor;
+using test::activeBox, test::mustReturn, test::waitFor;
 
 // "Test pattern", any format. produce() fills one block on the test thread with +A, -A, ...
 // of full scale (16-bit): A = 0.5 reads -6.021 dB, crest factor 1.
@@ -52,31 +51,14 @@ struct PatternBackend : test::NamedDevices
     }
     bool produce(double amplitude) // false when no buffer is free
     {
-        CaptureHeader *h = queue->tryPopFree();
         const long a = std::lround(amplitude * 32768);
-        for (std::uint32_t i = 0; h != nullptr && i < h->bufferLength / 2; ++i) {
-            const auto v = static_cast<std::int16_t>(i % 2 == 0 ? a : -a);
-            std::memcpy(h->data + 2 * i, &v, 2);
-        }
-        if (h != nullptr)
-            queue->pushFull((h->bytesRecorded = h->bufferLength / 2 * 2, h));
-        return h != nullptr;
+        return test::handOver16(*queue, [=](std::uint32_t i) {
+            return static_cast<std::int16_t>(i % 2 == 0 ? a : -a);
+        });
     }
     BlockQueue *queue = nullptr;                  // the capture's, the same for every stream
     static inline std::atomic<int> handedBack{0}; // buffers re-queued; compared, never reset
 };
-
-// Runs `step`; aborts the test program if it has not returned after 60 s.
-void mustReturn(const std::function<void()> &step)
-{
-    std::promise<void> done;
-    const auto watchdog = std::async(std::launch::async, [returned = done.get_future()] {
-        if (returned.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
-            std::abort();
-    });
-    step();
-    done.set_value();
-}
 
 class MeasureNoisePageTest : public test::PageTest
 {
@@ -170,14 +152,13 @@ TEST_F(MeasureNoisePageTest, LoadsAndSavesItsThreeValuesOrShowsOneMessage)
     makePage();
     EXPECT_EQ(child<QComboBox>(m_pagePtr, "averageCount")->currentIndex(), -1);
     ASSERT_TRUE(feedBlock(0.5) && feedBlock(0.5));
-    EXPECT_EQ(text("averagedField"), " Wait...");
+    EXPECT_EQ(text("averagedField"), messageText(kMsgWait));
     // Root ignores permission bits: a store below a regular file cannot be written.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
     makePage();
     test::BoxCatcher boxes;
     click("saveAsDefault");
-    EXPECT_EQ(boxes.texts,
-              QStringList{"Saving parameters to the registry failed for some reason."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgSaveFailed)});
 }
 
 // Fields: level, crest factor, averaged, relative. A = 0.5 reads -6.021 dB, 0.25 -12.041.
@@ -282,7 +263,8 @@ TEST_P(MeasureNoiseLogBox, OneBoxPerFailureAndTheWindowStaysUsable)
     ASSERT_TRUE(m_pattern.produce(0.5) && m_pattern.produce(0.25));
     ASSERT_TRUE(waitFor([&] { return page.logFailureBox() != nullptr; }));
     QMessageBox *box = page.logFailureBox();
-    EXPECT_EQ(box->text() + ", " + box->windowTitle(), "Error - Cannot open log file., Quillon");
+    EXPECT_EQ(box->text(), messageText(kMsgCannotOpenLog));
+    EXPECT_EQ(box->windowTitle(), kApplicationName);
     EXPECT_EQ(box->windowModality(), Qt::NonModal);
     // Both blocks were measured, shown and handed back while the box is up.
     ASSERT_TRUE(waitFor([&] { return m_pattern.handedBack.load() == before + 2; }));

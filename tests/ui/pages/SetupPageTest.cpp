@@ -314,8 +314,7 @@ TEST_F(SetupPageTest, SaveAsDefaultWritesTheChosenSetupOrShowsOneMessage)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
     showPage();
     click("saveAsDefault");
-    EXPECT_EQ(boxes.texts,
-              QStringList{"Saving parameters to the registry failed for some reason."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgSaveFailed)});
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "support/FakeDevices.h"
+#include "support/PcmBlocks.h"
 #include "ui/MainWindow.h"
 
 #include <QCheckBox>
@@ -16,14 +17,11 @@
 #include <QMouseEvent>
 
 #include <cmath>
-#include <cstring>
-#include <future>
-#include <numbers>
 
 namespace quillon {
 namespace {
 
-using test::waitFor;
+using test::mustReturn, test::waitFor;
 
 // Device 0 opens (so the probe succeeds) but never starts; device 1 fills one block when the
 // test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
@@ -49,32 +47,12 @@ struct ManualDevices : test::NamedDevices
     }
     bool produce(double amplitude) // false while no buffer is free
     {
-        CaptureHeader *h = queue->tryPopFree();
-        if (h == nullptr)
-            return false;
-        for (std::uint32_t i = 0; i < h->bufferLength / 2; ++i) {
-            const auto v = static_cast<std::int16_t>(
-                std::lround(amplitude * std::sin(2 * std::numbers::pi * 3000.0 * i / 44100)));
-            std::memcpy(h->data + 2 * i, &v, 2);
-        }
-        h->bytesRecorded = h->bufferLength;
-        queue->pushFull(h);
-        return true;
+        return test::handOver16(*queue, [=](std::uint32_t i) {
+            return static_cast<std::int16_t>(test::toneSample(amplitude, 3000.0, 44100, i));
+        });
     }
     BlockQueue *queue = nullptr;
 };
-
-// Runs `step`; aborts the test program if it has not returned after 60 s.
-void mustReturn(const std::function<void()> &step)
-{
-    std::promise<void> done;
-    const auto watchdog = std::async(std::launch::async, [returned = done.get_future()] {
-        if (returned.wait_for(std::chrono::seconds(60)) == std::future_status::timeout)
-            std::abort();
-    });
-    step();
-    done.set_value();
-}
 
 int countRed(const QImage &image)
 {
@@ -163,7 +141,7 @@ TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
     settings().waveInDevice = 1;
     page.activate();
     EXPECT_FALSE(page.capturing());
-    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenWaveDevice)});
     EXPECT_EQ(page.scale().divisions, 4); // kept across activations
 
     // A stored size the spectrum cannot use gives the default; a larger one the largest.
