@@ -1,10 +1,10 @@
 // quillon-cli bench: the virtual bench's true answers for its current settings.
 
-#include "core/SettingsStore.h"
 #include "bench/VirtualBench.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "core/SettingsStore.h"
 
 #include <QSettings>
 
@@ -15,10 +15,8 @@ namespace quillon::cli {
 int runBench(const std::vector<std::string> &args)
 {
     const Options o("bench", args, {}, {"json"});
-    if (o.flag("help")) {
-        std::fputs(kBenchHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("bench");
     if (!o.positional().empty())
         throw CliError("bench takes no argument '" + o.positional().front() + "'");
 

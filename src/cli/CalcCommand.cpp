@@ -1,11 +1,12 @@
 // quillon-cli calc: the Calculator page's four modes on typed values.
 
-#include "core/Messages.h"
 #include "capture/ResultText.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/EnrSource.h"
 #include "cli/Json.h"
 #include "cli/StoredValues.h"
+#include "core/Messages.h"
 #include "nf/NoiseResults.h"
 
 #include <cstdio>
@@ -61,7 +62,7 @@ std::vector<Shown> noiseShown(const NoiseResult &n)
 int runCalc(const std::vector<std::string> &args)
 {
     if (args.empty() || args.front() == "--help" || args.front() == "-h") {
-        std::fputs(kCalcHelp, args.empty() ? stderr : stdout);
+        std::fputs(helpText("calc"), args.empty() ? stderr : stdout);
         return args.empty() ? kExitBadInput : kExitOk;
     }
     const std::string mode = args.front();
@@ -82,10 +83,8 @@ int runCalc(const std::vector<std::string> &args)
         throw CliError("unknown calculator mode '" + mode +
                        "' (modes: simple, system, device, calibrate)");
     const Options o("calc " + mode, rest, valued, {"json"});
-    if (o.flag("help")) {
-        std::fputs(kCalcHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("calc");
     if (!o.positional().empty())
         throw CliError("calc " + mode + " takes no argument '" + o.positional().front() + "'");
 
@@ -114,7 +113,9 @@ int runCalc(const std::vector<std::string> &args)
     } else {
         const double on = requiredReading(o, "on");
         const double off = requiredReading(o, "off");
-        const double enr = resolveEnr(o, settings, table, stored.enrEntry);
+        const double enr =
+            resolveEnrSource(o, EnrLookup::AtOneFrequency, {settings, table, stored.enrEntry})
+                .enrDb();
         const double tsOff = o.number("tsoff", 0.0, kMaxTemperature).value_or(stored.tsOff);
         doc.key("enrDb").value(enr).key("tsOff").value(tsOff);
         if (mode == "system") {

@@ -1,36 +1,43 @@
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon::cli {
 
-// The commands of quillon-cli. Each takes the arguments after its name, prints its result
-// on stdout (text, or JSON with --json) and returns the exit status; bad input throws
+// One command of quillon-cli. `run` takes the arguments after the command's name, prints its
+// result on stdout (text, or JSON with --json) and returns the exit status; bad input throws
 // CliError, which main() prints as one line on stderr.
-int runDevices(const std::vector<std::string> &args);
-int runLevel(const std::vector<std::string> &args);
-int runCalc(const std::vector<std::string> &args);
-int runEnr(const std::vector<std::string> &args);
-int runMeasure(const std::vector<std::string> &args);
-int runSpectrum(const std::vector<std::string> &args);
-int runBench(const std::vector<std::string> &args);
-int runSweep(const std::vector<std::string> &args);
+struct Command
+{
+    std::string_view name;      // what the user types: "level"
+    std::string_view arguments; // shown after the name in the command list: "FILE", or ""
+    int (*run)(const std::vector<std::string> &args);
+    std::string_view summary; // the command list's one line
+    const char *help;         // `quillon-cli NAME --help`
+};
 
-// Help texts, printed by --help.
-extern const char *const kMainHelp;
-extern const char *const kDevicesHelp;
-extern const char *const kLevelHelp;
-extern const char *const kCalcHelp;
-extern const char *const kEnrHelp;
-extern const char *const kMeasureHelp;
-extern const char *const kSpectrumHelp;
-extern const char *const kBenchHelp;
-extern const char *const kSweepHelp;
+// Every command, in the order the main help lists them. main() dispatches through this table,
+// and the main help and the unknown-command message list its names. Adding a command touches
+// three places: its own .cpp file (the run function), its help text in Help.cpp, and its row
+// in CommandTable.cpp.
+std::span<const Command> commands();
 
-// The serial devices the switch-port probe tries: defaultProbeDevices(), or the
-// colon-separated list in the environment variable QUILLON_SWITCH_PROBE_DEVICES when it is
-// set (tests and unusual machines; an empty value probes no serial device).
-std::vector<std::string> switchProbeDevices();
+// The command called `name`; null when there is none.
+const Command *findCommand(std::string_view name);
+
+// `quillon-cli --help`: usage, the command list, the options every command takes.
+std::string mainHelp();
+
+// "unknown command 'x' (commands: devices, level, ...; see quillon-cli --help)"
+std::string unknownCommandMessage(std::string_view name);
+
+// The --help text of the command called `name` (which must be in the table).
+const char *helpText(std::string_view name);
+
+// Prints that text on stdout; returns kExitOk, for `if (o.flag("help")) return printHelp(..)`.
+int printHelp(std::string_view name);
 
 } // namespace quillon::cli

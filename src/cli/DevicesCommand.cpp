@@ -1,10 +1,10 @@
 // quillon-cli devices: the sound inputs with their formats, and the switch ports.
 
-#include "measure/QuillonEngine.h"
-#include "core/SettingsStore.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "core/SettingsStore.h"
+#include "measure/QuillonEngine.h"
 #include "switch/SerialLines.h"
 #include "switch/SwitchControl.h"
 
@@ -13,6 +13,11 @@
 
 namespace quillon::cli {
 
+namespace {
+
+// The serial devices the switch-port probe tries: defaultProbeDevices(), or the
+// colon-separated list in the environment variable QUILLON_SWITCH_PROBE_DEVICES when it is
+// set (tests and unusual machines; an empty value probes no serial device).
 std::vector<std::string> switchProbeDevices()
 {
     const char *list = std::getenv("QUILLON_SWITCH_PROBE_DEVICES");
@@ -31,8 +36,6 @@ std::vector<std::string> switchProbeDevices()
     }
     return devices;
 }
-
-namespace {
 
 struct DeviceEntry
 {
@@ -68,10 +71,8 @@ std::vector<int> offeredFormats(QuillonEngine &engine, int device, std::uint32_t
 int runDevices(const std::vector<std::string> &args)
 {
     const Options o("devices", args, {}, {"json"});
-    if (o.flag("help")) {
-        std::fputs(kDevicesHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("devices");
     if (!o.positional().empty())
         throw CliError("devices takes no argument '" + o.positional().front() + "'");
 

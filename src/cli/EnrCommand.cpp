@@ -1,9 +1,9 @@
 // quillon-cli enr: read an ENR calibration file, print its table and interpolated ENRs.
 
-#include "core/Messages.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "core/Messages.h"
 #include "nf/EnrTable.h"
 
 #include <cstdio>
@@ -14,10 +14,8 @@ namespace quillon::cli {
 int runEnr(const std::vector<std::string> &args)
 {
     const Options o("enr", args, {}, {"json"});
-    if (o.flag("help")) {
-        std::fputs(kEnrHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("enr");
     if (o.positional().empty())
         throw CliError("enr needs the calibration file: quillon-cli enr FILE [FREQ_MHZ...]");
     const std::string &path = o.positional().front();

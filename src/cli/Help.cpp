@@ -1,28 +1,25 @@
-#include "cli/Commands.h"
+// The help texts of quillon-cli, printed by --help. The command table (CommandTable.cpp)
+// declares and names each one; `extern` gives the constants external linkage.
 
 namespace quillon::cli {
 
-const char *const kMainHelp =
+// The main help around the command list, which CommandTable.cpp makes from the table.
+extern const char *const kMainHelpIntro =
     R"(Usage: quillon-cli COMMAND [OPTIONS]
 
 Quillon's noise-figure meter without a window.
 
 Commands:
-  devices      the sound inputs with their capture formats, and the switch ports
-  level FILE   block levels of a WAV file, as the Measure Noise page reads them
-  calc MODE    the calculator: simple, system, device or calibrate
-  enr FILE     read an ENR calibration file and interpolate ENRs
-  measure      the Measure Device series (the virtual bench when no device is given)
-  spectrum     a WAV file's spectrum as Show Spectrum computes it, and its passband
-  bench        what a correct measurement of the virtual bench reads, at its settings
-  sweep        noise figure and gain against frequency, the receiver tuned per point
+)";
 
+extern const char *const kMainHelpNotes =
+    R"(
 Every command takes --json (full-precision numbers for scripts) and --help.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
 Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.
 )";
 
-const char *const kDevicesHelp =
+extern const char *const kDevicesHelp =
     R"(Usage: quillon-cli devices [--json]
 
 Lists the sound inputs in device-number order (the virtual bench last), each with the
@@ -30,7 +27,7 @@ capture formats it supports (format-table row and label), then the switch ports 
 page would offer.
 )";
 
-const char *const kLevelHelp =
+extern const char *const kLevelHelp =
     R"(Usage: quillon-cli level FILE [--time MS] [--highpass] [--average N] [--decimals D] [--json]
 
 Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz) and prints for
@@ -44,7 +41,7 @@ and its peak term, computed exactly as the Measure Noise page computes a capture
   --decimals D   decimals of the shown numbers, 0 to 3 (default: the stored setting)
 )";
 
-const char *const kCalcHelp =
+extern const char *const kCalcHelp =
     R"(Usage: quillon-cli calc MODE [OPTIONS] [--json]
 
 The calculator's four modes on typed values; results as the window shows them.
@@ -70,7 +67,7 @@ The calculator's four modes on typed values; results as the window shows them.
   --decimals D         0 to 3 (default: the stored setting)
 )";
 
-const char *const kEnrHelp =
+extern const char *const kEnrHelp =
     R"(Usage: quillon-cli enr FILE [FREQ_MHZ...] [--json]
 
 Reads an ENR calibration file (frequency in MHz, ENR in dB per line) and prints its rows
@@ -78,7 +75,26 @@ in ascending frequency, then the ENR interpolated at each FREQ_MHZ. A file that 
 read prints the reader's message and exits with status 2.
 )";
 
-const char *const kMeasureHelp =
+// The noise source's options: one rule for measure and sweep (EnrSource.h), one text.
+#define QUILLON_NOISE_SOURCE_HELP                                                                  \
+    "\n"                                                                                           \
+    "The noise source, by the same rule in measure and sweep:\n"                                   \
+    "  --enr DB           a typed ENR, 0 to 50 dB, the same at every frequency\n"                  \
+    "  --enr-file FILE    an ENR calibration file (MHz, dB, optionally the ENR's\n"                \
+    "                     95% half-width in dB), read at the frequency measured\n"                 \
+    "  neither            the bench's own source on the bench; else the stored\n"                  \
+    "                     calibration file while in use, else the stored ENR\n"                    \
+    "  --enr-uncertainty DB   the ENR's 95% half-width, 0 to 3 dB (default: the\n"                 \
+    "                     file's third column at the frequency measured where it\n"                \
+    "                     gives one, else the stored value; 0 on the bench, whose\n"               \
+    "                     sources are exactly known)\n"                                            \
+    "  --tsoff K          off temperature of the noise source (default: stored,\n"                 \
+    "                     or the bench's)\n"                                                       \
+    "  --tsoff-uncertainty K  its 95% half-width (default: stored; 0 on the bench)\n"              \
+    "  --t0 K             reference temperature (default: stored, or 290 on the\n"                 \
+    "                     bench)\n"
+
+extern const char *const kMeasureHelp =
     R"(Usage: quillon-cli measure [OPTIONS] [--json]
 
 Takes the Measure Device series: noise source ON and OFF with the DUT out of circuit, then
@@ -97,27 +113,23 @@ about the readings (settling, compression or AGC, headroom, a tone in the passba
                      half-width is at most DB (replaces --average)
   --max-time S       longest counted time of one reading with --precision (default 60)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
-  --enr-uncertainty DB   the ENR's 95% half-width (default: the ENR file's third column,
-                     else the stored value; 0 on the bench)
-  --tsoff-uncertainty K  the off temperature's 95% half-width (default: stored; 0 on the bench)
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --system           overall system noise figure: two readings, no gain
   --port NAME        switch port: a serial device, USB, Virtual bench or None (default:
                      Virtual bench for the bench, else the stored port). With None you are
                      asked to set the switches by hand and press Enter.
   --noise-line L     noise-source output: rts or dtr (serial), 0 to 7 (USB data bit)
   --dut-line L       DUT switch output, as --noise-line
-  ENR                --enr DB, or --freq MHZ with --enr-file FILE (or the stored file);
-                     default: the stored entry, or the bench's own source on the bench
-  --tsoff K          off temperature of the noise source (default: stored, or the bench's)
-  --t0 K             reference temperature (default: stored, or 290 on the bench)
-  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C, after
                      which --json prints the runs taken ("cutShort" marks an unfinished one)
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
+)" QUILLON_NOISE_SOURCE_HELP
+    R"(  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the
+                     stored file) is read there (default: the stored entry)
 )";
 
-const char *const kSpectrumHelp =
+extern const char *const kSpectrumHelp =
     R"(Usage: quillon-cli spectrum FILE [--fft N] [--highpass] [--average N] [--all] [--json]
 
 Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz), cuts it into
@@ -134,7 +146,7 @@ are not used.
   --all          every block's row, one line per block, instead of the last row
 )";
 
-const char *const kBenchHelp =
+extern const char *const kBenchHelp =
     R"(Usage: quillon-cli bench [--json]
 
 The virtual bench's truth at its current settings (group VirtualBench of the settings
@@ -143,7 +155,7 @@ finds, and the power and level of each switch state, so that a reading can be he
 against it.
 )";
 
-const char *const kSweepHelp =
+extern const char *const kSweepHelp =
     R"(Usage: quillon-cli sweep --start MHZ --stop MHZ --step MHZ [OPTIONS] [--json]
        quillon-cli sweep --list "MHZ, MHZ, ..." [OPTIONS] [--json]
 
@@ -163,15 +175,19 @@ ENR from the bench's calibration file). Ctrl-C ends the sweep after the point be
   --mode M           usb or cw (default: stored, USB)
   --settle MS        wait after retuning, 0 to 600000 ms (default 0)
   --device N         input device number (see quillon-cli devices)
+  --format ROW       capture format row 0 to 19 (default: the stored format)
   --time MS          capture time per block: 100, 1000 (default) or 10000 ms
   --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
   --average N        blocks averaged per reading, 1 to 32 (default: stored, else 8)
-  --enr DB           the same ENR at every point, or
-  --enr-file FILE    the ENR at each frequency from a calibration file (default: the
-                     bench's file on the bench, else the stored file when in use)
-  --tsoff K, --t0 K  off temperature of the noise source, reference temperature
+  --auto-dummy       also discard blocks while the level still settles (at most 10)
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --csv FILE         write the points as CSV (RFC 4180, header row)
   --log FILE         append the "NF" lines of each completed point to FILE
+)" QUILLON_NOISE_SOURCE_HELP R"(
+The frequency measured is each point's. A sweep's uncertainties do not yet include the
+off temperature's.
 )";
+
+#undef QUILLON_NOISE_SOURCE_HELP
 
 } // namespace quillon::cli

@@ -1,6 +1,5 @@
 // quillon-cli level: the Measure Noise page's block readings of a WAV file.
 
-#include "core/Messages.h"
 #include "capture/HighPass.h"
 #include "capture/Level.h"
 #include "capture/ReadingHistory.h"
@@ -10,6 +9,7 @@
 #include "cli/Json.h"
 #include "cli/StoredValues.h"
 #include "cli/WavFile.h"
+#include "core/Messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,10 +53,8 @@ void jsonStats(Json &doc, const BlockStats &s)
 int runLevel(const std::vector<std::string> &args)
 {
     const Options o("level", args, {"time", "average", "decimals"}, {"highpass", "json"});
-    if (o.flag("help")) {
-        std::fputs(kLevelHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("level");
     if (o.positional().size() != 1)
         throw CliError(o.positional().empty() ? "level needs a WAV file: quillon-cli level FILE"
                                               : "level takes one WAV file, not " +

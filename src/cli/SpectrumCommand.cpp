@@ -69,10 +69,8 @@ void jsonPassband(Json &doc, const Passband &p)
 int runSpectrum(const std::vector<std::string> &args)
 {
     const Options o("spectrum", args, {"fft", "average"}, {"highpass", "json", "all"});
-    if (o.flag("help")) {
-        std::fputs(kSpectrumHelp, stdout);
-        return kExitOk;
-    }
+    if (o.flag("help"))
+        return printHelp("spectrum");
     if (o.positional().size() != 1)
         throw CliError(o.positional().empty()
                            ? "spectrum needs a WAV file: quillon-cli spectrum FILE"
@@ -147,7 +145,8 @@ int runSpectrum(const std::vector<std::string> &args)
                 throw CliError("'" + path + "' ends before its declared length");
             got += step;
         }
-        analyzer.processBlock(buffer.data(), blockBytes, format, active); // whole blocks: always a row
+        analyzer.processBlock(buffer.data(), blockBytes, format,
+                              active); // whole blocks: always a row
         if (!all && b + 1 < blocks)
             continue;
         const double *row = analyzer.shownRow();

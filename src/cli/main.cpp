@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <string_view>
 #include <vector>
 
 using namespace quillon::cli;
@@ -17,38 +16,23 @@ int main(int argc, char *argv[])
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::fputs(kMainHelp, stderr);
+        std::fputs(mainHelp().c_str(), stderr);
         return kExitBadInput;
     }
     const std::string command = args.front();
     args.erase(args.begin());
     try {
         if (command == "--help" || command == "-h" || command == "help") {
-            std::fputs(kMainHelp, stdout);
+            std::fputs(mainHelp().c_str(), stdout);
             return kExitOk;
         }
         if (command == "--version") {
             std::puts("quillon-cli 0.4");
             return kExitOk;
         }
-        if (command == "devices")
-            return runDevices(args);
-        if (command == "level")
-            return runLevel(args);
-        if (command == "calc")
-            return runCalc(args);
-        if (command == "enr")
-            return runEnr(args);
-        if (command == "measure")
-            return runMeasure(args);
-        if (command == "spectrum")
-            return runSpectrum(args);
-        if (command == "bench")
-            return runBench(args);
-        if (command == "sweep")
-            return runSweep(args);
-        throw CliError("unknown command '" + command + "' (commands: devices, level, calc, enr, " +
-                       "measure, spectrum, bench, sweep; see quillon-cli --help)");
+        if (const Command *c = findCommand(command))
+            return c->run(args);
+        throw CliError(unknownCommandMessage(command));
     } catch (const CliError &e) {
         printError(e.what());
         return e.status();

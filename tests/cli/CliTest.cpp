@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <numbers>
 #include <regex>
 #include <string>
@@ -348,6 +349,37 @@ TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
     EXPECT_EQ(jsonNumber(run(sys).out, "enrDb"), 14.0);
 }
 
+// main() dispatches, the main help lists and the unknown-command message names the commands
+// of one table: each lists every command, in the same order, and each command answers --help.
+TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
+{
+    const std::vector<std::string> names{"devices", "level",    "calc",  "enr",
+                                         "measure", "spectrum", "bench", "sweep"};
+    const Result help = run("--help");
+    std::vector<std::string> listed;
+    const auto list = help.out.find("Commands:\n");
+    ASSERT_NE(list, std::string::npos) << help.out;
+    for (auto at = list + 10; help.out.compare(at, 2, "  ") == 0; at = help.out.find('\n', at) + 1)
+        listed.push_back(help.out.substr(at + 2, help.out.find_first_of(" \n", at + 2) - at - 2));
+    EXPECT_EQ(listed, names);
+    EXPECT_PRED2(has, help.out, "\n  level FILE   block levels of a WAV file, as the Measure ");
+    const Result bare = run(""); // no command: the same text, as an error
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(bare.err, help.out);
+
+    std::string joined;
+    for (const std::string &name : names) {
+        joined += (joined.empty() ? "" : ", ") + name;
+        const Result r = run(name + " --help");
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.out.rfind("Usage: quillon-cli " + name + " ", 0), 0u) << r.out;
+    }
+    const Result unknown = run("frobnicate");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "quillon-cli: unknown command 'frobnicate' (commands: " + joined +
+                               "; see quillon-cli --help)\n");
+}
+
 // One case per place a message is made; the ENR reader's own messages are tested in tests/nf.
 TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
 {
@@ -360,8 +392,6 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
     cut.replace(40, 4, std::string("\x74\x22\0\0", 4));
     file("cut.wav", cut);
     const std::pair<const char *, const char *> cases[] = {
-        {"frobnicate", "unknown command 'frobnicate' (commands: devices, level, calc, enr, "
-                       "measure, spectrum, bench, sweep; see quillon-cli --help)"},
         {"devices extra", "devices takes no argument 'extra'"},
         {"level missing.wav", "cannot read 'missing.wav'"},
         {"level u8.wav", "unsupported WAV format in 'u8.wav': Unsigned 8 bit"},
@@ -656,6 +686,69 @@ TEST_F(Cli, SweepRefusesBadInputAndReportsAFailedReceiver)
         EXPECT_EQ(r.status, status) << args;
         EXPECT_EQ(r.err, std::string("quillon-cli: ") + message + "\n") << args;
         EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+// measure and sweep read the device options with one parser: the same message for the same bad
+// option, and a sweep takes --format (row 8 is the stored default) and the filter options.
+TEST_F(Cli, MeasureAndSweepShareTheDeviceOptions)
+{
+    for (const char *bad : {"--format 20", "--format x", "--device 99", "--device x", "--time 50",
+                            "--highpass --no-highpass", "--enr-uncertainty 4"}) {
+        const Result m = run(std::string("measure ") + bad);
+        const Result s = run(std::string("sweep --list 144 ") + bad);
+        EXPECT_TRUE(m.status == 2 && s.status == 2) << bad;
+        EXPECT_EQ(s.err, m.err) << bad;
+    }
+    const std::string sweep = "sweep --list 144 --time 100 --auto-dummy --no-highpass";
+    const Result stored = run(sweep), row8 = run(sweep + " --format 8"),
+                 row3 = run(sweep + " --format 3");
+    ASSERT_EQ(row3.status, 0) << row3.err;
+    EXPECT_EQ(row3.out.rfind("144.000000 MHz  ENR 25.000 dB  NF ", 0), 0u) << row3.out;
+    EXPECT_EQ(row8.out, stored.out);
+    EXPECT_NE(row3.out, stored.out); // another rate: other samples
+}
+
+// measure and sweep take the noise source by one rule: the same ENR and stated ENR uncertainty
+// for the same options, and the sweep's uncertainties carry it. On the bench the stored file
+// and uncertainty are the user's real source's, so the bench's own source stands in for them.
+TEST_F(Cli, MeasureAndSweepTakeTheNoiseSourceByOneRule)
+{
+    file("two.dat", "100,25.2\n200,24.8\n");
+    file("three.dat", "100,25.2,0.2\n200,24.8,0.4\n");
+    file(settings, "[VirtualBench]\nSeed=3\n[Setup]\nUseEnrFile=1\nEnrCalibrationFile=three.dat\n"
+                   "ENR=150\nEnrUncertainty=0.7\n");
+    struct Case
+    {
+        const char *options;
+        bool file; // measure reads it at --freq 144, the sweep's point
+        double enrDb, uncertaintyDb;
+        const char *sameWithout; // the options of the same ENR without an uncertainty
+    };
+    const Case cases[] = {
+        {"", false, 25.0, 0.0, nullptr}, // the bench's own source at its tuning, 144 MHz
+        {"--enr 24", false, 24.0, 0.0, nullptr},
+        {"--enr 24 --enr-uncertainty 0.5", false, 24.0, 0.5, "--enr 24"},
+        {"--enr-file two.dat", true, 25.024, 0.0, nullptr},
+        {"--enr-file three.dat", true, 25.024, 0.288, "--enr-file two.dat"},
+        {"--enr-file two.dat --enr-uncertainty 0.1", true, 25.024, 0.1, "--enr-file two.dat"},
+        {"--enr-file three.dat --enr-uncertainty 0", true, 25.024, 0.0, nullptr},
+    };
+    const std::string fast = " --time 100 --average 4 --dummy 0 --json ";
+    std::map<std::string, double> nfUncertainty;
+    for (const Case &c : cases) {
+        const std::string m =
+            run(std::string("measure") + fast + (c.file ? "--freq 144 " : "") + c.options).out;
+        const std::string s = run("sweep --list 144" + fast + c.options).out;
+        EXPECT_NEAR(jsonNumber(m, "enrDb"), c.enrDb, 1e-12) << c.options;
+        EXPECT_NEAR(jsonNumber(s, "enrDb"), jsonNumber(m, "enrDb"), 1e-12) << c.options;
+        EXPECT_NEAR(jsonNumber(m, "enrUncertaintyDb"), c.uncertaintyDb, 1e-12) << c.options;
+        EXPECT_EQ(jsonNumber(s, "enrUncertaintyDb"), jsonNumber(m, "enrUncertaintyDb"))
+            << c.options;
+        nfUncertainty[c.options] = jsonNumber(s, "nfUncertaintyDb");
+        if (c.sameWithout != nullptr) { // the same noise, only the stated ENR uncertainty added
+            EXPECT_GT(nfUncertainty[c.options], nfUncertainty.at(c.sameWithout)) << c.options;
+        }
     }
 }
 

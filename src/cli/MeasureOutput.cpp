@@ -1,0 +1,231 @@
+// quillon-cli measure: its two outputs, the text the window shows and JSON for scripts.
+
+#include "capture/WaveFormat.h"
+#include "cli/CliSupport.h"
+#include "cli/Json.h"
+#include "cli/MeasureSeries.h"
+#include "measure/MeasurementLog.h"
+#include "measure/ModalReading.h"
+#include "measure/ReadingSeries.h"
+#include "nf/YFactorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace quillon::cli {
+
+namespace {
+
+// "Noise Figure (dB) 95%: ± 0.052 dB (95%) statistical, ± 0.11 dB (95%) total"
+void printHalfWidths(const char *caption, const Uncertain &u, std::string_view unit)
+{
+    const HalfWidthTexts t = halfWidthTexts(u, unit);
+    if (t.statistical.empty() && t.total.empty())
+        return;
+    std::printf("%s 95%%: %s statistical, %s total\n", caption, t.statistical.c_str(),
+                t.total.c_str());
+}
+
+void writeUncertain(Json &doc, const char *name, const Uncertain &u, std::string_view unit)
+{
+    doc.key(name).beginObject();
+    doc.key("statistical").value(u.statistical).key("total").value(u.total);
+    doc.key("statisticalHalfWidth95").value(u.statisticalHalfWidth());
+    doc.key("totalHalfWidth95").value(u.totalHalfWidth());
+    doc.key("statisticalText").value(halfWidthText(u.statisticalHalfWidth(), unit));
+    doc.key("totalText").value(halfWidthText(u.totalHalfWidth(), unit));
+    doc.endObject();
+}
+
+void writeWarnings(Json &doc, const ReadingWarnings &w)
+{
+    doc.key("warnings").beginArray();
+    if (w.settling)
+        doc.value(kSettlingWarningText);
+    if (w.compression)
+        doc.value(kCompressionWarningText);
+    if (w.headroom)
+        doc.value(kHeadroomWarningText);
+    if (w.interference)
+        doc.value(kInterferenceWarningText);
+    doc.endArray();
+}
+
+// The window's texts, each reading and each series as it completes.
+class TextOutput : public MeasureOutput
+{
+public:
+    explicit TextOutput(const MeasureRequest &request) : m_request(request) {}
+
+    void seriesStarted(int pass) override
+    {
+        if (m_request.repeat != 1)
+            std::printf("Run %d\n", pass + 1);
+    }
+
+    void readingTaken(const MeasureReading &reading) override
+    {
+        std::printf("%s:%s\n", std::string(nfReadingLabel(reading.number)).c_str(),
+                    readingText(reading.power, m_request.decimals).c_str());
+    }
+
+    void seriesComplete(const MeasureRun &run) override
+    {
+        const bool systemMode = m_request.systemMode;
+        if (!systemMode)
+            std::printf("Gain (dB):%s\n", run.texts.gain.c_str());
+        std::printf("Noise Temp (K):%s\n", run.texts.te.c_str());
+        std::printf("Noise Factor:%s\n", run.texts.f.c_str());
+        std::printf("Noise Figure (dB):%s\n", run.texts.nf.c_str());
+        const DeviceResultsUncertainty &u = run.uncertainty;
+        if (u.complete) {
+            if (!systemMode)
+                printHalfWidths("Gain (dB)", u.gainDb, "dB");
+            printHalfWidths("Noise Temp (K)", u.te, "K");
+            printHalfWidths("Noise Factor", u.f, "");
+            printHalfWidths("Noise Figure (dB)", u.nf, "dB");
+        }
+        const std::string warnings = warningText(run.warnings);
+        std::size_t at = 0;
+        while (at < warnings.size()) {
+            const std::size_t end = std::min(warnings.find('\n', at), warnings.size());
+            std::printf("Warning: %s\n", warnings.substr(at, end - at).c_str());
+            at = end + 1;
+        }
+        std::fflush(stdout);
+    }
+
+    void finished(const MeasureResult &result) override
+    {
+        if (!m_request.capture.onBench || result.cancelled)
+            return;
+        const BenchTruth &truth = result.benchTruth;
+        if (m_request.systemMode)
+            std::printf("Virtual bench truth: system NF %s dB\n",
+                        fixed(truth.receiverNfDb, 3).c_str());
+        else
+            std::printf("Virtual bench truth: DUT gain %s dB, DUT NF %s dB\n",
+                        fixed(truth.dutGainDb, 3).c_str(), fixed(truth.dutNfDb, 3).c_str());
+    }
+
+private:
+    const MeasureRequest &m_request;
+};
+
+// One JSON document of the request and every run, at the end.
+class JsonOutput : public MeasureOutput
+{
+public:
+    explicit JsonOutput(const MeasureRequest &request) : m_request(request) {}
+
+    void finished(const MeasureResult &result) override;
+
+private:
+    const MeasureRequest &m_request;
+};
+
+void JsonOutput::finished(const MeasureResult &result)
+{
+    const CaptureRequest &c = m_request.capture;
+    const ReadingPlan &plan = c.plan;
+    const bool systemMode = m_request.systemMode;
+    const int row = c.formatRow;
+    Json doc;
+    doc.beginObject();
+    doc.key("device").beginObject().key("number").value(c.device).key("name").value(
+        result.deviceName);
+    doc.key("virtualBench").value(c.onBench).endObject();
+    doc.key("format").beginObject().key("row").value(row);
+    doc.key("label").value(WaveFormatTable[static_cast<std::size_t>(row)].label).endObject();
+    doc.key("captureTimeMs")
+        .value(static_cast<int>(c.captureTimeMs))
+        .key("dummyReads")
+        .value(plan.dummyReads);
+    doc.key("averageCount")
+        .value(ModalReading::countedBlocks(plan))
+        .key("highPass")
+        .value(c.highPass);
+    if (plan.precision) {
+        doc.key("precisionDb").value(plan.precision->target.halfWidthDb);
+        doc.key("maxTimeS").value(plan.precision->target.maxSeconds);
+    }
+    doc.key("autoDummy").value(plan.autoDummy);
+    doc.key("enrUncertaintyDb").value(m_request.stated.enrDb);
+    doc.key("tsOffUncertaintyK").value(m_request.stated.offTemperatureK);
+    doc.key("systemMode").value(systemMode).key("switchPort").value(c.switchPort);
+    doc.key("enrDb").value(m_request.enrDb).key("tsOff").value(c.tsOff).key("t0").value(c.t0);
+    doc.key("interrupted").value(result.cancelled);
+    doc.key("runs").beginArray();
+    for (const MeasureRun &run : result.runs) {
+        doc.beginObject().key("cutShort").value(run.cutShort).key("readings").beginArray();
+        for (const MeasureReading &r : run.readings) {
+            doc.beginObject().key("reading").value(r.number);
+            doc.key("label").value(nfReadingLabel(r.number));
+            doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
+            doc.key("valid").value(YFactorMath::readingInRange(r.power));
+            doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
+            doc.key("blockPowers").beginArray();
+            for (const double p : r.blockPowers)
+                doc.value(p);
+            doc.endArray();
+            const ReadingStatistics &st = r.statistics;
+            doc.key("statistics").beginObject();
+            doc.key("relativeStandardError").value(st.relativeStandardError);
+            doc.key("degreesOfFreedom").value(st.degreesOfFreedom);
+            doc.key("effectiveSamples").value(st.effectiveSamples);
+            doc.key("kurtosis").value(st.kurtosis).key("peak").value(st.peak);
+            doc.key("crestFactor").value(st.crestFactor).endObject();
+            writeWarnings(doc, r.warnings);
+            doc.endObject();
+        }
+        doc.endArray();
+        const DeviceResults &res = run.results;
+        doc.key("results").beginObject().key("complete").value(res.complete);
+        if (!systemMode) {
+            doc.key("gain").value(res.gain).key("gainDb").value(res.gainDb);
+            doc.key("gainValid").value(res.gainValid);
+        }
+        doc.key("noiseTemperature").value(res.noise.te).key("noiseFactor").value(res.noise.f);
+        doc.key("noiseFigure").value(res.noise.nf).key("valid").value(res.noise.valid);
+        doc.endObject();
+        // Standard uncertainties in the results' own units, and the 95% half-widths.
+        const DeviceResultsUncertainty &u = run.uncertainty;
+        doc.key("uncertainty").beginObject().key("complete").value(u.complete);
+        if (u.complete) {
+            if (!systemMode)
+                writeUncertain(doc, "gainDb", u.gainDb, "dB");
+            writeUncertain(doc, "noiseTemperature", u.te, "K");
+            writeUncertain(doc, "noiseFactor", u.f, "");
+            writeUncertain(doc, "noiseFigure", u.nf, "dB");
+        }
+        doc.endObject();
+        writeWarnings(doc, run.warnings);
+        doc.endObject();
+    }
+    doc.endArray();
+    if (c.onBench) {
+        const BenchTruth &truth = result.benchTruth;
+        doc.key("benchTruth").beginObject();
+        doc.key("dutGainDb").value(truth.dutGainDb).key("dutNfDb").value(truth.dutNfDb);
+        doc.key("dutTeK").value(truth.dutTeK).key("receiverNfDb").value(truth.receiverNfDb);
+        doc.key("receiverTeK").value(truth.receiverTeK).endObject();
+    }
+    doc.endObject();
+    std::fputs(doc.text().c_str(), stdout);
+}
+
+} // namespace
+
+std::unique_ptr<MeasureOutput> makeMeasureTextOutput(const MeasureRequest &request)
+{
+    return std::make_unique<TextOutput>(request);
+}
+
+std::unique_ptr<MeasureOutput> makeMeasureJsonOutput(const MeasureRequest &request)
+{
+    return std::make_unique<JsonOutput>(request);
+}
+
+} // namespace quillon::cli

@@ -1,0 +1,97 @@
+#pragma once
+
+// quillon-cli measure in three steps: parseMeasureRequest (options to a request),
+// takeMeasureSeries (the readings, reported to a MeasureOutput as they come) and the two
+// outputs, text and JSON.
+
+#include "bench/VirtualBench.h"
+#include "cli/CaptureOptions.h"
+#include "measure/DeviceResultsText.h"
+#include "measure/ResultUncertainty.h"
+#include "nf/NoiseResults.h"
+#include "nf/Uncertainty.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillon {
+class QuillonEngine;
+}
+
+namespace quillon::cli {
+
+class Options;
+
+// What `quillon-cli measure` was asked to do.
+struct MeasureRequest
+{
+    CaptureRequest capture;  // device, format, switch port, noise source, reading plan, log
+    bool systemMode = false; // --system: the two readings of the receiver alone, no gain
+    int repeat = 1;          // --repeat: series to take; 0 = until Ctrl-C
+    int decimals = 1;        // --decimals, else the stored setting: of the shown numbers
+    bool json = false;       // --json
+    // The noise source at the frequency measured (--freq, else the stored entry).
+    double enrDb = 25.0;
+    StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths
+};
+
+// One reading taken.
+struct MeasureReading
+{
+    int number = 0;     // 0..3: Noise (ON), Noise (OFF), DUT (ON), DUT (OFF)
+    double power = 0.0; // mean linear power, full-scale units
+    int blocks = 0;
+    int autoDummies = 0;             // blocks discarded as automatic dummy reads
+    std::vector<double> blockPowers; // the first 32 blocks'
+    ReadingStatistics statistics;
+    ReadingWarnings warnings;
+};
+
+// One series of readings and what they give.
+struct MeasureRun
+{
+    bool cutShort = false; // Ctrl-C came before the series was complete
+    std::vector<MeasureReading> readings;
+    DeviceResults results;
+    DeviceResultTexts texts;
+    DeviceResultsUncertainty uncertainty;
+    ReadingWarnings warnings;
+};
+
+struct MeasureResult
+{
+    std::vector<MeasureRun> runs; // complete series, and a last one cut short by Ctrl-C
+    bool cancelled = false;       // Ctrl-C ended the measurement
+    std::string deviceName;       // the input device's product name
+    BenchTruth benchTruth;        // what a correct measurement of the bench reads (on the bench)
+};
+
+// Where takeMeasureSeries reports as it goes, on the main thread. The text output prints each
+// reading and each series as it completes; the JSON output prints everything at the end.
+class MeasureOutput
+{
+public:
+    virtual ~MeasureOutput() = default;
+    virtual void seriesStarted(int pass) { (void)pass; } // pass 0, 1, ...
+    virtual void readingTaken(const MeasureReading &reading) { (void)reading; }
+    virtual void seriesComplete(const MeasureRun &run) { (void)run; } // not one cut short
+    // After the readings (and after "measurement cancelled" on stderr).
+    virtual void finished(const MeasureResult &result) { (void)result; }
+};
+
+// The options of `quillon-cli measure` (Options named "measure"); throws CliError for bad
+// input. Reads the engine's loaded settings and devices, changes nothing.
+MeasureRequest parseMeasureRequest(const Options &o, QuillonEngine &engine);
+
+// Takes the series of the request on the engine, into which applyCaptureRequest has put it:
+// the window's "Measure" with both automations on, `repeat` times or until Ctrl-C. A failure
+// (no answer at a switch prompt, the device, a signal too high, the log file) throws CliError
+// after the readings before it were reported.
+MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &engine,
+                                MeasureOutput &output);
+
+std::unique_ptr<MeasureOutput> makeMeasureTextOutput(const MeasureRequest &request);
+std::unique_ptr<MeasureOutput> makeMeasureJsonOutput(const MeasureRequest &request);
+
+} // namespace quillon::cli
