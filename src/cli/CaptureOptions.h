@@ -30,7 +30,7 @@ struct CaptureOptionSet
     // AtOneFrequency adds --freq.
     EnrLookup enrLookup = EnrLookup::AtOneFrequency;
     // Averaging always on, 8 blocks unless --average or the stored averaging says otherwise
-    // (a sweep's uncertainties need two blocks at least).
+    // (a sweep's default: a few blocks per reading keep its plot's error bars short).
     bool alwaysAverage = false;
 };
 

@@ -13,6 +13,7 @@ int runLevel(const std::vector<std::string> &args);
 int runCalc(const std::vector<std::string> &args);
 int runEnr(const std::vector<std::string> &args);
 int runMeasure(const std::vector<std::string> &args);
+int runCalibrate(const std::vector<std::string> &args);
 int runSpectrum(const std::vector<std::string> &args);
 int runBench(const std::vector<std::string> &args);
 int runSweep(const std::vector<std::string> &args);
@@ -23,6 +24,7 @@ extern const char *const kLevelHelp;
 extern const char *const kCalcHelp;
 extern const char *const kEnrHelp;
 extern const char *const kMeasureHelp;
+extern const char *const kCalibrateHelp;
 extern const char *const kSpectrumHelp;
 extern const char *const kBenchHelp;
 extern const char *const kSweepHelp;
@@ -39,6 +41,9 @@ const std::array kCommands{
     Command{"enr", "FILE", runEnr, "read an ENR calibration file and interpolate ENRs", kEnrHelp},
     Command{"measure", "", runMeasure,
             "the Measure Device series (the virtual bench when no device is given)", kMeasureHelp},
+    Command{"calibrate", "", runCalibrate,
+            "the Calibrate Noise Source series: the ENR of an unknown noise source",
+            kCalibrateHelp},
     Command{"spectrum", "", runSpectrum,
             "a WAV file's spectrum as Show Spectrum computes it, and its passband", kSpectrumHelp},
     Command{"bench", "", runBench,

@@ -3,6 +3,7 @@
 #include "cli/CliSupport.h"
 #include "core/Messages.h"
 #include "core/Settings.h"
+#include "measure/SeriesReadings.h"
 #include "measure/SweepRunner.h"
 
 #include <cmath>
@@ -64,12 +65,8 @@ double EnrSource::uncertaintyDbAt(double f) const
 {
     if (typedUncertaintyDb)
         return *typedUncertaintyDb;
-    if (fromFile) {
-        const double fromColumn = enrUncertaintyForEntry(f, true, table);
-        if (std::isfinite(fromColumn))
-            return fromColumn;
-    }
-    return fallbackUncertaintyDb;
+    // The engine's rule, as the pages have it: the file's third column, else the fallback.
+    return statedUncertainty(f, fromFile, table, fallbackUncertaintyDb, 0.0).enrDb;
 }
 
 EnrSource resolveEnrSource(const Options &o, EnrLookup lookup, const EnrDefaults &d)
@@ -109,19 +106,17 @@ EnrSource resolveEnrSource(const Options &o, EnrLookup lookup, const EnrDefaults
 void setSweepEnr(const EnrSource &source, SweepConfig &config)
 {
     config.useEnrFile = source.fromFile;
+    config.enrUncertaintyDb = source.typedUncertaintyDb.value_or(source.fallbackUncertaintyDb);
     if (!source.fromFile) {
         config.typedEnrDb = source.enrDbAt(0.0);
-        config.enrUncertaintyDb = source.uncertaintyDbAt(0.0);
         return;
     }
     config.enrTable = source.table;
-    for (int i = 0; i < config.enrTable.count; ++i) {
-        EnrRow &row = config.enrTable.rows[static_cast<std::size_t>(i)];
-        if (source.typedUncertaintyDb)
-            row.uncertaintyDb = *source.typedUncertaintyDb;
-        else if (!(row.uncertaintyDb > 0.0))
-            row.uncertaintyDb = source.fallbackUncertaintyDb;
-    }
+    // A typed uncertainty stands for the file's column at every point.
+    if (source.typedUncertaintyDb)
+        for (int i = 0; i < config.enrTable.count; ++i)
+            config.enrTable.rows[static_cast<std::size_t>(i)].uncertaintyDb =
+                *source.typedUncertaintyDb;
 }
 
 } // namespace quillon::cli

@@ -73,10 +73,10 @@ struct EnrDefaults
 // Bad input throws CliError; the messages name the options of `lookup`'s commands.
 EnrSource resolveEnrSource(const Options &options, EnrLookup lookup, const EnrDefaults &defaults);
 
-// Puts `source` into a sweep's configuration. The sweep runner takes a file's uncertainty from
-// the table's third column only (0 where it gives none), so the rule's values go there: the
-// typed uncertainty into every row, the fallback into the rows without one. Between a row with
-// one and a row without, the runner then interpolates where the rule holds the row's value.
+// Puts `source` into a sweep's configuration: the sweep looks the stated uncertainty up at
+// each point by the engine's rule (statedUncertainty: the file's third column, else the
+// configuration's typed value), so the fallback goes into the typed value, and a typed
+// --enr-uncertainty into every row of the file as well.
 void setSweepEnr(const EnrSource &source, SweepConfig &config);
 
 } // namespace quillon::cli

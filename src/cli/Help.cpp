@@ -78,7 +78,7 @@ read prints the reader's message and exits with status 2.
 // The noise source's options: one rule for measure and sweep (EnrSource.h), one text.
 #define QUILLON_NOISE_SOURCE_HELP                                                                  \
     "\n"                                                                                           \
-    "The noise source, by the same rule in measure and sweep:\n"                                   \
+    "The (calibrated) noise source, by the same rule in measure, calibrate and sweep:\n"                                   \
     "  --enr DB           a typed ENR, 0 to 50 dB, the same at every frequency\n"                  \
     "  --enr-file FILE    an ENR calibration file (MHz, dB, optionally the ENR's\n"                \
     "                     95% half-width in dB), read at the frequency measured\n"                 \
@@ -129,6 +129,38 @@ about the readings (settling, compression or AGC, headroom, a tone in the passba
                      stored file) is read there (default: the stored entry)
 )";
 
+extern const char *const kCalibrateHelp =
+    R"(Usage: quillon-cli calibrate [OPTIONS] [--json]
+
+Takes the Calibrate Noise Source series: the calibrated (reference) noise source ON and OFF,
+then the unknown noise source ON and OFF, the DUT switch output selecting the unknown one;
+prints each reading in dB and the unknown source's ENR ("Computed ENR") with its 95%
+half-widths, statistical and total, and any warning about the readings. Without --device
+it calibrates the virtual bench's unknown source and also prints its true ENR. Output
+forms and exit statuses are those of measure.
+
+  --device N         input device number (see quillon-cli devices)
+  --format ROW       capture format row 0 to 19 (default: the stored format)
+  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
+  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
+  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
+  --auto-dummy       also discard blocks while the level still settles (at most 10)
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
+  --port NAME        switch port: a serial device, USB, Virtual bench or None (default:
+                     Virtual bench for the bench, else the stored port). With None you are
+                     asked to connect and switch the sources by hand and press Enter.
+  --noise-line L     noise-source output: rts or dtr (serial), 0 to 7 (USB data bit)
+  --dut-line L       the output that selects the unknown source, as --noise-line
+  --tsoff-unknown K  off temperature of the unknown source (default: the stored TSoff,
+                     or the bench's)
+  --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
+  --log FILE         append an "ENR" line per reading to FILE
+  --decimals D       0 to 3 (default: the stored setting)
+)" QUILLON_NOISE_SOURCE_HELP
+    R"(  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the
+                     stored file) is read there (default: the stored entry)
+)";
+
 extern const char *const kSpectrumHelp =
     R"(Usage: quillon-cli spectrum FILE [--fft N] [--highpass] [--average N] [--all] [--json]
 
@@ -161,7 +193,9 @@ extern const char *const kSweepHelp =
 
 At each frequency: tunes the receiver, waits the settle time, takes the Measure Device
 series with both switches automated and prints the DUT's noise figure, gain and noise
-temperature, each with its standard uncertainty from the spread of the averaged blocks.
+temperature, each with its standard uncertainty: the readings' statistics and the stated
+ENR and off-temperature uncertainties, as Measure Device has them; and any warning about
+the readings.
 Without --device it sweeps the virtual bench (tuned by the bench control, its reference
 ENR from the bench's calibration file). Ctrl-C ends the sweep after the point being read
 (a second Ctrl-C at once); the points measured are printed and written (exit 130).
@@ -179,13 +213,15 @@ ENR from the bench's calibration file). Ctrl-C ends the sweep after the point be
   --time MS          capture time per block: 100, 1000 (default) or 10000 ms
   --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
   --average N        blocks averaged per reading, 1 to 32 (default: stored, else 8)
+  --precision DB     average each reading until the noise figure's statistical 95%
+                     half-width is at most DB (replaces --average)
+  --max-time S       longest counted time of one reading with --precision (default 60)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --csv FILE         write the points as CSV (RFC 4180, header row)
   --log FILE         append the "NF" lines of each completed point to FILE
 )" QUILLON_NOISE_SOURCE_HELP R"(
-The frequency measured is each point's. A sweep's uncertainties do not yet include the
-off temperature's.
+The frequency measured is each point's.
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP

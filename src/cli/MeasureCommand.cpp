@@ -1,4 +1,5 @@
-// quillon-cli measure: the Measure Device series without a window.
+// quillon-cli measure and calibrate: the Measure Device and Calibrate Noise Source series
+// without a window.
 
 #include "cli/CaptureOptions.h"
 #include "cli/CliSupport.h"
@@ -16,33 +17,22 @@ namespace {
 
 // measure switches through --port, reads the ENR at --freq and can average to a precision.
 constexpr CaptureOptionSet kMeasureOptions{true, true, EnrLookup::AtOneFrequency, false};
+// calibrate likewise, without the precision (its rule shares a noise figure's target).
+constexpr CaptureOptionSet kCalibrateOptions{true, false, EnrLookup::AtOneFrequency, false};
 
-} // namespace
-
-MeasureRequest parseMeasureRequest(const Options &o, QuillonEngine &engine)
+// Both commands: options, engine, series, output; the exit status.
+int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
 {
-    MeasureRequest request;
-    request.capture = parseCaptureOptions(o, kMeasureOptions, engine);
-    request.systemMode = o.flag("system");
-    request.repeat = o.integer("repeat", 0, 1'000'000).value_or(1);
-    request.decimals =
-        o.integer("decimals", 0, 3).value_or(engine.settings().decimalPointsInResults);
-    request.json = o.flag("json");
-    const EnrSource &enr = request.capture.enr;
-    request.enrDb = enr.enrDb();
-    request.stated = {enr.uncertaintyDb(), request.capture.tsOffUncertaintyK};
-    return request;
-}
-
-int runMeasure(const std::vector<std::string> &args)
-{
-    std::vector<std::string_view> valued{"repeat", "decimals"}, flags{"system", "json"};
-    addCaptureOptionNames(kMeasureOptions, valued, flags);
-    const Options o("measure", args, valued, flags);
+    const bool calibrate = kind == SeriesKind::Calibration;
+    const char *name = calibrate ? "calibrate" : "measure";
+    std::vector<std::string_view> valued{"repeat", "decimals"}, flags{"json"};
+    (calibrate ? valued : flags).push_back(calibrate ? "tsoff-unknown" : "system");
+    addCaptureOptionNames(calibrate ? kCalibrateOptions : kMeasureOptions, valued, flags);
+    const Options o(name, args, valued, flags);
     if (o.flag("help"))
-        return printHelp("measure");
+        return printHelp(name);
     if (!o.positional().empty())
-        throw CliError("measure takes no argument '" + o.positional().front() + "'");
+        throw CliError(std::string(name) + " takes no argument '" + o.positional().front() + "'");
 
     StderrMessageSink messages;
     // Measuring the virtual bench needs no sound system: the machine's inputs are listed
@@ -54,10 +44,15 @@ int runMeasure(const std::vector<std::string> &args)
         SettingsStore store;
         engine.loadSettings(store);
     }
-    const MeasureRequest request = parseMeasureRequest(o, engine);
+    const MeasureRequest request = parseMeasureRequest(o, kind, engine);
     applyCaptureRequest(request.capture, engine);
+    if (calibrate && request.capture.onBench) {
+        // The bench's DUT output then selects its unknown source, as a coaxial relay would.
+        BenchParameters p = engine.bench().parameters();
+        p.dutSwitchSelects = DutSwitchSelects::UnknownSource;
+        engine.bench().setParameters(p);
+    }
     engine.settings().decimalPointsInResults = request.decimals;
-
     const auto output =
         request.json ? makeMeasureJsonOutput(request) : makeMeasureTextOutput(request);
     MeasureResult result = takeMeasureSeries(request, engine, *output);
@@ -71,6 +66,43 @@ int runMeasure(const std::vector<std::string> &args)
     }
     output->finished(result);
     return result.cancelled ? kExitCancelled : kExitOk;
+}
+
+} // namespace
+
+MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEngine &engine)
+{
+    const bool calibrate = kind == SeriesKind::Calibration;
+    MeasureRequest request;
+    request.kind = kind;
+    request.capture =
+        parseCaptureOptions(o, calibrate ? kCalibrateOptions : kMeasureOptions, engine);
+    request.systemMode = !calibrate && o.flag("system");
+    // The unknown source's off temperature: the bench's own on the bench, else the stored
+    // TSoff (where the page starts its target field).
+    const double unknownOff = request.capture.onBench
+                                  ? engine.bench().parameters().unknownOffTemperatureK
+                                  : request.capture.tsOff;
+    request.tsOffUnknown =
+        calibrate ? o.number("tsoff-unknown", 0.0, 1e7).value_or(unknownOff) : unknownOff;
+    request.repeat = o.integer("repeat", 0, 1'000'000).value_or(1);
+    request.decimals =
+        o.integer("decimals", 0, 3).value_or(engine.settings().decimalPointsInResults);
+    request.json = o.flag("json");
+    const EnrSource &enr = request.capture.enr;
+    request.enrDb = enr.enrDb();
+    request.stated = {enr.uncertaintyDb(), request.capture.tsOffUncertaintyK};
+    return request;
+}
+
+int runMeasure(const std::vector<std::string> &args)
+{
+    return runSeriesCommand(args, SeriesKind::Device);
+}
+
+int runCalibrate(const std::vector<std::string> &args)
+{
+    return runSeriesCommand(args, SeriesKind::Calibration);
 }
 
 } // namespace quillon::cli

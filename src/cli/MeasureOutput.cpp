@@ -1,4 +1,5 @@
-// quillon-cli measure: its two outputs, the text the window shows and JSON for scripts.
+// quillon-cli measure and calibrate: their two outputs, the text the window shows and JSON
+// for scripts.
 
 #include "capture/WaveFormat.h"
 #include "cli/CliSupport.h"
@@ -6,7 +7,7 @@
 #include "cli/MeasureSeries.h"
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
-#include "measure/ReadingSeries.h"
+#include "measure/SeriesRunner.h"
 #include "nf/YFactorMath.h"
 
 #include <algorithm>
@@ -53,6 +54,44 @@ void writeWarnings(Json &doc, const ReadingWarnings &w)
     doc.endArray();
 }
 
+// A Measure Device run's results and uncertainties: standard uncertainties in the results'
+// own units, and the 95% half-widths.
+void writeDevice(Json &doc, const MeasureRun &run, bool systemMode)
+{
+    const DeviceResults &res = run.evaluation.device;
+    doc.key("results").beginObject().key("complete").value(res.complete);
+    if (!systemMode) {
+        doc.key("gain").value(res.gain).key("gainDb").value(res.gainDb);
+        doc.key("gainValid").value(res.gainValid);
+    }
+    doc.key("noiseTemperature").value(res.noise.te).key("noiseFactor").value(res.noise.f);
+    doc.key("noiseFigure").value(res.noise.nf).key("valid").value(res.noise.valid);
+    doc.endObject();
+    const DeviceResultsUncertainty &u = run.uncertainty.device;
+    doc.key("uncertainty").beginObject().key("complete").value(u.complete);
+    if (u.complete) {
+        if (!systemMode)
+            writeUncertain(doc, "gainDb", u.gainDb, "dB");
+        writeUncertain(doc, "noiseTemperature", u.te, "K");
+        writeUncertain(doc, "noiseFactor", u.f, "");
+        writeUncertain(doc, "noiseFigure", u.nf, "dB");
+    }
+    doc.endObject();
+}
+
+// A Calibrate Noise Source run's computed ENR and its uncertainty.
+void writeCalibration(Json &doc, const MeasureRun &run)
+{
+    const CalibrationResults &res = run.evaluation.calibration;
+    doc.key("results").beginObject().key("complete").value(res.complete);
+    doc.key("enrDb").value(res.enr.enrDb).key("valid").value(res.enr.valid).endObject();
+    const CalibrationUncertainty &u = run.uncertainty.calibration;
+    doc.key("uncertainty").beginObject().key("complete").value(u.complete);
+    if (u.complete)
+        writeUncertain(doc, "enrDb", u.enrDb, "dB");
+    doc.endObject();
+}
+
 // The window's texts, each reading and each series as it completes.
 class TextOutput : public MeasureOutput
 {
@@ -67,25 +106,32 @@ public:
 
     void readingTaken(const MeasureReading &reading) override
     {
-        std::printf("%s:%s\n", std::string(nfReadingLabel(reading.number)).c_str(),
+        std::printf("%s:%s\n",
+                    std::string(seriesReadingLabel(m_request.kind, reading.number)).c_str(),
                     readingText(reading.power, m_request.decimals).c_str());
     }
-
     void seriesComplete(const MeasureRun &run) override
     {
-        const bool systemMode = m_request.systemMode;
-        if (!systemMode)
-            std::printf("Gain (dB):%s\n", run.texts.gain.c_str());
-        std::printf("Noise Temp (K):%s\n", run.texts.te.c_str());
-        std::printf("Noise Factor:%s\n", run.texts.f.c_str());
-        std::printf("Noise Figure (dB):%s\n", run.texts.nf.c_str());
-        const DeviceResultsUncertainty &u = run.uncertainty;
-        if (u.complete) {
+        if (m_request.kind == SeriesKind::Calibration) {
+            std::printf("Computed ENR (dB):%s\n", run.evaluation.calibrationTexts.enr.c_str());
+            if (run.uncertainty.complete)
+                printHalfWidths("Computed ENR (dB)", run.uncertainty.calibration.enrDb, "dB");
+        } else {
+            const bool systemMode = m_request.systemMode;
+            const DeviceResultTexts &t = run.evaluation.deviceTexts;
             if (!systemMode)
-                printHalfWidths("Gain (dB)", u.gainDb, "dB");
-            printHalfWidths("Noise Temp (K)", u.te, "K");
-            printHalfWidths("Noise Factor", u.f, "");
-            printHalfWidths("Noise Figure (dB)", u.nf, "dB");
+                std::printf("Gain (dB):%s\n", t.gain.c_str());
+            std::printf("Noise Temp (K):%s\n", t.te.c_str());
+            std::printf("Noise Factor:%s\n", t.f.c_str());
+            std::printf("Noise Figure (dB):%s\n", t.nf.c_str());
+            const DeviceResultsUncertainty &u = run.uncertainty.device;
+            if (u.complete) {
+                if (!systemMode)
+                    printHalfWidths("Gain (dB)", u.gainDb, "dB");
+                printHalfWidths("Noise Temp (K)", u.te, "K");
+                printHalfWidths("Noise Factor", u.f, "");
+                printHalfWidths("Noise Figure (dB)", u.nf, "dB");
+            }
         }
         const std::string warnings = warningText(run.warnings);
         std::size_t at = 0;
@@ -96,13 +142,15 @@ public:
         }
         std::fflush(stdout);
     }
-
     void finished(const MeasureResult &result) override
     {
         if (!m_request.capture.onBench || result.cancelled)
             return;
         const BenchTruth &truth = result.benchTruth;
-        if (m_request.systemMode)
+        if (m_request.kind == SeriesKind::Calibration)
+            std::printf("Virtual bench truth: unknown source ENR %s dB\n",
+                        fixed(truth.unknownEnrDb, 3).c_str());
+        else if (m_request.systemMode)
             std::printf("Virtual bench truth: system NF %s dB\n",
                         fixed(truth.receiverNfDb, 3).c_str());
         else
@@ -154,18 +202,24 @@ void JsonOutput::finished(const MeasureResult &result)
     doc.key("autoDummy").value(plan.autoDummy);
     doc.key("enrUncertaintyDb").value(m_request.stated.enrDb);
     doc.key("tsOffUncertaintyK").value(m_request.stated.offTemperatureK);
-    doc.key("systemMode").value(systemMode).key("switchPort").value(c.switchPort);
+    const bool calibration = m_request.kind == SeriesKind::Calibration;
+    if (!calibration)
+        doc.key("systemMode").value(systemMode);
+    doc.key("switchPort").value(c.switchPort);
     doc.key("enrDb").value(m_request.enrDb).key("tsOff").value(c.tsOff).key("t0").value(c.t0);
+    if (calibration)
+        doc.key("tsOffUnknown").value(m_request.tsOffUnknown);
     doc.key("interrupted").value(result.cancelled);
     doc.key("runs").beginArray();
     for (const MeasureRun &run : result.runs) {
         doc.beginObject().key("cutShort").value(run.cutShort).key("readings").beginArray();
         for (const MeasureReading &r : run.readings) {
             doc.beginObject().key("reading").value(r.number);
-            doc.key("label").value(nfReadingLabel(r.number));
+            doc.key("label").value(seriesReadingLabel(m_request.kind, r.number));
             doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
             doc.key("valid").value(YFactorMath::readingInRange(r.power));
             doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
+            doc.key("dummies").value(r.dummies);
             doc.key("blockPowers").beginArray();
             for (const double p : r.blockPowers)
                 doc.value(p);
@@ -181,26 +235,10 @@ void JsonOutput::finished(const MeasureResult &result)
             doc.endObject();
         }
         doc.endArray();
-        const DeviceResults &res = run.results;
-        doc.key("results").beginObject().key("complete").value(res.complete);
-        if (!systemMode) {
-            doc.key("gain").value(res.gain).key("gainDb").value(res.gainDb);
-            doc.key("gainValid").value(res.gainValid);
-        }
-        doc.key("noiseTemperature").value(res.noise.te).key("noiseFactor").value(res.noise.f);
-        doc.key("noiseFigure").value(res.noise.nf).key("valid").value(res.noise.valid);
-        doc.endObject();
-        // Standard uncertainties in the results' own units, and the 95% half-widths.
-        const DeviceResultsUncertainty &u = run.uncertainty;
-        doc.key("uncertainty").beginObject().key("complete").value(u.complete);
-        if (u.complete) {
-            if (!systemMode)
-                writeUncertain(doc, "gainDb", u.gainDb, "dB");
-            writeUncertain(doc, "noiseTemperature", u.te, "K");
-            writeUncertain(doc, "noiseFactor", u.f, "");
-            writeUncertain(doc, "noiseFigure", u.nf, "dB");
-        }
-        doc.endObject();
+        if (calibration)
+            writeCalibration(doc, run);
+        else
+            writeDevice(doc, run, systemMode);
         writeWarnings(doc, run.warnings);
         doc.endObject();
     }
@@ -208,9 +246,14 @@ void JsonOutput::finished(const MeasureResult &result)
     if (c.onBench) {
         const BenchTruth &truth = result.benchTruth;
         doc.key("benchTruth").beginObject();
-        doc.key("dutGainDb").value(truth.dutGainDb).key("dutNfDb").value(truth.dutNfDb);
-        doc.key("dutTeK").value(truth.dutTeK).key("receiverNfDb").value(truth.receiverNfDb);
-        doc.key("receiverTeK").value(truth.receiverTeK).endObject();
+        if (calibration) {
+            doc.key("referenceEnrDb").value(truth.referenceEnrDb);
+            doc.key("unknownEnrDb").value(truth.unknownEnrDb).endObject();
+        } else {
+            doc.key("dutGainDb").value(truth.dutGainDb).key("dutNfDb").value(truth.dutNfDb);
+            doc.key("dutTeK").value(truth.dutTeK).key("receiverNfDb").value(truth.receiverNfDb);
+            doc.key("receiverTeK").value(truth.receiverTeK).endObject();
+        }
     }
     doc.endObject();
     std::fputs(doc.text().c_str(), stdout);

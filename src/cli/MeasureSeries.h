@@ -1,13 +1,14 @@
 #pragma once
 
-// quillon-cli measure in three steps: parseMeasureRequest (options to a request),
-// takeMeasureSeries (the readings, reported to a MeasureOutput as they come) and the two
-// outputs, text and JSON.
+// quillon-cli measure and calibrate in three steps: parseMeasureRequest (options to a
+// request), takeMeasureSeries (the engine's series runner, reported to a MeasureOutput as it
+// goes) and the two outputs, text and JSON.
 
 #include "bench/VirtualBench.h"
 #include "cli/CaptureOptions.h"
 #include "measure/DeviceResultsText.h"
 #include "measure/ResultUncertainty.h"
+#include "measure/SeriesReadings.h"
 #include "nf/NoiseResults.h"
 #include "nf/Uncertainty.h"
 
@@ -23,11 +24,15 @@ namespace quillon::cli {
 
 class Options;
 
-// What `quillon-cli measure` was asked to do.
+// What `quillon-cli measure` or `calibrate` was asked to do.
 struct MeasureRequest
 {
+    // Device: measure (the Measure Device series); Calibration: calibrate (the Calibrate
+    // Noise Source series: the reference source ON and OFF, then the unknown one).
+    SeriesKind kind = SeriesKind::Device;
     CaptureRequest capture;  // device, format, switch port, noise source, reading plan, log
     bool systemMode = false; // --system: the two readings of the receiver alone, no gain
+    double tsOffUnknown = 293.0; // calibrate: the unknown source's off temperature, K
     int repeat = 1;          // --repeat: series to take; 0 = until Ctrl-C
     int decimals = 1;        // --decimals, else the stored setting: of the shown numbers
     bool json = false;       // --json
@@ -39,10 +44,11 @@ struct MeasureRequest
 // One reading taken.
 struct MeasureReading
 {
-    int number = 0;     // 0..3: Noise (ON), Noise (OFF), DUT (ON), DUT (OFF)
+    int number = 0;     // 0..3, labelled as the series' kind has it (seriesReadingLabel)
     double power = 0.0; // mean linear power, full-scale units
     int blocks = 0;
     int autoDummies = 0;             // blocks discarded as automatic dummy reads
+    int dummies = 0;                 // blocks discarded as fixed dummy reads
     std::vector<double> blockPowers; // the first 32 blocks'
     ReadingStatistics statistics;
     ReadingWarnings warnings;
@@ -53,9 +59,8 @@ struct MeasureRun
 {
     bool cutShort = false; // Ctrl-C came before the series was complete
     std::vector<MeasureReading> readings;
-    DeviceResults results;
-    DeviceResultTexts texts;
-    DeviceResultsUncertainty uncertainty;
+    SeriesEvaluation evaluation; // with the shown texts, unless cut short
+    SeriesUncertainty uncertainty;
     ReadingWarnings warnings;
 };
 
@@ -80,13 +85,14 @@ public:
     virtual void finished(const MeasureResult &result) { (void)result; }
 };
 
-// The options of `quillon-cli measure` (Options named "measure"); throws CliError for bad
+// The options of `quillon-cli measure` or `calibrate` (`kind`); throws CliError for bad
 // input. Reads the engine's loaded settings and devices, changes nothing.
-MeasureRequest parseMeasureRequest(const Options &o, QuillonEngine &engine);
+MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEngine &engine);
 
 // Takes the series of the request on the engine, into which applyCaptureRequest has put it:
-// the window's "Measure" with both automations on, `repeat` times or until Ctrl-C. A failure
-// (no answer at a switch prompt, the device, a signal too high, the log file) throws CliError
+// the window's "Measure" of the first reading with every automation on (all four readings;
+// two in system mode), `repeat` times or until Ctrl-C. A failure (no
+// answer at a switch prompt, the device, a signal too high, the log file) throws CliError
 // after the readings before it were reported.
 MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &engine,
                                 MeasureOutput &output);

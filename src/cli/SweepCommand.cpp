@@ -65,9 +65,8 @@ RigMode modeArg(const Options &o, RigMode stored)
 }
 
 // A sweep switches through the stored port (its --port names the receiver) and reads the ENR
-// at each point; averaging is always on. --precision waits for the series runner: today's
-// sweep runner keeps no precision series and reads at most 32 blocks of a reading.
-constexpr CaptureOptionSet kSweepOptions{false, false, EnrLookup::AtEachPoint, true};
+// at each point; averaging is always on, or to a precision.
+constexpr CaptureOptionSet kSweepOptions{false, true, EnrLookup::AtEachPoint, true};
 
 } // namespace
 
@@ -113,6 +112,8 @@ int runSweep(const std::vector<std::string> &args)
         throw CliError("a sweep needs a switch port for the noise source and the DUT (set it "
                        "on the Setup page)");
     config.plan = request.plan;
+    if (request.plan.precision)
+        config.precision = request.plan.precision->target;
 
     // The receiver: the bench by default on the bench, else the stored "Receiver" group.
     {
@@ -143,9 +144,7 @@ int runSweep(const std::vector<std::string> &args)
     setSweepEnr(request.enr, config);
     config.tsOff = request.tsOff;
     config.t0 = request.t0;
-    // The off temperature's stated uncertainty has no field in SweepConfig yet (the runner
-    // takes 0 K): it is parsed, and waits here for the series runner to carry it.
-    [[maybe_unused]] const double tsOffUncertaintyNotCarriedK = request.tsOffUncertaintyK;
+    config.tsOffUncertaintyK = request.tsOffUncertaintyK;
 
     const std::string csv = o.text("csv").value_or("");
     if (o.has("csv") && csv.empty())

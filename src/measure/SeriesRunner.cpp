@@ -17,12 +17,14 @@ int nextSeriesReading(const SeriesPlan &plan, int last)
     const int button = plan.button;
     if (last < 0)
         return button >= 0 && button < kDeviceReadingCount ? button : -1;
-    if (plan.conditions.kind == SeriesKind::Calibration) {
+    const bool calibration = plan.conditions.kind == SeriesKind::Calibration;
+    if (calibration && !plan.dutSwitch) {
         const bool pairStart = last == button && (button == 0 || button == 2);
         return pairStart && plan.noiseGen ? last + 1 : -1;
     }
-    // The series goes on to the DUT pair.
-    const bool dutPair = !plan.conditions.systemMode && plan.dutSwitch;
+    // The series goes on to the DUT pair (the unknown source's, where the DUT output selects
+    // it).
+    const bool dutPair = (calibration || !plan.conditions.systemMode) && plan.dutSwitch;
     switch (last) {
     case 0: // only button 0 starts here
         if (plan.noiseGen)

@@ -95,6 +95,8 @@ StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store);
 //   button 3: 3
 // Calibration series: the button of reading 0 or 2 takes its reading and then, with
 // "Noise Gen", its OFF partner (1 or 3); the buttons of 1 and 3 take their own reading only.
+// Where the DUT output selects the unknown source (`dutSwitch`, quillon-cli calibrate), the
+// order is the device series' (0, 1, 2, 3 with both automations).
 int nextSeriesReading(const SeriesPlan &plan, int last);
 
 // The label of reading i in the log and the progress line: nfReadingLabel for a device

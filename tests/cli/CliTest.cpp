@@ -353,8 +353,8 @@ TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
 // of one table: each lists every command, in the same order, and each command answers --help.
 TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
 {
-    const std::vector<std::string> names{"devices", "level",    "calc",  "enr",
-                                         "measure", "spectrum", "bench", "sweep"};
+    const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",  "measure",
+                                         "calibrate", "spectrum", "bench", "sweep"};
     const Result help = run("--help");
     std::vector<std::string> listed;
     const auto list = help.out.find("Commands:\n");
@@ -518,9 +518,10 @@ TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
     EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
-// A tone in the passband: every reading takes blocks until the noise figure's statistical
-// half-width is at the target; the tone's warning in the text and in the JSON. A fixed seed
-// repeats the bench's noise, and the half-widths with it.
+// A tone in the passband: the readings take blocks until the noise figure's statistical
+// half-width is at the target (the system pair's pilots of two blocks are enough, the DUT
+// pair goes on); the tone's warning in the text and in the JSON. A fixed seed repeats the
+// bench's noise, and the half-widths with it.
 TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
 {
     file(settings, "[VirtualBench]\nSeed=11\nToneOn=1\nToneDbfs=-57\n");
@@ -530,13 +531,44 @@ TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
     const double halfWidth = jsonNumber(j, "statisticalHalfWidth95", nf);
     EXPECT_LE(halfWidth, 0.1);
     EXPECT_GT(halfWidth, 0.07);
-    EXPECT_GT(jsonNumber(j, "blocks", j.find("\"readings\"")), 2);
+    EXPECT_EQ(jsonNumber(j, "blocks", j.find("\"reading\":0")), 2);
+    EXPECT_GT(jsonNumber(j, "blocks", j.find("\"reading\":2")), 2);
     EXPECT_PRED2(has, j, "\"statisticalText\":\"± ");
     EXPECT_GE(count(j, "a tone or hum is in the passband"), 2u);
     const std::string text = run("measure --precision 0.1 --dummy 0").out;
     EXPECT_PRED2(has, text, "Warning: a tone or hum is in the passband\n");
     file(settings, "[VirtualBench]\nSeed=11\n");
     EXPECT_EQ(count(run("measure --precision 0.1 --dummy 0").out, "Warning"), 0u);
+}
+
+// The Calibrate Noise Source series headless: the bench's unknown source (15 dB, off at
+// 350 K) read within the interval the command gives, the ENR lines logged, and the texts of
+// measure's forms; measure's options that calibrate has not are refused as measure refuses
+// unknown ones.
+TEST_F(Cli, CalibrateReadsTheUnknownSourceWithinItsInterval)
+{
+    file(settings, "[VirtualBench]\nSeed=5\nUnknownOffTemperatureK=350\n");
+    const std::string j = run("calibrate --json --time 100 --average 16 --log cal.log").out;
+    const auto results = j.find("\"results\"");
+    ASSERT_NE(results, std::string::npos) << j;
+    const double enr = jsonNumber(j, "enrDb", results);
+    const double halfWidth = jsonNumber(j, "totalHalfWidth95", results);
+    EXPECT_GT(halfWidth, 0.0);
+    EXPECT_LT(halfWidth, 0.5);
+    EXPECT_LE(std::fabs(enr - 15.0), halfWidth) << enr;
+    EXPECT_EQ(jsonNumber(j, "tsOffUnknown", 0), 350.0);
+    EXPECT_EQ(jsonNumber(j, "unknownEnrDb", j.find("\"benchTruth\"")), 15.0);
+    EXPECT_EQ(count(read("cal.log"), "ENR,"), 4u);
+
+    const std::string text = run("calibrate --time 100 --decimals 1").out;
+    EXPECT_PRED2(has, text, "Unknown Noise Source (off):");
+    EXPECT_PRED2(has, text, "Computed ENR (dB): ");
+    EXPECT_PRED2(has, text, "Computed ENR (dB) 95%: \u00b1 ");
+    EXPECT_PRED2(has, text, "Virtual bench truth: unknown source ENR 15.000 dB\n");
+    const Result refused = run("calibrate --system");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "quillon-cli: unknown option '--system' for 'calibrate' (see "
+                           "quillon-cli calibrate --help)\n");
 }
 
 TEST_F(Cli, MeasureTextAndLogLinesAsTheWindowWritesThem)

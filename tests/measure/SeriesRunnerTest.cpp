@@ -65,6 +65,7 @@ TEST(SeriesOrder, EveryButtonUnderEveryAutomation)
         {D, 2, false, true, false, {2}},         {D, 3, true, true, false, {3}},
         {C, 0, true, false, false, {0, 1}},      {C, 2, true, false, false, {2, 3}},
         {C, 1, true, false, false, {1}},         {C, 0, false, false, false, {0}},
+        {C, 0, true, true, true, {0, 1, 2, 3}},  {C, 0, false, true, false, {0, 2}},
         {D, 4, true, true, false, {}},
     };
     for (const Case &c : cases) {
