@@ -15,7 +15,8 @@
    with tau_i in proportion to |s_i|. H is the bench's passband: a second-order Butterworth
    high-pass and low-pass (bilinear transform) at the capture's sample rate.
 
-Usage: validate.py BUILD_FOLDER   (runs in a scratch HOME: the default bench and settings)
+Usage: validate.py BUILD_FOLDER   (runs in a scratch HOME: the default bench and settings,
+with the bench's seed fixed so that the figures repeat exactly)
 """
 
 import cmath
@@ -25,6 +26,15 @@ import os
 import subprocess
 import sys
 import tempfile
+
+
+SEED = 20261207
+
+
+def set_seed(home, seed):
+    """The bench's noise: a fixed seed repeats every figure exactly."""
+    with open(os.path.join(home, ".config", "Tremont", "Quillon.conf"), "w") as conf:
+        conf.write(f"[VirtualBench]\nSeed={seed}\n")
 
 
 def run_cli(cli, args, env):
@@ -128,6 +138,8 @@ def main():
     cli = os.path.join(build, "src", "cli", "quillon-cli")
     with tempfile.TemporaryDirectory() as home:
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
+        os.makedirs(os.path.join(home, ".config", "Tremont"))
+        set_seed(home, SEED)
         print("Coverage of the 95% intervals (virtual bench, speed 0):")
         total, inside = coverage(cli, env)
         for key, name in (("nf", "NF"), ("gain", "gain")):
@@ -147,8 +159,13 @@ def main():
             bound = sum(abs(x) for x in s) ** 2 / (b * (target / 1.96) ** 2)
             later = seconds[1:]  # the first series takes pilots: it knows no powers yet
             mean_later = sum(later) / len(later)
-            # The first series of a run is the one a user usually takes: ten runs of one.
-            firsts = [precision(cli, env, target, time_ms, 1)[1][0] for _ in range(10)]
+            # The first series of a run is the one a user usually takes: ten runs of one, each
+            # on its own noise.
+            firsts = []
+            for k in range(10):
+                set_seed(env["HOME"], SEED + 1 + k)
+                firsts.append(precision(cli, env, target, time_ms, 1)[1][0])
+            set_seed(env["HOME"], SEED)
             seconds[0] = sum(firsts) / len(firsts)
             print(f"  blocks of {time_ms} ms at {rate} Hz: B = {b:.1f} Hz, bound {bound:.2f} s;"
                   f" first series (mean of 10) {seconds[0]:.1f} s = {seconds[0] / bound:.2f} x"
