@@ -1,5 +1,6 @@
 // Quillon's window program. It reads no command line (quillon-cli is the scriptable
 // sibling).
+#include "core/Messages.h"
 #include "ui/QuillonApp.h"
 
 #include <QApplication>
@@ -120,8 +121,8 @@ int main(int argc, char *argv[])
     }
     QApplication application(argc, argv);
     g_x11Probe.reset();
-    QApplication::setApplicationName(QStringLiteral("Quillon"));
-    QApplication::setOrganizationName(QStringLiteral("Tremont"));
+    QApplication::setApplicationName(QString::fromLatin1(quillon::kApplicationName));
+    QApplication::setOrganizationName(QString::fromLatin1(quillon::kOrganisationName));
     QApplication::setApplicationVersion(QStringLiteral("0.4"));
 
     quillon::QuillonApp app;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -58,10 +59,40 @@ TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
         EXPECT_NEAR(parseDecimal(formatFixed(v, 6)), v, 5e-7) << v;
 }
 
-TEST(Messages, KnownNumbersAndUnknownOnes)
+// The whole string table: every message's number and exact text, pinned here and nowhere
+// else; numbers nothing shows give no text.
+TEST(Messages, EveryNumberAndItsText)
 {
-    EXPECT_STREQ(quillon::messageText(quillon::kMsgCannotOpenComPort),
-                 "OOPS - I cannot open the COM port to  set switch settings.");
-    EXPECT_STREQ(quillon::messageText(121), " Error");
-    EXPECT_STREQ(quillon::messageText(9999), "");
+    using namespace quillon;
+    const std::tuple<int, int, const char *> table[] = {
+        {kMsgWait, 120, " Wait..."},
+        {kMsgResultError, 121, " Error"},
+        {kMsgEnrCannotOpen, 135, "The specified calibration file cannot be opened."},
+        {kMsgEnrMissingFrequency, 136, "A line in the calibration file was missing a frequency"},
+        {kMsgEnrFrequencyRange, 137,
+         "One or more frequencies in the calibration file are out of range."},
+        {kMsgEnrMissingEnr, 138, "A line in the calibration file is missing an ENR value (dB)"},
+        {kMsgEnrEnrRange, 139,
+         "One or more lines in the calibration file has an ENR value out of range"},
+        {kMsgEnrTooManyRows, 140, "The calibration file contains too many rows of data. Sorry."},
+        {kMsgEnrReadError, 141,
+         "An error occurred reading from the calibration file (sorry-no diagnosis)."},
+        {kMsgEnrLineTooLong, 142,
+         "One or more lines in the calibration file are too long to handle."},
+        {kMsgEnrNoFile, 143, "You must specify a valid ENR calibration file."},
+        {kMsgEnrNoData, 144, "The Calibration file appears to contain no valid data!"},
+        {kMsgSaveFailed, 150, "Saving parameters to the registry failed for some reason."},
+        {kMsgCannotOpenWaveDevice, 151, "I could not open the wave device to read audio."},
+        {kMsgSignalTooHigh, 152, "Error. Signal level too high."},
+        {kMsgCannotOpenLog, 153, "Error - Cannot open log file."},
+        {kMsgCannotOpenComPort, 154, "OOPS - I cannot open the COM port to  set switch settings."},
+        {kMsgCannotSetComPort, 155, "Error. Cannot set Com port status."},
+        {kMsgCannotWriteUsb, 156, "Error - Cannot write to Kestrel VNA USB device."},
+        {kMsgNone, 0, ""},
+        {9999, 9999, ""},
+    };
+    for (const auto &[id, number, text] : table) {
+        EXPECT_EQ(id, number);
+        EXPECT_STREQ(messageText(id), text) << number;
+    }
 }

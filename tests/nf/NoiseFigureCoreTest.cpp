@@ -225,24 +225,6 @@ protected:
     EnrTable m_table;
 };
 
-// The reader's failure codes, kMsgEnrCannotOpen to kMsgEnrNoData, in order.
-TEST(EnrMessages, EveryResultCodeHasItsExactText)
-{
-    std::string texts;
-    for (int code = kMsgEnrCannotOpen; code <= kMsgEnrNoData; ++code)
-        texts.append(messageText(code)).append("\n");
-    EXPECT_EQ(texts, "The specified calibration file cannot be opened.\n"
-                     "A line in the calibration file was missing a frequency\n"
-                     "One or more frequencies in the calibration file are out of range.\n"
-                     "A line in the calibration file is missing an ENR value (dB)\n"
-                     "One or more lines in the calibration file has an ENR value out of range\n"
-                     "The calibration file contains too many rows of data. Sorry.\n"
-                     "An error occurred reading from the calibration file (sorry-no diagnosis).\n"
-                     "One or more lines in the calibration file are too long to handle.\n"
-                     "You must specify a valid ENR calibration file.\n"
-                     "The Calibration file appears to contain no valid data!\n");
-}
-
 // Lines are at most 252 characters before their line end (a CR LF counts as one).
 TEST_F(EnrFileTest, FailingFilesGiveTheFirstFailingLinesCode)
 {

@@ -135,7 +135,6 @@ TEST_F(SerialSwitching, FailedOpenIsRetriedOnEveryCallARefusedNoiseLineSkipsTheD
     EXPECT_EQ(takeCalls(), (Calls{"open /dev/ttyUSB0", "RTS on", "RTS on", "DTR on", "close"}));
     EXPECT_EQ(sink.messages, (Messages{kMsgCannotOpenComPort, kMsgCannotOpenComPort,
                                        kMsgCannotSetComPort, kMsgCannotSetComPort}));
-    EXPECT_STREQ(messageText(kMsgCannotSetComPort), "Error. Cannot set Com port status.");
 }
 
 TEST(SystemPorts, PtyOpensButRefusesTheModemLinesAndIsProbedWithoutChangingASetting)
@@ -218,8 +217,6 @@ TEST_F(UsbSwitching, FailuresAreReportedAndTheDefaultSearchFindsThePluginInThePr
     control.setSwitches(true, true);
     EXPECT_EQ(rec->calls, 2);
     EXPECT_EQ(sink.messages, Messages(3, kMsgCannotWriteUsb));
-    EXPECT_STREQ(messageText(kMsgCannotWriteUsb),
-                 "Error - Cannot write to Kestrel VNA USB device.");
     control.setUsbLibraryPath(""); // the test plugin is built as libderiru.so next to the test
     control.setSwitches(false, true);
     EXPECT_EQ(lastCommand(), (std::vector<int>{0x5A, 0x10, 0, 0, 0, 0x01}));

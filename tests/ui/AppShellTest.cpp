@@ -280,7 +280,7 @@ TEST_F(AppShell, MessageBoxTitleIsTheApplicationAndTextComesFromTheTable)
     test::BoxCatcher boxes; // also expects one button
     showMessageBox(kMsgCannotOpenWaveDevice);
     EXPECT_EQ(boxes.titles, QStringList{"Quillon"});
-    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenWaveDevice)});
 }
 
 TEST_F(AppShell, WaitDialogTheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)

@@ -538,9 +538,10 @@ void SetupPage::logBrowse()
 
 void SetupPage::saveAsDefault()
 {
-    const int message = saveSettingsAsDefault(settings(), m_store, productNamesOf(&m_engine.devices()));
-    if (message != 0)
-        showMessageBox(message, this);
+    const Result saved =
+        saveSettingsAsDefault(settings(), m_store, productNamesOf(&m_engine.devices()));
+    if (!saved.ok())
+        showMessageBox(saved.code, this);
 }
 
 } // namespace quillon
