@@ -78,8 +78,8 @@ void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
         {"startField", "100"}, {"stopField", "190"}, {"stepField", "5"}};
     for (const auto &[name, text] : typed)
         page->findChild<QLineEdit *>(QLatin1String(name))->setText(QLatin1String(text));
-    page->findChild<QComboBox *>(QStringLiteral("controlList"))
-        ->setCurrentIndex(static_cast<int>(quillon::RigKind::VirtualBench));
+    auto *control = page->findChild<QComboBox *>(QStringLiteral("controlList"));
+    control->setCurrentIndex(control->findData(static_cast<int>(quillon::RigKind::VirtualBench)));
     page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
     for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -171,8 +171,9 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_settle->setSuffix(QStringLiteral(" ms"));
 
     m_control = named(new QComboBox(this), "controlList");
-    for (RigKind k : {RigKind::None, RigKind::VirtualBench, RigKind::Hamlib})
-        m_control->addItem(QString::fromLatin1(rigKindName(k)));
+    for (const RigKindInfo &kind : rigKinds())
+        if (kind.displayName != nullptr)
+            m_control->addItem(QString::fromLatin1(kind.displayName), static_cast<int>(kind.kind));
     m_model = named(new QSpinBox(this), "modelField");
     m_model->setRange(1, 999999);
     m_port = named(new QLineEdit(this), "portField");
@@ -263,7 +264,7 @@ SweepPage::~SweepPage()
 void SweepPage::initializePage()
 {
     const RigSettings rig = loadRigSettings(SettingsStore(kReceiverGroup));
-    m_control->setCurrentIndex(static_cast<int>(rig.kind));
+    m_control->setCurrentIndex(std::max(0, m_control->findData(static_cast<int>(rig.kind))));
     m_model->setValue(rig.hamlibModel);
     m_port->setText(QString::fromStdString(rig.port));
     m_baud->setValue(rig.baudRate);
@@ -319,7 +320,7 @@ void SweepPage::start()
         return;
     }
 
-    config.rig.kind = static_cast<RigKind>(m_control->currentIndex());
+    config.rig.kind = static_cast<RigKind>(m_control->currentData().toInt());
     config.rig.hamlibModel = m_model->value();
     config.rig.port = m_port->text().trimmed().toStdString();
     config.rig.baudRate = m_baud->value();
@@ -329,7 +330,7 @@ void SweepPage::start()
         const RigSettings stored = loadRigSettings(store);
         config.rig.timeoutMs = stored.timeoutMs; // kept as stored: no field on the page
         config.rig.retries = stored.retries;
-        saveRigSettings(store, config.rig);
+        saveRigSettings(store, config.rig); // a failure does not stop the sweep
     }
     config.settleMs = m_settle->value();
     config.useEnrFile = s.useEnrFile && m_engine.enrTable().count > 0;
