@@ -2,23 +2,22 @@
 // README. Run under a virtual X display (scripts/screenshots.sh).
 #include "ToolSupport.h"
 
-#include "ui/pages/PropertyPage.h"
-#include "ui/pages/CalibrateNoiseSourcePage.h"
-#include "ui/pages/MeasureDevicePage.h"
 #include "measure/SharedValues.h"
-#include "ui/pages/SweepPage.h"
 #include "nf/EnrTable.h"
 #include "rig/RigSettings.h"
 #include "ui/MainWindow.h"
+#include "ui/SpectrumView.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
+#include "ui/pages/SweepPage.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
-#include <QDeadlineTimer>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QMouseEvent>

@@ -7,6 +7,7 @@
 #include "measure/SharedValues.h"
 #include "support/FakeDevices.h"
 #include "ui/MainWindow.h"
+#include "ui/SpectrumView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
