@@ -107,7 +107,7 @@ int main(int argc, char *argv[])
     const auto measureSeries = [&](quillon::PropertyPage *page) {
         app->engine().settings().captureTimeMs = 100;
         quillon::BenchParameters bench = app->engine().bench().parameters();
-        if (page == quillon::g_measureDevice) {
+        if (page == app->page<quillon::MeasureDevicePage>()) {
             // A tone in the passband as strong as the quietest reading's noise, so that the
             // picture shows a warning below the results and their uncertainties; the ENR
             // stated to 0.15 dB.
@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
             press(page, {"noiseGen", "dutSwitch", "measure0"});
             bench.faults = {};
             app->engine().bench().setParameters(bench);
-        } else if (page == quillon::g_calibrate) {
+        } else if (page == app->page<quillon::CalibrateNoiseSourcePage>()) {
             bench.dutSwitchSelects = quillon::DutSwitchSelects::UnknownSource;
             app->engine().bench().setParameters(bench);
             press(page, {"noiseGen", "measure0", "measure2"});
@@ -146,8 +146,8 @@ int main(int argc, char *argv[])
         int wait = index == 0 ? 6000 : 800;
         if (auto *spectrum = qobject_cast<quillon::SpectrumPage *>(shown))
             wait = prepareSpectrum(*spectrum);
-        if (shown == quillon::g_sweep)
-            sweepTheBench(app->engine(), quillon::g_sweep);
+        if (auto *sweep = qobject_cast<quillon::SweepPage *>(shown))
+            sweepTheBench(app->engine(), sweep);
         QTimer::singleShot(wait, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

@@ -72,7 +72,6 @@ SetupPage::SetupPage(QuillonEngine &engine, SettingsStore &store, QWidget *paren
     : PropertyPage(QStringLiteral("Setup"), QStringLiteral("setup"), parent), m_engine(engine),
       m_store(store)
 {
-    m_engine.loadSettings(m_store);
     m_portProbe = [] {
         return probeSwitchPorts(defaultProbeDevices());
     };
