@@ -2,23 +2,22 @@
 // README. Run under a virtual X display (scripts/screenshots.sh).
 #include "ToolSupport.h"
 
-#include "ui/pages/PropertyPage.h"
-#include "ui/pages/CalibrateNoiseSourcePage.h"
-#include "ui/pages/MeasureDevicePage.h"
 #include "measure/SharedValues.h"
-#include "ui/pages/SweepPage.h"
 #include "nf/EnrTable.h"
 #include "rig/RigSettings.h"
 #include "ui/MainWindow.h"
+#include "ui/SpectrumView.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
+#include "ui/pages/SweepPage.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
-#include <QDeadlineTimer>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -78,8 +77,8 @@ void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
         {"startField", "100"}, {"stopField", "190"}, {"stepField", "5"}};
     for (const auto &[name, text] : typed)
         page->findChild<QLineEdit *>(QLatin1String(name))->setText(QLatin1String(text));
-    page->findChild<QComboBox *>(QStringLiteral("controlList"))
-        ->setCurrentIndex(static_cast<int>(quillon::RigKind::VirtualBench));
+    auto *control = page->findChild<QComboBox *>(QStringLiteral("controlList"));
+    control->setCurrentIndex(control->findData(static_cast<int>(quillon::RigKind::VirtualBench)));
     page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
     for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -108,7 +107,7 @@ int main(int argc, char *argv[])
     const auto measureSeries = [&](quillon::PropertyPage *page) {
         app->engine().settings().captureTimeMs = 100;
         quillon::BenchParameters bench = app->engine().bench().parameters();
-        if (page == quillon::g_measureDevice) {
+        if (page == app->page<quillon::MeasureDevicePage>()) {
             // A tone in the passband as strong as the quietest reading's noise, so that the
             // picture shows a warning below the results and their uncertainties; the ENR
             // stated to 0.15 dB.
@@ -121,7 +120,7 @@ int main(int argc, char *argv[])
             press(page, {"noiseGen", "dutSwitch", "measure0"});
             bench.faults = {};
             app->engine().bench().setParameters(bench);
-        } else if (page == quillon::g_calibrate) {
+        } else if (page == app->page<quillon::CalibrateNoiseSourcePage>()) {
             bench.dutSwitchSelects = quillon::DutSwitchSelects::UnknownSource;
             app->engine().bench().setParameters(bench);
             press(page, {"noiseGen", "measure0", "measure2"});
@@ -147,8 +146,8 @@ int main(int argc, char *argv[])
         int wait = index == 0 ? 6000 : 800;
         if (auto *spectrum = qobject_cast<quillon::SpectrumPage *>(shown))
             wait = prepareSpectrum(*spectrum);
-        if (shown == quillon::g_sweep)
-            sweepTheBench(app->engine(), quillon::g_sweep);
+        if (auto *sweep = qobject_cast<quillon::SweepPage *>(shown))
+            sweepTheBench(app->engine(), sweep);
         QTimer::singleShot(wait, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

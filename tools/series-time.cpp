@@ -32,10 +32,10 @@ int main(int argc, char *argv[])
     auto app = quillon::tools::makeBenchApp();
     app->startUp();
     app->engine().settings().captureTimeMs = 100;
-    app->sheet().setActivePage(quillon::g_measureDevice);
-    auto *measure = quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("measure0"));
-    auto *clear =
-        quillon::g_measureDevice->findChild<QPushButton *>(QStringLiteral("clearReadings"));
+    quillon::MeasureDevicePage *page = app->page<quillon::MeasureDevicePage>();
+    app->sheet().setActivePage(page);
+    auto *measure = page->findChild<QPushButton *>(QStringLiteral("measure0"));
+    auto *clear = page->findChild<QPushButton *>(QStringLiteral("clearReadings"));
 
     constexpr double kAudioSeconds = 8 * 0.100; // 4 readings x (1 dummy + 1 counted) blocks
     std::vector<double> seconds;
@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
             measure->click(); // returns when the series is over
             seconds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e9);
             for (int i = 0; i < 4; ++i)
-                complete = complete && quillon::g_measureDevice->readings().present(i);
+                complete = complete && page->readings().present(i);
             std::printf("series %d: %.3f s (%+.1f %% against %.1f s of audio)\n", run + 1,
                         seconds.back(), 100.0 * (seconds.back() / kAudioSeconds - 1.0),
                         kAudioSeconds);

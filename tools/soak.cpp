@@ -63,8 +63,8 @@ int main(int argc, char *argv[])
     s.logResultsFile = logPath.toStdString();
     s.logMeasurements = true;
     // Re-enter the page so the capture restarts with 100 ms blocks.
-    app->sheet().setActivePage(quillon::g_setup);
-    app->sheet().setActivePage(quillon::g_measure);
+    app->sheet().setActivePage(app->page<quillon::SetupPage>());
+    app->sheet().setActivePage(app->page<quillon::MeasureNoisePage>());
 
     long rssAfterWarmup = 0;
     long linesAfterWarmup = 0;

@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
     }
     auto app = quillon::tools::makeBenchApp();
     app->startUp();
-    quillon::SpectrumPage &page = *quillon::g_spectrum;
+    quillon::SpectrumPage &page = *app->page<quillon::SpectrumPage>();
     app->sheet().setActivePage(&page);
     page.findChild<QCheckBox *>(QStringLiteral("average"))->click();
     if (!page.capturing()) {

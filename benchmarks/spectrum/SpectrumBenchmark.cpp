@@ -1,6 +1,6 @@
 // One spectrum block at the largest FFT size (32768 frames of 48 kHz mono 16-bit audio):
 // window, optional high-pass, transform, dB and the mean of 32 history rows, next to the
-// bare transform of the same size in the same run (both FFTW routes). The counter
+// bare transform of the same size in the same run. The counter
 // x_realtime is seconds of audio turned into rows per second of CPU: the delivery thread
 // must stay far ahead of real time (one block every 0.68 s), and a block must take at most
 // 1 ms so that the smallest blocks (1024 frames at 96 kHz, 94 a second) leave the machine
@@ -75,9 +75,9 @@ void BM_SpectrumBlockAverage32HighPass(benchmark::State &state)
     spectrumBlock(state, true);
 }
 
-void bareFft(benchmark::State &state, quillon::FftKind kind)
+void BM_BareFftRealToComplex(benchmark::State &state)
 {
-    quillon::FftPlan plan(kSize, kind);
+    quillon::FftPlan plan(kSize);
     std::mt19937 gen(13);
     std::normal_distribution<double> noise(0.0, 0.1);
     for (int i = 0; i < kSize; ++i)
@@ -90,20 +90,10 @@ void bareFft(benchmark::State &state, quillon::FftKind kind)
         kBlockSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_BareFftRealToComplex(benchmark::State &state)
-{
-    bareFft(state, quillon::FftKind::RealToComplex);
-}
-void BM_BareFftHalfComplex(benchmark::State &state)
-{
-    bareFft(state, quillon::FftKind::HalfComplex);
-}
-
 } // namespace
 
 BENCHMARK(BM_SpectrumBlockAverage32)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SpectrumBlockAverage32HighPass)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareFftRealToComplex)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BareFftHalfComplex)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

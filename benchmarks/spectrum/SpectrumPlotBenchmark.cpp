@@ -72,9 +72,9 @@ void BM_TraceOnly16384(benchmark::State &state)
     }
 }
 
-void bareFft(benchmark::State &state, quillon::FftKind kind)
+void BM_BareFftRealToComplex32768(benchmark::State &state)
 {
-    quillon::FftPlan plan(kSize, kind);
+    quillon::FftPlan plan(kSize);
     std::mt19937 gen(13);
     std::normal_distribution<double> noise(0.0, 0.1);
     for (int i = 0; i < kSize; ++i)
@@ -85,21 +85,11 @@ void bareFft(benchmark::State &state, quillon::FftKind kind)
     }
 }
 
-void BM_BareFftRealToComplex32768(benchmark::State &state)
-{
-    bareFft(state, quillon::FftKind::RealToComplex);
-}
-void BM_BareFftHalfComplex32768(benchmark::State &state)
-{
-    bareFft(state, quillon::FftKind::HalfComplex);
-}
-
 } // namespace
 
 BENCHMARK(BM_PlotFullScan16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TraceOnly16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareFftRealToComplex32768)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BareFftHalfComplex32768)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {

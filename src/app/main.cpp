@@ -1,5 +1,6 @@
 // Quillon's window program. It reads no command line (quillon-cli is the scriptable
 // sibling).
+#include "core/Messages.h"
 #include "ui/QuillonApp.h"
 
 #include <QApplication>
@@ -55,16 +56,15 @@ struct XcbDisconnect
 };
 using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
 
-// The probe's connection stays open until Qt has made its own: an X server resets when its
-// last client leaves, and refuses connections while it does (Xvfb without -noreset).
-XcbConnection g_x11Probe;
-
-bool x11Reachable(const std::string &display)
+// On success `probe` keeps the connection: the caller holds it open until Qt has made its
+// own, since an X server resets when its last client leaves and refuses connections while
+// it does (Xvfb without -noreset).
+bool x11Reachable(const std::string &display, XcbConnection &probe)
 {
     XcbConnection connection(xcb_connect(display.c_str(), nullptr));
     if (xcb_connection_has_error(connection.get()) != 0)
         return false;
-    g_x11Probe = std::move(connection);
+    probe = std::move(connection);
     return true;
 }
 
@@ -82,8 +82,9 @@ std::string virtualDisplayAdvice()
 }
 
 // Qt aborts with a terse message when it cannot reach a display; say plainly what to do.
-// Empty when a display can be reached (or the platform plugin is chosen explicitly).
-std::string displayProblem()
+// Empty when a display can be reached (or the platform plugin is chosen explicitly);
+// `x11Probe` then holds the connection to an X display that was tried.
+std::string displayProblem(XcbConnection &x11Probe)
 {
     if (!environment("QT_QPA_PLATFORM").empty())
         return {};
@@ -91,7 +92,7 @@ std::string displayProblem()
     const std::string x11 = environment("DISPLAY");
     if (!wayland.empty() && waylandReachable(wayland))
         return {};
-    if (!x11.empty() && x11Reachable(x11))
+    if (!x11.empty() && x11Reachable(x11, x11Probe))
         return {};
     if (wayland.empty() && x11.empty())
         return "Quillon needs a graphical display, and none was found (DISPLAY and\n"
@@ -109,7 +110,8 @@ std::string displayProblem()
 
 int main(int argc, char *argv[])
 {
-    if (const std::string problem = displayProblem(); !problem.empty()) {
+    XcbConnection x11Probe;
+    if (const std::string problem = displayProblem(x11Probe); !problem.empty()) {
         const std::string text = problem +
                                  "Start it from a desktop session, or on a machine without a "
                                  "screen run it\nunder a virtual one:\n    " +
@@ -119,9 +121,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication application(argc, argv);
-    g_x11Probe.reset();
-    QApplication::setApplicationName(QStringLiteral("Quillon"));
-    QApplication::setOrganizationName(QStringLiteral("Tremont"));
+    x11Probe.reset();
+    QApplication::setApplicationName(QString::fromLatin1(quillon::kApplicationName));
+    QApplication::setOrganizationName(QString::fromLatin1(quillon::kOrganisationName));
     QApplication::setApplicationVersion(QStringLiteral("0.4"));
 
     quillon::QuillonApp app;

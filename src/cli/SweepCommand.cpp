@@ -12,6 +12,7 @@
 #include "measure/SweepRunner.h"
 #include "nf/Uncertainty.h"
 #include "rig/RigControl.h"
+#include "rig/RigKinds.h"
 
 #include <atomic>
 #include <csignal>
@@ -123,14 +124,10 @@ int runSweep(const std::vector<std::string> &args)
     if (onBench && !o.has("rig"))
         config.rig.kind = RigKind::VirtualBench;
     if (const auto rig = o.text("rig")) {
-        if (*rig == "none")
-            config.rig.kind = RigKind::None;
-        else if (*rig == "bench")
-            config.rig.kind = RigKind::VirtualBench;
-        else if (*rig == "hamlib")
-            config.rig.kind = RigKind::Hamlib;
-        else
-            throw CliError("--rig must be none, bench or hamlib");
+        const std::optional<RigKind> kind = rigKindFromCliName(*rig);
+        if (!kind)
+            throw CliError("--rig must be " + rigKindCliNames());
+        config.rig.kind = *kind;
     }
     if (config.rig.kind == RigKind::VirtualBench && !onBench)
         throw CliError("--rig bench tunes the virtual bench: measure it (leave out --device)");

@@ -5,11 +5,8 @@ namespace quillon {
 const char *messageText(int id)
 {
     switch (id) {
-    case kMsgAboutItem: return "&About Quillon...";
-    case kMsgCompanyKey: return "Tremont";
     case kMsgWait: return " Wait...";
     case kMsgResultError: return " Error";
-    case kMsgSetupSection: return "Setup";
     case kMsgEnrCannotOpen: return "The specified calibration file cannot be opened.";
     case kMsgEnrMissingFrequency: return "A line in the calibration file was missing a frequency";
     case kMsgEnrFrequencyRange:

@@ -7,11 +7,8 @@ namespace quillon {
 // window code shows it in a message box titled with the application name.
 enum MessageId : int {
     kMsgNone = 0,
-    kMsgAboutItem = 101,    // "&About Quillon..."
-    kMsgCompanyKey = 115,   // "Tremont": the settings organisation
-    kMsgWait = 120,         // " Wait..."
-    kMsgResultError = 121,  // " Error"
-    kMsgSetupSection = 126, // "Setup": the settings group of every load and save
+    kMsgWait = 120,        // " Wait...": a result field with no value yet
+    kMsgResultError = 121, // " Error": a result field whose value cannot be computed
 
     // ENR calibration file reader.
     kMsgEnrCannotOpen = 135,
@@ -48,7 +45,9 @@ public:
     virtual void showMessage(int messageId) = 0;
 };
 
-// The application name: caption of the main window and title of every message box.
+// The application name: caption of the main window and title of every message box; with
+// the organisation, the name of the per-user settings store (~/.config/Tremont/Quillon.conf).
 inline constexpr const char *kApplicationName = "Quillon";
+inline constexpr const char *kOrganisationName = "Tremont";
 
 } // namespace quillon

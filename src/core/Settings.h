@@ -25,7 +25,6 @@ struct Settings
     bool logMeasurements = false; // always off after start; not stored
     bool highPassFilter = false;
     std::string logResultsFile;
-    std::string usbDeviceName = "ezusb-0"; // at most 255 characters
     bool switchPortChosen = false;        // switchPortName neither empty nor "None"
     std::int32_t decimalPointsInResults = 3;
     // Output line numbers: serial 0 = RTS, 1 = DTR; USB the data bit 0..7.

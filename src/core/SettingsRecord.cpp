@@ -7,7 +7,7 @@ namespace quillon {
 namespace {
 
 constexpr std::int32_t kMaxFftBlockSize = 32768;
-// Longest USB interface name kept; a stored name this long or longer is replaced.
+// A stored "UsbDeviceName" this long or longer is saved back as the default.
 constexpr std::size_t kUsbNameLimit = 256;
 
 bool productName(const ProductNameLookup &lookup, std::int32_t device, std::string &name)
@@ -63,18 +63,13 @@ void loadSettings(Settings &s, const SettingsStore &store, const SettingsLoadCon
     s.dutLine = store.read(keys::AutomateDeviceSelection);
     s.decimalPointsInResults = store.read(keys::DecimalPointsInResults);
 
-    // 7.
-    s.usbDeviceName = store.read(keys::UsbDeviceName);
-    if (s.usbDeviceName.size() >= kUsbNameLimit)
-        s.usbDeviceName = keys::UsbDeviceName.defaultValue;
-
-    // 8. A first start, or a changed line-up of sound devices, leaves the device unset.
+    // 7. A first start, or a changed line-up of sound devices, leaves the device unset.
     std::string name;
     if (!productName(context.productName, s.waveInDevice, name) ||
         name != store.read(keys::WaveInDeviceName))
         s.waveInDevice = -1;
 
-    // 9. A file that cannot be used is switched off without a message at start-up.
+    // 8. A file that cannot be used is switched off without a message at start-up.
     s.useEnrFile = store.read(keys::UseEnrFile) != 0;
     if (s.useEnrFile) {
         const int message = context.readEnrFile ? context.readEnrFile(s) : 1;
@@ -83,8 +78,8 @@ void loadSettings(Settings &s, const SettingsStore &store, const SettingsLoadCon
     }
 }
 
-int saveSettingsAsDefault(const Settings &s, SettingsStore &store,
-                          const ProductNameLookup &lookup)
+Result saveSettingsAsDefault(const Settings &s, SettingsStore &store,
+                             const ProductNameLookup &lookup)
 {
     SaveBatch batch(store);
     batch.write(keys::WaveInDevice, s.waveInDevice);
@@ -97,12 +92,17 @@ int saveSettingsAsDefault(const Settings &s, SettingsStore &store,
     batch.write(keys::UseEnrFile, s.useEnrFile ? 1 : 0);
     batch.write(keys::HighPassFilter, s.highPassFilter ? 1 : 0);
     batch.write(keys::DecimalPointsInResults, s.decimalPointsInResults);
-    batch.write(keys::UsbDeviceName, s.usbDeviceName);
+    // No field holds the USB interface's name (the plugin finds its device itself); the
+    // file keeps the key as it has always had it.
+    std::string usbName = store.read(keys::UsbDeviceName);
+    if (usbName.size() >= kUsbNameLimit)
+        usbName = keys::UsbDeviceName.defaultValue;
+    batch.write(keys::UsbDeviceName, usbName);
     std::string name;
     if (productName(lookup, s.waveInDevice, name))
         batch.write(keys::WaveInDeviceName, name);
     batch.write(keys::FFTBlockSize, s.fftBlockSize);
-    return batch.result();
+    return batch.outcome();
 }
 
 } // namespace quillon

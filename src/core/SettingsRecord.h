@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Result.h"
 #include "core/Settings.h"
 
 #include <cstdint>
@@ -32,17 +33,19 @@ struct SettingsLoadContext
 };
 
 // Loads the record from `store` (section "Setup") in the fixed order of start-up:
-// format row and its derived fields, FFT size limited to 32768, paths, flags, USB name,
-// the device check, and last the ENR file when "UseEnrFile" is set (a failed read clears
+// format row and its derived fields, FFT size limited to 32768, paths, flags, the device
+// check, and last the ENR file when "UseEnrFile" is set (a failed read clears
 // useEnrFile silently). captureTimeMs starts at 1000 and logMeasurements off.
 void loadSettings(Settings &settings, const SettingsStore &store,
                   const SettingsLoadContext &context);
 
 // "Save as Default": writes every stored field in the fixed order, attempting all writes,
-// "WaveInDeviceName" only when device waveInDevice can be queried. Returns 0, or
-// kMsgSaveFailed when any write failed. captureTimeMs and logMeasurements are not saved.
-int saveSettingsAsDefault(const Settings &settings, SettingsStore &store,
-                          const ProductNameLookup &productName);
+// "WaveInDeviceName" only when device waveInDevice can be queried. "UsbDeviceName", which
+// no field holds, is written back as stored (the default when missing or 256 characters or
+// longer). captureTimeMs and logMeasurements are not saved. When any write failed:
+// kMsgSaveFailed, the detail naming the file and the values not written (SaveBatch).
+Result saveSettingsAsDefault(const Settings &settings, SettingsStore &store,
+                             const ProductNameLookup &productName);
 
 // switchPortChosen: the port name is neither empty nor "None".
 bool automationPresentFor(const std::string &switchPortName);

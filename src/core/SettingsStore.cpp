@@ -14,7 +14,7 @@ SettingsStore::SettingsStore(const char *group) : m_group(QString::fromLatin1(gr
 
 void SettingsStore::open()
 {
-    m_settings = std::make_unique<QSettings>(QString::fromLatin1(messageText(kMsgCompanyKey)),
+    m_settings = std::make_unique<QSettings>(QString::fromLatin1(kOrganisationName),
                                              QString::fromLatin1(kApplicationName));
     m_settings->beginGroup(m_group);
 }
@@ -90,9 +90,21 @@ bool SettingsStore::flushed(const char *name)
     return ok;
 }
 
-int SaveBatch::result() const
+void SaveBatch::note(const char *name, bool ok)
 {
-    return m_failed ? kMsgSaveFailed : kMsgNone;
+    if (ok)
+        return;
+    if (!m_failed.empty())
+        m_failed += ", ";
+    m_failed += name;
+}
+
+Result SaveBatch::outcome() const
+{
+    if (m_failed.empty())
+        return {};
+    return {kMsgSaveFailed,
+            m_store.qsettings().fileName().toStdString() + ": could not write " + m_failed};
 }
 
 } // namespace quillon

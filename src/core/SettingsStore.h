@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QSettings>
 
 #include <cstdint>
@@ -116,27 +118,30 @@ private:
     std::function<void(const char *, bool)> m_observer;
 };
 
-// A run of writes that are all attempted; result() is 0 when every write succeeded and
-// kMsgSaveFailed ("Saving parameters to the registry failed for some reason.") otherwise.
+// A run of writes that are all attempted. outcome() is kMsgNone when every write
+// succeeded, else kMsgSaveFailed ("Saving parameters to the registry failed for some
+// reason.") with the detail "<file>: could not write <name>, <name>"; result() is its code
+// alone.
 class SaveBatch
 {
 public:
     explicit SaveBatch(SettingsStore &store) : m_store(store) {}
-    void write(const IntValue &value, std::int32_t v) { note(m_store.write(value, v)); }
+    void write(const IntValue &value, std::int32_t v) { note(value.name, m_store.write(value, v)); }
     void write(const TextValue &value, const std::string &text)
     {
-        note(m_store.write(value, text));
+        note(value.name, m_store.write(value, text));
     }
     void writeNumber(const TextValue &value, double v, int decimals)
     {
-        note(m_store.writeNumber(value, v, decimals));
+        note(value.name, m_store.writeNumber(value, v, decimals));
     }
-    int result() const;
+    Result outcome() const;
+    int result() const { return outcome().code; }
 
 private:
-    void note(bool ok) { m_failed = m_failed || !ok; }
+    void note(const char *name, bool ok);
     SettingsStore &m_store;
-    bool m_failed = false;
+    std::string m_failed; // the names of the values not written, ", " between them
 };
 
 } // namespace quillon

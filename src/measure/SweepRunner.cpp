@@ -221,7 +221,7 @@ void SweepRunner::run()
                                        : tuneRig(*rig, f * 1e6, readback);
         if (!tuned.ok()) {
             outcome.end = SweepEnd::Failed;
-            outcome.message = tuned.message;
+            outcome.message = tuned.detail;
             break;
         }
         if (c.settleMs > 0) {

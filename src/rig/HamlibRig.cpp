@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -370,24 +369,6 @@ RigResult HamlibRig::setAgcOff(AgcState &agc)
                               rig_stragclevel(static_cast<agc_level_e>(v.i)));
     agc = AgcState::Off;
     return {};
-}
-
-std::vector<HamlibModel> hamlibModels()
-{
-    std::vector<HamlibModel> models;
-    const std::lock_guard lock(hamlibMutex());
-    silenceHamlib();
-    rig_load_all_backends();
-    rig_list_foreach(
-        [](const rig_caps *caps, rig_ptr_t data) {
-            static_cast<std::vector<HamlibModel> *>(data)->push_back(
-                {static_cast<int>(caps->rig_model), caps->mfg_name, caps->model_name});
-            return 1; // go on
-        },
-        &models);
-    std::sort(models.begin(), models.end(),
-              [](const HamlibModel &a, const HamlibModel &b) { return a.model < b.model; });
-    return models;
 }
 
 } // namespace quillon

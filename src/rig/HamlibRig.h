@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 struct s_rig; // hamlib's RIG
 
@@ -55,16 +54,6 @@ private:
     bool m_networkPort = false;               // the model talks TCP (rigctld and the like)
     bool m_open = false;
 };
-
-// A rig model hamlib knows, for the receiver settings' list.
-struct HamlibModel
-{
-    int model = 0;
-    std::string manufacturer;
-    std::string name;
-};
-// Every model, by number.
-std::vector<HamlibModel> hamlibModels();
 
 // Splits a rigctld address: "host:port", "host" (port 4532), "[v6 address]:port" or a bare
 // IPv6 address. False when the port is not a number 1..65535 or the host is empty.

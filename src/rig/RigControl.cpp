@@ -1,8 +1,6 @@
 #include "rig/RigControl.h"
 
 #include "core/NumberText.h"
-#include "rig/BenchRig.h"
-#include "rig/HamlibRig.h"
 
 #include <cmath>
 
@@ -71,16 +69,8 @@ RigResult NoRig::setAgcOff(AgcState &agc)
 
 std::unique_ptr<RigControl> makeRigControl(const RigSettings &settings, VirtualBench *bench)
 {
-    switch (settings.kind) {
-    case RigKind::VirtualBench:
-        if (bench)
-            return std::make_unique<BenchRig>(*bench);
-        break;
-    case RigKind::Hamlib:
-        return std::make_unique<HamlibRig>(settings);
-    case RigKind::None:
-        break;
-    }
+    if (std::unique_ptr<RigControl> rig = rigKindInfo(settings.kind).make(settings, bench))
+        return rig;
     return std::make_unique<NoRig>();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Result.h"
 #include "rig/RigSettings.h"
 
 #include <limits>
@@ -23,17 +24,12 @@ enum class RigError
     ReadBack,  // reading back failed, or the rig reports other values than were set
 };
 
-// The outcome of a call: on failure a whole sentence for the user that names the receiver
-// and what failed, e.g. "Receiver Hamlib NET rigctl (hamlib model 2) at localhost:4532:
-// setting the frequency to 144.300000 MHz failed: Communication timed out." The engine
-// only returns it; the window or quillon-cli shows it.
-struct RigResult
-{
-    RigError error = RigError::None;
-    std::string message; // empty on success
-
-    bool ok() const { return error == RigError::None; }
-};
+// The outcome of a call: on failure the code says which step failed and the detail is a
+// whole sentence for the user that names the receiver and what failed, e.g. "Receiver
+// Hamlib NET rigctl (hamlib model 2) at localhost:4532: setting the frequency to
+// 144.300000 MHz failed: Communication timed out." The window or quillon-cli shows the
+// detail as it stands.
+using RigResult = Outcome<RigError>;
 
 // What the receiver reports about its AGC after it was told to turn it off.
 enum class AgcState
@@ -82,8 +78,9 @@ public:
     virtual RigResult setAgcOff(AgcState &agc) = 0;
 };
 
-// The control the settings choose. `bench` is the bench a "Virtual bench" control tunes;
-// it must outlive the control (without one that choice gives the "None" control).
+// The control the settings choose, made by the kind's row of rigKinds(). `bench` is the
+// bench a "Virtual bench" control tunes; it must outlive the control (without one that
+// choice gives the "None" control).
 std::unique_ptr<RigControl> makeRigControl(const RigSettings &settings, VirtualBench *bench);
 
 // Connecting: opens the rig (unless open), sets the mode, then the frequency (a mode change

@@ -18,19 +18,6 @@ bool sameText(const std::string &a, const char *b)
 
 } // namespace
 
-const char *rigKindName(RigKind kind)
-{
-    switch (kind) {
-    case RigKind::VirtualBench:
-        return "Virtual bench";
-    case RigKind::Hamlib:
-        return "Hamlib";
-    case RigKind::None:
-        break;
-    }
-    return "None";
-}
-
 const char *rigModeName(RigMode mode)
 {
     return mode == RigMode::Cw ? "CW" : "USB";
@@ -41,9 +28,9 @@ RigSettings loadRigSettings(const SettingsStore &store)
     namespace k = receiverKeys;
     RigSettings s;
     const std::string control = store.read(k::Control);
-    for (RigKind kind : {RigKind::VirtualBench, RigKind::Hamlib}) {
-        if (sameText(control, rigKindName(kind)))
-            s.kind = kind;
+    for (const RigKindInfo &info : rigKinds()) {
+        if (sameText(control, info.storedName))
+            s.kind = info.kind;
     }
     s.hamlibModel = inRangeOr(store.read(k::HamlibModel), 1, 999999, k::HamlibModel.defaultValue);
     s.port = QString::fromStdString(store.read(k::Port)).trimmed().toStdString();
@@ -54,18 +41,18 @@ RigSettings loadRigSettings(const SettingsStore &store)
     return s;
 }
 
-int saveRigSettings(SettingsStore &store, const RigSettings &s)
+Result saveRigSettings(SettingsStore &store, const RigSettings &s)
 {
     namespace k = receiverKeys;
     SaveBatch batch(store);
-    batch.write(k::Control, rigKindName(s.kind));
+    batch.write(k::Control, rigKindInfo(s.kind).storedName);
     batch.write(k::HamlibModel, s.hamlibModel);
     batch.write(k::Port, s.port);
     batch.write(k::BaudRate, s.baudRate);
     batch.write(k::Mode, rigModeName(s.mode));
     batch.write(k::TimeoutMs, s.timeoutMs);
     batch.write(k::Retries, s.retries);
-    return batch.result();
+    return batch.outcome();
 }
 
 } // namespace quillon

@@ -1,18 +1,12 @@
 #pragma once
 
+#include "core/Result.h"
 #include "core/SettingsStore.h"
+#include "rig/RigKinds.h"
 
 #include <string>
 
 namespace quillon {
-
-// How Quillon controls the receiver.
-enum class RigKind
-{
-    None,         // "None": the user tunes by hand
-    VirtualBench, // "Virtual bench": tunes the virtual bench, whose curves follow
-    Hamlib        // "Hamlib": a receiver through hamlib, or a rigctld daemon (model 2)
-};
 
 // The receiver mode set on connecting; the noise is measured in its audio passband.
 enum class RigMode
@@ -21,9 +15,7 @@ enum class RigMode
     Cw   // "CW"
 };
 
-// The texts stored and shown for the two enums: "None", "Virtual bench", "Hamlib"; "USB",
-// "CW".
-const char *rigKindName(RigKind kind);
+// The text stored and shown for a mode: "USB", "CW".
 const char *rigModeName(RigMode mode);
 
 // hamlib's model numbers of the two rigs that need no hardware.
@@ -49,7 +41,7 @@ inline constexpr IntValue Retries{"Retries", 0};
 // the default of their field.
 struct RigSettings
 {
-    RigKind kind = RigKind::None;            // "Control"
+    RigKind kind = RigKind::None;            // "Control": the kind's stored name (rigKinds())
     int hamlibModel = kHamlibNetRigctlModel; // "HamlibModel": 1..999999
     // "Port": a serial device (/dev/ttyUSB0) for a rig on a serial line, host:port of a
     // running rigctld for model 2 (":4532" may be left out), unused by rigs without a port.
@@ -62,9 +54,11 @@ struct RigSettings
     int retries = 0;      // "Retries": 0..5
 };
 
-// `store` is opened on the group kReceiverGroup. Window thread, as the store.
+// `store` is opened on the group kReceiverGroup. Window thread, as the store. A "Control"
+// that names no kind loads as None.
 RigSettings loadRigSettings(const SettingsStore &store);
-// Writes every value; 0, or kMsgSaveFailed when any could not be written.
-int saveRigSettings(SettingsStore &store, const RigSettings &settings);
+// Writes every value, attempting all; on failure kMsgSaveFailed with the detail of
+// SaveBatch.
+Result saveRigSettings(SettingsStore &store, const RigSettings &settings);
 
 } // namespace quillon

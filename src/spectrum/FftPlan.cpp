@@ -18,7 +18,7 @@ std::mutex &plannerMutex()
 
 } // namespace
 
-FftPlan::FftPlan(int n, FftKind kind) : m_kind(kind)
+FftPlan::FftPlan(int n)
 {
     if (n < 2)
         return;
@@ -34,10 +34,8 @@ FftPlan::FftPlan(int n, FftKind kind) : m_kind(kind)
             m_in[i] = 0.0;
         for (std::size_t i = 0; i < outDoubles; ++i)
             m_out[i] = 0.0;
-        m_plan = kind == FftKind::HalfComplex
-                     ? fftw_plan_r2r_1d(n, m_in, m_out, FFTW_R2HC, FFTW_ESTIMATE)
-                     : fftw_plan_dft_r2c_1d(n, m_in, reinterpret_cast<fftw_complex *>(m_out),
-                                            FFTW_ESTIMATE);
+        m_plan =
+            fftw_plan_dft_r2c_1d(n, m_in, reinterpret_cast<fftw_complex *>(m_out), FFTW_ESTIMATE);
     }
     if (m_plan == nullptr) {
         fftw_free(m_in);
@@ -55,8 +53,7 @@ FftPlan::~FftPlan()
 
 FftPlan::FftPlan(FftPlan &&other) noexcept
     : m_plan(std::exchange(other.m_plan, nullptr)), m_in(std::exchange(other.m_in, nullptr)),
-      m_out(std::exchange(other.m_out, nullptr)), m_n(std::exchange(other.m_n, 0)),
-      m_kind(other.m_kind)
+      m_out(std::exchange(other.m_out, nullptr)), m_n(std::exchange(other.m_n, 0))
 {
 }
 
@@ -68,7 +65,6 @@ FftPlan &FftPlan::operator=(FftPlan &&other) noexcept
         m_in = std::exchange(other.m_in, nullptr);
         m_out = std::exchange(other.m_out, nullptr);
         m_n = std::exchange(other.m_n, 0);
-        m_kind = other.m_kind;
     }
     return *this;
 }
@@ -99,19 +95,11 @@ void FftPlan::power(double *power) const
     const int n = m_n;
     const int half = (n + 1) / 2; // bins 1 .. half - 1 have an imaginary part
     const double *out = m_out;
-    if (m_kind == FftKind::HalfComplex) {
-        power[0] = out[0] * out[0];
-        for (int k = 1; k < half; ++k)
-            power[k] = out[k] * out[k] + out[n - k] * out[n - k];
-    } else {
-        power[0] = out[0] * out[0];
-        for (int k = 1; k < half; ++k)
-            power[k] = out[2 * k] * out[2 * k] + out[2 * k + 1] * out[2 * k + 1];
-    }
-    if (n % 2 == 0) {
-        const double nyquist = m_kind == FftKind::HalfComplex ? out[n / 2] : out[n];
-        power[n / 2] = nyquist * nyquist;
-    }
+    power[0] = out[0] * out[0];
+    for (int k = 1; k < half; ++k)
+        power[k] = out[2 * k] * out[2 * k] + out[2 * k + 1] * out[2 * k + 1];
+    if (n % 2 == 0)
+        power[n / 2] = out[n] * out[n];
 }
 
 } // namespace quillon

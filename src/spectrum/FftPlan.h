@@ -7,17 +7,9 @@ struct fftw_plan_s;
 
 namespace quillon {
 
-// How the forward real transform is computed. Both give the same unnormalised transform of
-// n real values; only the layout of the output differs, and power() hides it.
-enum class FftKind
-{
-    RealToComplex, // fftw_plan_dft_r2c_1d: n/2 + 1 complex values (the faster route)
-    HalfComplex    // fftw_plan_r2r_1d with FFTW_R2HC: r0, r1, ..., r(n/2), i((n+1)/2 - 1), ..., i1
-};
-
-// One forward FFTW 3 plan of size n with its own input and output arrays (SIMD-aligned,
-// allocated when the plan is made, freed with it). Planned with FFTW_ESTIMATE, which does
-// not touch the arrays.
+// One forward real-to-complex FFTW 3 plan (fftw_plan_dft_r2c_1d) of size n with its own
+// input and output arrays (SIMD-aligned, allocated when the plan is made, freed with it).
+// Planned with FFTW_ESTIMATE, which does not touch the arrays.
 //
 // Threads: FFTW's planner keeps process-wide state, so making and destroying plans (and
 // allocating their arrays) must not run on two threads at once. The program makes and
@@ -34,7 +26,7 @@ public:
     // No plan: valid() is false.
     FftPlan() = default;
     // A plan for size `n` (n >= 2). When FFTW cannot make it, valid() is false.
-    explicit FftPlan(int n, FftKind kind = FftKind::RealToComplex);
+    explicit FftPlan(int n);
     ~FftPlan();
     FftPlan(FftPlan &&other) noexcept;
     FftPlan &operator=(FftPlan &&other) noexcept;
@@ -43,14 +35,14 @@ public:
 
     bool valid() const { return m_plan != nullptr; }
     int size() const { return m_n; }
-    FftKind kind() const { return m_kind; }
     // Bins of the power spectrum: n/2 + 1 (0 .. n/2 for an even n, 0 .. (n-1)/2 for an odd n).
     int binCount() const { return m_n / 2 + 1; }
 
     // The n input values; execute() leaves them as they are.
     double *input() { return m_in; }
     const double *input() const { return m_in; }
-    // The raw output: n doubles in half-complex order, or n/2 + 1 interleaved complex values.
+    // The raw, unnormalised output: n/2 + 1 complex values, real and imaginary parts
+    // interleaved (n + 2 doubles).
     const double *output() const { return m_out; }
 
     // Transforms input() into output(). Allocates nothing.
@@ -68,7 +60,6 @@ private:
     double *m_in = nullptr;
     double *m_out = nullptr;
     int m_n = 0;
-    FftKind m_kind = FftKind::RealToComplex;
 };
 
 } // namespace quillon

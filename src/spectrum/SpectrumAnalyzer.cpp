@@ -48,8 +48,8 @@ void makeHannWindow(double *w, int n)
         w[i] = 0.5 - 0.5 * std::cos(6.283185308 * static_cast<double>(i) / last);
 }
 
-SpectrumAnalyzer::SpectrumAnalyzer(FftKind kind)
-    : m_kind(kind), m_window(std::make_unique<double[]>(kMaxFftSize)),
+SpectrumAnalyzer::SpectrumAnalyzer()
+    : m_window(std::make_unique<double[]>(kMaxFftSize)),
       m_rows(std::make_unique<double[]>((kSpectrumHistoryRows + 1) * (kMaxFftSize / 2 + 1))),
       m_sums(std::make_unique<double[]>(kMaxShownBins)),
       m_silentRows(std::make_unique<std::int8_t[]>(kMaxShownBins))
@@ -66,7 +66,7 @@ bool SpectrumAnalyzer::activate(int fftSize, int averageCount)
     m_info = SpectrumRowInfo{};
     if (fftSize < kMinFftSize || fftSize > kMaxFftSize)
         return false;
-    m_plan = FftPlan(fftSize, m_kind);
+    m_plan = FftPlan(fftSize);
     if (!m_plan.valid())
         return false;
     makeHannWindow(m_window.get(), fftSize);

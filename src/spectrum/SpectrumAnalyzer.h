@@ -63,7 +63,7 @@ struct SpectrumRowInfo
 class SpectrumAnalyzer
 {
 public:
-    explicit SpectrumAnalyzer(FftKind kind = FftKind::RealToComplex);
+    SpectrumAnalyzer();
     SpectrumAnalyzer(const SpectrumAnalyzer &) = delete;
     SpectrumAnalyzer &operator=(const SpectrumAnalyzer &) = delete;
 
@@ -118,7 +118,6 @@ private:
     // The sums of rows 1 .. averaging count, afresh.
     void recomputeSums();
 
-    FftKind m_kind;
     FftPlan m_plan;
     std::unique_ptr<double[]> m_window; // kMaxFftSize values, n used
     std::unique_ptr<double[]> m_rows;   // rows 0 .. 32, m_stride doubles apart

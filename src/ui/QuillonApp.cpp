@@ -1,38 +1,61 @@
 #include "ui/QuillonApp.h"
 
+#include "core/SettingsStore.h"
+#include "measure/SharedValues.h"
+#include "ui/MainWindow.h"
 #include "ui/MeasuringNoiseDialog.h"
 #include "ui/MessageBox.h"
-#include "ui/MainWindow.h"
-#include "core/SettingsStore.h"
-#include "ui/pages/SetupPage.h"
-#include "ui/pages/MeasureNoisePage.h"
-#include "ui/pages/MeasureDevicePage.h"
-#include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/CalculatorPage.h"
+#include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/MeasureDevicePage.h"
+#include "ui/pages/MeasureNoisePage.h"
+#include "ui/pages/SetupPage.h"
 #include "ui/pages/SpectrumPage.h"
 #include "ui/pages/SweepPage.h"
-#include "measure/SharedValues.h"
+
+#include <utility>
 
 namespace quillon {
 
-SetupPage *g_setup = nullptr;
-MeasureNoisePage *g_measure = nullptr;
-MeasureDevicePage *g_measureDevice = nullptr;
-CalibrateNoiseSourcePage *g_calibrate = nullptr;
-CalculatorPage *g_calculator = nullptr;
-SpectrumPage *g_spectrum = nullptr;
-SweepPage *g_sweep = nullptr;
-MeasuringNoiseDialog *g_measuringNoiseDlg = nullptr;
+namespace {
+
+using PageFactory = std::unique_ptr<PropertyPage> (*)(const PageContext &);
+
+template <typename Page, typename... Parts> std::unique_ptr<PropertyPage> made(Parts &...parts)
+{
+    return std::make_unique<Page>(parts...);
+}
+
+// The pages, in tab order; each line makes one page from what it needs of the context. The
+// window opens on the first, or on Setup while the stored sound device or format cannot be
+// used.
+//
+// To add a page, touch three places:
+//   1. src/ui/pages/: the page's file pair, derived from PropertyPage (caption, help topic);
+//      what it computes goes into the engine library it belongs to (src/measure/, ...);
+//   2. this list: one line at its tab position;
+//   3. src/ui/help/<topic>.html, listed in src/ui/app.qrc and linked to and from
+//      overview.html.
+// Its tests go into tests/ui/pages/ (a test reaches it as app.page<ItsPage>()).
+const PageFactory kPages[] = {
+    [](const PageContext &c) { return made<MeasureNoisePage>(c.engine, c.store, c.shared); },
+    [](const PageContext &c) {
+        return made<MeasureDevicePage>(c.engine, c.store, c.shared, c.waitDialog, c.resultFont);
+    },
+    [](const PageContext &c) { return made<SpectrumPage>(c.engine, c.shared); },
+    [](const PageContext &c) {
+        return made<CalibrateNoiseSourcePage>(c.engine, c.store, c.shared, c.waitDialog,
+                                              c.resultFont);
+    },
+    [](const PageContext &c) { return made<CalculatorPage>(c.engine, c.shared, c.resultFont); },
+    [](const PageContext &c) { return made<SweepPage>(c.engine, c.shared); },
+    [](const PageContext &c) { return made<SetupPage>(c.engine, c.store); },
+};
+
+} // namespace
 
 QuillonApp::QuillonApp(EngineOptions options) : m_messages(std::make_unique<WidgetMessageSink>())
 {
-    g_setup = nullptr;
-    g_measure = nullptr;
-    g_measureDevice = nullptr;
-    g_calibrate = nullptr;
-    g_calculator = nullptr;
-    g_spectrum = nullptr;
-    g_sweep = nullptr;
     m_engine = std::make_unique<QuillonEngine>(*m_messages, std::move(options));
 }
 
@@ -47,6 +70,14 @@ void QuillonApp::setPortProbe(std::function<std::vector<std::string>()> probe)
     m_portProbe = std::move(probe);
 }
 
+std::vector<PropertyPage *> QuillonApp::pages() const
+{
+    std::vector<PropertyPage *> pages;
+    for (const std::unique_ptr<PropertyPage> &page : m_pages)
+        pages.push_back(page.get());
+    return pages;
+}
+
 bool QuillonApp::startUp()
 {
     // Every load and save goes to organisation "Tremont", application "Quillon".
@@ -54,31 +85,19 @@ bool QuillonApp::startUp()
     m_sheet = std::make_unique<MainWindow>();
     m_shared = std::make_unique<SharedValues>();
     m_shared->load(*m_store);
-
-    // Setup first: creating it loads the settings record (and the ENR file).
-    g_setup = new SetupPage(*m_engine, *m_store);
-    if (m_portProbe)
-        g_setup->setPortProbe(m_portProbe);
-    g_spectrum = new SpectrumPage(*m_engine, *m_shared);
-    g_measure = new MeasureNoisePage(*m_engine, *m_store, *m_shared);
+    // The settings record (and the ENR file it names) before any page exists.
+    m_engine->loadSettings(*m_store);
     m_waitDialog = std::make_unique<MeasuringNoiseDialog>(m_sheet.get());
-    g_measuringNoiseDlg = m_waitDialog.get();
-    g_measureDevice = new MeasureDevicePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
-                                            g_measure->resultFont());
-    g_calibrate = new CalibrateNoiseSourcePage(*m_engine, *m_store, *m_shared, *m_waitDialog,
-                                               g_measure->resultFont());
-    g_calculator = new CalculatorPage(*m_engine, *m_shared, g_measure->resultFont());
-    g_sweep = new SweepPage(*m_engine, *m_shared);
+    m_resultFont = MeasureNoisePage::resultFontFor(m_store->read(keys::ResultFontSize));
 
-    // Tab order: Measure Noise, Measure Device, Show Spectrum, Calibrate Noise Source,
-    // Calculator, Sweep, Setup. The sheet owns the page widgets from here on.
-    m_sheet->addPage(g_measure);
-    m_sheet->addPage(g_measureDevice);
-    m_sheet->addPage(g_spectrum);
-    m_sheet->addPage(g_calibrate);
-    m_sheet->addPage(g_calculator);
-    m_sheet->addPage(g_sweep);
-    m_sheet->addPage(g_setup);
+    // The sheet's tab widget becomes each page's Qt parent; m_pages still deletes them.
+    const PageContext context{*m_engine, *m_store, *m_shared, *m_waitDialog, m_resultFont};
+    for (const PageFactory make : kPages) {
+        m_pages.push_back(make(context));
+        m_sheet->addPage(m_pages.back().get());
+    }
+    if (m_portProbe)
+        page<SetupPage>()->setPortProbe(m_portProbe);
     m_sheet->setCloseHandler([this] { m_engine->capture().stopCapture(); });
 
     // With no usable device or format stored, open on Setup, whose first initialisation
@@ -96,8 +115,7 @@ bool QuillonApp::startUp()
     }
 
     m_sheet->show();
-    m_sheet->setActivePage(openOnSetup ? static_cast<PropertyPage *>(g_setup)
-                                       : static_cast<PropertyPage *>(g_measure));
+    m_sheet->setActivePage(openOnSetup ? page<SetupPage>() : m_pages.front().get());
     m_sheet->fixSize();
     return true;
 }
@@ -112,41 +130,18 @@ int QuillonApp::shutDown()
     // Removing a page's tab would otherwise make the next tab active and start its capture.
     if (m_sheet)
         m_sheet->detachPages();
-    // Deleting the pages in the fixed order: Setup (which closes the switch port), Show
-    // Spectrum, Measure Noise, Measure Device (whose values "ENR", "TSoff" and "T0" are
-    // written now, failures ignored), Calibrate Noise Source, Calculator. The sheet holds them
-    // as child widgets; delete them explicitly first.
-    if (g_setup != nullptr) {
-        delete g_setup;
-        g_setup = nullptr;
+    // The pages go in tab order while everything they refer to still exists (Show Spectrum
+    // destroys its FFT plan, Sweep waits for a receiver call in progress, at most its
+    // time-out); then the switch port is closed, and the Measure Device values "ENR",
+    // "TSoff" and "T0" are written.
+    const bool started = !m_pages.empty();
+    for (std::unique_ptr<PropertyPage> &page : m_pages)
+        page.reset();
+    m_pages.clear();
+    if (started) {
         m_engine->switches().closePort();
+        m_shared->saveAtExit(*m_store); // failures ignored
     }
-    if (g_spectrum != nullptr) {
-        delete g_spectrum; // stops its capture, destroys its FFT plan
-        g_spectrum = nullptr;
-    }
-    if (g_measure != nullptr) {
-        delete g_measure;
-        g_measure = nullptr;
-    }
-    if (g_measureDevice != nullptr) {
-        delete g_measureDevice;
-        g_measureDevice = nullptr;
-        m_shared->saveAtExit(*m_store);
-    }
-    if (g_calibrate != nullptr) {
-        delete g_calibrate;
-        g_calibrate = nullptr;
-    }
-    if (g_calculator != nullptr) {
-        delete g_calculator;
-        g_calculator = nullptr;
-    }
-    if (g_sweep != nullptr) {
-        delete g_sweep; // waits for a receiver call in progress, at most its time-out
-        g_sweep = nullptr;
-    }
-    g_measuringNoiseDlg = nullptr;
     m_waitDialog.reset();
     m_sheet.reset();
     m_shared.reset();

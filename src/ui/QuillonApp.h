@@ -1,6 +1,9 @@
 #pragma once
 
 #include "measure/QuillonEngine.h"
+#include "ui/pages/PropertyPage.h"
+
+#include <QFont>
 
 #include <functional>
 #include <memory>
@@ -14,29 +17,21 @@ class MainWindow;
 class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
-class MeasureNoisePage;
-class MeasureDevicePage;
-class CalibrateNoiseSourcePage;
-class SpectrumPage;
-class SetupPage;
-class CalculatorPage;
-class SweepPage;
 
-// The process-wide page pointers: each is set as soon as its page exists and cleared when
-// it is deleted. Window thread.
-extern SetupPage *g_setup;
-extern MeasureNoisePage *g_measure;
-extern MeasureDevicePage *g_measureDevice;
-extern CalibrateNoiseSourcePage *g_calibrate;
-extern CalculatorPage *g_calculator;
-extern SpectrumPage *g_spectrum;
-extern SweepPage *g_sweep;
-// The one "Measuring Noise" wait dialog of the modal readings.
-extern MeasuringNoiseDialog *g_measuringNoiseDlg;
+// What the application hands the pages it makes; everything here outlives them. Window
+// thread.
+struct PageContext
+{
+    QuillonEngine &engine;
+    SettingsStore &store;             // the "Setup" group
+    SharedValues &shared;             // the values several pages share
+    MeasuringNoiseDialog &waitDialog; // the one "Measuring Noise" dialog of modal readings
+    const QFont &resultFont;          // the font of every result field ("ResultFontSize")
+};
 
-// The application object: creates the engine, the pages (Setup first, since creating it
-// loads the settings) and the main window; decides whether the program opens on Setup;
-// tears everything down in order at exit.
+// The application object: creates the engine, loads the settings, makes the pages from
+// its one list (QuillonApp.cpp) in tab order and shows the main window; decides whether
+// the program opens on Setup; tears everything down in order at exit.
 class QuillonApp
 {
 public:
@@ -49,10 +44,10 @@ public:
     // Before startUp.
     void setPortProbe(std::function<std::vector<std::string>()> probe);
 
-    // Creates the pages and shows the window. True to run the event loop.
+    // Loads the settings, makes the pages and shows the window. True to run the event loop.
     bool startUp();
-    // Stops any capture, deletes the pages in order (Setup closes the switch port; with the
-    // Measure Device page go "ENR", "TSoff" and "T0" to the store). Returns the exit code.
+    // Stops any capture, deletes the pages in tab order, closes the switch port and writes
+    // "ENR", "TSoff" and "T0" to the store (failures ignored). Returns the exit code.
     int shutDown();
 
     QuillonEngine &engine() { return *m_engine; }
@@ -60,13 +55,28 @@ public:
     SettingsStore &store() { return *m_store; }
     SharedValues &shared() { return *m_shared; }
 
+    // The pages in tab order, from startUp to shutDown; empty before and after.
+    std::vector<PropertyPage *> pages() const;
+    // The page of type Page (app.page<SweepPage>()), or null when there is none.
+    template <typename Page> Page *page() const
+    {
+        for (const std::unique_ptr<PropertyPage> &p : m_pages)
+            if (auto *typed = qobject_cast<Page *>(p.get()))
+                return typed;
+        return nullptr;
+    }
+
 private:
     std::unique_ptr<WidgetMessageSink> m_messages;
     std::unique_ptr<QuillonEngine> m_engine;
     std::unique_ptr<SettingsStore> m_store;
-    std::unique_ptr<SharedValues> m_shared; // values the pages share
+    std::unique_ptr<SharedValues> m_shared;
     std::unique_ptr<MainWindow> m_sheet;
     std::unique_ptr<MeasuringNoiseDialog> m_waitDialog;
+    QFont m_resultFont;
+    // Tab widgets of the sheet, deleted by shutDown before it (declared after it, so that
+    // they would go first in any case).
+    std::vector<std::unique_ptr<PropertyPage>> m_pages;
     std::function<std::vector<std::string>()> m_portProbe;
     bool m_exited = false;
 };

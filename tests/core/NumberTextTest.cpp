@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -59,42 +61,47 @@ TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
         EXPECT_NEAR(parseDecimal(formatFixed(v, 6)), v, 5e-7) << v;
 }
 
-// The program's string table: each message's exact text, pinned here only (other tests name
-// a message by its id); every other number has no text, so a message missing here fails.
-// With it the application name that titles every message box.
-TEST(Messages, EveryMessageHasItsExactTextAndNoOtherNumberHasOne)
+// The whole string table: every message's number and exact text, pinned here and nowhere
+// else; every other number has no text, so a message missing here fails. With them the
+// names that title every message box and the settings file.
+TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
 {
     using namespace quillon;
-    const std::map<int, const char *> table{
-        {kMsgAboutItem, "&About Quillon..."},
-        {kMsgCompanyKey, "Tremont"},
-        {kMsgWait, " Wait..."},
-        {kMsgResultError, " Error"},
-        {kMsgSetupSection, "Setup"},
-        {kMsgEnrCannotOpen, "The specified calibration file cannot be opened."},
-        {kMsgEnrMissingFrequency, "A line in the calibration file was missing a frequency"},
-        {kMsgEnrFrequencyRange,
+    const std::tuple<int, int, const char *> table[] = {
+        {kMsgWait, 120, " Wait..."},
+        {kMsgResultError, 121, " Error"},
+        {kMsgEnrCannotOpen, 135, "The specified calibration file cannot be opened."},
+        {kMsgEnrMissingFrequency, 136, "A line in the calibration file was missing a frequency"},
+        {kMsgEnrFrequencyRange, 137,
          "One or more frequencies in the calibration file are out of range."},
-        {kMsgEnrMissingEnr, "A line in the calibration file is missing an ENR value (dB)"},
-        {kMsgEnrEnrRange,
+        {kMsgEnrMissingEnr, 138, "A line in the calibration file is missing an ENR value (dB)"},
+        {kMsgEnrEnrRange, 139,
          "One or more lines in the calibration file has an ENR value out of range"},
-        {kMsgEnrTooManyRows, "The calibration file contains too many rows of data. Sorry."},
-        {kMsgEnrReadError,
+        {kMsgEnrTooManyRows, 140, "The calibration file contains too many rows of data. Sorry."},
+        {kMsgEnrReadError, 141,
          "An error occurred reading from the calibration file (sorry-no diagnosis)."},
-        {kMsgEnrLineTooLong, "One or more lines in the calibration file are too long to handle."},
-        {kMsgEnrNoFile, "You must specify a valid ENR calibration file."},
-        {kMsgEnrNoData, "The Calibration file appears to contain no valid data!"},
-        {kMsgSaveFailed, "Saving parameters to the registry failed for some reason."},
-        {kMsgCannotOpenWaveDevice, "I could not open the wave device to read audio."},
-        {kMsgSignalTooHigh, "Error. Signal level too high."},
-        {kMsgCannotOpenLog, "Error - Cannot open log file."},
-        {kMsgCannotOpenComPort, "OOPS - I cannot open the COM port to  set switch settings."},
-        {kMsgCannotSetComPort, "Error. Cannot set Com port status."},
-        {kMsgCannotWriteUsb, "Error - Cannot write to Kestrel VNA USB device."}};
-    ASSERT_EQ(table.size(), 22u);              // no two entries under one id
-    EXPECT_STREQ(kApplicationName, "Quillon"); // the window's caption, every box's title
-    for (int id = -1; id <= 1000; ++id) {
-        const auto known = table.find(id);
-        EXPECT_STREQ(messageText(id), known == table.end() ? "" : known->second) << id;
+        {kMsgEnrLineTooLong, 142,
+         "One or more lines in the calibration file are too long to handle."},
+        {kMsgEnrNoFile, 143, "You must specify a valid ENR calibration file."},
+        {kMsgEnrNoData, 144, "The Calibration file appears to contain no valid data!"},
+        {kMsgSaveFailed, 150, "Saving parameters to the registry failed for some reason."},
+        {kMsgCannotOpenWaveDevice, 151, "I could not open the wave device to read audio."},
+        {kMsgSignalTooHigh, 152, "Error. Signal level too high."},
+        {kMsgCannotOpenLog, 153, "Error - Cannot open log file."},
+        {kMsgCannotOpenComPort, 154, "OOPS - I cannot open the COM port to  set switch settings."},
+        {kMsgCannotSetComPort, 155, "Error. Cannot set Com port status."},
+        {kMsgCannotWriteUsb, 156, "Error - Cannot write to Kestrel VNA USB device."},
+    };
+    EXPECT_STREQ(kApplicationName, "Quillon");
+    EXPECT_STREQ(kOrganisationName, "Tremont");
+    for (const auto &[id, number, text] : table) {
+        EXPECT_EQ(id, number);
+        EXPECT_STREQ(messageText(id), text) << number;
+    }
+    for (int id = -1; id <= 10000; ++id) {
+        const bool known = std::any_of(std::begin(table), std::end(table),
+                                       [id](const auto &row) { return std::get<0>(row) == id; });
+        if (!known)
+            EXPECT_STREQ(messageText(id), "") << id;
     }
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,9 +57,9 @@ auto fields(const Settings &s)
 {
     return std::tie(s.waveInDevice, s.waveInFormat, s.sampleRate, s.bitsPerSample,
                     s.captureTimeMs, s.stereo, s.fftBlockSize, s.useEnrFile, s.logMeasurements,
-                    s.highPassFilter, s.logResultsFile, s.usbDeviceName, s.switchPortChosen,
-                    s.decimalPointsInResults, s.noiseSourceLine, s.dutLine,
-                    s.switchPortName, s.enrCalibrationFile);
+                    s.highPassFilter, s.logResultsFile, s.switchPortChosen,
+                    s.decimalPointsInResults, s.noiseSourceLine, s.dutLine, s.switchPortName,
+                    s.enrCalibrationFile);
 }
 
 } // namespace
@@ -68,9 +69,8 @@ TEST_F(SettingsLoad, FirstStartGivesTheDefaultsAndAnUnsetDevice)
     // No stored name matches "Card A": no device.
     const Settings defaults{.waveInDevice = -1, .waveInFormat = 8, .sampleRate = 44100,
                             .bitsPerSample = 16, .captureTimeMs = 1000, .fftBlockSize = 8192,
-                            .logResultsFile = "", .usbDeviceName = "ezusb-0",
-                            .decimalPointsInResults = 3, .switchPortName = "",
-                            .enrCalibrationFile = ""};
+                            .logResultsFile = "", .decimalPointsInResults = 3,
+                            .switchPortName = "", .enrCalibrationFile = ""};
     EXPECT_EQ(fields(load()), fields(defaults));
     EXPECT_EQ(m_rates, std::vector<std::int32_t>{44100});
 }
@@ -110,11 +110,6 @@ TEST_F(SettingsLoad, StoredValuesAreLimitedAsAtStartUp)
          std::vector<std::pair<int, int>>{{65536, 32768}, {3000, 3000}, {0, 0}}) {
         put(keys::FFTBlockSize, stored);
         EXPECT_EQ(load().fftBlockSize, loaded) << stored;
-    }
-    // USB name: 255 characters stay, 256 are replaced.
-    for (const std::size_t length : {255, 256}) {
-        put(keys::UsbDeviceName, std::string(length, 'u'));
-        EXPECT_EQ(load().usbDeviceName, length == 255 ? std::string(255, 'u') : "ezusb-0");
     }
     // A switch port is present unless the name is empty or "None".
     for (auto [name, present] : std::vector<std::pair<std::string, bool>>{
@@ -165,12 +160,13 @@ namespace {
 class SettingsSave : public SettingsLoad
 {
 protected:
-    std::vector<std::string> save(const Settings &s, int expected)
+    std::vector<std::string> save(const Settings &s)
     {
         SettingsStore store;
         std::vector<std::string> written;
         store.setWriteObserver([&](const char *name, bool) { written.emplace_back(name); });
-        EXPECT_EQ(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)), expected);
+        const Result saved = saveSettingsAsDefault(s, store, productNamesOf(&m_devices));
+        EXPECT_TRUE(saved.ok()) << saved.detail;
         return written;
     }
 };
@@ -183,11 +179,10 @@ TEST_F(SettingsSave, WritesEveryValueInOrderAndLoadsBack)
     const Settings s{.waveInDevice = 1, .waveInFormat = 11, .bitsPerSample = 24,
                      .captureTimeMs = 100, .stereo = true, .fftBlockSize = 16384,
                      .logMeasurements = true, .highPassFilter = true,
-                     .logResultsFile = "/home/ham/nf.log", .usbDeviceName = "ezusb-1",
-                     .switchPortChosen = true, .decimalPointsInResults = 2,
-                     .noiseSourceLine = 3, .dutLine = 5,
+                     .logResultsFile = "/home/ham/nf.log", .switchPortChosen = true,
+                     .decimalPointsInResults = 2, .noiseSourceLine = 3, .dutLine = 5,
                      .switchPortName = "USB", .enrCalibrationFile = "/home/ham/enr.dat"};
-    EXPECT_EQ(save(s, kMsgNone),
+    EXPECT_EQ(save(s),
               (std::vector<std::string>{"WaveInDevice", "WaveInFormat", "EnrCalibrationFile",
                                         "LogResultsFile", "AutomationDeviceName",
                                         "AutomateNoiseSelection", "AutomateDeviceSelection",
@@ -205,10 +200,30 @@ TEST_F(SettingsSave, UnpluggedDeviceKeepsItsOldName)
     put(keys::WaveInDeviceName, std::string("Card A"));
     Settings s;
     s.waveInDevice = 2; // capabilities unreadable
-    const auto written = save(s, kMsgNone);
+    const auto written = save(s);
     EXPECT_EQ(written.size(), 12u);
     EXPECT_EQ(std::count(written.begin(), written.end(), "WaveInDeviceName"), 0);
     EXPECT_EQ(SettingsStore().read(keys::WaveInDeviceName), "Card A");
+}
+
+// No field holds "UsbDeviceName": a save writes back what is stored, and a missing or
+// overlong name (256 characters) as the default.
+TEST_F(SettingsSave, UsbNameIsWrittenBackAsStored)
+{
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, "ezusb-0"},
+        {"ezusb-1", "ezusb-1"},
+        {std::string(255, 'u'), std::string(255, 'u')},
+        {std::string(256, 'u'), "ezusb-0"},
+    };
+    for (const auto &[stored, saved] : cases) {
+        QSettings("Tremont", "Quillon").remove("Setup/UsbDeviceName");
+        if (stored)
+            put(keys::UsbDeviceName, *stored);
+        save(load());
+        EXPECT_EQ(QSettings("Tremont", "Quillon").value("Setup/UsbDeviceName").toString(),
+                  QString::fromStdString(saved));
+    }
 }
 
 TEST_F(SettingsSave, AFailedStoreAttemptsEveryWriteAndReportsOnce)
@@ -224,12 +239,20 @@ TEST_F(SettingsSave, AFailedStoreAttemptsEveryWriteAndReportsOnce)
     SettingsStore store;
     int attempts = 0;
     store.setWriteObserver([&](const char *, bool) { ++attempts; });
-    EXPECT_EQ(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)), kMsgSaveFailed);
+    const Result failed = saveSettingsAsDefault(s, store, productNamesOf(&m_devices));
+    EXPECT_EQ(failed.code, kMsgSaveFailed);
+    EXPECT_EQ(failed.detail, (folder() + "/blocker/Tremont/Quillon.conf: could not write "
+                                         "WaveInDevice, WaveInFormat, EnrCalibrationFile, "
+                                         "LogResultsFile, AutomationDeviceName, "
+                                         "AutomateNoiseSelection, AutomateDeviceSelection, "
+                                         "UseEnrFile, HighPassFilter, DecimalPointsInResults, "
+                                         "UsbDeviceName, WaveInDeviceName, FFTBlockSize")
+                                 .toStdString());
     EXPECT_EQ(attempts, 13);
     // Fault mended: the same store went on reporting the old failure once the folder could
     // be made.
     ASSERT_TRUE(QFile::remove(folder() + "/blocker"));
-    EXPECT_EQ(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)), kMsgNone);
+    EXPECT_TRUE(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)).ok());
     EXPECT_EQ(SettingsStore().read(keys::WaveInDeviceName), "Card A");
 }
 

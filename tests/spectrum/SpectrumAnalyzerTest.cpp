@@ -205,37 +205,33 @@ TEST(SpectrumRows, BlocksThatMakeNoRowAndSizesWithoutAPlan)
     EXPECT_FALSE(a.active());
 }
 
-// The r2c route and FFTW's half-complex route give the same powers.
-using FftRoutes = ::testing::TestWithParam<int>;
+// Parseval: the powers of every bin, the bins between DC and Nyquist counted twice, sum to
+// n times the input's energy, for even and odd sizes (an odd size has no Nyquist bin).
+using FftPowers = ::testing::TestWithParam<int>;
 
-TEST_P(FftRoutes, PowersAgreeTo1e12)
+TEST_P(FftPowers, SumToNTimesTheInputEnergy)
 {
     const int n = GetParam();
-    FftPlan complex(n, FftKind::RealToComplex);
-    FftPlan halfComplex(n, FftKind::HalfComplex);
-    ASSERT_TRUE(complex.valid() && halfComplex.valid());
-    EXPECT_EQ(complex.binCount(), n / 2 + 1);
+    FftPlan plan(n);
+    ASSERT_TRUE(plan.valid());
+    EXPECT_EQ(plan.binCount(), n / 2 + 1);
     std::mt19937 gen(static_cast<unsigned>(n));
     std::normal_distribution<double> noise(0.0, 0.1);
-    for (int i = 0; i < n; ++i)
-        complex.input()[i] = halfComplex.input()[i] = noise(gen);
-    complex.execute();
-    halfComplex.execute();
-    std::vector<double> a(n / 2 + 1), b(n / 2 + 1);
-    complex.power(a.data());
-    halfComplex.power(b.data());
-    double input = 0.0; // Parseval: the powers sum to n times the input energy
-    for (int i = 0; i < n; ++i)
-        input += complex.input()[i] * complex.input()[i];
-    double sum = a[0] + (n % 2 == 0 ? a[n / 2] : 0.0);
+    double input = 0.0;
+    for (int i = 0; i < n; ++i) {
+        plan.input()[i] = noise(gen);
+        input += plan.input()[i] * plan.input()[i];
+    }
+    plan.execute();
+    std::vector<double> p(n / 2 + 1);
+    plan.power(p.data());
+    double sum = p[0] + (n % 2 == 0 ? p[n / 2] : 0.0);
     for (int k = 1; k < (n + 1) / 2; ++k)
-        sum += 2 * a[k];
+        sum += 2 * p[k];
     EXPECT_NEAR(sum / n, input, input * 1e-12);
-    for (int k = 0; k <= n / 2; ++k)
-        ASSERT_NEAR(a[k], b[k], b[k] * 1e-12) << "bin " << k;
 }
 
-INSTANTIATE_TEST_SUITE_P(Spectrum, FftRoutes, ::testing::Values(1024, 32768, 1000, 999));
+INSTANTIATE_TEST_SUITE_P(Spectrum, FftPowers, ::testing::Values(1024, 32768, 1000, 999));
 
 TEST(FftPlan, MovesOwnershipAndIsEmptyWithoutASize)
 {
@@ -247,9 +243,8 @@ TEST(FftPlan, MovesOwnershipAndIsEmptyWithoutASize)
     EXPECT_FALSE(a.valid());
     EXPECT_TRUE(b.valid());
     EXPECT_EQ(b.input(), input);
-    b = FftPlan(32, FftKind::HalfComplex);
+    b = FftPlan(32);
     EXPECT_EQ(b.size(), 32);
-    EXPECT_EQ(b.kind(), FftKind::HalfComplex);
 }
 
 } // namespace

@@ -95,10 +95,10 @@ TEST_F(AppShell, StartsOnSetupWithDeviceAndFormatCorrected)
         EXPECT_EQ(QString::asprintf("%d %d %d", s.waveInDevice, s.waveInFormat, s.sampleRate),
                   QString::asprintf("0 %d %d", row, rate));
         EXPECT_FALSE(app->engine().capture().running());
-        EXPECT_FALSE(g_measure->initialised()); // Measure Noise was never shown
+        EXPECT_FALSE(app->page<MeasureNoisePage>()->initialised()); // never shown
         EXPECT_EQ(app->shutDown(), 0);
-        EXPECT_EQ(g_setup, nullptr);
-        EXPECT_EQ(g_measure, nullptr);
+        EXPECT_TRUE(app->pages().empty());
+        EXPECT_EQ(app->page<SetupPage>(), nullptr);
     }
 }
 
@@ -113,8 +113,10 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
     // Tab order and captions; the window is fixed in size and has no maximize button.
     QTabWidget *tabs = app->sheet().tabs();
     QStringList captions;
-    for (int i = 0; i < tabs->count(); ++i)
+    for (int i = 0; i < tabs->count(); ++i) {
         captions << tabs->tabText(i);
+        EXPECT_EQ(tabs->widget(i), app->pages().at(static_cast<std::size_t>(i)));
+    }
     EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise "
                                   "Source|Calculator|Sweep|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
@@ -138,7 +140,7 @@ TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
     storeValidSetup();
     auto app = makeApp();
     ASSERT_TRUE(app->startUp());
-    auto *db = g_measure->findChild<QLineEdit *>("dbField");
+    auto *db = app->page<MeasureNoisePage>()->findChild<QLineEdit *>("dbField");
     // Let readings flow (speed 0: as fast as the page hands buffers back).
     ASSERT_NE(db, nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(!db->text().isEmpty(), 20000);
@@ -179,10 +181,11 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->topic(), "measure-noise");
     EXPECT_TRUE(dialog->text().contains("Crest Factor"));
-    const std::pair<PropertyPage *, const char *> pages[] = {{g_setup, "Virtual bench"},
-                                                             {g_measureDevice, "Dummy Reads"},
-                                                             {g_calibrate, "Target Device TSoff"},
-                                                             {g_spectrum, "noise bandwidth"}};
+    const std::pair<PropertyPage *, const char *> pages[] = {
+        {app->page<SetupPage>(), "Virtual bench"},
+        {app->page<MeasureDevicePage>(), "Dummy Reads"},
+        {app->page<CalibrateNoiseSourcePage>(), "Target Device TSoff"},
+        {app->page<SpectrumPage>(), "noise bandwidth"}};
     for (const auto &[page, text] : pages) {
         app->sheet().setActivePage(page);
         help->trigger();
@@ -217,9 +220,10 @@ TEST_F(AppShell, ExitWritesTheMeasureDeviceValues)
     SettingsStore().write(keys::T0, "288.126");
     auto app = makeApp();
     ASSERT_TRUE(app->startUp());
-    app->sheet().setActivePage(g_measureDevice);
+    MeasureDevicePage *device = app->page<MeasureDevicePage>();
+    app->sheet().setActivePage(device);
     for (const auto &[name, typed] : {std::pair{"enrEntry", "19.25"}, {"tsOff", "296.5"}}) {
-        auto *field = g_measureDevice->findChild<QLineEdit *>(name);
+        auto *field = device->findChild<QLineEdit *>(name);
         field->selectAll();
         QTest::keyClicks(field, typed);
     }
@@ -237,15 +241,17 @@ TEST_F(AppShell, AveragingFlagIsSharedBetweenThePages)
     SettingsStore().write(keys::TraceAverageFlag, 1);
     auto app = makeApp();
     ASSERT_TRUE(app->startUp());
-    auto *noiseEnable = g_measure->findChild<QCheckBox *>("averageEnable");
+    MeasureNoisePage *noise = app->page<MeasureNoisePage>();
+    MeasureDevicePage *device = app->page<MeasureDevicePage>();
+    auto *noiseEnable = noise->findChild<QCheckBox *>("averageEnable");
     EXPECT_TRUE(noiseEnable->isChecked());
-    app->sheet().setActivePage(g_measureDevice);
-    auto *deviceEnable = g_measureDevice->findChild<QCheckBox *>("averageEnable");
+    app->sheet().setActivePage(device);
+    auto *deviceEnable = device->findChild<QCheckBox *>("averageEnable");
     EXPECT_TRUE(deviceEnable->isChecked());
     deviceEnable->click();
-    app->sheet().setActivePage(g_measure);
+    app->sheet().setActivePage(noise);
     EXPECT_FALSE(noiseEnable->isChecked());
-    app->sheet().setActivePage(g_calibrate);
+    app->sheet().setActivePage(app->page<CalibrateNoiseSourcePage>());
     EXPECT_FALSE(app->shared().averaging());
     EXPECT_EQ(app->shutDown(), 0);
 }
@@ -280,7 +286,7 @@ TEST_F(AppShell, MessageBoxTitleIsTheApplicationAndTextComesFromTheTable)
     test::BoxCatcher boxes; // also expects one button
     showMessageBox(kMsgCannotOpenWaveDevice);
     EXPECT_EQ(boxes.titles, QStringList{"Quillon"});
-    EXPECT_EQ(boxes.texts, QStringList{"I could not open the wave device to read audio."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenWaveDevice)});
 }
 
 TEST_F(AppShell, WaitDialogTheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)

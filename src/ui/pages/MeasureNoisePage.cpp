@@ -64,9 +64,7 @@ MeasureNoisePage::MeasureNoisePage(QuillonEngine &engine, SettingsStore &store,
 {
     setObjectName(QStringLiteral("measureNoisePage"));
     m_resultFontSize = store.read(keys::ResultFontSize);
-    // Made here rather than at the first activation: other pages ask for it as soon as they
-    // build their own result fields.
-    makeResultFont(m_resultFontSize);
+    m_resultFont = resultFontFor(m_resultFontSize);
     buildControls();
 }
 
@@ -77,19 +75,20 @@ MeasureNoisePage::~MeasureNoisePage()
         stopCapture();
 }
 
-void MeasureNoisePage::makeResultFont(int pixelHeight)
+QFont MeasureNoisePage::resultFontFor(int storedPixelHeight)
 {
     // A negative stored height means the same size (the character height); 0 the default.
-    int height = std::abs(pixelHeight);
+    int height = std::abs(storedPixelHeight);
     if (height == 0)
         height = kDefaultResultFont;
     height = std::clamp(height, kSmallestResultFont, kLargestResultFont);
-    m_resultFont = QFont();
-    m_resultFont.setPixelSize(height);
-    m_resultFont.setWeight(QFont::Medium); // 500
-    m_resultFont.setItalic(false);
-    m_resultFont.setUnderline(false);
-    m_resultFont.setStrikeOut(false);
+    QFont font;
+    font.setPixelSize(height);
+    font.setWeight(QFont::Medium); // 500
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
 }
 
 void MeasureNoisePage::buildControls()

@@ -51,8 +51,11 @@ public:
     void deactivatePage() override;
 
     // The font of every result field of the program: pixel height "ResultFontSize",
-    // weight 500.
+    // weight 500. The application makes the other pages' copy with resultFontFor.
     const QFont &resultFont() const { return m_resultFont; }
+    // The result font for a stored "ResultFontSize": a negative height counts as its size,
+    // 0 as the default 24; limited to 8..72 pixels.
+    static QFont resultFontFor(int storedPixelHeight);
 
     // The averaging flag and count, shared with the other measuring pages. Window thread;
     // the capture callback picks a change up from its next block. The count is not
@@ -79,9 +82,7 @@ public:
     QMessageBox *logFailureBox() const;
 
 private:
-
     void buildControls();
-    void makeResultFont(int pixelHeight);
     void selectAverageCount();
     void applySwitchingState();
 

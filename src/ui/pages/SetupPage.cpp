@@ -72,7 +72,6 @@ SetupPage::SetupPage(QuillonEngine &engine, SettingsStore &store, QWidget *paren
     : PropertyPage(QStringLiteral("Setup"), QStringLiteral("setup"), parent), m_engine(engine),
       m_store(store)
 {
-    m_engine.loadSettings(m_store);
     m_portProbe = [] {
         return probeSwitchPorts(defaultProbeDevices());
     };
@@ -538,9 +537,10 @@ void SetupPage::logBrowse()
 
 void SetupPage::saveAsDefault()
 {
-    const int message = saveSettingsAsDefault(settings(), m_store, productNamesOf(&m_engine.devices()));
-    if (message != 0)
-        showMessageBox(message, this);
+    const Result saved =
+        saveSettingsAsDefault(settings(), m_store, productNamesOf(&m_engine.devices()));
+    if (!saved.ok())
+        showMessageBox(saved.code, this);
 }
 
 } // namespace quillon

@@ -38,8 +38,9 @@ class SetupPage : public PropertyPage
 {
     Q_OBJECT
 public:
-    // Loads the settings record from `store` (the start-up load). `engine` and `store`
-    // must outlive the page.
+    // Shows and edits the engine's settings record, loaded before (the application loads
+    // it before it makes any page); "Save as Default" writes it to `store`. `engine` and
+    // `store` must outlive the page.
     SetupPage(QuillonEngine &engine, SettingsStore &store, QWidget *parent = nullptr);
     ~SetupPage() override;
 

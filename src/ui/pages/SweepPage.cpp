@@ -1,12 +1,13 @@
 #include "ui/pages/SweepPage.h"
 
-#include "ui/PostToWindow.h"
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "measure/SweepPlan.h"
 #include "rig/RigSettings.h"
+#include "ui/PostToWindow.h"
+#include "ui/SweepPlot.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -55,104 +55,6 @@ void showBox(QWidget *parent, const QString &text)
 
 } // namespace
 
-// NF (upper panel) and gain (lower panel) against frequency, each point with an error bar of
-// one standard uncertainty where the sweep gives one. Redrawn as points arrive.
-class SweepPlot : public QWidget
-{
-public:
-    explicit SweepPlot(const std::vector<SweepRow> &rows, QWidget *parent = nullptr)
-        : QWidget(parent), m_rows(rows)
-    {
-        setMinimumSize(460, 300);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), Qt::white);
-        p.setRenderHint(QPainter::Antialiasing);
-        const int half = height() / 2;
-        panel(p, QRect(0, 0, width(), half), QStringLiteral("NF (dB)"), Qt::darkBlue,
-              &SweepRow::nfDb, &SweepRow::nfUncertaintyDb);
-        panel(p, QRect(0, half, width(), height() - half), QStringLiteral("Gain (dB)"),
-              Qt::darkRed, &SweepRow::gainDb, &SweepRow::gainUncertaintyDb);
-    }
-
-private:
-    void panel(QPainter &p, const QRect &area, const QString &title, const QColor &colour,
-               double SweepRow::*value, double SweepRow::*uncertainty)
-    {
-        const QRect plot = area.adjusted(62, 22, -14, -30);
-        p.setPen(Qt::black);
-        p.setBrush(Qt::NoBrush);
-        p.drawText(area.adjusted(6, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   title + QStringLiteral("  against frequency (MHz); bars ±1 standard uncertainty"));
-        p.drawRect(plot);
-        double fLo = HUGE_VAL, fHi = -HUGE_VAL, vLo = HUGE_VAL, vHi = -HUGE_VAL;
-        for (const SweepRow &r : m_rows) {
-            const double v = r.*value;
-            if (!std::isfinite(v))
-                continue;
-            const double u = std::isfinite(r.*uncertainty) ? r.*uncertainty : 0.0;
-            fLo = std::min(fLo, r.frequencyMHz);
-            fHi = std::max(fHi, r.frequencyMHz);
-            vLo = std::min(vLo, v - u);
-            vHi = std::max(vHi, v + u);
-        }
-        if (fLo > fHi)
-            return; // nothing to draw yet
-        if (fHi - fLo < 1e-6) {
-            fLo -= 0.5;
-            fHi += 0.5;
-        }
-        const double margin = std::max(0.1 * (vHi - vLo), 0.05);
-        vLo -= margin;
-        vHi += margin;
-        auto x = [&](double f) { return plot.left() + (f - fLo) / (fHi - fLo) * plot.width(); };
-        auto y = [&](double v) { return plot.bottom() - (v - vLo) / (vHi - vLo) * plot.height(); };
-
-        // Axis labels: the ends and the middle.
-        p.setPen(Qt::black);
-        for (const double t : {0.0, 0.5, 1.0}) {
-            const double v = vLo + t * (vHi - vLo), f = fLo + t * (fHi - fLo);
-            p.drawText(QRectF(area.left(), y(v) - 8, 58, 16), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(v, 'f', 2));
-            p.drawText(QRectF(x(f) - 40, plot.bottom() + 4, 80, 16), Qt::AlignCenter,
-                       QString::number(f, 'g', 8));
-            p.setPen(QPen(Qt::lightGray, 0, Qt::DotLine));
-            p.drawLine(QPointF(plot.left(), y(v)), QPointF(plot.right(), y(v)));
-            p.setPen(Qt::black);
-        }
-
-        p.setPen(QPen(colour, 1.5));
-        QPointF last;
-        bool haveLast = false;
-        for (const SweepRow &r : m_rows) {
-            const double v = r.*value;
-            if (!std::isfinite(v)) {
-                haveLast = false;
-                continue;
-            }
-            const QPointF at(x(r.frequencyMHz), y(v));
-            if (haveLast)
-                p.drawLine(last, at);
-            if (std::isfinite(r.*uncertainty)) {
-                const double top = y(v + r.*uncertainty), bottom = y(v - r.*uncertainty);
-                p.drawLine(QPointF(at.x(), top), QPointF(at.x(), bottom));
-                p.drawLine(QPointF(at.x() - 3, top), QPointF(at.x() + 3, top));
-                p.drawLine(QPointF(at.x() - 3, bottom), QPointF(at.x() + 3, bottom));
-            }
-            p.setBrush(colour);
-            p.drawEllipse(at, 2.5, 2.5);
-            last = at;
-            haveLast = true;
-        }
-    }
-
-    const std::vector<SweepRow> &m_rows;
-};
-
 SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *parent)
     : PropertyPage(QStringLiteral("Sweep"), QStringLiteral("sweep"), parent), m_engine(engine),
       m_shared(shared), m_runner(std::make_unique<SweepRunner>(engine))
@@ -171,8 +73,9 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_settle->setSuffix(QStringLiteral(" ms"));
 
     m_control = named(new QComboBox(this), "controlList");
-    for (RigKind k : {RigKind::None, RigKind::VirtualBench, RigKind::Hamlib})
-        m_control->addItem(QString::fromLatin1(rigKindName(k)));
+    for (const RigKindInfo &kind : rigKinds())
+        if (kind.displayName != nullptr)
+            m_control->addItem(QString::fromLatin1(kind.displayName), static_cast<int>(kind.kind));
     m_model = named(new QSpinBox(this), "modelField");
     m_model->setRange(1, 999999);
     m_port = named(new QLineEdit(this), "portField");
@@ -263,7 +166,7 @@ SweepPage::~SweepPage()
 void SweepPage::initializePage()
 {
     const RigSettings rig = loadRigSettings(SettingsStore(kReceiverGroup));
-    m_control->setCurrentIndex(static_cast<int>(rig.kind));
+    m_control->setCurrentIndex(std::max(0, m_control->findData(static_cast<int>(rig.kind))));
     m_model->setValue(rig.hamlibModel);
     m_port->setText(QString::fromStdString(rig.port));
     m_baud->setValue(rig.baudRate);
@@ -319,7 +222,7 @@ void SweepPage::start()
         return;
     }
 
-    config.rig.kind = static_cast<RigKind>(m_control->currentIndex());
+    config.rig.kind = static_cast<RigKind>(m_control->currentData().toInt());
     config.rig.hamlibModel = m_model->value();
     config.rig.port = m_port->text().trimmed().toStdString();
     config.rig.baudRate = m_baud->value();
@@ -329,7 +232,7 @@ void SweepPage::start()
         const RigSettings stored = loadRigSettings(store);
         config.rig.timeoutMs = stored.timeoutMs; // kept as stored: no field on the page
         config.rig.retries = stored.retries;
-        saveRigSettings(store, config.rig);
+        saveRigSettings(store, config.rig); // a failure does not stop the sweep
     }
     config.settleMs = m_settle->value();
     config.useEnrFile = s.useEnrFile && m_engine.enrTable().count > 0;

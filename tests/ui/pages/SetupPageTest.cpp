@@ -86,6 +86,7 @@ protected:
         options.serialLines = std::make_unique<FakeLines>();
         m_engine = std::make_unique<QuillonEngine>(*this, std::move(options));
         m_store = std::make_unique<SettingsStore>(); // after the test has set the store's path
+        m_engine->loadSettings(*m_store);
         m_page = std::make_unique<SetupPage>(*m_engine, *m_store);
         m_page->setPortProbe([this] {
             m_portOpenAtProbe = m_engine->switches().isPortOpen();

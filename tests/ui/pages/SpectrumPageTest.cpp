@@ -8,6 +8,7 @@
 #include "support/FakeDevices.h"
 #include "support/PcmBlocks.h"
 #include "ui/MainWindow.h"
+#include "ui/SpectrumView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
