@@ -37,28 +37,22 @@ void MeasuringNoiseDialog::arm(const QString &label)
 {
     m_label = label;
     m_generation.fetch_add(1);
-    m_result.store(0);
-    m_closed = false;
+    m_ended = false;
+    m_cancelled = false;
     m_status->clear();
 }
 
-int MeasuringNoiseDialog::runModal()
+void MeasuringNoiseDialog::showRun()
 {
-    if (!m_closed)
-        exec();
-    return m_result.load();
+    if (!m_ended && !isVisible())
+        open();
 }
 
-void MeasuringNoiseDialog::postStatus(const QString &text)
+void MeasuringNoiseDialog::endRun()
 {
-    const int generation = m_generation.load();
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, text] {
-            if (generation == m_generation.load())
-                m_status->setText(text);
-        },
-        Qt::QueuedConnection);
+    m_ended = true;
+    if (isVisible())
+        done(QDialog::Accepted);
 }
 
 void MeasuringNoiseDialog::postProgress(ReadingProgress progress)
@@ -74,14 +68,6 @@ void MeasuringNoiseDialog::postProgress(ReadingProgress progress)
         Qt::QueuedConnection);
 }
 
-void MeasuringNoiseDialog::postClose(int resultCode)
-{
-    const int generation = m_generation.load();
-    QMetaObject::invokeMethod(
-        this, [this, generation, resultCode] { closeWith(generation, resultCode); },
-        Qt::QueuedConnection);
-}
-
 QString MeasuringNoiseDialog::statusText() const
 {
     return m_status->text();
@@ -89,17 +75,12 @@ QString MeasuringNoiseDialog::statusText() const
 
 void MeasuringNoiseDialog::reject()
 {
-    closeWith(m_generation.load(), kCancelled);
-}
-
-void MeasuringNoiseDialog::closeWith(int generation, int code)
-{
-    if (generation != m_generation.load() || m_closed)
+    if (m_ended)
         return;
-    m_closed = true;
-    m_result.store(code);
+    m_ended = true;
+    m_cancelled = true;
     if (isVisible())
-        done(code);
+        done(kCancelled);
 }
 
 } // namespace quillon

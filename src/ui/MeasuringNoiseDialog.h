@@ -10,40 +10,41 @@ class QLabel;
 
 namespace quillon {
 
-// "Measuring Noise": the one modal wait dialog of the modal readings. The window thread
-// arms it and runs it while a reading is taken; the capture callback (delivery thread)
-// updates the status line and closes it with a result code; "Cancel" ends it early.
+// "Measuring Noise": the one wait dialog of the modal readings. The window thread arms it
+// for each reading, shows it window-modal while the reading runs (its own events keep
+// running meanwhile) and ends the run when the capture has stopped; the capture callback
+// (delivery thread) posts the progress line; "Cancel" ends the run early.
 //
-//   window thread:   arm("Noise (ON)"); start the capture; const int code = runModal();
-//   delivery thread: postProgress({Dummy, 3}); ... postClose(kReadingComplete);
+//   window thread:   arm("Noise (ON)"); showRun(); ...events until the reading ends or
+//                    cancelled()...; endRun();
+//   delivery thread: postProgress({Dummy, 3}); postProgress({Counted, 4}); ...
 //
-// Posts from the delivery thread are queued to the window thread and carry the number of
-// the run they belong to, so a late post from an earlier reading never closes a later one.
+// Progress posts carry the number of the run they belong to, so a late post from an
+// earlier reading never shows in a later one.
 class MeasuringNoiseDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // Result codes. The callback's own codes (reading complete, over range) are chosen by
-    // the pages; Cancel gives kCancelled.
+    // The dialog's result code after "Cancel" (QDialog::finished carries it).
     static constexpr int kCancelled = 2;
 
     explicit MeasuringNoiseDialog(QWidget *parent = nullptr);
 
-    // Window thread: a new run; clears the status line and the result code. `label` is the
+    // Window thread: a new run; clears the progress line and the cancel. `label` is the
     // reading's label for the "Reading %s : %d" progress line.
     void arm(const QString &label = QString());
-    // Window thread: shows the dialog modally until a post closes it or the user cancels;
-    // returns the result code. A close posted before this call ends the run at once.
-    int runModal();
+    // Window thread: shows the dialog window-modal and returns at once; nothing once the run
+    // has ended (cancelled, or endRun).
+    void showRun();
+    // Window thread: the run is over; closes the dialog. A later reject() changes nothing.
+    void endRun();
+    // Window thread: whether this run was ended by "Cancel" (or reject()).
+    bool cancelled() const { return m_cancelled; }
 
-    // Any thread.
-    void postStatus(const QString &text);
-    void postClose(int resultCode);
     // Any thread: the progress line of the running reading ("Dummy : 3", "Reading Noise (ON) :
     // 4"). Only the two numbers travel; the text is made on the window thread.
     void postProgress(ReadingProgress progress);
 
-    int resultCode() const { return m_result.load(); }
     QString statusText() const;
 
     // Cancel, Escape and the title-bar close; also how the window ends a run (page change,
@@ -51,13 +52,11 @@ public:
     void reject() override;
 
 private:
-    void closeWith(int generation, int code);
-
     QLabel *m_status = nullptr;
-    QString m_label; // window thread
-    std::atomic<int> m_generation{0};
-    std::atomic<int> m_result{0};
-    bool m_closed = false; // window thread: this run has ended
+    QString m_label;                  // window thread
+    std::atomic<int> m_generation{0}; // the run; read by postProgress on any thread
+    bool m_ended = false;             // window thread: this run has ended
+    bool m_cancelled = false;         // window thread: ... by "Cancel"
 };
 
 } // namespace quillon

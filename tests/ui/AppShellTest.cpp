@@ -289,39 +289,31 @@ TEST_F(AppShell, MessageBoxTitleIsTheApplicationAndTextComesFromTheTable)
     EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenWaveDevice)});
 }
 
-TEST_F(AppShell, WaitDialogTheCaptureThreadClosesItWithItsCodeAndCancelGivesTheCancelCode)
+// The capture thread's progress shows with the run's label, a late post from the run before
+// never; "Cancel" ends the run as cancelled and the dialog does not show again for it;
+// endRun closes a run that a later reject() no longer cancels.
+TEST_F(AppShell, WaitDialogShowsItsOwnRunsProgressAndCancelEndsTheRun)
 {
     MeasuringNoiseDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), "Measuring Noise");
-    dialog.arm();
-    std::thread capture([&] {
-        dialog.postStatus("Dummy : 2");
-        dialog.postClose(9999);
-    });
-    EXPECT_EQ(dialog.runModal(), 9999);
-    capture.join();
+    dialog.arm("Noise (ON)");
+    std::thread([&] { dialog.postProgress({ReadingProgress::Kind::Dummy, 3}); }).join();
+    dialog.arm("DUT (ON)"); // the post above arrives after the page has started this run
+    dialog.showRun();
+    EXPECT_TRUE(dialog.isVisible());
+    std::thread([&] { dialog.postProgress({ReadingProgress::Kind::Counted, 4}); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.statusText(), "Reading DUT (ON) : 4");
+
+    dialog.findChild<QPushButton *>("cancelButton")->click();
+    EXPECT_TRUE(dialog.cancelled());
+    EXPECT_FALSE(dialog.isVisible());
+    dialog.showRun();
     EXPECT_FALSE(dialog.isVisible());
 
     dialog.arm();
-    QTimer::singleShot(0, [&] { dialog.findChild<QPushButton *>("cancelButton")->click(); });
-    EXPECT_EQ(dialog.runModal(), MeasuringNoiseDialog::kCancelled);
-}
-
-TEST_F(AppShell, WaitDialogLateAndEarlyClosesEndOnlyTheirOwnRun)
-{
-    MeasuringNoiseDialog dialog;
-    dialog.arm();
-    dialog.postClose(1); // this run's close arrives late...
-    dialog.postStatus("Dummy : 5");
-    dialog.arm(); // ...after the page has started the next run
-    QTimer::singleShot(50, [&] { dialog.postClose(7); });
-    EXPECT_EQ(dialog.runModal(), 7);
-    EXPECT_EQ(dialog.statusText(), ""); // the earlier run's status never showed
-
-    // A close handled before the dialog runs (another event loop ran meanwhile) ends the
-    // run at once.
-    dialog.arm();
-    dialog.postClose(1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(dialog.runModal(), 1);
+    dialog.showRun();
+    dialog.endRun();
+    dialog.reject();
+    EXPECT_FALSE(dialog.isVisible() || dialog.cancelled());
 }

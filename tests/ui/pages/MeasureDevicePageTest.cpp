@@ -1,8 +1,7 @@
 // Measure Device page on the bench: the series of each automation, Repeat until Cancel, over
-// range, system mode, the NF lines, the stored values, and readings that end early.
+// range, system mode, the NF lines, the results' uncertainty and averaging to a precision.
 #include "ui/pages/MeasureDevicePage.h"
 #include "ReadingPageTestSupport.h"
-#include "nf/EnrTable.h"
 
 #include <QRegularExpression>
 
@@ -12,8 +11,6 @@
 namespace quillon {
 namespace {
 
-using test::kBench;
-
 class MeasureDevicePageTest : public test::ReadingPageTest<MeasureDevicePage>
 {
 protected:
@@ -21,12 +18,6 @@ protected:
     {
         return text("gainField") + "|" + text("teField") + "|" + text("fField") + "|" +
                text("nfField");
-    }
-    void measureAll() // both automations, "Measure" of the first pair
-    {
-        click("noiseGen");
-        click("dutSwitch");
-        click("measure0");
     }
 };
 
@@ -164,6 +155,10 @@ TEST_F(MeasureDevicePageTest, SystemModeMeasuresThePairAlone)
         << lines[3].toStdString();
     EXPECT_NEAR(text("nfField").toDouble(), 8.0, 1.5); // the bench's receiver, not the DUT
     const QString system = results();
+    type("tsOff", "296.5x"); // the shared TSoff, and the results follow it
+    EXPECT_EQ(m_shared.tsOff(), 296.5);
+    EXPECT_NE(results(), system);
+    type("tsOff", "293");
     click("systemMode");
     EXPECT_EQ(reference->title(), "Reference");
     EXPECT_TRUE(enabled("deviceGroup") && enabled("reading3") && enabled("measure2"));
@@ -171,111 +166,6 @@ TEST_F(MeasureDevicePageTest, SystemModeMeasuresThePairAlone)
     click("clearReadings");
     EXPECT_EQ(results() + text("reading0") + text("reading1"), "|||");
     EXPECT_FALSE(m_page->readings().present(0) || m_page->readings().present(1));
-}
-
-// The entry is a frequency while an ENR file is in use; without one a negative ENR counts as
-// 0 dB. Both entry and TSoff are the shared values.
-TEST_F(MeasureDevicePageTest, EntryIsTheEnrOrTheFrequencyOfTheFile)
-{
-    ASSERT_EQ(parseEnrData("10,20\n30,24\n", m_engine->enrTable()), kMsgNone);
-    settings().useEnrFile = true;
-    makePage();
-    const auto caption = [this](const char *name) { return child<QLabel>(m_page, name); };
-    EXPECT_EQ(caption("enrCaption")->text(), "F (MHz)");
-    EXPECT_TRUE(caption("enrComputedCaption")->isEnabled());
-    type("enrEntry", "20");
-    EXPECT_EQ(text("enrComputed"), "22.000");
-    EXPECT_EQ(m_shared.enrEntry(), 20.0);
-    m_sheet->setActivePage(m_other); // to Setup and back, the file no longer used
-    settings().useEnrFile = false;
-    m_sheet->setActivePage(m_page);
-    EXPECT_EQ(text("enrEntry"), "20.000"); // three decimals at every activation
-    EXPECT_EQ(caption("enrCaption")->text(), "ENR (dB)");
-    EXPECT_FALSE(caption("enrComputedCaption")->isEnabled());
-    type("enrEntry", "-3");
-    EXPECT_EQ(text("enrComputed") + QString::number(m_page->enrInEffect()), "0");
-    type("tsOff", "296.5x");
-    EXPECT_EQ(m_shared.tsOff(), 296.5);
-}
-
-// Stored values show at activation (lowest bit of the automation flags); "Save as Defaut"
-// writes the five in order, not the entry, and one message when the store fails.
-TEST_F(MeasureDevicePageTest, SaveAsDefautWritesFiveValuesOrShowsOneMessage)
-{
-    SettingsStore store;
-    store.write(keys::DummyReads, 3);
-    store.write(keys::TraceAverageCount, 12);
-    store.write(keys::TraceAverageFlag, 1);
-    store.write(keys::AutomateNoiseSwitchInMeasureFunction, 3);
-    store.write(keys::AutomateDutSwitchInMeasureFunction, 2);
-    store.write(keys::ENR, "21.5");
-    makePage();
-    auto *dummyReads = child<QComboBox>(m_page, "dummyReads");
-    EXPECT_EQ(dummyReads->currentText() + "," +
-                  child<QComboBox>(m_page, "averageCount")->currentText(),
-              "3,12");
-    EXPECT_EQ(dummyReads->count(), 11);
-    QString checked;
-    for (const char *box : {"averageEnable", "noiseGen", "dutSwitch"})
-        checked += child<QCheckBox>(m_page, box)->isChecked() ? '1' : '0';
-    EXPECT_EQ(checked, "110");
-    choose("dummyReads", 0);
-    choose("averageCount", 4);
-    click("averageEnable");
-    click("dutSwitch");
-    type("enrEntry", "19");
-    EXPECT_EQ(saveAsDefault(), "TraceAverageCount,TraceAverageFlag,DummyReads,"
-                               "AutomateNoiseSwitchInMeasureFunction,"
-                               "AutomateDutSwitchInMeasureFunction");
-    EXPECT_EQ(savedInts(keys::TraceAverageCount, keys::TraceAverageFlag, keys::DummyReads,
-                        keys::AutomateNoiseSwitchInMeasureFunction,
-                        keys::AutomateDutSwitchInMeasureFunction),
-              "5 0 0 1 1");
-    EXPECT_EQ(SettingsStore().read(keys::ENR), "21.5");
-    expectSaveFailureMessage();
-}
-
-// A reading that ends without completing: no line, no value, the capture stopped, the series
-// over, no hang; the message where there is one. The progress line counts dummy and averaged
-// blocks from the capture thread with the reading's label.
-TEST_F(MeasureDevicePageTest, ReadingsEndingEarlyLeaveNothingRunning)
-{
-    // The name, the device, what happens (0 nothing, 1 the window closes, 2 another tab is
-    // chosen), the message.
-    const std::tuple<const char *, int, int, const char *> cases[] = {
-        {"window closed", kBench, 1, ""},
-        {"page left", kBench, 2, ""},
-        {"device stops delivering", test::kSilentDevice, 0,
-         "I could not open the wave device to read audio."},
-        {"device does not open", test::kRefusingDevice, 0, ""},
-        {"capture does not start", test::kNoStartDevice, 0,
-         "I could not open the wave device to read audio."},
-    };
-    for (const auto &[name, device, action, message] : cases) {
-        SCOPED_TRACE(name);
-        settings().waveInDevice = device;
-        setBench({}, true); // real time: 100 ms a block
-        makePage();
-        m_shared.setDummyReads(1);
-        m_shared.setAveraging(true);
-        // 32 blocks (3.2 s): the close at the second block comes long before the reading's end,
-        // however late the window thread sees the progress (ThreadSanitizer builds are slow).
-        m_shared.setAverageCount(32);
-        QFile::remove(logPath());
-        if (action != 0)
-            whenDialogShows(
-                [this, close = action == 1] {
-                    close ? void(m_sheet->close()) : m_sheet->setActivePage(m_other);
-                },
-                "Reading Noise (ON) : 2");
-        test::BoxCatcher boxes;
-        click("measure0");
-        EXPECT_EQ(boxes.texts.join('|'), message);
-        EXPECT_FALSE(m_page->seriesRunning() || m_engine->capture().running() ||
-                     m_dialog->isVisible());
-        EXPECT_EQ(text("reading0"), "");
-        EXPECT_FALSE(QFile::exists(logPath()));
-    }
 }
 
 // Each result shows its statistical and total half-widths (the total grows with the stated

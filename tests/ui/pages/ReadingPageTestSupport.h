@@ -8,10 +8,12 @@
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
+#include "measure/SeriesReadings.h"
 #include "measure/SharedValues.h"
 #include "support/FakeDevices.h"
 #include "ui/MainWindow.h"
 #include "ui/MeasuringNoiseDialog.h"
+#include "ui/pages/PropertyPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -139,16 +141,29 @@ protected:
         return s;
     }
 
-    // Runs `action` from inside the wait dialog's loop, once the dialog is up and, if given,
-    // shows `status`.
+    // Runs `action` from inside the wait dialog's loop, once the dialog is up and its status
+    // line starts with `status`.
     void whenDialogShows(std::function<void()> action, const QString &status = QString())
     {
         QTimer::singleShot(1, m_page, [this, action, status] {
-            if (m_dialog->isVisible() && (status.isEmpty() || m_dialog->statusText() == status))
+            if (m_dialog->isVisible() && m_dialog->statusText().startsWith(status))
                 action();
             else
                 whenDialogShows(action, status);
         });
+    }
+    // All four readings with the page's automation: both boxes and the first "Measure" on a
+    // Device page, "Noise Gen" and the "Measure" of each pair on a Calibration page.
+    void measureAll()
+    {
+        click("noiseGen");
+        if (m_page->readings().kind() == SeriesKind::Device) {
+            click("dutSwitch");
+            click("measure0");
+        } else {
+            click("measure0");
+            click("measure2");
+        }
     }
     QPushButton *cancelButton() { return m_dialog->findChild<QPushButton *>("cancelButton"); }
     void pressCancel() { QTest::mouseClick(cancelButton(), Qt::LeftButton); }

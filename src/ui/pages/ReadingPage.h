@@ -1,0 +1,147 @@
+#pragma once
+
+#include "measure/MeasurementLog.h"
+#include "measure/SeriesReadings.h"
+#include "measure/SeriesRunner.h"
+#include "ui/pages/PropertyPage.h"
+#include "ui/pages/ReadingPageWidgets.h"
+
+#include <array>
+
+class QEventLoop;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+
+namespace quillon {
+
+class MeasuringNoiseDialog;
+class QuillonEngine;
+class SaveBatch;
+class SettingsStore;
+class SharedValues;
+
+// The steps the two modal-reading pages (Measure Device, Calibrate Noise Source) share: a
+// "Measure" press runs the engine's SeriesRunner into the page's SeriesReadings, and the
+// page shows what the runner reports. The page itself keeps only its rows, captions, result
+// fields and what its series measures (conditions, seriesPlan).
+//
+// Shared here: the ENR entry (a frequency in MHz while an ENR file is in use) and the ENR in
+// effect beside it, the stated uncertainties and the one stated() built from them, the
+// "Automate" group (its flags, Repeat, dummy reads and averaging; "Save as Defaut" writes
+// the shared three and the page adds its own), "Clear current readings", the NF or ENR log,
+// and the "Measuring Noise" wait dialog.
+//
+// Threads. Everything runs on the window thread but the runner's progress and readingEnded
+// hooks, which come from the capture delivery thread and only post to the window thread.
+// While a reading runs, the wait dialog is up window-modal and the window thread runs a
+// nested event loop in slices (waitSlice); leaving the page (deactivatePage: another tab,
+// the window closing) cancels the series and stops the capture at once, and the loop
+// returns without waiting for a block.
+class ReadingPage : public PropertyPage, protected SeriesListener
+{
+    Q_OBJECT
+public:
+    ~ReadingPage() override;
+
+    void initializePage() override;
+    void activatePage() override;
+    void deactivatePage() override;
+
+    // Where the NF or ENR lines take their time from.
+    void setLogClock(LocalClock clock);
+
+    // Whether a "Measure" series is running (its wait dialog is up, or it is between two
+    // readings).
+    bool seriesRunning() const { return m_runner.running(); }
+    const SeriesReadings &readings() const { return m_readings; }
+    double enrInEffect() const { return m_enrInEffect; } // dB
+
+protected:
+    // The caption, help topic and kind of the page; a Device page has the "DUT switch" box.
+    ReadingPage(const QString &caption, const QString &helpTopic, SeriesKind kind,
+                QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
+                MeasuringNoiseDialog &dialog, QWidget *parent);
+
+    // What the page's series measures, as its fields stand now.
+    virtual SeriesConditions conditions() const = 0;
+    // The series of the "Measure" of reading `button`: the shared part (conditions, stated
+    // uncertainty, automation, Repeat, dummy reads and averaging); a page adds its own.
+    virtual SeriesPlan seriesPlan(int button) const;
+    // The page's results of a complete evaluation and their uncertainty.
+    virtual void showResults(const SeriesEvaluation &evaluation,
+                             const SeriesUncertainty &uncertainty) = 0;
+    // "Clear current readings": empties the page's result fields.
+    virtual void clearResults() = 0;
+    // Enables beyond the shared ones (after the automation flags are settled).
+    virtual void updatePageControls() = 0;
+    // Activation: the page's own fields, after the entry.
+    virtual void showPageValues() = 0;
+    // "Save as Defaut": the page's own values, after the shared three.
+    virtual void saveOwnDefaults(SaveBatch &batch) = 0;
+
+    // The rows of readings `first` and `first` + 1 in a group of their own, with their
+    // captions; "Measure" runs the row's series.
+    QGroupBox *makeReadingGroup(const QString &title, const char *name, int first,
+                                const char *const captions[kDeviceReadingCount]);
+    // Adds the entry and the ENR in effect as rows 0 and 1 of `grid`.
+    void addEntryRows(QGridLayout *grid);
+    // An editable number field as wide as "00000.000".
+    static QLineEdit *makeNumberField(const char *name, QWidget *parent);
+
+    // Enables: without a switch port both automation flags are off and their boxes disabled;
+    // the OFF reference reading is taken by hand only without "Noise Gen". Then the page's.
+    void updateControls();
+    // Evaluates the readings present and shows a complete evaluation.
+    void compute();
+    // The stated 95% uncertainties in effect: the ENR's from the ENR file's third column at
+    // the entry where the file gives one, else as typed; the off temperature's as typed.
+    StatedUncertainty stated() const;
+    void clearReadings();
+
+    QuillonEngine &m_engine;
+    SettingsStore &m_store;
+    SharedValues &m_shared;
+
+    bool m_noiseGen = false;  // noise-source automation ("Noise Gen")
+    bool m_dutSwitch = false; // DUT automation ("DUT switch"); Device pages only
+    bool m_repeat = false;
+
+    // Shared controls: the page places them in its layout.
+    std::array<ReadingRow, kDeviceReadingCount> m_rows;
+    QLabel *m_entryCaption = nullptr;
+    QLineEdit *m_entry = nullptr;
+    QLabel *m_computedCaption = nullptr;
+    QLineEdit *m_computed = nullptr;
+    QLineEdit *m_enrUncertainty = nullptr;   // stated ENR half-width, dB
+    QLineEdit *m_tsOffUncertainty = nullptr; // stated TSoff half-width, K
+    AutomateControls m_automate;
+    QLabel *m_warningLabel = nullptr;
+
+private:
+    void runSeries(int button);
+    void onEntryChanged(const QString &text);
+    void saveAsDefault();
+    void wake();
+
+    // SeriesListener, window thread.
+    bool beforeReading(int reading, std::string_view label) override;
+    bool waitSlice(ModalReading &reading, std::chrono::milliseconds slice) override;
+    void afterReading(int reading) override;
+    void readingDone(const SeriesReadingReport &report) override;
+    void message(int messageId) override;
+    // SeriesListener, delivery thread.
+    void progress(const ReadingProgress &progress) override;
+    void readingEnded(int outcome) override;
+
+    MeasuringNoiseDialog &m_dialog;
+    MeasurementLog m_log; // before the runner, which writes to it
+    SeriesReadings m_readings;
+    SeriesRunner m_runner;
+    double m_enrInEffect = 0.0;       // dB; set by every change of the entry field
+    bool m_active = false;            // the page is the active tab; a series ends when it is left
+    QEventLoop *m_waitLoop = nullptr; // the slice running in waitSlice
+};
+
+} // namespace quillon
