@@ -185,7 +185,10 @@ SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPla
     auto lastChange = std::chrono::steady_clock::now();
     bool stalled = false;
     bool stopped = false;
-    while (!m_reading.finished()) {
+    // At least one slice per reading, also for a reading that ended at once (the bench at
+    // speed 0): a window runs its events there, so that Cancel can be pressed in a series
+    // whose readings all end before the runner looks.
+    for (bool first = true; first || !m_reading.finished(); first = false) {
         if (cancelled() || !pass.listener.waitSlice(m_reading, kWatchSlice) || cancelled()) {
             stopped = true;
             break;

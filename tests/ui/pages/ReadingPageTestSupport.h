@@ -28,33 +28,8 @@
 
 namespace quillon::test {
 
-// Devices 0..2: "Silent" opens and starts but never delivers a block; "Refuses" does not open
-// (the probe fails); "Will not start" opens but its start fails. The bench is device 3.
-struct FaultyDevices : NamedDevices
-{
-    struct Stream : InputStream
-    {
-        Stream(BlockQueue &q, bool startFails) : InputStream(q), fails(startFails) {}
-        int start() override { return fails ? kCaptureError : kCaptureOk; }
-        void reset() override {}
-        void close() override {}
-        bool fails;
-    };
-    FaultyDevices()
-        : NamedDevices({{"Silent", 0xFFFFF}, {"Refuses", 0xFFFFF}, {"Will not start", 0xFFFFF}})
-    {
-    }
-    int open(int device, const CaptureFormat &, BlockQueue &q,
-             std::unique_ptr<InputStream> &s) override
-    {
-        if (device == 1)
-            return kCaptureBadDevice;
-        s = std::make_unique<Stream>(q, device == 2);
-        return kCaptureOk;
-    }
-};
-
-inline constexpr int kSilentDevice = 0, kRefusingDevice = 1, kNoStartDevice = 2, kBench = 3;
+// The three faulty devices of FakeDevices come first; the bench is device 3.
+inline constexpr int kBench = 3;
 
 template <typename Page> class ReadingPageTest : public PageTest
 {
