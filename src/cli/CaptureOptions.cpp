@@ -1,4 +1,5 @@
 #include "cli/CaptureOptions.h"
+#include "core/SettingsStore.h"
 
 #include "capture/WaveFormat.h"
 #include "cli/CliSupport.h"
@@ -41,6 +42,23 @@ void addCaptureOptionNames(const CaptureOptionSet &set, std::vector<std::string_
         valued.insert(valued.end(), {"precision", "max-time"});
     if (set.enrLookup == EnrLookup::AtOneFrequency)
         valued.push_back("freq");
+}
+
+namespace {
+
+EngineOptions engineOptions(const Options &o)
+{
+    EngineOptions options;
+    options.portAudio = o.text("device").has_value();
+    return options;
+}
+
+} // namespace
+
+CommandEngine::CommandEngine(const Options &o) : engine(messages, engineOptions(o))
+{
+    SettingsStore store;
+    engine.loadSettings(store);
 }
 
 CaptureRequest parseCaptureOptions(const Options &o, const CaptureOptionSet &set,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "cli/CliSupport.h"
 #include "cli/EnrSource.h"
+#include "measure/QuillonEngine.h"
 #include "measure/ModalReading.h"
 
 #include <cstdint>
@@ -8,10 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace quillon {
-class QuillonEngine;
-}
 
 namespace quillon::cli {
 
@@ -56,6 +54,16 @@ struct CaptureRequest
     double tsOffUncertaintyK = 0.0;     // stated 95% half-width of tsOff
     std::optional<std::string> logFile; // --log: append the "NF" lines there
     ReadingPlan plan;                   // dummy reads, averaging or precision, automatic dummies
+};
+
+// The engine of a command that captures, with the stored settings loaded and engine messages
+// (a switch port that fails) printed on stderr. Measuring the virtual bench needs no sound
+// system: the machine's inputs are listed (and PortAudio started) only with --device.
+struct CommandEngine
+{
+    explicit CommandEngine(const Options &o);
+    StderrMessageSink messages;
+    QuillonEngine engine;
 };
 
 // Reads the device options of `set` from `o`, against the engine's loaded settings and

@@ -75,6 +75,17 @@ in ascending frequency, then the ENR interpolated at each FREQ_MHZ. A file that 
 read prints the reader's message and exits with status 2.
 )";
 
+// The device options every capturing command takes, and the one frequency of measure and
+// calibrate.
+#define QUILLON_DEVICE_HELP                                                                        \
+    "  --device N         input device number (see quillon-cli devices)\n"                         \
+    "  --format ROW       capture format row 0 to 19 (default: the stored format)\n"              \
+    "  --time MS          capture time per block: 100, 1000 (default) or 10000 ms\n"             \
+    "  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)\n"
+#define QUILLON_FREQUENCY_HELP                                                                     \
+    "  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the\n"    \
+    "                     stored file) is read there (default: the stored entry)\n"
+
 // The noise source's options: one rule for measure and sweep (EnrSource.h), one text.
 #define QUILLON_NOISE_SOURCE_HELP                                                                  \
     "\n"                                                                                           \
@@ -104,11 +115,7 @@ virtual bench (as fast as it can generate) and also prints the bench's true valu
 Every result is followed by its 95% half-widths, statistical and total, and any warning
 about the readings (settling, compression or AGC, headroom, a tone in the passband).
 
-  --device N         input device number (see quillon-cli devices)
-  --format ROW       capture format row 0 to 19 (default: the stored format)
-  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
-  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
-  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
+)" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
   --precision DB     average each reading until the noise figure's statistical 95%
                      half-width is at most DB (replaces --average)
   --max-time S       longest counted time of one reading with --precision (default 60)
@@ -124,10 +131,7 @@ about the readings (settling, compression or AGC, headroom, a tone in the passba
                      which --json prints the runs taken ("cutShort" marks an unfinished one)
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
-)" QUILLON_NOISE_SOURCE_HELP
-    R"(  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the
-                     stored file) is read there (default: the stored entry)
-)";
+)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
 
 extern const char *const kCalibrateHelp =
     R"(Usage: quillon-cli calibrate [OPTIONS] [--json]
@@ -139,11 +143,7 @@ half-widths, statistical and total, and any warning about the readings. Without 
 it calibrates the virtual bench's unknown source and also prints its true ENR. Output
 forms and exit statuses are those of measure.
 
-  --device N         input device number (see quillon-cli devices)
-  --format ROW       capture format row 0 to 19 (default: the stored format)
-  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
-  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
-  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
+)" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --port NAME        switch port: a serial device, USB, Virtual bench or None (default:
@@ -156,10 +156,7 @@ forms and exit statuses are those of measure.
   --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C
   --log FILE         append an "ENR" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
-)" QUILLON_NOISE_SOURCE_HELP
-    R"(  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the
-                     stored file) is read there (default: the stored entry)
-)";
+)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
 
 extern const char *const kSpectrumHelp =
     R"(Usage: quillon-cli spectrum FILE [--fft N] [--highpass] [--average N] [--all] [--json]
@@ -208,11 +205,7 @@ ENR from the bench's calibration file). Ctrl-C ends the sweep after the point be
   --baud B           serial rigs: baud rate (0: the rig's default)
   --mode M           usb or cw (default: stored, USB)
   --settle MS        wait after retuning, 0 to 600000 ms (default 0)
-  --device N         input device number (see quillon-cli devices)
-  --format ROW       capture format row 0 to 19 (default: the stored format)
-  --time MS          capture time per block: 100, 1000 (default) or 10000 ms
-  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)
-  --average N        blocks averaged per reading, 1 to 32 (default: stored, else 8)
+)" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored, else 8)
   --precision DB     average each reading until the noise figure's statistical 95%
                      half-width is at most DB (replaces --average)
   --max-time S       longest counted time of one reading with --precision (default 60)
@@ -225,5 +218,7 @@ The frequency measured is each point's.
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP
+#undef QUILLON_DEVICE_HELP
+#undef QUILLON_FREQUENCY_HELP
 
 } // namespace quillon::cli

@@ -34,16 +34,8 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     if (!o.positional().empty())
         throw CliError(std::string(name) + " takes no argument '" + o.positional().front() + "'");
 
-    StderrMessageSink messages;
-    // Measuring the virtual bench needs no sound system: the machine's inputs are listed
-    // (and PortAudio started) only when a device number is given.
-    EngineOptions options;
-    options.portAudio = o.text("device").has_value();
-    QuillonEngine engine(messages, std::move(options));
-    {
-        SettingsStore store;
-        engine.loadSettings(store);
-    }
+    CommandEngine command(o);
+    QuillonEngine &engine = command.engine;
     const MeasureRequest request = parseMeasureRequest(o, kind, engine);
     applyCaptureRequest(request.capture, engine);
     if (calibrate && request.capture.onBench) {

@@ -99,14 +99,8 @@ int runSweep(const std::vector<std::string> &args)
     if (!planned.ok())
         throw CliError(planned.message);
 
-    StderrMessageSink messages;
-    EngineOptions options;
-    options.portAudio = o.text("device").has_value();
-    QuillonEngine engine(messages, std::move(options));
-    {
-        SettingsStore store;
-        engine.loadSettings(store);
-    }
+    CommandEngine command(o);
+    QuillonEngine &engine = command.engine;
     const CaptureRequest request = parseCaptureOptions(o, kSweepOptions, engine);
     const bool onBench = request.onBench;
     if (!onBench && !automationPresentFor(request.switchPort))

@@ -39,14 +39,9 @@ template <typename Page, typename... Parts> std::unique_ptr<PropertyPage> made(P
 // Its tests go into tests/ui/pages/ (a test reaches it as app.page<ItsPage>()).
 const PageFactory kPages[] = {
     [](const PageContext &c) { return made<MeasureNoisePage>(c.engine, c.store, c.shared); },
-    [](const PageContext &c) {
-        return made<MeasureDevicePage>(c.engine, c.store, c.shared, c.waitDialog, c.resultFont);
-    },
+    [](const PageContext &c) { return made<MeasureDevicePage>(c); },
     [](const PageContext &c) { return made<SpectrumPage>(c.engine, c.shared); },
-    [](const PageContext &c) {
-        return made<CalibrateNoiseSourcePage>(c.engine, c.store, c.shared, c.waitDialog,
-                                              c.resultFont);
-    },
+    [](const PageContext &c) { return made<CalibrateNoiseSourcePage>(c); },
     [](const PageContext &c) { return made<CalculatorPage>(c.engine, c.shared, c.resultFont); },
     [](const PageContext &c) { return made<SweepPage>(c.engine, c.shared); },
     [](const PageContext &c) { return made<SetupPage>(c.engine, c.store); },

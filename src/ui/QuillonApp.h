@@ -18,17 +18,6 @@ class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
 
-// What the application hands the pages it makes; everything here outlives them. Window
-// thread.
-struct PageContext
-{
-    QuillonEngine &engine;
-    SettingsStore &store;             // the "Setup" group
-    SharedValues &shared;             // the values several pages share
-    MeasuringNoiseDialog &waitDialog; // the one "Measuring Noise" dialog of modal readings
-    const QFont &resultFont;          // the font of every result field ("ResultFontSize")
-};
-
 // The application object: creates the engine, loads the settings, makes the pages from
 // its one list (QuillonApp.cpp) in tab order and shows the main window; decides whether
 // the program opens on Setup; tears everything down in order at exit.

@@ -27,20 +27,16 @@ QString fixedText(double value, int decimals)
 
 } // namespace
 
-CalibrateNoiseSourcePage::CalibrateNoiseSourcePage(QuillonEngine &engine, SettingsStore &store,
-                                                   SharedValues &shared,
-                                                   MeasuringNoiseDialog &dialog,
-                                                   const QFont &resultFont, QWidget *parent)
+CalibrateNoiseSourcePage::CalibrateNoiseSourcePage(const PageContext &context, QWidget *parent)
     : ReadingPage(QStringLiteral("Calibrate Noise Source"),
-                  QStringLiteral("calibrate-noise-source"), SeriesKind::Calibration, engine, store,
-                  shared, dialog, parent)
+                  QStringLiteral("calibrate-noise-source"), SeriesKind::Calibration,
+                  keys::AutomateNoiseSwitchInCalibrateFunction, nullptr, context, parent)
 {
     setObjectName(QStringLiteral("calibrateNoiseSourcePage"));
     // Both start from the stored "TSoff" (as loaded into the shared values at start-up).
-    m_tsOffReference = shared.tsOff();
-    m_tsOffTarget = shared.tsOff();
-    m_noiseGen = (store.read(keys::AutomateNoiseSwitchInCalibrateFunction) & 1) != 0;
-    buildControls(resultFont);
+    m_tsOffReference = context.shared.tsOff();
+    m_tsOffTarget = context.shared.tsOff();
+    buildControls(context.resultFont);
 }
 
 CalibrateNoiseSourcePage::~CalibrateNoiseSourcePage() = default;
@@ -80,6 +76,7 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     }
     m_enrStatistical = makeHalfWidthField(QStringLiteral("enrStatistical"), results);
     m_enrTotal = makeHalfWidthField(QStringLiteral("enrTotal"), results);
+    setResultFields({m_enrResult, m_enrStatistical, m_enrTotal});
     auto *halfWidths = new QHBoxLayout;
     halfWidths->setSpacing(6);
     halfWidths->addWidget(new QLabel(QStringLiteral("Statistical"), results));
@@ -139,31 +136,12 @@ SeriesConditions CalibrateNoiseSourcePage::conditions() const
             m_tsOffReference,        m_tsOffTarget};
 }
 
-SeriesPlan CalibrateNoiseSourcePage::seriesPlan(int button) const
-{
-    SeriesPlan plan = ReadingPage::seriesPlan(button);
-    // The automatic dummy reads as chosen on Measure Device (its precision group).
-    plan.reading.autoDummy = m_store.read(keys::AutomaticDummyReads) != 0;
-    return plan;
-}
-
 void CalibrateNoiseSourcePage::showResults(const SeriesEvaluation &evaluation,
                                            const SeriesUncertainty &uncertainty)
 {
     m_enrResult->setText(QString::fromStdString(evaluation.calibrationTexts.enr));
     m_enrStatistical->setText(QString::fromStdString(uncertainty.calibration.texts.statistical));
     m_enrTotal->setText(QString::fromStdString(uncertainty.calibration.texts.total));
-}
-
-void CalibrateNoiseSourcePage::clearResults()
-{
-    for (QLineEdit *field : {m_enrResult, m_enrStatistical, m_enrTotal})
-        field->clear();
-}
-
-void CalibrateNoiseSourcePage::saveOwnDefaults(SaveBatch &batch)
-{
-    batch.write(keys::AutomateNoiseSwitchInCalibrateFunction, m_noiseGen ? 1 : 0);
 }
 
 } // namespace quillon

@@ -23,20 +23,15 @@ class CalibrateNoiseSourcePage : public ReadingPage
 {
     Q_OBJECT
 public:
-    CalibrateNoiseSourcePage(QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
-                             MeasuringNoiseDialog &dialog, const QFont &resultFont,
-                             QWidget *parent = nullptr);
+    CalibrateNoiseSourcePage(const PageContext &context, QWidget *parent = nullptr);
     ~CalibrateNoiseSourcePage() override;
 
 protected:
     SeriesConditions conditions() const override;
-    SeriesPlan seriesPlan(int button) const override;
     void showResults(const SeriesEvaluation &evaluation,
                      const SeriesUncertainty &uncertainty) override;
-    void clearResults() override;
     void updatePageControls() override;
     void showPageValues() override;
-    void saveOwnDefaults(SaveBatch &batch) override;
 
 private:
     void buildControls(const QFont &resultFont);

@@ -29,16 +29,13 @@ const char *const kRowCaptions[kDeviceReadingCount] = {
 
 } // namespace
 
-MeasureDevicePage::MeasureDevicePage(QuillonEngine &engine, SettingsStore &store,
-                                     SharedValues &shared, MeasuringNoiseDialog &dialog,
-                                     const QFont &resultFont, QWidget *parent)
+MeasureDevicePage::MeasureDevicePage(const PageContext &context, QWidget *parent)
     : ReadingPage(QStringLiteral("Measure Device"), QStringLiteral("measure-device"),
-                  SeriesKind::Device, engine, store, shared, dialog, parent)
+                  SeriesKind::Device, keys::AutomateNoiseSwitchInMeasureFunction,
+                  &keys::AutomateDutSwitchInMeasureFunction, context, parent)
 {
     setObjectName(QStringLiteral("measureDevicePage"));
-    m_noiseGen = (store.read(keys::AutomateNoiseSwitchInMeasureFunction) & 1) != 0;
-    m_dutSwitch = (store.read(keys::AutomateDutSwitchInMeasureFunction) & 1) != 0;
-    buildControls(resultFont, store);
+    buildControls(context.resultFont, context.store);
 }
 
 MeasureDevicePage::~MeasureDevicePage() = default;
@@ -89,6 +86,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_teHalfWidth = halfWidths("te");
     m_fHalfWidth = halfWidths("f");
     m_nfHalfWidth = halfWidths("nf");
+    std::vector<QLineEdit *> cleared{m_gainField, m_teField, m_fField, m_nfField};
+    for (const HalfWidthFields &f : {m_gainHalfWidth, m_teHalfWidth, m_fHalfWidth, m_nfHalfWidth})
+        cleared.insert(cleared.end(), {f.statistical, f.total});
+    setResultFields(std::move(cleared));
     resultsGrid->addWidget(new QLabel(QStringLiteral("Statistical"), results), 0, 2,
                            Qt::AlignHCenter);
     resultsGrid->addWidget(new QLabel(QStringLiteral("Total"), results), 0, 3, Qt::AlignHCenter);
@@ -202,16 +203,9 @@ SeriesConditions MeasureDevicePage::conditions() const
 SeriesPlan MeasureDevicePage::seriesPlan(int button) const
 {
     SeriesPlan plan = ReadingPage::seriesPlan(button);
-    plan.reading.autoDummy = m_autoDummy->isChecked();
-    const double target = parseDecimal(m_precisionTarget->text().toStdString());
-    if (m_precisionEnable->isChecked() && target > 0.0) {
-        PrecisionTarget precision;
-        precision.halfWidthDb = target;
-        const double maxTime = parseDecimal(m_precisionMaxTime->text().toStdString());
-        if (maxTime > 0.0)
-            precision.maxSeconds = maxTime;
-        plan.precision = precision;
-    }
+    plan.precision = precisionFromText(m_precisionEnable->isChecked(),
+                                       m_precisionTarget->text().toStdString(),
+                                       m_precisionMaxTime->text().toStdString());
     return plan;
 }
 
@@ -231,22 +225,6 @@ void MeasureDevicePage::showResults(const SeriesEvaluation &evaluation,
         fields.statistical->setText(QString::fromStdString(texts.statistical));
         fields.total->setText(QString::fromStdString(texts.total));
     }
-}
-
-void MeasureDevicePage::clearResults()
-{
-    for (QLineEdit *field : {m_gainField, m_teField, m_fField, m_nfField})
-        field->clear();
-    for (const HalfWidthFields &f : {m_gainHalfWidth, m_teHalfWidth, m_fHalfWidth, m_nfHalfWidth}) {
-        f.statistical->clear();
-        f.total->clear();
-    }
-}
-
-void MeasureDevicePage::saveOwnDefaults(SaveBatch &batch)
-{
-    batch.write(keys::AutomateNoiseSwitchInMeasureFunction, m_noiseGen ? 1 : 0);
-    batch.write(keys::AutomateDutSwitchInMeasureFunction, m_dutSwitch ? 1 : 0);
 }
 
 void MeasureDevicePage::onTsOffChanged(const QString &text)

@@ -28,21 +28,17 @@ class MeasureDevicePage : public ReadingPage
 {
     Q_OBJECT
 public:
-    // `resultFont` is the program's result font (the Measure Noise page's).
-    MeasureDevicePage(QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
-                      MeasuringNoiseDialog &dialog, const QFont &resultFont,
-                      QWidget *parent = nullptr);
+    MeasureDevicePage(const PageContext &context, QWidget *parent = nullptr);
     ~MeasureDevicePage() override;
 
 protected:
     SeriesConditions conditions() const override;
+    // Adds the precision as the page's fields have it.
     SeriesPlan seriesPlan(int button) const override;
     void showResults(const SeriesEvaluation &evaluation,
                      const SeriesUncertainty &uncertainty) override;
-    void clearResults() override;
     void updatePageControls() override;
     void showPageValues() override;
-    void saveOwnDefaults(SaveBatch &batch) override;
 
 private:
     void buildControls(const QFont &resultFont, const SettingsStore &store);

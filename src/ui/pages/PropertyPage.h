@@ -3,7 +3,25 @@
 #include <QString>
 #include <QWidget>
 
+class QFont;
+
 namespace quillon {
+
+class MeasuringNoiseDialog;
+class QuillonEngine;
+class SettingsStore;
+class SharedValues;
+
+// What the application hands the pages it makes (QuillonApp's page list); everything here
+// outlives them. Window thread.
+struct PageContext
+{
+    QuillonEngine &engine;
+    SettingsStore &store;             // the "Setup" group
+    SharedValues &shared;             // the values several pages share
+    MeasuringNoiseDialog &waitDialog; // the one "Measuring Noise" dialog of modal readings
+    const QFont &resultFont;          // the font of every result field ("ResultFontSize")
+};
 
 // One tab of the main window. The sheet calls, on the window thread:
 //   initializePage  once, the first time the page becomes active (its controls are filled);

@@ -48,12 +48,17 @@ QString latin1(std::string_view text)
 } // namespace
 
 ReadingPage::ReadingPage(const QString &caption, const QString &helpTopic, SeriesKind kind,
-                         QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
-                         MeasuringNoiseDialog &dialog, QWidget *parent)
-    : PropertyPage(caption, helpTopic, parent), m_engine(engine), m_store(store), m_shared(shared),
-      m_dialog(dialog), m_readings(kind), m_runner(engine, engine.settings(), engine.resultLine())
+                         const IntValue &noiseGenKey, const IntValue *dutSwitchKey,
+                         const PageContext &context, QWidget *parent)
+    : PropertyPage(caption, helpTopic, parent), m_engine(context.engine), m_store(context.store),
+      m_shared(context.shared), m_noiseGenKey(noiseGenKey), m_dutSwitchKey(dutSwitchKey),
+      m_dialog(context.waitDialog), m_readings(kind),
+      m_runner(m_engine, m_engine.settings(), m_engine.resultLine())
 {
+    const SettingsStore &store = m_store;
     m_runner.setLog(m_log);
+    m_noiseGen = (store.read(noiseGenKey) & 1) != 0;
+    m_dutSwitch = dutSwitchKey != nullptr && (store.read(*dutSwitchKey) & 1) != 0;
 
     m_entry = makeNumberField("enrEntry", this);
     m_computed = makeNumberField("enrComputed", this);
@@ -68,7 +73,7 @@ ReadingPage::ReadingPage(const QString &caption, const QString &helpTopic, Serie
     m_tsOffUncertainty = makeNumberField("tsOffUncertainty", this);
     m_enrUncertainty->setText(QString::fromStdString(store.read(keys::EnrUncertainty)));
     m_tsOffUncertainty->setText(QString::fromStdString(store.read(keys::TSoffUncertainty)));
-    m_automate = makeAutomateGroup(kind == SeriesKind::Device, this);
+    m_automate = makeAutomateGroup(dutSwitchKey != nullptr, this);
     m_warningLabel = makeWarningLabel(QStringLiteral("warningLabel"), this);
 
     // Connected once the fields are filled: the page's own controls do not exist yet.
@@ -237,7 +242,8 @@ void ReadingPage::clearReadings()
     m_readings.clearPresent();
     for (const ReadingRow &row : m_rows)
         row.field->clear();
-    clearResults();
+    for (QLineEdit *field : m_resultFields)
+        field->clear();
     showWarnings(m_warningLabel, QString());
 }
 
@@ -247,7 +253,9 @@ void ReadingPage::saveAsDefault()
     batch.write(keys::TraceAverageCount, m_shared.averageCount());
     batch.write(keys::TraceAverageFlag, m_shared.averaging() ? 1 : 0);
     batch.write(keys::DummyReads, m_shared.dummyReads());
-    saveOwnDefaults(batch);
+    batch.write(m_noiseGenKey, m_noiseGen ? 1 : 0);
+    if (m_dutSwitchKey != nullptr)
+        batch.write(*m_dutSwitchKey, m_dutSwitch ? 1 : 0);
     if (const int rc = batch.result(); rc != kMsgNone)
         showMessageBox(rc, this);
 }
@@ -267,6 +275,8 @@ SeriesPlan ReadingPage::seriesPlan(int button) const
     plan.passes = m_repeat ? 0 : 1;
     plan.reading = ReadingPlan(m_shared.dummyReadsLimited(), m_shared.averaging(),
                                m_shared.averageCountLimited());
+    // Measure Device's box stores it as it is clicked.
+    plan.reading.autoDummy = m_store.read(keys::AutomaticDummyReads) != 0;
     return plan;
 }
 

@@ -7,6 +7,7 @@
 #include "ui/pages/ReadingPageWidgets.h"
 
 #include <array>
+#include <vector>
 
 class QEventLoop;
 class QGridLayout;
@@ -18,7 +19,7 @@ namespace quillon {
 
 class MeasuringNoiseDialog;
 class QuillonEngine;
-class SaveBatch;
+struct IntValue;
 class SettingsStore;
 class SharedValues;
 
@@ -59,27 +60,29 @@ public:
     double enrInEffect() const { return m_enrInEffect; } // dB
 
 protected:
-    // The caption, help topic and kind of the page; a Device page has the "DUT switch" box.
+    // The caption, help topic and kind of the page, and where its automation flags are
+    // stored (bit 0; "Save as Defaut" writes them): "Noise Gen" always, "DUT switch" where the
+    // page has that box (`dutSwitchKey` not null).
     ReadingPage(const QString &caption, const QString &helpTopic, SeriesKind kind,
-                QuillonEngine &engine, SettingsStore &store, SharedValues &shared,
-                MeasuringNoiseDialog &dialog, QWidget *parent);
+                const IntValue &noiseGenKey, const IntValue *dutSwitchKey,
+                const PageContext &context, QWidget *parent);
 
     // What the page's series measures, as its fields stand now.
     virtual SeriesConditions conditions() const = 0;
-    // The series of the "Measure" of reading `button`: the shared part (conditions, stated
-    // uncertainty, automation, Repeat, dummy reads and averaging); a page adds its own.
+    // The series of the "Measure" of reading `button`: conditions, stated uncertainty,
+    // automation, Repeat, dummy reads, averaging and the automatic dummy reads (as Measure
+    // Device keeps them); a page may add its own.
     virtual SeriesPlan seriesPlan(int button) const;
     // The page's results of a complete evaluation and their uncertainty.
     virtual void showResults(const SeriesEvaluation &evaluation,
                              const SeriesUncertainty &uncertainty) = 0;
-    // "Clear current readings": empties the page's result fields.
-    virtual void clearResults() = 0;
     // Enables beyond the shared ones (after the automation flags are settled).
     virtual void updatePageControls() = 0;
     // Activation: the page's own fields, after the entry.
     virtual void showPageValues() = 0;
-    // "Save as Defaut": the page's own values, after the shared three.
-    virtual void saveOwnDefaults(SaveBatch &batch) = 0;
+
+    // The fields showResults fills: "Clear current readings" empties them.
+    void setResultFields(std::vector<QLineEdit *> fields) { m_resultFields = std::move(fields); }
 
     // The rows of readings `first` and `first` + 1 in a group of their own, with their
     // captions; "Measure" runs the row's series.
@@ -135,6 +138,9 @@ private:
     void progress(const ReadingProgress &progress) override;
     void readingEnded(int outcome) override;
 
+    const IntValue &m_noiseGenKey;
+    const IntValue *m_dutSwitchKey;
+    std::vector<QLineEdit *> m_resultFields;
     MeasuringNoiseDialog &m_dialog;
     MeasurementLog m_log; // before the runner, which writes to it
     SeriesReadings m_readings;

@@ -73,7 +73,7 @@ protected:
         m_store = std::make_unique<SettingsStore>();
         m_shared.load(*m_store);
         m_dialog = std::make_unique<MeasuringNoiseDialog>();
-        m_page = new Page(*m_engine, *m_store, m_shared, *m_dialog, QFont());
+        m_page = new Page(PageContext{*m_engine, *m_store, m_shared, *m_dialog, m_font});
         m_page->setLogClock([] { return LocalDateTime{2026, 12, 6, 2, 8, 33}; });
         m_sheet = std::make_unique<MainWindow>();
         m_other = new PropertyPage(QStringLiteral("Other"), QStringLiteral("other"));
@@ -200,6 +200,7 @@ protected:
     std::unique_ptr<SettingsStore> m_store;
     SharedValues m_shared;
     std::unique_ptr<MeasuringNoiseDialog> m_dialog;
+    QFont m_font;
     std::unique_ptr<MainWindow> m_sheet; // owns the pages
     Page *m_page = nullptr;
     PropertyPage *m_other = nullptr;
