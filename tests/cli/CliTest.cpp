@@ -1,6 +1,7 @@
 // quillon-cli, the real executable, run in a folder of its own with its own settings.
 #include "capture/HighPass.h"
 #include "capture/Level.h"
+#include "core/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -619,13 +620,13 @@ TEST_F(Cli, MeasureStopsWithTheProgramsMessages)
     r = run("measure --log no/such/folder.log");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.substr(0, 11), "Noise (ON):"); // the reading is taken and shown first
-    EXPECT_EQ(r.err, "quillon-cli: Error - Cannot open log file.\n");
+    EXPECT_EQ(r.err, "quillon-cli: " + std::string(quillon::messageText(quillon::kMsgCannotOpenLog)) + "\n");
     // Loudest state -3 dBFS RMS: its peaks clip in reading 2, after the reference pair is shown.
     file(settings, "[VirtualBench]\nSeed=7\nLoudestLevelDbfs=-3\n");
     r = run("measure --dummy 0");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(r.out, std::regex("Noise \\(ON\\): .+\nNoise \\(OFF\\): .+\n")));
-    EXPECT_EQ(r.err, "quillon-cli: Error. Signal level too high.\n");
+    EXPECT_EQ(r.err, "quillon-cli: " + std::string(quillon::messageText(quillon::kMsgSignalTooHigh)) + "\n");
 }
 
 // A full-scale tone on bin 64 of a 1024-point FFT: 10 log10(1024 / 16) = 18.06 dB there (less

@@ -115,7 +115,7 @@ TEST_F(MeasureDevicePageTest, OverRangeAndLogFailureEndTheSeries)
     setBench({.loudestLevelDbfs = -3.0}); // the DUT's ON state, 20 dB above the rest
     test::BoxCatcher boxes;
     click("measure0");
-    EXPECT_EQ(boxes.texts, QStringList{"Error. Signal level too high."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgSignalTooHigh)});
     EXPECT_EQ(boxes.titles, QStringList{"Quillon"});
     EXPECT_EQ(readingsLogged(nfReadingLabel), "012301");
     EXPECT_NE(text("reading0"), first0); // 17 dB louder now
@@ -127,7 +127,7 @@ TEST_F(MeasureDevicePageTest, OverRangeAndLogFailureEndTheSeries)
     makePage();
     boxes.texts.clear();
     measureAll();
-    EXPECT_EQ(boxes.texts, QStringList{"Error - Cannot open log file."});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgCannotOpenLog)});
     EXPECT_TRUE(m_page->readings().present(0) && !text("reading0").isEmpty());
     EXPECT_FALSE(m_page->readings().present(1) || m_page->seriesRunning());
 }

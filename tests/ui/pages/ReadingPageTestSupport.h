@@ -166,7 +166,7 @@ protected:
         BoxCatcher boxes;
         click("saveAsDefault");
         EXPECT_EQ(boxes.texts,
-                  QStringList{"Saving parameters to the registry failed for some reason."});
+                  QStringList{messageText(kMsgSaveFailed)});
     }
 
     QStringList logLines()

@@ -137,10 +137,10 @@ TYPED_TEST(ReadingPagesTest, ReadingsEndingEarlyKeepTheEarlierValue)
         {"window closed", test::kBench, 2, ""},
         {"page left", test::kBench, 3, ""},
         {"device stops delivering", test::kSilentDevice, 0,
-         "I could not open the wave device to read audio."},
+         messageText(kMsgCannotOpenWaveDevice)},
         {"device does not open", test::kRefusingDevice, 0, ""},
         {"capture does not start", test::kNoStartDevice, 0,
-         "I could not open the wave device to read audio."},
+         messageText(kMsgCannotOpenWaveDevice)},
     };
     const QString counting =
         QString("Reading %1 : ")
