@@ -785,6 +785,34 @@ TEST_F(Cli, MeasureAndSweepTakeTheNoiseSourceByOneRule)
     }
 }
 
+// The stated ENR and off-temperature uncertainties reach the total of every command that
+// measures, on the same noise: the statistical half-width stays, the total grows.
+TEST_F(Cli, StatedUncertaintiesReachEveryCommandsTotal)
+{
+    file(settings, "[VirtualBench]\nSeed=9\n");
+    const std::string fast = " --time 100 --average 4 --json --enr 25 ";
+    for (const char *command : {"measure", "calibrate", "sweep --list 144"}) {
+        const bool sweep = std::string(command).starts_with("sweep");
+        // The NF's (the computed ENR's for calibrate) total: standard for the sweep, the 95%
+        // half-width for the others; and the statistical half-width beside it.
+        const auto uncertainty = [&](const std::string &options) {
+            const std::string j = run(command + fast + options).out;
+            if (sweep)
+                return std::pair{jsonNumber(j, "nfUncertaintyDb"), 0.0};
+            const auto at = j.find(std::string(command) == "measure" ? "\"noiseFigure\":{"
+                                                                     : "\"enrDb\":{");
+            return std::pair{jsonNumber(j, "totalHalfWidth95", at),
+                             jsonNumber(j, "statisticalHalfWidth95", at)};
+        };
+        const auto bare = uncertainty("");
+        for (const char *stated : {"--enr-uncertainty 0.5", "--tsoff-uncertainty 30"}) {
+            const auto with = uncertainty(stated);
+            EXPECT_GT(with.first, bare.first * 1.001) << command << " " << stated;
+            EXPECT_EQ(with.second, bare.second) << command << " " << stated;
+        }
+    }
+}
+
 // Ctrl-C while the second point settles: the first point is printed and written, status 130.
 TEST_F(Cli, CtrlCEndsASweepWithThePointsMeasured)
 {
