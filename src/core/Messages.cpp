@@ -28,6 +28,8 @@ const char *messageText(int id)
     case kMsgCannotOpenComPort: return "OOPS - I cannot open the COM port to  set switch settings.";
     case kMsgCannotSetComPort: return "Error. Cannot set Com port status.";
     case kMsgCannotWriteUsb: return "Error - Cannot write to Kestrel VNA USB device.";
+    case kMsgDeviceStoppedDelivering:
+        return "The wave device stopped delivering audio during the reading.";
     default: return "";
     }
 }

@@ -29,6 +29,7 @@ enum MessageId : int {
     kMsgCannotOpenComPort = 154,
     kMsgCannotSetComPort = 155,
     kMsgCannotWriteUsb = 156,
+    kMsgDeviceStoppedDelivering = 157, // a device that opened and started but sends no blocks
 };
 
 // The text of message `id`; an empty string for an unknown number.

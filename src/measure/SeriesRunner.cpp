@@ -209,7 +209,7 @@ SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPla
     if (stopped)
         return Taken::Cancelled; // the unfinished (or just finished) reading is dropped
     if (stalled)
-        return fail(kMsgCannotOpenWaveDevice);
+        return fail(kMsgDeviceStoppedDelivering);
     if (m_reading.outcome() == ModalReading::kOutcomeOverRange)
         return fail(kMsgSignalTooHigh);
     return m_reading.outcome() == ModalReading::kOutcomeComplete ? Taken::Ok : Taken::Cancelled;

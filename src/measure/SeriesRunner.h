@@ -30,8 +30,9 @@ struct Settings;
 // failed, cancelled or over-range reading ends the series; an earlier value of that reading
 // is kept.
 //
-// A device that delivers no block for readingStallLimit() counts as failed
-// ("I could not open the wave device to read audio."), a block above 0.98 of full scale
+// A device that does not start counts as failed ("I could not open the wave device to read
+// audio."), one that started but delivers no block for readingStallLimit() too ("The wave
+// device stopped delivering audio during the reading."), a block above 0.98 of full scale
 // ends the reading ("Error. Signal level too high."), a log line that cannot be written ends
 // the series after the reading is stored ("Error - Cannot open log file.").
 
@@ -144,7 +145,8 @@ enum class SeriesEnd
 struct SeriesOutcome
 {
     SeriesEnd end = SeriesEnd::Complete;
-    int messageId = 0; // kMsgSignalTooHigh, kMsgCannotOpenWaveDevice, kMsgCannotOpenLog; 0
+    int messageId = 0; // kMsgSignalTooHigh, kMsgCannotOpenWaveDevice,
+                       // kMsgDeviceStoppedDelivering, kMsgCannotOpenLog; 0
     int reading = -1;  // the reading that failed
     int passes = 0;    // passes completed
 };

@@ -91,6 +91,8 @@ TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
         {kMsgCannotOpenComPort, 154, "OOPS - I cannot open the COM port to  set switch settings."},
         {kMsgCannotSetComPort, 155, "Error. Cannot set Com port status."},
         {kMsgCannotWriteUsb, 156, "Error - Cannot write to Kestrel VNA USB device."},
+        {kMsgDeviceStoppedDelivering, 157,
+         "The wave device stopped delivering audio during the reading."},
     };
     EXPECT_STREQ(kApplicationName, "Quillon");
     EXPECT_STREQ(kOrganisationName, "Tremont");

@@ -300,7 +300,7 @@ TEST_F(SeriesRunnerTest, FailuresEndTheSeriesWithTheirMessage)
         int device;
         int message;
     };
-    for (const Case &c : {Case{test::kSilentDevice, kMsgCannotOpenWaveDevice},
+    for (const Case &c : {Case{test::kSilentDevice, kMsgDeviceStoppedDelivering},
                           Case{test::kNoStartDevice, kMsgCannotOpenWaveDevice},
                           Case{test::kRefusingDevice, kMsgNone}}) {
         engine.settings().waveInDevice = c.device;

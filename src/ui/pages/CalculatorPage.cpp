@@ -6,6 +6,7 @@
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "nf/EnrTable.h"
+#include "ui/pages/ReadingPageWidgets.h"
 
 #include <QButtonGroup>
 #include <QEvent>
@@ -23,8 +24,8 @@ namespace quillon {
 
 namespace {
 
-// A field is read as the longest decimal prefix of its first 127 characters; text without a
-// number reads as 0.
+// A field is read as the longest decimal prefix of its first 127 characters; the page computes
+// only from fields that hold a number (isNumberText).
 constexpr qsizetype kParsedCharacters = 127;
 
 double parseField(const QLineEdit *field)
@@ -53,7 +54,8 @@ QLabel *makeCaption(const QString &text, QLineEdit *buddy, QWidget *parent)
     return label;
 }
 
-// A typed value: any text is accepted (it reads as its leading number, or 0).
+// A typed value: any text is accepted; text that is not a number is marked (watchNumberField)
+// and computes nothing.
 QLineEdit *makeInputField(const char *name, QWidget *parent)
 {
     auto *field = new QLineEdit(parent);
@@ -142,7 +144,7 @@ void CalculatorPage::buildControls()
     m_enrField = makeInputField("enrEntry", calibration);
     m_enrCaption = makeCaption(tr("ENR (dB)"), m_enrField, calibration);
     m_enrInEffectField = makeInputField("enrInEffect", calibration);
-    m_enrInEffectField->setEnabled(false);
+    makeShownValue(m_enrInEffectField);
     m_enrInEffectField->setToolTip(tr("ENR at the typed frequency, from the calibration file"));
     m_enrInEffectCaption = makeCaption(tr("ENR (dB)"), m_enrInEffectField, calibration);
     m_referenceTsOffField = makeInputField("referenceTsOff", calibration);
@@ -182,7 +184,7 @@ void CalculatorPage::buildControls()
     m_gainField->setFocusPolicy(Qt::ClickFocus); // a result: not on the Tab chain
     m_floorField = makeResultField("floorField", m_resultFont, results);
     m_floorField->setReadOnly(true);
-    m_floorField->setEnabled(false);
+    m_floorField->setFocusPolicy(Qt::ClickFocus); // a result: selectable, not on the Tab chain
     m_floorField->setToolTip(tr("Receiver noise floor in dBm"));
     m_teCaption = makeCaption(tr("Noise Temp"), m_teField, results);
     m_fCaption = makeCaption(tr("Noise Factor"), m_fField, results);
@@ -199,6 +201,9 @@ void CalculatorPage::buildControls()
     grid->addWidget(m_gainField, 0, 3);
     grid->addWidget(m_floorCaption, 2, 2);
     grid->addWidget(m_floorField, 2, 3);
+    auto *floorUnit = new QLabel(tr("dBm"), results);
+    floorUnit->setObjectName(QStringLiteral("floorUnit"));
+    grid->addWidget(floorUnit, 2, 4);
     m_bandwidthField = makeInputField("bandwidthField", results);
     m_bandwidthField->setToolTip(tr("0 or empty: no noise floor"));
     auto *bandwidthCaption = makeCaption(tr("RX noise bandwidth for noise floor calculation (KHz)"),
@@ -238,6 +243,20 @@ void CalculatorPage::buildControls()
                         m_nfField,           m_bandwidthField};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
+
+    // Every typed number is marked where it is typed while it is not one.
+    for (int k = 0; k < kReadings; ++k)
+        watchNumberField(m_readingField[static_cast<std::size_t>(k)],
+                         tr("A reading in dB, e.g. -43.8"), true);
+    watchNumberField(m_enrField, tr("The ENR in dB, or the frequency in MHz with a file"));
+    watchNumberField(m_referenceTsOffField, tr("The reference source's TSoff in K, e.g. 293.0"));
+    watchNumberField(m_unknownTsOffField, tr("The unknown source's TSoff in K, e.g. 293.0"));
+    watchNumberField(m_t0Field, tr("T0 in K, e.g. 290.0"));
+    watchNumberField(m_bandwidthField, tr("The noise bandwidth in kHz; 0 or empty: no noise floor"),
+                     true);
+    watchNumberField(m_teField, tr("Noise temperature in kelvin"));
+    watchNumberField(m_fField, tr("Noise factor, linear"));
+    watchNumberField(m_nfField, tr("Noise figure in dB"));
 
     connect(m_modeButtons, &QButtonGroup::idClicked, this, &CalculatorPage::onModeClicked);
     for (int k = 0; k < kReadings; ++k)
@@ -330,17 +349,46 @@ void CalculatorPage::applyModeControls()
     m_gainCaption->setText(calibrate ? tr("ENR (dB)") : tr("Gain (dB)"));
     m_gainCaption->setEnabled(fourReadings);
     m_gainField->setEnabled(fourReadings);
+    // Outside Simple the three are results: not editable, but readable and selectable.
     for (const Quantity q : {Quantity::Te, Quantity::F, Quantity::Nf}) {
         fieldOf(q)->setReadOnly(!simple);
-        fieldOf(q)->setEnabled(simple); // a field that had the focus loses it here
+        fieldOf(q)->setFocusPolicy(simple ? Qt::StrongFocus : Qt::ClickFocus);
     }
     for (QLabel *caption : {m_teCaption, m_fCaption, m_nfCaption, m_floorCaption})
         caption->setEnabled(!calibrate);
     m_modeButton[modeIndex]->setChecked(true);
 }
 
+bool CalculatorPage::inputsValid() const
+{
+    const bool simple = m_mode == Mode::Simple;
+    const bool calibrate = m_mode == Mode::CalibrateSource;
+    const bool fourReadings = m_mode == Mode::DeviceYFactor || calibrate;
+    for (int k = 0; k < kReadings && !simple; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if ((k < 2 || fourReadings) && m_present[i] && !isNumberText(m_readingField[i]->text()))
+            return false;
+    }
+    if (!simple && (!numberFieldValid(m_enrField) || !numberFieldValid(m_referenceTsOffField)))
+        return false;
+    if (calibrate)
+        return numberFieldValid(m_unknownTsOffField); // T0 is Measure Device's
+    if (!numberFieldValid(m_t0Field))
+        return false;
+    // The typed quantity: the page's own texts (" Error") never carry the mark.
+    if (simple)
+        for (const QLineEdit *field : {m_teField, m_fField, m_nfField})
+            if (field->property("notANumber").toBool())
+                return false;
+    return true;
+}
+
 bool CalculatorPage::compute()
 {
+    m_inputsValid = inputsValid();
+    m_noiseComputed = false;
+    if (!m_inputsValid)
+        return false;
     const auto &r = m_readingDb;
     const bool two = m_present[0] && m_present[1];
     const bool four = two && m_present[2] && m_present[3];
@@ -351,6 +399,7 @@ bool CalculatorPage::compute()
         if (!two)
             return false;
         m_noise = calcSystem(r[0], r[1], m_enrInEffect, m_t0, m_referenceTsOff);
+        m_noiseComputed = true;
         return true;
     case Mode::DeviceYFactor:
         if (!four)
@@ -358,6 +407,7 @@ bool CalculatorPage::compute()
         m_device = calcDevice(r[0], r[1], r[2], r[3], m_enrInEffect, m_t0, m_referenceTsOff);
         m_noise = m_device.noise;
         m_gainComputed = true;
+        m_noiseComputed = true;
         return true;
     case Mode::CalibrateSource:
         // The Measure Device page's T0, not this page's field. Te, F and NF stay as they are.
@@ -387,17 +437,30 @@ void CalculatorPage::update(Quantity source)
     case Quantity::None:
         break;
     }
+    // Te, F and NF: typed in Simple mode (from numbers only), computed by the Y Factor modes;
+    // anything else blanks them, so no result stands under a mode that did not compute it.
+    const bool shown = m_mode == Mode::Simple ? inputsValid() : m_noiseComputed;
     // The source field keeps the text the user typed.
-    if (source != Quantity::Te)
-        showResult(m_teField, m_noise.te, m_noise.valid);
-    if (source != Quantity::F)
-        showResult(m_fField, m_noise.f, m_noise.valid);
-    if (source != Quantity::Nf)
-        showResult(m_nfField, m_noise.nf, m_noise.valid);
+    for (const Quantity q : {Quantity::Te, Quantity::F, Quantity::Nf}) {
+        if (q == source)
+            continue;
+        const double value = q == Quantity::Te ? m_noise.te
+                             : q == Quantity::F ? m_noise.f
+                                                : m_noise.nf;
+        if (shown) {
+            showResult(fieldOf(q), value, m_noise.valid);
+        } else {
+            const QSignalBlocker quiet(fieldOf(q));
+            fieldOf(q)->clear();
+            clearNumberMark(fieldOf(q));
+        }
+    }
 
     // Without a bandwidth there is no floor: a floor left from an earlier bandwidth would not
     // belong to the values now shown.
-    if (m_bandwidth != 0.0) {
+    if (!shown || !numberFieldValid(m_bandwidthField)) {
+        m_floorField->clear();
+    } else if (m_bandwidth != 0.0) {
         const NoiseFloorResult floor = noiseFloor(m_noise, m_t0, m_bandwidth);
         showResult(m_floorField, floor.dbm, floor.valid);
     } else {
@@ -405,17 +468,20 @@ void CalculatorPage::update(Quantity source)
     }
 
     m_gainField->clear();
-    if (m_mode == Mode::DeviceYFactor && m_gainComputed)
+    if (m_mode == Mode::DeviceYFactor && m_gainComputed && m_noiseComputed)
         showResult(m_gainField, m_device.gainDb, m_device.gainValid);
-    else if (m_mode == Mode::CalibrateSource && m_enrComputed)
+    else if (m_mode == Mode::CalibrateSource && m_enrComputed && m_inputsValid)
         showResult(m_gainField, m_unknownEnr.enrDb, m_unknownEnr.valid);
 }
 
 void CalculatorPage::showResult(QLineEdit *field, double value, bool valid)
 {
-    // Not added to the result line: nothing the calculator shows goes into a log line.
+    // Not added to the result line: nothing the calculator shows goes into a log line. The
+    // page's own text is no typing: it neither counts as the typed quantity nor is marked.
+    const QSignalBlocker quiet(field);
     field->setText(QString::fromStdString(
         resultText(!valid, value, kMsgResultError, m_engine.settings().decimalPointsInResults)));
+    clearNumberMark(field);
 }
 
 // ---- Handlers ----
@@ -482,10 +548,14 @@ void CalculatorPage::onBandwidthChanged()
 
 void CalculatorPage::onResultChanged(Quantity q)
 {
-    // Only typing counts: the page's own texts arrive while the field has no focus.
-    if (q != m_focused)
+    // Only typing counts, and only in Simple mode, where the three are typed.
+    if (q != m_focused || m_mode != Mode::Simple)
         return;
     const double value = parseField(fieldOf(q));
+    // The other two are the page's to show: only the typed one can stand marked.
+    for (const Quantity other : {Quantity::Te, Quantity::F, Quantity::Nf})
+        if (other != q)
+            clearNumberMark(fieldOf(other));
     if (q == Quantity::Te)
         m_noise.te = value;
     else if (q == Quantity::F)

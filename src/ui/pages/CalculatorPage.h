@@ -26,7 +26,9 @@ class SharedValues;
 //   Calibrate Noise Source   the ENR of a second source from two pairs of readings.
 // In every mode a receiver noise bandwidth (kHz) other than 0 adds the noise floor (dBm) of
 // the noise figure held. Every keystroke in a field recomputes and shows the results; the
-// evaluations are those of nf/NoiseResults, shown through ResultText.
+// evaluations are those of nf/NoiseResults, shown through ResultText. A result the mode has
+// not computed is blank, and so is every result that depends on a field whose text is not a
+// number (that field is marked). Outside Simple the results are read-only but selectable.
 //
 // Nothing is saved. TSoff and T0 start from the shared values (loaded from "TSoff" and "T0"
 // at start-up); every activation refills the ENR field from the shared ENR entry and
@@ -73,6 +75,9 @@ private:
     bool compute();
     void update(Quantity source);
     void showResult(QLineEdit *field, double value, bool valid);
+    // Whether every field the current mode computes with holds a number (readings only once
+    // typed); the Simple mode's typed quantity counts there.
+    bool inputsValid() const;
     QLineEdit *fieldOf(Quantity q) const;
 
     void onModeClicked(int id);
@@ -102,6 +107,10 @@ private:
     EnrResult m_unknownEnr;                  // the last Calibrate Noise Source evaluation
     bool m_gainComputed = false;
     bool m_enrComputed = false;
+    // The last compute(): whether this mode's Te, F and NF came from it, and whether every
+    // field the mode reads held a number. A result the mode has not computed stays blank.
+    bool m_noiseComputed = false;
+    bool m_inputsValid = true;
     Quantity m_focused = Quantity::None;     // the result field that has the focus now
     Quantity m_lastFocused = Quantity::None; // the one that last lost it
 

@@ -1,9 +1,12 @@
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 
+#include "core/Messages.h"
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
 #include "measure/SharedValues.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 namespace quillon {
 
@@ -59,7 +63,8 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     m_tsOffReferenceField = makeNumberField("tsOffReference", results);
     m_tsOffTargetField = makeNumberField("tsOffTarget", results);
     m_t0Field = makeNumberField("t0Field", results);
-    m_t0Field->setReadOnly(true);
+    makeShownValue(m_t0Field);
+    m_t0Field->setToolTip(QStringLiteral("T0 of Measure Device, where it is changed"));
     m_enrResult = makeResultField(QStringLiteral("enrResult"), resultFont, results);
     auto *resultsGrid = new QGridLayout(results);
     resultsGrid->setVerticalSpacing(8);
@@ -69,7 +74,7 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
           {"Target Device TSoff (K)", m_tsOffTargetField},
           {"T0 (K)", m_t0Field},
           {"Reference ENR \u00b1 (dB, 95%)", m_enrUncertainty},
-          {"TSoff \u00b1 (K, 95%)", m_tsOffUncertainty},
+          {"Each TSoff \u00b1 (K, 95%)", m_tsOffUncertainty},
           {"Computed ENR", m_enrResult}}) {
         resultsGrid->addWidget(makeCaption(QString::fromUtf8(caption), field, results), row, 0);
         resultsGrid->addWidget(field, row++, 1, Qt::AlignLeft);
@@ -89,16 +94,44 @@ void CalibrateNoiseSourcePage::buildControls(const QFont &resultFont)
     resultsGrid->addWidget(m_warningLabel, row, 0, 1, 2);
     resultsGrid->setColumnStretch(1, 1);
 
-    auto *page = new QGridLayout(this);
+    // The box both reading pages share, placed with the Automate group it belongs to.
+    auto *dummies = new QGroupBox(QStringLiteral("Dummy reads"), this);
+    m_autoDummy->setParent(dummies);
+    (new QVBoxLayout(dummies))->addWidget(m_autoDummy);
+
+    // Two columns packed from the top: the readings and the result on the left, what is typed
+    // and chosen on the right, where the wait dialog sits while a reading runs.
+    auto *left = new QVBoxLayout;
+    left->setSpacing(12);
+    left->addWidget(reference);
+    left->addWidget(unknown);
+    left->addWidget(results);
+    left->addStretch(1);
+    auto *right = new QVBoxLayout;
+    right->setSpacing(12);
+    right->addWidget(calibration);
+    right->addWidget(clearButton, 0, Qt::AlignCenter);
+    right->addWidget(m_automate.group);
+    right->addWidget(dummies);
+    right->addStretch(1);
+    auto *page = new QHBoxLayout(this);
     page->setContentsMargins(16, 16, 16, 12);
     page->setSpacing(12);
-    page->addWidget(reference, 0, 0);
-    page->addWidget(calibration, 0, 1);
-    page->addWidget(unknown, 1, 0);
-    page->addWidget(clearButton, 1, 1, Qt::AlignCenter);
-    page->addWidget(results, 2, 0);
-    page->addWidget(m_automate.group, 2, 1);
-    page->setRowStretch(3, 1);
+    page->addLayout(left, 1);
+    page->addLayout(right, 0);
+
+    addNumberField(m_tsOffReferenceField,
+                   QStringLiteral("The reference source's temperature when off in K, e.g. 293.0"));
+    addNumberField(m_tsOffTargetField,
+                   QStringLiteral("The unknown source's temperature when off in K, e.g. 293.0"));
+    QWidget *chain[] = {m_rows[0].measure,     m_rows[1].measure,      m_rows[2].measure,
+                        m_rows[3].measure,     m_tsOffReferenceField,  m_tsOffTargetField,
+                        m_enrUncertainty,      m_tsOffUncertainty,     m_entry,
+                        clearButton,           m_automate.noiseGen,    m_automate.dummyReads,
+                        m_automate.repeat,     m_automate.averageEnable, m_automate.averageCount,
+                        m_automate.save,       m_autoDummy};
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 
     for (const auto &[field, value] : {std::pair{m_tsOffReferenceField, &m_tsOffReference},
                                        {m_tsOffTargetField, &m_tsOffTarget}})
@@ -139,9 +172,13 @@ SeriesConditions CalibrateNoiseSourcePage::conditions() const
 void CalibrateNoiseSourcePage::showResults(const SeriesEvaluation &evaluation,
                                            const SeriesUncertainty &uncertainty)
 {
-    m_enrResult->setText(QString::fromStdString(evaluation.calibrationTexts.enr));
-    m_enrStatistical->setText(QString::fromStdString(uncertainty.calibration.texts.statistical));
-    m_enrTotal->setText(QString::fromStdString(uncertainty.calibration.texts.total));
+    const std::string &enr = evaluation.calibrationTexts.enr;
+    m_enrResult->setText(QString::fromStdString(enr));
+    // A result that is not valid (" Error") has no half-width beside it.
+    const bool valid = !enr.empty() && enr != messageText(kMsgResultError);
+    const HalfWidthTexts &texts = uncertainty.calibration.texts;
+    m_enrStatistical->setText(valid ? halfWidthForField(texts.statistical) : QString());
+    m_enrTotal->setText(valid ? halfWidthForField(texts.total) : QString());
 }
 
 } // namespace quillon

@@ -9,8 +9,10 @@
 #include "ui/MessageBox.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -118,9 +120,6 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_precisionTarget->setText(QString::fromStdString(store.read(keys::AveragePrecision)));
     m_precisionMaxTime = makeNumberField("precisionMaxTime", precision);
     m_precisionMaxTime->setText(QString::fromStdString(store.read(keys::AveragePrecisionMaxTime)));
-    m_autoDummy = new QCheckBox(QStringLiteral("automatic dummy reads"), precision);
-    m_autoDummy->setObjectName(QStringLiteral("autoDummy"));
-    m_autoDummy->setChecked(store.read(keys::AutomaticDummyReads) != 0);
     auto *precisionGrid = new QGridLayout(precision);
     precisionGrid->addWidget(m_precisionEnable, 0, 0, 1, 2);
     precisionGrid->addWidget(
@@ -129,19 +128,49 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     precisionGrid->addWidget(
         makeCaption(QStringLiteral("Max time (s)"), m_precisionMaxTime, precision), 2, 0);
     precisionGrid->addWidget(m_precisionMaxTime, 2, 1);
+    m_autoDummy->setParent(precision);
     precisionGrid->addWidget(m_autoDummy, 3, 0, 1, 2);
 
-    auto *page = new QGridLayout(this);
+    // Two columns, each packed from the top: the readings and their results (with the
+    // half-widths and warnings beside and below them) on the left, what is typed and chosen on
+    // the right, where the wait dialog sits while a reading runs.
+    auto *left = new QVBoxLayout;
+    left->setSpacing(12);
+    left->addWidget(m_referenceGroup);
+    left->addWidget(m_deviceGroup);
+    left->addWidget(results);
+    left->addStretch(1);
+    auto *right = new QVBoxLayout;
+    right->setSpacing(12);
+    right->addWidget(calibration);
+    right->addWidget(mode);
+    right->addWidget(m_automate.group);
+    right->addWidget(precision);
+    right->addStretch(1);
+    auto *page = new QHBoxLayout(this);
     page->setContentsMargins(16, 16, 16, 12);
     page->setSpacing(12);
-    page->addWidget(m_referenceGroup, 0, 0);
-    page->addWidget(calibration, 0, 1);
-    page->addWidget(m_deviceGroup, 1, 0);
-    page->addWidget(mode, 1, 1);
-    page->addWidget(results, 2, 0, 2, 1);
-    page->addWidget(m_automate.group, 2, 1);
-    page->addWidget(precision, 3, 1);
-    page->setRowStretch(4, 1);
+    page->addLayout(left, 1);
+    page->addLayout(right, 0);
+
+    addNumberField(m_tsOff, QStringLiteral("The noise source's temperature when off in K, "
+                                           "e.g. 293.0"));
+    addNumberField(m_precisionTarget,
+                   QStringLiteral("The noise figure's 95% half-width to reach in dB, e.g. 0.05"),
+                   false, false);
+    addNumberField(m_precisionMaxTime,
+                   QStringLiteral("The longest time a series may take in s, e.g. 60"), false,
+                   false);
+    // Tab goes down the left column, then the right.
+    QWidget *chain[] = {m_rows[0].measure,       m_rows[1].measure, m_rows[2].measure,
+                        m_rows[3].measure,       m_entry,           m_tsOff,
+                        m_enrUncertainty,        m_tsOffUncertainty, m_systemBox,
+                        clearButton,             m_automate.noiseGen, m_automate.dutSwitch,
+                        m_automate.dummyReads,   m_automate.repeat, m_automate.averageEnable,
+                        m_automate.averageCount, m_automate.save,   m_precisionEnable,
+                        m_precisionTarget,       m_precisionMaxTime, m_autoDummy};
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 
     connect(m_tsOff, &QLineEdit::textChanged, this, &MeasureDevicePage::onTsOffChanged);
     // The precision's values are kept as they are edited ("Save as Defaut" keeps its own).
@@ -151,12 +180,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
             if (!m_store.write(*key, field->text().toStdString()))
                 showMessageBox(kMsgSaveFailed, this);
         });
-    for (const auto &[key, box] : {std::pair{&keys::AveragePrecisionFlag, m_precisionEnable},
-                                   {&keys::AutomaticDummyReads, m_autoDummy}})
-        connect(box, &QCheckBox::clicked, this, [this, key](bool checked) {
-            if (!m_store.write(*key, checked ? 1 : 0))
-                showMessageBox(kMsgSaveFailed, this);
-        });
+    connect(m_precisionEnable, &QCheckBox::clicked, this, [this](bool checked) {
+        if (!m_store.write(keys::AveragePrecisionFlag, checked ? 1 : 0))
+            showMessageBox(kMsgSaveFailed, this);
+    });
     connect(m_systemBox, &QCheckBox::clicked, this, [this](bool checked) {
         m_systemMode = checked;
         updateControls();
@@ -218,12 +245,14 @@ void MeasureDevicePage::showResults(const SeriesEvaluation &evaluation,
     m_fField->setText(QString::fromStdString(t.f));
     m_nfField->setText(QString::fromStdString(t.nf));
     const DeviceUncertaintyTexts u = deviceUncertaintyTexts(uncertainty.device);
-    for (const auto &[fields, texts] : {std::pair{m_gainHalfWidth, u.gain},
-                                        {m_teHalfWidth, u.te},
-                                        {m_fHalfWidth, u.f},
-                                        {m_nfHalfWidth, u.nf}}) {
-        fields.statistical->setText(QString::fromStdString(texts.statistical));
-        fields.total->setText(QString::fromStdString(texts.total));
+    // A result that is not valid (" Error", or none) has no half-width beside it.
+    for (const auto &[fields, texts, result] : {std::tuple{m_gainHalfWidth, u.gain, &t.gain},
+                                                {m_teHalfWidth, u.te, &t.te},
+                                                {m_fHalfWidth, u.f, &t.f},
+                                                {m_nfHalfWidth, u.nf, &t.nf}}) {
+        const bool valid = !result->empty() && *result != messageText(kMsgResultError);
+        fields.statistical->setText(valid ? halfWidthForField(texts.statistical) : QString());
+        fields.total->setText(valid ? halfWidthForField(texts.total) : QString());
     }
 }
 

@@ -66,7 +66,6 @@ private:
     QCheckBox *m_precisionEnable = nullptr;
     QLineEdit *m_precisionTarget = nullptr;
     QLineEdit *m_precisionMaxTime = nullptr;
-    QCheckBox *m_autoDummy = nullptr;
 };
 
 } // namespace quillon

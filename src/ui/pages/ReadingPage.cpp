@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,8 +63,8 @@ ReadingPage::ReadingPage(const QString &caption, const QString &helpTopic, Serie
 
     m_entry = makeNumberField("enrEntry", this);
     m_computed = makeNumberField("enrComputed", this);
-    m_computed->setReadOnly(true);
-    m_computed->setEnabled(false);
+    makeShownValue(m_computed);
+    m_computed->setToolTip(QStringLiteral("The ENR the calibration file gives at the frequency"));
     m_entryCaption = makeCaption(QStringLiteral("ENR (dB)"), m_entry, this);
     m_entryCaption->setObjectName(QStringLiteral("enrCaption"));
     m_computedCaption =
@@ -75,6 +76,21 @@ ReadingPage::ReadingPage(const QString &caption, const QString &helpTopic, Serie
     m_tsOffUncertainty->setText(QString::fromStdString(store.read(keys::TSoffUncertainty)));
     m_automate = makeAutomateGroup(dutSwitchKey != nullptr, this);
     m_warningLabel = makeWarningLabel(QStringLiteral("warningLabel"), this);
+    m_autoDummy = new QCheckBox(QStringLiteral("automatic dummy reads"), this);
+    m_autoDummy->setObjectName(QStringLiteral("autoDummy"));
+    m_autoDummy->setToolTip(QStringLiteral(
+        "Discard blocks while their level still trends after the switch (at most 10)"));
+    m_autoDummy->setChecked(store.read(keys::AutomaticDummyReads) != 0);
+    m_entryNote = new QLabel(this);
+    m_entryNote->setObjectName(QStringLiteral("entryNote"));
+    m_entryNote->setWordWrap(true);
+    m_entryNote->setStyleSheet(QStringLiteral("color: #a04000;"));
+    m_entryNote->hide();
+    addNumberField(m_entry, QString()); // its expectation follows the ENR file (activatePage)
+    addNumberField(m_enrUncertainty,
+                   QStringLiteral("The stated 95% uncertainty of the ENR in dB, e.g. 0.2"), true);
+    addNumberField(m_tsOffUncertainty,
+                   QStringLiteral("The stated 95% uncertainty of TSoff in K, e.g. 2"), true);
 
     // Connected once the fields are filled: the page's own controls do not exist yet.
     connect(m_entry, &QLineEdit::textChanged, this, &ReadingPage::onEntryChanged);
@@ -109,6 +125,29 @@ ReadingPage::ReadingPage(const QString &caption, const QString &helpTopic, Serie
             m_shared.setDummyReads(index);
     });
     connect(m_automate.save, &QPushButton::clicked, this, &ReadingPage::saveAsDefault);
+    // Both pages show the one stored value; it is kept as it is clicked.
+    connect(m_autoDummy, &QCheckBox::clicked, this, [this](bool checked) {
+        if (!m_store.write(keys::AutomaticDummyReads, checked ? 1 : 0))
+            showMessageBox(kMsgSaveFailed, this);
+    });
+}
+
+void ReadingPage::addNumberField(QLineEdit *field, const QString &expected, bool emptyAllowed,
+                                 bool feedsResults)
+{
+    watchNumberField(field, expected, emptyAllowed);
+    m_numberFields.emplace_back(field, feedsResults);
+}
+
+bool ReadingPage::numbersValid(bool forSeries) const
+{
+    for (const auto &[field, feedsResults] : m_numberFields)
+        if ((forSeries || feedsResults) && !numberFieldValid(field)) {
+            if (forSeries)
+                field->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
+    return true;
 }
 
 ReadingPage::~ReadingPage() = default;
@@ -131,9 +170,15 @@ QGroupBox *ReadingPage::makeReadingGroup(const QString &title, const char *name,
     for (int i = first; i < first + 2; ++i) {
         ReadingRow &row = m_rows[static_cast<std::size_t>(i)];
         row = addReadingRow(grid, i - first, i, QLatin1String(captions[i]), group);
+        // Ctrl+1 to Ctrl+4: the "Measure" of readings 1 to 4 from anywhere on the page.
+        const QKeySequence key(QKeyCombination(Qt::ControlModifier, Qt::Key(Qt::Key_1 + i)));
+        row.measure->setShortcut(key);
+        row.measure->setToolTip(QStringLiteral("Measure (%1)")
+                                    .arg(key.toString(QKeySequence::NativeText)));
         connect(row.measure, &QPushButton::clicked, this, [this, i] { runSeries(i); });
     }
     grid->setColumnStretch(2, 1);
+    grid->setRowStretch(2, 1); // the rows stay together at the top of a taller group
     return group;
 }
 
@@ -143,6 +188,7 @@ void ReadingPage::addEntryRows(QGridLayout *grid)
     grid->addWidget(m_entry, 0, 1);
     grid->addWidget(m_computedCaption, 1, 0);
     grid->addWidget(m_computed, 1, 1);
+    grid->addWidget(m_entryNote, 2, 0, 1, 2);
 }
 
 void ReadingPage::setLogClock(LocalClock clock)
@@ -173,6 +219,32 @@ void ReadingPage::activatePage()
     m_automate.averageEnable->setChecked(m_shared.averaging());
     m_computedCaption->setEnabled(s.useEnrFile);
     m_entryCaption->setText(s.useEnrFile ? QStringLiteral("F (MHz)") : QStringLiteral("ENR (dB)"));
+    const QString meaning = s.useEnrFile
+                                ? QStringLiteral("The measuring frequency in MHz; the calibration "
+                                                 "file gives the ENR at it, e.g. 144.0")
+                                : QStringLiteral("The ENR of the calibrated noise source in dB, "
+                                                 "e.g. 25.0");
+    m_entryCaption->setToolTip(meaning);
+    m_entry->setProperty("expectedNumber", meaning);
+    m_entry->setToolTip(numberFieldValid(m_entry) ? meaning
+                                                  : QStringLiteral("Not a number: ") + meaning);
+    // The one stored entry is read anew when the file is turned on or off: say so.
+    const int entryMeaning = s.useEnrFile ? 1 : 0;
+    if (m_entryMeaning >= 0 && m_entryMeaning != entryMeaning)
+        m_entryNote->setText(
+            s.useEnrFile
+                ? QStringLiteral("The calibration file is now in use: the entry %1 is read as a "
+                                 "frequency in MHz.")
+                      .arg(m_entry->text())
+                : QStringLiteral("The calibration file is no longer in use: the entry %1 is "
+                                 "read as the ENR in dB.")
+                      .arg(m_entry->text()));
+    m_entryNote->setVisible(m_entryMeaning >= 0 && m_entryMeaning != entryMeaning);
+    m_entryMeaning = entryMeaning;
+    {
+        const QSignalBlocker block(m_autoDummy); // the other page may have changed it
+        m_autoDummy->setChecked(m_store.read(keys::AutomaticDummyReads) != 0);
+    }
     selectListEntry(m_automate.averageCount, m_shared.averageCount() - 1);
     // The other reading page may have changed the count since.
     selectListEntry(m_automate.dummyReads, m_shared.dummyReads());
@@ -218,6 +290,13 @@ StatedUncertainty ReadingPage::stated() const
 
 void ReadingPage::compute()
 {
+    if (!numbersValid()) {
+        // Nothing is computed from a field that holds no number: no result stays beside it.
+        for (QLineEdit *field : m_resultFields)
+            field->clear();
+        showWarnings(m_warningLabel, QString());
+        return;
+    }
     const SeriesConditions c = conditions();
     const SeriesEvaluation e = m_readings.evaluate(c, m_engine.settings(), m_engine.resultLine());
     if (!e.complete)
@@ -229,6 +308,7 @@ void ReadingPage::compute()
 void ReadingPage::onEntryChanged(const QString &text)
 {
     // The entry is the shared one: the other reading page and the Calculator see the change.
+    m_entryNote->hide(); // the user has seen the entry
     m_shared.setEnrEntry(parseDecimal(text.toStdString()));
     const Settings &s = m_engine.settings();
     m_enrInEffect = enrForEntry(m_shared.enrEntry(), s, m_engine.enrTable());
@@ -275,8 +355,7 @@ SeriesPlan ReadingPage::seriesPlan(int button) const
     plan.passes = m_repeat ? 0 : 1;
     plan.reading = ReadingPlan(m_shared.dummyReadsLimited(), m_shared.averaging(),
                                m_shared.averageCountLimited());
-    // Measure Device's box stores it as it is clicked.
-    plan.reading.autoDummy = m_store.read(keys::AutomaticDummyReads) != 0;
+    plan.reading.autoDummy = m_autoDummy->isChecked();
     return plan;
 }
 
@@ -285,6 +364,9 @@ void ReadingPage::runSeries(int button)
     // One series at a time; a button pressed from a nested loop finds the runner busy.
     if (m_runner.running() || !m_active)
         return;
+    // No series from a field that holds no number: the user finds it marked and focused.
+    if (!numbersValid(true))
+        return;
     m_runner.run(seriesPlan(button), m_readings, *this);
 }
 
@@ -292,6 +374,10 @@ bool ReadingPage::beforeReading(int, std::string_view label)
 {
     // Armed before the capture starts: a fast device may end the reading at once.
     m_dialog.arm(latin1(label));
+    // Over the Automate group, right of the readings, so that every reading, its result and
+    // its warning stay in view while the next is taken.
+    m_dialog.adjustSize();
+    m_dialog.move(m_automate.group->mapToGlobal(QPoint(0, 0)));
     return m_active; // a switch message may have been up while the page was left
 }
 

@@ -7,11 +7,13 @@
 #include "ui/pages/ReadingPageWidgets.h"
 
 #include <array>
+#include <utility>
 #include <vector>
 
 class QEventLoop;
 class QGridLayout;
 class QGroupBox;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 
@@ -92,6 +94,14 @@ protected:
     void addEntryRows(QGridLayout *grid);
     // An editable number field as wide as "00000.000".
     static QLineEdit *makeNumberField(const char *name, QWidget *parent);
+    // A field that takes a number: marked while its text is not one (watchNumberField). While
+    // any such field is, "Measure" takes no reading; while one that `feedsResults` is, the
+    // page shows no result either (the precision fields shape only the series).
+    void addNumberField(QLineEdit *field, const QString &expected, bool emptyAllowed = false,
+                        bool feedsResults = true);
+    // Whether every number field (only those that feed the results, unless `forSeries`) holds
+    // a number; with `forSeries`, focuses the first that does not.
+    bool numbersValid(bool forSeries = false) const;
 
     // Enables: without a switch port both automation flags are off and their boxes disabled;
     // the OFF reference reading is taken by hand only without "Noise Gen". Then the page's.
@@ -121,6 +131,11 @@ protected:
     QLineEdit *m_tsOffUncertainty = nullptr; // stated TSoff half-width, K
     AutomateControls m_automate;
     QLabel *m_warningLabel = nullptr;
+    // "automatic dummy reads": one stored value both pages show; each page places the box.
+    QCheckBox *m_autoDummy = nullptr;
+    // Below the entry: says that the entry changed meaning (the ENR file was turned on or off
+    // since the page was last shown); hidden otherwise.
+    QLabel *m_entryNote = nullptr;
 
 private:
     void runSeries(int button);
@@ -141,6 +156,9 @@ private:
     const IntValue &m_noiseGenKey;
     const IntValue *m_dutSwitchKey;
     std::vector<QLineEdit *> m_resultFields;
+    std::vector<std::pair<QLineEdit *, bool>> m_numberFields; // the field, whether it feeds
+                                                              // the results
+    int m_entryMeaning = -1; // the ENR file's use when the entry was last shown: 0, 1; -1 never
     MeasuringNoiseDialog &m_dialog;
     MeasurementLog m_log; // before the runner, which writes to it
     SeriesReadings m_readings;

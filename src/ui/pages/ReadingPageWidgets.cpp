@@ -1,5 +1,7 @@
 #include "ui/pages/ReadingPageWidgets.h"
 
+#include "core/NumberText.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -8,7 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
+
+#include <cmath>
+#include <cstdio>
 
 namespace quillon {
 
@@ -58,8 +64,82 @@ QLineEdit *makeReadingField(const QString &name, QWidget *parent)
 
 QLineEdit *makeHalfWidthField(const QString &name, QWidget *parent)
 {
-    return makeReadOnlyField(name, parent->font(), QStringLiteral("\u00b1 0.0052 dB (95%)"),
+    return makeReadOnlyField(name, parent->font(), QStringLiteral("\u00b1 9.5e+09 K (95%)"),
                              parent);
+}
+
+QString halfWidthForField(const std::string &text)
+{
+    // "± <value> [unit] (95%)"; the value is the first number after the sign.
+    const QString shown = QString::fromStdString(text);
+    static const QRegularExpression form(QStringLiteral("^\u00b1 ([0-9.]+)( .*)$"));
+    const QRegularExpressionMatch m = form.match(shown);
+    if (!m.hasMatch())
+        return shown;
+    const double value = parseDecimal(m.captured(1).toStdString());
+    if (!(value >= 1e6))
+        return shown;
+    char compact[32];
+    // Two significant digits, as the half-width itself has them; the exponent in C locale.
+    const int exponent = static_cast<int>(std::floor(std::log10(value)));
+    double mantissa = value / std::pow(10.0, exponent);
+    int e = exponent;
+    if (std::round(mantissa * 10.0) >= 100.0) {
+        mantissa /= 10.0;
+        ++e;
+    }
+    std::snprintf(compact, sizeof compact, "e+%02d", e);
+    return QStringLiteral("\u00b1 ") + QString::fromStdString(formatFixed(mantissa, 1)) +
+           QLatin1String(compact) + m.captured(2);
+}
+
+void makeShownValue(QLineEdit *field)
+{
+    field->setReadOnly(true);
+    field->setEnabled(true);
+    field->setFocusPolicy(Qt::ClickFocus);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
+
+bool isNumberText(const QString &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?(?![xX])"));
+    return number.match(text).hasMatch();
+}
+
+void watchNumberField(QLineEdit *field, const QString &expected, bool emptyAllowed)
+{
+    field->setProperty("expectedNumber", expected);
+    field->setProperty("emptyAllowed", emptyAllowed);
+    const auto mark = [field] {
+        const bool valid = numberFieldValid(field);
+        field->setProperty("notANumber", !valid);
+        const QString expectedText = field->property("expectedNumber").toString();
+        field->setToolTip(valid ? expectedText
+                                : QStringLiteral("Not a number: ") + expectedText);
+        field->setStyleSheet(valid ? QString()
+                                   : QStringLiteral("QLineEdit { border: 2px solid #d00000; }"));
+    };
+    QObject::connect(field, &QLineEdit::textChanged, field, mark);
+    clearNumberMark(field); // marked from the first change on: a field not yet filled is not
+}
+
+void clearNumberMark(QLineEdit *field)
+{
+    field->setProperty("notANumber", false);
+    field->setToolTip(field->property("expectedNumber").toString());
+    field->setStyleSheet(QString());
+}
+
+bool numberFieldValid(const QLineEdit *field)
+{
+    const QString text = field->text();
+    if (text.trimmed().isEmpty() && field->property("emptyAllowed").toBool())
+        return true;
+    return isNumberText(text);
 }
 
 QLabel *makeWarningLabel(const QString &name, QWidget *parent)

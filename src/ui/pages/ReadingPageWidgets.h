@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 class QCheckBox;
 class QComboBox;
 class QFont;
@@ -23,8 +25,31 @@ QLineEdit *makeResultField(const QString &name, const QFont &font, QWidget *pare
 QLineEdit *makeReadingField(const QString &name, QWidget *parent);
 
 // A read-only field for a 95% half-width beside a result, in the page's font, wide enough for
-// "± 0.0052 dB (95%)".
+// the widest text halfWidthForField gives ("± 9.5e+09 K (95%)").
 QLineEdit *makeHalfWidthField(const QString &name, QWidget *parent);
+
+// A half-width text as its field shows it: a value of a million or more in the compact form
+// "± 9.5e+09 K (95%)", every other text as it is.
+QString halfWidthForField(const std::string &text);
+
+// A read-only value the user cannot edit but may select and copy (T0 from Measure Device,
+// the ENR the file gives): enabled, in the normal text colour, on the window's background so
+// it does not look editable, and off the Tab chain.
+void makeShownValue(QLineEdit *field);
+
+// Whether `text` is a number as the program reads numbers: a decimal prefix (sign, digits,
+// point, exponent) after leading white space, not followed by "x" (hexadecimal "0x1A").
+// "abc", "nan", "inf" and "" are not numbers; "25 dB" is 25.
+bool isNumberText(const QString &text);
+
+// Watches a field that takes a number: from its next change on, while its text is not one
+// (empty text is one where `emptyAllowed`: none stated) it has a red frame and the tool tip "Not a number: <expected>";
+// otherwise the tool tip is `expected` ("the ENR in dB, e.g. 25.0").
+void watchNumberField(QLineEdit *field, const QString &expected, bool emptyAllowed = false);
+// Whether a watched field holds a number (empty counting as its watch says).
+bool numberFieldValid(const QLineEdit *field);
+// Takes the mark off a watched field whose text the page set itself (a result shown there).
+void clearNumberMark(QLineEdit *field);
 
 // The label below the results where the readings' warnings show as plain text, one a line;
 // empty (and taking no room) while there is none.

@@ -133,10 +133,10 @@ TEST_F(CalculatorPageTest, TypedValuesShowTheWorkedResultsOrError)
         {"device", with({device}, readings("10", "0", "25", "10")),
          {{"teField", " 2410.842"}, {"fField", " 9.313"}, {"nfField", " 9.691"},
           {"gainField", " 15.318"}}},
-        {"calibrate: warmer unknown source; Te, F, NF untouched; floor of the NF held",
+        {"calibrate: warmer unknown source; Te, F, NF and the floor are not its results",
          with({calibrate}, with(readings("10", "0", "8", "0"),
                                 {{"unknownTsOff", "303"}, {"bandwidthField", "1"}})),
-         {{"gainField", " 22.712"}, {"teField", " 0.000"}, {"floorField", " -143.975"}}},
+         {{"gainField", " 22.712"}, {"teField", ""}, {"floorField", ""}}},
         {"calibrate works at the shared T0 (290 K), not the page's field",
          with({calibrate}, with(readings("10", "0", "8", "0"),
                                 {{"unknownTsOff", "2930"}, {"t0", "300"}})),
@@ -307,6 +307,88 @@ TEST_F(CalculatorPageTest, MeasuredNoiseBandwidthIsOfferedForTheFloor)
     QTest::mouseClick(offer, Qt::LeftButton);
     EXPECT_EQ(text("bandwidthField"), "1.000");
     EXPECT_EQ(text("floorField"), " -143.975");
+}
+
+
+// Outside Simple, Te, F, NF, the gain and the floor are results: enabled (the normal text
+// colour), not editable, selectable for copying; the floor says its unit.
+TEST_F(CalculatorPageTest, YFactorResultsAreReadableAndSelectable)
+{
+    makePage();
+    run({{"deviceMode"}, {"reading1", "10"}, {"reading2", "0"}, {"reading3", "25"},
+         {"reading4", "10"}, {"bandwidthField", "1"}});
+    for (const char *name : {"teField", "fField", "nfField", "gainField", "floorField"}) {
+        QLineEdit *f = field(name);
+        EXPECT_TRUE(f->isEnabled() && f->isReadOnly()) << name;
+        const QString shown = f->text();
+        ASSERT_FALSE(shown.isEmpty()) << name;
+        QTest::mouseClick(f, Qt::LeftButton);
+        QTest::keyClick(f, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(f->selectedText(), shown) << name;
+        QTest::keyClicks(f, "7");
+        EXPECT_EQ(f->text(), shown) << name;
+    }
+    expectShown({{"teField", " 2410.842"}}, "after the clicks and keys");
+    auto *unit = child<QLabel>(m_page.get(), "floorUnit");
+    EXPECT_EQ(unit->text(), "dBm");
+    EXPECT_NEAR(unit->geometry().center().y(), field("floorField")->geometry().center().y(), 2);
+    EXPECT_EQ(field("enrInEffect")->palette().color(QPalette::Base),
+              field("enrInEffect")->palette().color(QPalette::Window));
+}
+
+// A mode change blanks every result the new mode has not computed: Y Factor Device before the
+// DUT readings shows no System Te as the DUT's; Calibrate Noise Source shows only its ENR.
+TEST_F(CalculatorPageTest, AModeChangeBlanksWhatTheNewModeHasNotComputed)
+{
+    makePage();
+    run({{"systemMode"}, {"bandwidthField", "1"}, {"reading1", "10"}, {"reading2", "0"}});
+    expectShown({{"teField", " 9896.561"}}, "system");
+    const Shown blank{{"teField", ""}, {"fField", ""}, {"nfField", ""}, {"gainField", ""},
+                      {"floorField", ""}};
+    run({{"deviceMode"}});
+    expectShown(blank, "device without the DUT readings");
+    run({{"calibrateMode"}});
+    expectShown(blank, "calibrate without the unknown readings");
+    run({{"reading3", "8"}, {"reading4", "0"}});
+    expectShown({{"teField", ""}, {"floorField", ""}, {"gainField", " 22.708"}}, "calibrate");
+    run({{"systemMode"}});
+    expectShown({{"teField", " 9896.561"}, {"gainField", ""}}, "system again");
+}
+
+// Text that is not a number is marked where it is typed, and nothing is computed from it:
+// the results it feeds go blank, and come back with a number.
+TEST_F(CalculatorPageTest, TextThatIsNoNumberIsMarkedAndComputesNothing)
+{
+    makePage();
+    run({{"systemMode"}, {"bandwidthField", "1"}, {"reading1", "10"}, {"reading2", "0"}});
+    const Shown system{{"teField", " 9896.561"}, {"floorField", " -128.519"}};
+    expectShown(system, "system");
+    const std::pair<const char *, const char *> typed[] = {
+        {"reading1", "abc"}, {"reading2", "nan"},   {"enrEntry", "0x1A"},
+        {"referenceTsOff", "inf"}, {"t0", "abc"}, {"bandwidthField", "-"}};
+    for (const auto &[name, bad] : typed) {
+        const QString before = text(name);
+        type(name, bad);
+        EXPECT_TRUE(field(name)->property("notANumber").toBool()) << name;
+        EXPECT_TRUE(field(name)->toolTip().startsWith("Not a number: ")) << name;
+        EXPECT_EQ(text("floorField"), "") << name;
+        if (name != std::string_view("bandwidthField")) {
+            EXPECT_EQ(text("teField"), "") << name;
+        }
+        type(name, before);
+        EXPECT_FALSE(field(name)->property("notANumber").toBool()) << name;
+        expectShown(system, name);
+    }
+    run({{"calibrateMode"}, {"reading3", "8"}, {"reading4", "0"}, {"unknownTsOff", "abc"}});
+    expectShown({{"gainField", ""}}, "calibrate, unknown TSoff abc");
+
+    // Simple: the typed quantity marked, the other two and the floor blank.
+    run({{"simpleMode"}, {"nfField", "abc"}});
+    EXPECT_TRUE(field("nfField")->property("notANumber").toBool());
+    expectShown({{"teField", ""}, {"fField", ""}, {"floorField", ""}}, "simple, NF abc");
+    type("nfField", "3");
+    EXPECT_FALSE(field("nfField")->property("notANumber").toBool());
+    expectShown({{"fField", " 1.995"}}, "simple, NF 3");
 }
 
 } // namespace

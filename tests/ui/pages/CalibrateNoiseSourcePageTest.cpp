@@ -106,7 +106,13 @@ TEST_F(CalibrateNoiseSourcePageTest, TsOffAndT0FromTheStore)
     makePage();
     EXPECT_EQ(text("tsOffReference") + " " + text("tsOffTarget") + " " + text("t0Field"),
               "296.15 296.15 288.00");
-    EXPECT_TRUE(child<QLineEdit>(m_page, "t0Field")->isReadOnly());
+    // T0 is Measure Device's: shown on the window's background, not as an editable field,
+    // yet selectable.
+    auto *t0 = child<QLineEdit>(m_page, "t0Field");
+    EXPECT_TRUE(t0->isReadOnly() && t0->isEnabled());
+    EXPECT_EQ(t0->palette().color(QPalette::Base), t0->palette().color(QPalette::Window));
+    EXPECT_NE(t0->palette().color(QPalette::Base),
+              child<QLineEdit>(m_page, "tsOffTarget")->palette().color(QPalette::Base));
     m_sheet->setActivePage(m_other);
     m_shared.setDummyReads(4);
     m_sheet->setActivePage(m_page);
@@ -114,6 +120,25 @@ TEST_F(CalibrateNoiseSourcePageTest, TsOffAndT0FromTheStore)
     type("tsOffReference", "300");
     saveAsDefault();
     EXPECT_EQ(SettingsStore().read(keys::TSoff), "296.15");
+}
+
+
+// The page's series use the "automatic dummy reads" both reading pages share, so the page
+// shows that box: from the store at each activation (Measure Device may have changed it), and
+// a click here is stored for both.
+TEST_F(CalibrateNoiseSourcePageTest, AutomaticDummyReadsAreShownAndShared)
+{
+    SettingsStore().write(keys::AutomaticDummyReads, 1);
+    makePage();
+    auto *box = child<QCheckBox>(m_page, "autoDummy");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible() && box->isChecked());
+    click("autoDummy");
+    EXPECT_EQ(SettingsStore().read(keys::AutomaticDummyReads), 0);
+    m_sheet->setActivePage(m_other);
+    m_store->write(keys::AutomaticDummyReads, 1); // as Measure Device's box writes it
+    m_sheet->setActivePage(m_page);
+    EXPECT_TRUE(box->isChecked());
 }
 
 } // namespace
