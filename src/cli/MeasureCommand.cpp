@@ -47,17 +47,22 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     engine.settings().decimalPointsInResults = request.decimals;
     const auto output =
         request.json ? makeMeasureJsonOutput(request) : makeMeasureTextOutput(request);
-    MeasureResult result = takeMeasureSeries(request, engine, *output);
+    DeviceCaps caps;
+    if (request.json)
+        engine.devices().deviceCaps(request.capture.device, caps);
+    output->begin(caps.productName);
+    MeasureResult result;
+    try {
+        result = takeMeasureSeries(request, engine, *output);
+    } catch (const CliError &) {
+        output->failed();
+        throw;
+    }
     if (result.cancelled)
         printError("measurement cancelled");
     result.benchTruth = engine.bench().truth();
-    if (request.json) {
-        DeviceCaps caps;
-        engine.devices().deviceCaps(request.capture.device, caps);
-        result.deviceName = caps.productName;
-    }
     output->finished(result);
-    return result.cancelled ? kExitCancelled : kExitOk;
+    return result.cancelled ? stopStatus() : kExitOk;
 }
 
 } // namespace
