@@ -34,6 +34,9 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     if (!o.positional().empty())
         throw CliError(std::string(name) + " takes no argument '" + o.positional().front() + "'");
 
+    // From here a stop signal ends the command with what was measured: the JSON's head may be
+    // printed before the first reading, and its document must be closed whenever it ends.
+    catchStopSignals();
     CommandEngine command(o);
     QuillonEngine &engine = command.engine;
     const MeasureRequest request = parseMeasureRequest(o, kind, engine);
