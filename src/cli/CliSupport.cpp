@@ -3,8 +3,10 @@
 #include "core/NumberText.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
+#include <csignal>
 
 namespace quillon::cli {
 
@@ -21,6 +23,19 @@ void StderrMessageSink::showMessage(int messageId)
 }
 
 namespace {
+
+std::atomic<int> g_stopSignal{0};
+std::atomic<int> g_stopSignals{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Any thread, in a signal handler: only lock-free atomics.
+extern "C" void onStopSignal(int signal)
+{
+    int none = 0;
+    g_stopSignal.compare_exchange_strong(none, signal, std::memory_order_relaxed);
+    g_stopSignals.fetch_add(1, std::memory_order_relaxed);
+}
 
 bool contains(const std::vector<std::string_view> &names, std::string_view name)
 {
@@ -57,6 +72,34 @@ bool isDecimalText(std::string_view t)
 }
 
 } // namespace
+
+void catchStopSignals()
+{
+    for (const int signal : kStopSignals)
+        std::signal(signal, onStopSignal);
+}
+
+void restoreStopSignals()
+{
+    for (const int signal : kStopSignals)
+        std::signal(signal, SIG_DFL);
+}
+
+int stopSignal()
+{
+    return g_stopSignal.load(std::memory_order_relaxed);
+}
+
+int stopSignalCount()
+{
+    return g_stopSignals.load(std::memory_order_relaxed);
+}
+
+int stopStatus()
+{
+    const int signal = stopSignal();
+    return signal != 0 ? 128 + signal : kExitCancelled;
+}
 
 double parseNumberArg(std::string_view text, std::string_view what)
 {

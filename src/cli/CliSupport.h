@@ -19,6 +19,15 @@ inline constexpr int kExitFailed = 1;      // a measurement failed: device, over
 inline constexpr int kExitBadInput = 2;    // bad command line, unreadable or unsupported file
 inline constexpr int kExitCancelled = 130; // interrupted (Ctrl-C) during a measurement
 
+// SIGINT, SIGTERM and SIGHUP end a measuring command alike: what was measured is printed
+// and written, then the command exits with 128 + the signal's number (130, 143, 129).
+// catchStopSignals() installs the one handler for all three; the handler only counts.
+void catchStopSignals();
+void restoreStopSignals();    // the default actions again
+int stopSignal();             // the first stop signal received, 0 before any
+int stopSignalCount();        // how many were received
+int stopStatus();             // 128 + stopSignal(): the exit status after a stop signal
+
 // A bad command line or input file: the one-line message (without the program name) and
 // the exit status. Thrown inside the CLI only; main() prints it.
 class CliError : public std::runtime_error

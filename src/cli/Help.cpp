@@ -15,7 +15,8 @@ Commands:
 extern const char *const kMainHelpNotes =
     R"(
 Every command takes --json (full-precision numbers for scripts) and --help.
-Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted.
+Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted
+(143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does).
 Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.
 )";
 
@@ -34,6 +35,7 @@ Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz) and prin
 every block of the capture time its level in dB relative to full scale, its crest factor
 and its peak term, computed exactly as the Measure Noise page computes a captured block
 (the first channel of a stereo file). The last line measures the whole file as one block.
+FILE may be a FIFO, or - for standard input (arecord -t wav ... | quillon-cli level -).
 
   --time MS      capture time: 100, 1000 (default) or 10000 ms
   --highpass     the 1 kHz high-pass filter before measuring
@@ -128,7 +130,8 @@ about the readings (settling, compression or AGC, headroom, a tone in the passba
   --noise-line L     noise-source output: rts or dtr (serial), 0 to 7 (USB data bit)
   --dut-line L       DUT switch output, as --noise-line
   --repeat N         run the series N times (default 1); 0 repeats until Ctrl-C, after
-                     which --json prints the runs taken ("cutShort" marks an unfinished one)
+                     which --json prints the runs taken ("cutShort" marks an unfinished one);
+                     --json prints each run as it ends
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
 )" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
@@ -161,8 +164,8 @@ forms and exit statuses are those of measure.
 extern const char *const kSpectrumHelp =
     R"(Usage: quillon-cli spectrum FILE [--fft N] [--highpass] [--average N] [--all] [--json]
 
-Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz), cuts it into
-blocks of N frames and turns each into a power spectrum in dB relative to full scale
+Reads a WAV file (16- or 24-bit PCM, mono or stereo, 11025 to 96000 Hz; a FIFO, or - for
+standard input, of a stated length), cuts it into blocks of N frames and turns each into a power spectrum in dB relative to full scale
 exactly as the Show Spectrum page does (first channel, Hann window, FFT, 10 log10(P / N)).
 Prints the last row (bin, frequency, dB), then the passband read from it: the peak, the
 -3 dB edges and the equivalent noise bandwidth in Hz. Frames after the last whole block
@@ -196,6 +199,7 @@ the readings.
 Without --device it sweeps the virtual bench (tuned by the bench control, its reference
 ENR from the bench's calibration file). Ctrl-C ends the sweep after the point being read
 (a second Ctrl-C at once); the points measured are printed and written (exit 130).
+A point without a result (a reading over range) is named on stderr and the sweep exits 1.
 
   --start, --stop, --step MHZ   the sweep; start above stop sweeps down (negative step)
   --list TEXT        frequencies in MHz, separated by commas, semicolons or blanks
@@ -211,7 +215,8 @@ ENR from the bench's calibration file). Ctrl-C ends the sweep after the point be
   --max-time S       longest counted time of one reading with --precision (default 60)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
-  --csv FILE         write the points as CSV (RFC 4180, header row)
+  --csv FILE         write the points as CSV (RFC 4180, header row), the file rewritten
+                     after every point; checked before the first; - is standard output
   --log FILE         append the "NF" lines of each completed point to FILE
 )" QUILLON_NOISE_SOURCE_HELP R"(
 The frequency measured is each point's.

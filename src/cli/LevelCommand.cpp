@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -86,8 +87,11 @@ int runLevel(const std::vector<std::string> &args)
     auto blockBytes =
         static_cast<std::uint32_t>(std::uint64_t{captureMs} * format.avgBytesPerSec / 1000);
     blockBytes -= blockBytes % format.blockAlign;
-    const auto totalBytes = static_cast<std::uint64_t>(wav.frames()) * format.blockAlign;
-    const double seconds = static_cast<double>(wav.frames()) / format.samplesPerSec;
+    // A stream of unknown length is read to its end; its length is known only then.
+    const bool known = wav.lengthKnown();
+    const auto totalBytes = known ? static_cast<std::uint64_t>(wav.frames()) * format.blockAlign
+                                  : UINT64_MAX;
+    double seconds = known ? static_cast<double>(wav.frames()) / format.samplesPerSec : 0.0;
     // Blocks are read and measured in pieces small enough to stay in the processor's cache
     // from the read to the measurement; the sums carry across pieces as across blocks. The
     // piece is all the audio held in memory, whatever the file's length.
@@ -100,17 +104,21 @@ int runLevel(const std::vector<std::string> &args)
         doc.key("sampleRate").value(static_cast<int>(format.samplesPerSec));
         doc.key("bitsPerSample").value(static_cast<int>(format.bitsPerSample));
         doc.key("channels").value(static_cast<int>(format.channels));
-        doc.key("frames").value(static_cast<long long>(wav.frames()));
-        doc.key("seconds").value(seconds).key("captureTimeMs").value(static_cast<int>(captureMs));
+        doc.key("frames");
+        known ? doc.value(static_cast<long long>(wav.frames())) : doc.null();
+        doc.key("seconds");
+        known ? doc.value(seconds) : doc.null();
+        doc.key("captureTimeMs").value(static_cast<int>(captureMs));
         doc.key("highPass").value(active != nullptr);
         doc.key("averageCount");
         averaging ? doc.value(*averageCount) : doc.null();
         doc.key("blocks").beginArray();
     } else {
-        std::printf("%s: %u Hz, %u-bit, %s, %s s; blocks of %u ms, high-pass %s\n", path.c_str(),
+        std::printf("%s: %u Hz, %u-bit, %s, %s; blocks of %u ms, high-pass %s\n", path.c_str(),
                     format.samplesPerSec, static_cast<unsigned>(format.bitsPerSample),
                     format.channels == 2 ? "stereo (left channel measured)" : "mono",
-                    fixed(seconds, 3).c_str(), captureMs, active ? "on" : "off");
+                    known ? (fixed(seconds, 3) + " s").c_str() : "length unknown", captureMs,
+                    active ? "on" : "off");
         std::printf("%6s %10s %10s", "block", "time (s)", "dB");
         if (averaging)
             std::printf(" %10s", "avg dB");
@@ -122,15 +130,17 @@ int runLevel(const std::vector<std::string> &args)
     ReadingHistory history;
     int position = 0;
     int index = 0;
-    for (std::uint64_t offset = 0; offset < totalBytes; offset += blockBytes, ++index) {
-        const auto bytes =
+    std::uint64_t offset = 0;
+    for (; offset < totalBytes; offset += blockBytes, ++index) {
+        auto bytes =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(blockBytes, totalBytes - offset));
         // The block as measureBlock measures it: with the filter on, preset at its first sample.
         LevelSums blockSums(format);
-        for (std::uint32_t done = 0; done < bytes;) {
+        std::uint32_t done = 0;
+        while (done < bytes) {
             const std::uint32_t got = wav.read(piece.data(), std::min(pieceBytes, bytes - done));
             if (got == 0)
-                break; // cannot happen: the frames were counted when the file was opened
+                break; // the end of a stream of unknown length; a file's frames were counted
             if (active) {
                 blockSums.addFiltered(piece.data(), got, filter);
                 whole.addFiltered(piece.data(), got, wholeFilter);
@@ -140,6 +150,11 @@ int runLevel(const std::vector<std::string> &args)
                 whole.add(part);
             }
             done += got;
+        }
+        if (done < bytes) { // a stream's end
+            bytes = done;
+            if (bytes == 0)
+                break;
         }
         const BlockStats s = blockSums.stats();
         const double current =
@@ -160,7 +175,13 @@ int runLevel(const std::vector<std::string> &args)
                 std::printf(" %10s", t.average.c_str());
             std::printf(" %10s %10s\n", t.crest.c_str(), t.peak.c_str());
         }
+        if (bytes < blockBytes) { // the last, short block
+            offset += bytes;
+            break;
+        }
     }
+    if (!known)
+        seconds = static_cast<double>(offset / format.blockAlign) / format.samplesPerSec;
 
     const BlockStats file = whole.stats();
     if (json) {

@@ -34,6 +34,9 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     if (!o.positional().empty())
         throw CliError(std::string(name) + " takes no argument '" + o.positional().front() + "'");
 
+    // From here a stop signal ends the command with what was measured: the JSON's head may be
+    // printed before the first reading, and its document must be closed whenever it ends.
+    catchStopSignals();
     CommandEngine command(o);
     QuillonEngine &engine = command.engine;
     const MeasureRequest request = parseMeasureRequest(o, kind, engine);
@@ -47,17 +50,22 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     engine.settings().decimalPointsInResults = request.decimals;
     const auto output =
         request.json ? makeMeasureJsonOutput(request) : makeMeasureTextOutput(request);
-    MeasureResult result = takeMeasureSeries(request, engine, *output);
+    DeviceCaps caps;
+    if (request.json)
+        engine.devices().deviceCaps(request.capture.device, caps);
+    output->begin(caps.productName);
+    MeasureResult result;
+    try {
+        result = takeMeasureSeries(request, engine, *output);
+    } catch (const CliError &) {
+        output->failed();
+        throw;
+    }
     if (result.cancelled)
         printError("measurement cancelled");
     result.benchTruth = engine.bench().truth();
-    if (request.json) {
-        DeviceCaps caps;
-        engine.devices().deviceCaps(request.capture.device, caps);
-        result.deviceName = caps.productName;
-    }
     output->finished(result);
-    return result.cancelled ? kExitCancelled : kExitOk;
+    return result.cancelled ? stopStatus() : kExitOk;
 }
 
 } // namespace

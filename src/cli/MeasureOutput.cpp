@@ -112,6 +112,8 @@ public:
     }
     void seriesComplete(const MeasureRun &run) override
     {
+        if (run.cutShort)
+            return;
         if (m_request.kind == SeriesKind::Calibration) {
             std::printf("Computed ENR (dB):%s\n", run.evaluation.calibrationTexts.enr.c_str());
             if (run.uncertainty.complete)
@@ -162,28 +164,40 @@ private:
     const MeasureRequest &m_request;
 };
 
-// One JSON document of the request and every run, at the end.
+// One JSON document of the request and every run, streamed: the head first, each run into
+// "runs" as it ends (then forgotten), the rest when the command ends, after a stop signal or
+// a failure too. A SIGKILL leaves the document open after the last whole run.
 class JsonOutput : public MeasureOutput
 {
 public:
     explicit JsonOutput(const MeasureRequest &request) : m_request(request) {}
 
+    void begin(const std::string &deviceName) override;
+    void seriesComplete(const MeasureRun &run) override;
     void finished(const MeasureResult &result) override;
+    void failed() override;
 
 private:
+    void write();
     const MeasureRequest &m_request;
+    Json m_doc;
 };
 
-void JsonOutput::finished(const MeasureResult &result)
+void JsonOutput::write()
+{
+    m_doc.flush(stdout);
+    std::fflush(stdout);
+}
+
+void JsonOutput::begin(const std::string &deviceName)
 {
     const CaptureRequest &c = m_request.capture;
     const ReadingPlan &plan = c.plan;
     const bool systemMode = m_request.systemMode;
     const int row = c.formatRow;
-    Json doc;
+    Json &doc = m_doc;
     doc.beginObject();
-    doc.key("device").beginObject().key("number").value(c.device).key("name").value(
-        result.deviceName);
+    doc.key("device").beginObject().key("number").value(c.device).key("name").value(deviceName);
     doc.key("virtualBench").value(c.onBench).endObject();
     doc.key("format").beginObject().key("row").value(row);
     doc.key("label").value(WaveFormatTable[static_cast<std::size_t>(row)].label).endObject();
@@ -209,41 +223,54 @@ void JsonOutput::finished(const MeasureResult &result)
     doc.key("enrDb").value(m_request.enrDb).key("tsOff").value(c.tsOff).key("t0").value(c.t0);
     if (calibration)
         doc.key("tsOffUnknown").value(m_request.tsOffUnknown);
-    doc.key("interrupted").value(result.cancelled);
+    // "interrupted" follows the runs: it is known only at the end.
     doc.key("runs").beginArray();
-    for (const MeasureRun &run : result.runs) {
-        doc.beginObject().key("cutShort").value(run.cutShort).key("readings").beginArray();
-        for (const MeasureReading &r : run.readings) {
-            doc.beginObject().key("reading").value(r.number);
-            doc.key("label").value(seriesReadingLabel(m_request.kind, r.number));
-            doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
-            doc.key("valid").value(YFactorMath::readingInRange(r.power));
-            doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
-            doc.key("dummies").value(r.dummies);
-            doc.key("blockPowers").beginArray();
-            for (const double p : r.blockPowers)
-                doc.value(p);
-            doc.endArray();
-            const ReadingStatistics &st = r.statistics;
-            doc.key("statistics").beginObject();
-            doc.key("relativeStandardError").value(st.relativeStandardError);
-            doc.key("degreesOfFreedom").value(st.degreesOfFreedom);
-            doc.key("effectiveSamples").value(st.effectiveSamples);
-            doc.key("kurtosis").value(st.kurtosis).key("peak").value(st.peak);
-            doc.key("crestFactor").value(st.crestFactor).endObject();
-            writeWarnings(doc, r.warnings);
-            doc.endObject();
-        }
+    write();
+}
+
+void JsonOutput::seriesComplete(const MeasureRun &run)
+{
+    const bool calibration = m_request.kind == SeriesKind::Calibration;
+    Json &doc = m_doc;
+    doc.beginObject().key("cutShort").value(run.cutShort).key("readings").beginArray();
+    for (const MeasureReading &r : run.readings) {
+        doc.beginObject().key("reading").value(r.number);
+        doc.key("label").value(seriesReadingLabel(m_request.kind, r.number));
+        doc.key("power").value(r.power).key("dB").value(10.0 * std::log10(r.power));
+        doc.key("valid").value(YFactorMath::readingInRange(r.power));
+        doc.key("blocks").value(r.blocks).key("autoDummies").value(r.autoDummies);
+        doc.key("dummies").value(r.dummies);
+        doc.key("blockPowers").beginArray();
+        for (const double p : r.blockPowers)
+            doc.value(p);
         doc.endArray();
-        if (calibration)
-            writeCalibration(doc, run);
-        else
-            writeDevice(doc, run, systemMode);
-        writeWarnings(doc, run.warnings);
+        const ReadingStatistics &st = r.statistics;
+        doc.key("statistics").beginObject();
+        doc.key("relativeStandardError").value(st.relativeStandardError);
+        doc.key("degreesOfFreedom").value(st.degreesOfFreedom);
+        doc.key("effectiveSamples").value(st.effectiveSamples);
+        doc.key("kurtosis").value(st.kurtosis).key("peak").value(st.peak);
+        doc.key("crestFactor").value(st.crestFactor).endObject();
+        writeWarnings(doc, r.warnings);
         doc.endObject();
     }
     doc.endArray();
-    if (c.onBench) {
+    if (calibration)
+        writeCalibration(doc, run);
+    else
+        writeDevice(doc, run, m_request.systemMode);
+    writeWarnings(doc, run.warnings);
+    doc.endObject();
+    write();
+}
+
+void JsonOutput::finished(const MeasureResult &result)
+{
+    const bool calibration = m_request.kind == SeriesKind::Calibration;
+    Json &doc = m_doc;
+    doc.endArray();
+    doc.key("interrupted").value(result.cancelled);
+    if (m_request.capture.onBench) {
         const BenchTruth &truth = result.benchTruth;
         doc.key("benchTruth").beginObject();
         if (calibration) {
@@ -257,6 +284,15 @@ void JsonOutput::finished(const MeasureResult &result)
     }
     doc.endObject();
     std::fputs(doc.text().c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void JsonOutput::failed()
+{
+    // The runs so far stay a valid document; the error line on stderr says what failed.
+    m_doc.endArray().key("interrupted").value(false).endObject();
+    std::fputs(m_doc.text().c_str(), stdout);
+    std::fflush(stdout);
 }
 
 } // namespace

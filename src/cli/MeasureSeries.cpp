@@ -9,10 +9,8 @@
 #include "measure/QuillonEngine.h"
 #include "measure/SeriesRunner.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <poll.h>
 #include <string>
@@ -22,17 +20,10 @@ namespace quillon::cli {
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onInterrupt(int)
-{
-    g_interrupted.store(true, std::memory_order_relaxed);
-}
-
+// SIGINT, SIGTERM or SIGHUP has come.
 bool interrupted()
 {
-    return g_interrupted.load(std::memory_order_relaxed);
+    return stopSignal() != 0;
 }
 
 // One answer to a switch prompt: a line of standard input, read a byte at a time (nothing is
@@ -92,7 +83,7 @@ public:
             return false;
         if (!m_inPass) {
             m_inPass = true;
-            m_output.seriesStarted(static_cast<int>(m_runs.size()));
+            m_output.seriesStarted(m_passes);
         }
         if (m_prompt) {
             std::fputs(switchPrompt(m_request.kind, reading).c_str(), stderr);
@@ -150,12 +141,11 @@ public:
         run.warnings = pass.warnings;
         m_readings.clear();
         m_inPass = false;
-        if (!run.cutShort)
-            m_output.seriesComplete(run);
-        m_runs.push_back(std::move(run));
+        ++m_passes;
+        m_output.seriesComplete(run); // printed, then forgotten: memory stays flat
     }
 
-    std::vector<MeasureRun> takeRuns() { return std::move(m_runs); }
+    int passes() const { return m_passes; }
     bool noAnswer() const { return m_noAnswer; }
 
 private:
@@ -167,7 +157,7 @@ private:
     bool m_inPass = false;
     bool m_noAnswer = false;
     std::vector<MeasureReading> m_readings; // of the pass in progress
-    std::vector<MeasureRun> m_runs;
+    int m_passes = 0;                       // passes reported, the one cut short included
 };
 
 } // namespace
@@ -189,14 +179,14 @@ MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &en
     if (c.plan.precision)
         plan.precision = c.plan.precision->target;
 
-    std::signal(SIGINT, onInterrupt);
+    catchStopSignals();
     SeriesRunner runner(engine, s, engine.resultLine());
     SeriesReadings readings(request.kind);
     CliListener listener(request, !s.switchPortChosen, output);
     const SeriesOutcome outcome = runner.run(plan, readings, listener);
 
     MeasureResult result;
-    result.runs = listener.takeRuns();
+    result.runs = listener.passes();
     result.cancelled = outcome.end == SeriesEnd::Cancelled;
     if (listener.noAnswer())
         throw CliError("no switch port drives the noise source and the DUT: give --port, or "

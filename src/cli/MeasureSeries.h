@@ -66,23 +66,29 @@ struct MeasureRun
 
 struct MeasureResult
 {
-    std::vector<MeasureRun> runs; // complete series, and a last one cut short by Ctrl-C
-    bool cancelled = false;       // Ctrl-C ended the measurement
-    std::string deviceName;       // the input device's product name
+    int runs = 0;           // series reported: complete ones, and a last one cut short
+    bool cancelled = false; // a stop signal (SIGINT, SIGTERM, SIGHUP) ended the measurement
     BenchTruth benchTruth;        // what a correct measurement of the bench reads (on the bench)
 };
 
 // Where takeMeasureSeries reports as it goes, on the main thread. The text output prints each
-// reading and each series as it completes; the JSON output prints everything at the end.
+// reading and each series as it completes; the JSON output prints its document's head
+// first, each series into its "runs" as it ends, and closes the document at the end. Nothing
+// printed is kept: a run of a day needs no more memory than one series.
 class MeasureOutput
 {
 public:
     virtual ~MeasureOutput() = default;
+    // Before the first series; `deviceName`: the input device's product name.
+    virtual void begin(const std::string &deviceName) { (void)deviceName; }
     virtual void seriesStarted(int pass) { (void)pass; } // pass 0, 1, ...
     virtual void readingTaken(const MeasureReading &reading) { (void)reading; }
-    virtual void seriesComplete(const MeasureRun &run) { (void)run; } // not one cut short
+    // Each series as it ends, a last one cut short by a stop signal included (run.cutShort).
+    virtual void seriesComplete(const MeasureRun &run) { (void)run; }
     // After the readings (and after "measurement cancelled" on stderr).
     virtual void finished(const MeasureResult &result) { (void)result; }
+    // After a failure, before its message: what was begun is ended (the JSON closed).
+    virtual void failed() {}
 };
 
 // The options of `quillon-cli measure` or `calibrate` (`kind`); throws CliError for bad

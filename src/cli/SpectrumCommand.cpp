@@ -84,6 +84,9 @@ int runSpectrum(const std::vector<std::string> &args)
 
     WavReader audio(path); // read block by block: memory does not grow with the file
     const CaptureFormat format = audio.format();
+    if (!audio.lengthKnown())
+        throw CliError("'" + path + "' does not say how long it is (a WAV written as it is "
+                       "recorded): spectrum needs its length; give -d to arecord, or a file");
     const std::int64_t frames = audio.frames();
     if (frames < n)
         throw CliError("'" + path + "' holds " + std::to_string(frames) +

@@ -14,21 +14,69 @@
 #include "rig/RigControl.h"
 #include "rig/RigKinds.h"
 
-#include <atomic>
-#include <csignal>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillon::cli {
 
 namespace {
 
-std::atomic<int> g_interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void onSweepInterrupt(int)
+// Where --csv cannot be written, the message to refuse it with before the first point; empty
+// when it can: "-" (standard output), a device or FIFO open for writing, or a file whose
+// folder exists and takes new files (the file is replaced through one beside it).
+std::string csvPathProblem(const std::string &path)
 {
-    g_interrupts.fetch_add(1, std::memory_order_relaxed);
+    if (path == "-")
+        return {};
+    auto refused = [&](const std::string &reason) {
+        return "The CSV file \"" + path + "\" could not be written: " + reason + ".";
+    };
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return refused("it is a folder");
+        if (!S_ISREG(st.st_mode)) // a device or a FIFO: written directly, never replaced
+            return ::access(path.c_str(), W_OK) == 0 ? std::string() : refused(std::strerror(errno));
+    }
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::string folder = parent.empty() ? "." : parent.string();
+    if (::stat(folder.c_str(), &st) != 0)
+        return refused("its folder " + folder + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return refused(folder + " is not a folder");
+    // A file made there and removed again: permissions alone do not tell (root, read-only
+    // mounts, /proc).
+    std::string probe = folder + "/.quillon-csv-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return refused("its folder " + folder + ": " + std::strerror(errno));
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
+// A regular file (or a path not there yet) is rewritten whole after every point, each time
+// replacing the last; a device, a FIFO or standard output gets the CSV once, at the end.
+bool csvAfterEveryPoint(const std::string &path)
+{
+    struct stat st{};
+    return path != "-" && (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode));
+}
+
+// Why a point has no noise figure (over range, a reading or result out of range), or empty
+// for a point that has one.
+std::string pointFailure(const SweepRow &r)
+{
+    if (std::isfinite(r.nfDb))
+        return {};
+    return r.warnings.empty() ? "no result" : r.warnings;
 }
 
 // "1.234 ± 0.012": a value and its standard uncertainty, or "-" for a value not available.
@@ -148,19 +196,26 @@ int runSweep(const std::vector<std::string> &args)
     config.settings = s;
     const bool json = o.flag("json");
 
+    if (!csv.empty())
+        if (const std::string problem = csvPathProblem(csv); !problem.empty())
+            throw CliError(problem);
+    const bool csvAsWeGo = !csv.empty() && csvAfterEveryPoint(csv);
+
     SweepRunner runner(engine);
     SweepOutcome outcome;
     runner.setFinishedHook([&outcome](const SweepOutcome &done) { outcome = done; });
-    std::signal(SIGINT, onSweepInterrupt);
+    catchStopSignals();
     runner.start(std::move(config));
     std::size_t printed = 0;
+    std::size_t written = 0; // rows in the CSV file so far
+    std::string csvFailure;  // why the CSV could not be written; ends the sweep
     int interruptsSeen = 0;
     for (bool ended = false; !ended;) {
         ended = runner.waitFinished(std::chrono::milliseconds(100));
-        const int interrupts = g_interrupts.load(std::memory_order_relaxed);
+        const int interrupts = stopSignalCount();
         if (interrupts != interruptsSeen) {
             interruptsSeen = interrupts;
-            // The first Ctrl-C completes the point being read, a second drops it.
+            // The first stop signal completes the point being read, a second drops it.
             if (interrupts == 1)
                 runner.requestStop();
             else
@@ -170,32 +225,46 @@ int runSweep(const std::vector<std::string> &args)
         for (; !json && printed < rows.size(); ++printed)
             std::printf("%s\n", pointLine(rows[printed]).c_str());
         std::fflush(stdout);
+        // The file is replaced whole each time: a kill loses at most the point being read.
+        if (csvAsWeGo && csvFailure.empty() && written < rows.size()) {
+            csvFailure = writeSweepCsv(csv, rows);
+            written = rows.size();
+            if (!csvFailure.empty())
+                runner.requestStop();
+        }
     }
-    std::signal(SIGINT, SIG_DFL);
+    restoreStopSignals();
     const std::vector<SweepRow> rows = runner.rows();
 
+    std::vector<std::pair<double, std::string>> failedPoints; // frequency, why
+    for (const SweepRow &r : rows)
+        if (const std::string why = pointFailure(r); !why.empty())
+            failedPoints.emplace_back(r.frequencyMHz, why);
     int status = kExitOk;
     std::string error;
+    SweepEnd end = outcome.end;
     if (outcome.end == SweepEnd::Failed) {
         status = kExitFailed;
         error = outcome.message;
-    } else if (outcome.end == SweepEnd::Stopped) {
-        status = kExitCancelled;
+    } else if (outcome.end == SweepEnd::Stopped && stopSignal() != 0) {
+        status = stopStatus();
         error = "sweep cancelled";
+    } else if (!failedPoints.empty()) {
+        status = kExitFailed;
+        end = SweepEnd::Failed;
     }
-    if (!csv.empty()) {
-        const std::string failed = writeSweepCsv(csv, rows);
-        if (!failed.empty()) {
-            printError(failed);
-            status = kExitFailed;
-        }
+    if (!csv.empty() && csvFailure.empty() && (!csvAsWeGo || written < rows.size() || rows.empty()))
+        csvFailure = writeSweepCsv(csv, rows);
+    if (!csvFailure.empty()) {
+        printError(csvFailure);
+        status = kExitFailed;
     }
     if (json) {
         Json out;
         out.beginObject();
-        out.key("ended").value(outcome.end == SweepEnd::Complete  ? "complete"
-                               : outcome.end == SweepEnd::Stopped ? "stopped"
-                                                                  : "failed");
+        out.key("ended").value(end == SweepEnd::Complete  ? "complete"
+                               : end == SweepEnd::Stopped ? "stopped"
+                                                          : "failed");
         out.key("message").value(outcome.message);
         out.key("virtualBench").value(onBench);
         out.key("points").beginArray();
@@ -216,9 +285,15 @@ int runSweep(const std::vector<std::string> &args)
             }
             out.endObject();
         }
+        out.endArray();
+        out.key("failedPoints").beginArray();
+        for (const auto &[frequencyMHz, why] : failedPoints)
+            out.beginObject().key("frequencyMHz").value(frequencyMHz).key("reason").value(why).endObject();
         out.endArray().endObject();
         std::fputs(out.text().c_str(), stdout);
     }
+    for (const auto &[frequencyMHz, why] : failedPoints)
+        printError("point " + fixed(frequencyMHz, 6) + " MHz failed: " + why);
     if (!error.empty())
         printError(error);
     return status;

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillon::cli {
 
@@ -20,11 +24,6 @@ std::string subtypeName(int format)
     return "an unknown sample encoding";
 }
 
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
 // The size the file's data chunk declares and the bytes the file holds after the chunk's
 // header. Found by walking the RIFF chunks; `found` is false when the walk does not reach a
 // data chunk (libsndfile has already judged the file, so nothing is checked then).
@@ -37,13 +36,16 @@ struct DataChunk
     std::uint64_t held = 0;
 };
 
-DataChunk findDataChunk(const std::string &path)
+// Walks the chunks of the file open on `fd` with positioned reads, leaving the descriptor's
+// offset where libsndfile keeps it. Regular files only.
+DataChunk findDataChunk(int fd, std::uint64_t fileSize)
 {
     DataChunk chunk;
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    auto readAt = [&](unsigned char *out, std::size_t bytes, std::uint64_t at) {
+        return ::pread(fd, out, bytes, static_cast<off_t>(at)) == static_cast<ssize_t>(bytes);
+    };
     std::array<unsigned char, 12> head{};
-    if (!f || std::fread(head.data(), 1, head.size(), f.get()) != head.size() ||
-        std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+    if (!readAt(head.data(), head.size(), 0) || std::memcmp(head.data() + 8, "WAVE", 4) != 0)
         return chunk;
     const bool rf64 = std::memcmp(head.data(), "RF64", 4) == 0;
     chunk.bigEndian = std::memcmp(head.data(), "RIFX", 4) == 0;
@@ -55,20 +57,15 @@ DataChunk findDataChunk(const std::string &path)
             v |= std::uint64_t{p[chunk.bigEndian ? bytes - 1 - i : i]} << (8 * i);
         return v;
     };
-    if (std::fseek(f.get(), 0, SEEK_END) != 0)
-        return chunk;
-    const auto fileSize = static_cast<std::uint64_t>(std::max(0L, std::ftell(f.get())));
     std::uint64_t ds64DataSize = 0; // RF64: the real size of a data chunk whose field is full
     for (std::uint64_t pos = 12; pos + 8 <= fileSize;) {
-        std::array<unsigned char, 16> header{}; // id, size, and for ds64 the RIFF size
+        std::array<unsigned char, 24> header{}; // id, size, and for ds64 the sizes after it
         const std::size_t want = std::min<std::uint64_t>(header.size(), fileSize - pos);
-        if (std::fseek(f.get(), static_cast<long>(pos), SEEK_SET) != 0 ||
-            std::fread(header.data(), 1, want, f.get()) != want)
+        if (!readAt(header.data(), want, pos))
             return chunk;
         const std::uint64_t size = number(header.data() + 4, 4);
-        if (std::memcmp(header.data(), "ds64", 4) == 0 && want == header.size() &&
-            std::fread(header.data() + 8, 1, 8, f.get()) == 8) // the data size follows
-            ds64DataSize = number(header.data() + 8, 8);
+        if (std::memcmp(header.data(), "ds64", 4) == 0 && want == header.size())
+            ds64DataSize = number(header.data() + 16, 8); // after the RIFF size
         if (std::memcmp(header.data(), "data", 4) == 0) {
             chunk.found = true;
             chunk.declared = size;
@@ -95,9 +92,18 @@ bool isCaptureRate(int sampleRate)
 
 WavReader::WavReader(const std::string &path) : m_path(path)
 {
+    // Opened once and read through once: a FIFO or a pipe gives its bytes only once.
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw CliError("cannot read '" + path + "': " + std::strerror(errno));
+    struct stat st{};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     SF_INFO info{};
-    m_file.reset(sf_open(path.c_str(), SFM_READ, &info));
+    m_file.reset(sf_open_fd(fd, SFM_READ, &info, standardInput ? SF_FALSE : SF_TRUE));
     if (!m_file) {
+        if (!standardInput)
+            ::close(fd);
         std::string reason = sf_strerror(nullptr);
         while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
             reason.pop_back();
@@ -121,12 +127,15 @@ WavReader::WavReader(const std::string &path) : m_path(path)
 
     // libsndfile measures a data chunk that runs past the end of the file up to the end and
     // says nothing: such a file was cut short, and its reading would pass for the whole.
-    const DataChunk chunk = findDataChunk(path);
-    if (chunk.found && !chunk.streamed && chunk.declared > chunk.held)
-        throw CliError("'" + path + "' is cut short: its data chunk declares " +
-                       std::to_string(chunk.declared) + " bytes of audio, the file holds " +
-                       std::to_string(chunk.held));
-    m_bigEndian = chunk.bigEndian;
+    // A stream cannot be measured ahead: there a short data chunk shows when it ends early.
+    if (regular) {
+        const DataChunk chunk = findDataChunk(fd, static_cast<std::uint64_t>(st.st_size));
+        if (chunk.found && !chunk.streamed && chunk.declared > chunk.held)
+            throw CliError("'" + path + "' is cut short: its data chunk declares " +
+                           std::to_string(chunk.declared) + " bytes of audio, the file holds " +
+                           std::to_string(chunk.held));
+    }
+    m_bigEndian = sf_command(m_file.get(), SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
 
     const unsigned bytesPerSample = subtype == SF_FORMAT_PCM_16 ? 2 : 3;
     m_format.channels = static_cast<std::uint16_t>(info.channels);
@@ -135,18 +144,26 @@ WavReader::WavReader(const std::string &path) : m_path(path)
     m_format.blockAlign = static_cast<std::uint16_t>(bytesPerSample * info.channels);
     m_format.avgBytesPerSec = m_format.blockAlign * m_format.samplesPerSec;
     m_frames = std::max<sf_count_t>(info.frames, 0);
+    // A WAV written to a pipe as it is recorded (arecord to standard output) declares a data
+    // chunk as long as the field holds: it is read up to its end instead.
+    if (!regular && static_cast<std::uint64_t>(m_frames) * m_format.blockAlign >= kStreamedBytes)
+        m_frames = -1;
 }
 
 std::uint32_t WavReader::read(std::uint8_t *out, std::uint32_t bytes)
 {
     const std::uint32_t frameBytes = m_format.blockAlign;
-    const auto frames = std::min<std::int64_t>(bytes / frameBytes, m_frames - m_framesRead);
+    const std::int64_t left = m_frames < 0 ? bytes / frameBytes : m_frames - m_framesRead;
+    auto frames = std::min<std::int64_t>(bytes / frameBytes, left);
     if (frames <= 0)
         return 0;
-    const auto want = static_cast<sf_count_t>(frames * frameBytes);
+    auto want = static_cast<sf_count_t>(frames * frameBytes);
     // Raw bytes as stored: for little-endian PCM exactly the capture layout.
     const sf_count_t got = sf_read_raw(m_file.get(), out, want);
-    if (got != want) {
+    if (m_frames < 0 && got >= 0 && got < want && sf_error(m_file.get()) == SF_ERR_NO_ERROR) {
+        frames = got / frameBytes; // the end of a stream of unknown length
+        want = static_cast<sf_count_t>(frames * frameBytes);
+    } else if (got != want) {
         const std::string reason = sf_error(m_file.get()) != SF_ERR_NO_ERROR
                                        ? sf_strerror(m_file.get())
                                        : "the file ended early";

@@ -26,10 +26,15 @@ public:
     // is missing, unreadable, not WAV, in another format, or shorter than its data chunk
     // declares (a declared size of 0xFFFFFFFF, the mark of a WAV written as a stream of
     // unknown length, means "up to the end of the file").
+    // `path` "-" is standard input. The file is opened once and read straight through, so a
+    // FIFO or a pipe works as well as a file; only a regular file is checked ahead for a cut
+    // data chunk (a stream that ends early fails in read()).
     explicit WavReader(const std::string &path);
 
     const CaptureFormat &format() const { return m_format; }
+    // The frames the file holds; -1 for a stream of unknown length, read until it ends.
     std::int64_t frames() const { return m_frames; }
+    bool lengthKnown() const { return m_frames >= 0; }
 
     // Reads the next frames, at most `bytes` bytes (a multiple of the frame size), into
     // `out`; returns the bytes read, 0 after the last frame. Throws CliError when the file
@@ -37,6 +42,9 @@ public:
     std::uint32_t read(std::uint8_t *out, std::uint32_t bytes);
 
 private:
+    // Declared data bytes from which a stream's length counts as unknown: the header of a
+    // recording of open end fills the size field (0x7FFFFFFF or 0xFFFFFFFF).
+    static constexpr std::uint64_t kStreamedBytes = 0x7FFF0000;
     struct Closer
     {
         void operator()(SNDFILE *f) const { sf_close(f); }

@@ -18,7 +18,7 @@ namespace {
 
 std::string joined(const std::string &a, const std::string &b)
 {
-    return a.empty() ? b : a + "; " + b;
+    return a.empty() ? b : b.empty() ? a : a + "; " + b;
 }
 
 // The readings' warnings, one line each, as one "; "-joined text.

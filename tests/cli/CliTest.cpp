@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +22,7 @@
 #include <regex>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
@@ -128,6 +131,8 @@ protected:
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::dup2(fds[0], STDIN_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]); // the test's end: closing it is the end of input
             ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
             ::_exit(127);
         }
@@ -136,14 +141,16 @@ protected:
         return pid;
     }
     // Waits up to 20 s for the exit status of a started quillon-cli (-1: still running, then
-    // killed), sending Ctrl-C's signal first once `ready` holds; `usage`: its resource use.
-    int finish(pid_t pid, const std::function<bool()> &ready = {}, rusage *usage = nullptr)
+    // killed, or killed by a signal), sending `signal` (Ctrl-C's) first once `ready` holds;
+    // `usage`: its resource use.
+    int finish(pid_t pid, const std::function<bool()> &ready = {}, rusage *usage = nullptr,
+               int signal = SIGINT)
     {
         using namespace std::chrono_literals;
         for (auto t = 0ms; ready && !ready() && t < 20s; t += 10ms)
             std::this_thread::sleep_for(10ms);
         if (ready)
-            ::kill(pid, SIGINT);
+            ::kill(pid, signal);
         int raw = 0;
         rusage own{};
         bool done = false;
@@ -153,7 +160,9 @@ protected:
             ::kill(pid, SIGKILL);
             ::wait4(pid, &raw, 0, &own);
         }
-        ::close(m_stdinWriter);
+        if (m_stdinWriter >= 0)
+            ::close(m_stdinWriter);
+        m_stdinWriter = -1;
         if (usage != nullptr)
             *usage = own;
         return done && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -689,6 +698,7 @@ TEST_F(Cli, SweepOnTheBenchPrintsWritesAndLogsEachPoint)
     r = run("sweep --list '120, 168' --csv s.csv --log s.log --json");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_PRED2(has, r.out, "\"ended\":\"complete\"");
+    EXPECT_PRED2(has, r.out, "\"failedPoints\":[]}");
     EXPECT_EQ(count(r.out, "\"frequencyMHz\":"), 2u);
     const std::string csv = read("s.csv");
     EXPECT_EQ(count(csv, "\r\n"), 3u);
@@ -821,6 +831,187 @@ TEST_F(Cli, CtrlCEndsASweepWithThePointsMeasured)
     EXPECT_EQ(count(read("out"), "\n"), 1u);
     EXPECT_EQ(read("err"), "quillon-cli: sweep cancelled\n");
     EXPECT_EQ(count(read("s.csv"), "\r\n"), 2u);
+}
+
+// Fault mended: SIGTERM and SIGHUP killed a command with nothing printed or written. All three
+// stop signals end measure, calibrate and sweep alike: the JSON closed over the runs so far,
+// the CSV with the points so far, and the exit status 128 + the signal.
+TEST_F(Cli, StopSignalsEndEveryMeasuringCommandWithWhatItMeasured)
+{
+    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto &[signal, status] : signals) {
+        for (const char *command : {"measure", "calibrate"}) {
+            std::filesystem::remove(dir / "results.log");
+            const pid_t pid =
+                start(std::string(command) + " --repeat 0 --json --time 100 --log results.log");
+            EXPECT_EQ(finish(pid, [&] { return count(read("results.log"), "\n") >= 6; }, nullptr,
+                             signal),
+                      status)
+                << command << " " << signal;
+            const std::string j = read("out");
+            EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n") << command;
+            EXPECT_PRED2(has, j, "],\"interrupted\":true,\"benchTruth\":{") << command;
+            EXPECT_EQ(j.substr(std::max<std::size_t>(j.size(), 3) - 3), "}}\n") << command;
+            EXPECT_GE(count(j, "\"cutShort\":"), 1u) << command;
+        }
+        std::filesystem::remove(dir / "out"); // the last command's
+        const pid_t pid = start("sweep --list 144,145 --settle 5000 --csv s.csv");
+        EXPECT_EQ(finish(pid, [&] { return has(read("out"), "\n"); }, nullptr, signal), status)
+            << signal;
+        EXPECT_EQ(read("err"), "quillon-cli: sweep cancelled\n");
+        EXPECT_EQ(count(read("s.csv"), "\r\n"), 2u) << signal;
+    }
+}
+
+// Fault mended: the CSV's path was checked only after the last point, and the CSV written only
+// then, so a kill lost every point. Now a path that cannot be written is refused before the
+// first point, and the file holds every point read even after a SIGKILL.
+TEST_F(Cli, SweepChecksItsCsvFirstAndWritesItAfterEveryPoint)
+{
+    std::filesystem::create_directories(dir / "folder");
+    const std::pair<const char *, const char *> refused[] = {
+        {"no/such/s.csv", "its folder no/such: No such file or directory"},
+        {"folder", "it is a folder"},
+        {"/proc/s.csv", "its folder /proc: No such file or directory"},
+    };
+    for (const auto &[path, reason] : refused) {
+        const Result r = run(std::string("sweep --list 144,145 --time 100 --csv ") + path);
+        EXPECT_EQ(r.status, 2) << path;
+        EXPECT_EQ(r.err, std::string("quillon-cli: The CSV file \"") + path +
+                             "\" could not be written: " + reason + ".\n");
+        EXPECT_EQ(r.out, "") << path; // no point was read
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "folder")); // the check leaves nothing behind
+
+    const pid_t pid = start("sweep --list 144,145,146 --settle 5000 --time 100 --csv s.csv");
+    EXPECT_EQ(finish(pid, [&] { return count(read("s.csv"), "\r\n") == 2; }, nullptr, SIGKILL),
+              -1);
+    const std::string csv = read("s.csv");
+    EXPECT_EQ(count(csv, "\r\n"), 2u);
+    EXPECT_EQ(csv.substr(csv.find("\r\n") + 2, 4), "144,");
+    EXPECT_EQ(count(read("out"), "\n"), 1u);
+}
+
+// Fault mended: a sweep whose every point was over range exited 0, "complete". Each failed point
+// is named with its reason, "ended" is "failed", and the status is 1.
+TEST_F(Cli, ASweepWithFailedPointsFails)
+{
+    // Loudest state -3 dBFS RMS: its peaks clip in reading 2 at every point.
+    file(settings, "[VirtualBench]\nSeed=7\nLoudestLevelDbfs=-3\n");
+    const std::string why = "DUT (ON): " + std::string(quillon::messageText(quillon::kMsgSignalTooHigh));
+    const std::string errors = "quillon-cli: point 144.000000 MHz failed: " + why +
+                               "\nquillon-cli: point 145.000000 MHz failed: " + why + "\n";
+    Result r = run("sweep --list 144,145 --dummy 0 --json --csv s.csv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, errors);
+    EXPECT_PRED2(has, r.out, "\"ended\":\"failed\"");
+    EXPECT_PRED2(has, r.out, "\"failedPoints\":[{\"frequencyMHz\":144,\"reason\":\"" + why +
+                                 "\"},{\"frequencyMHz\":145,\"reason\":\"" + why + "\"}]}");
+    EXPECT_EQ(count(read("s.csv"), "\r\n"), 3u); // the points are still written
+    r = run("sweep --list 144,145 --dummy 0");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, errors);
+    EXPECT_EQ(count(r.out, "NF - dB"), 2u);
+}
+
+// Fault mended: measure --repeat 0 --json kept every run until the end, growing without bound.
+// The document's head and each run are printed as they come; memory does not grow with runs.
+TEST_F(Cli, MeasureStreamsItsJsonWithFlatMemory)
+{
+    pid_t pid = start("measure --repeat 0 --json --time 100 --average 1");
+    EXPECT_EQ(finish(pid, [&] { return count(read("out"), "\"cutShort\":false") >= 2; }), 130);
+    const std::string head = read("out");
+    EXPECT_EQ(head.rfind("{\"device\":{\"number\":", 0), 0u) << head.substr(0, 100);
+    EXPECT_LT(head.find("\"t0\":"), head.find("\"runs\":[{\"cutShort\""));
+
+    auto peakKb = [&](int runs) {
+        rusage usage{};
+        const pid_t p = start("measure --json --time 100 --average 1 --repeat " +
+                              std::to_string(runs));
+        EXPECT_EQ(finish(p, {}, &usage), 0) << runs;
+        EXPECT_EQ(count(read("out"), "\"cutShort\":false"), static_cast<std::size_t>(runs));
+        return usage.ru_maxrss;
+    };
+    const long few = peakKb(100), many = peakKb(2100);
+    EXPECT_LT(many - few, 1024) << few << " KB for 100 runs, " << many << " KB for 2100";
+}
+
+// Fault mended: level and spectrum opened their file twice, so from a FIFO they lost its start.
+// A FIFO and standard input ("-") read as the file does.
+TEST_F(Cli, LevelAndSpectrumReadAFifoAndStandardInput)
+{
+    const std::string wav = wavBytes(48000, 16, 1, sine(48000, 1.5, 3000, 16384));
+    file("tone.wav", wav);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ::signal(SIGPIPE, SIG_IGN); // a reader may stop before the end: then writes fail, no more
+    // Whatever opens the FIFO for reading gets the whole file, as often as it opens it.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        while (!done) {
+            const int fd = ::open((dir / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            ::fcntl(fd, F_SETFL, 0);
+            for (std::size_t at = 0; at < wav.size();) {
+                const ssize_t n = ::write(fd, wav.data() + at, wav.size() - at);
+                if (n <= 0)
+                    break;
+                at += static_cast<std::size_t>(n);
+            }
+            ::close(fd);
+        }
+    });
+    // From standard input, a pipe.
+    auto piped = [&](const std::string &args, const std::string &bytes) {
+        const pid_t pid = start(args);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(m_stdinWriter, bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<std::size_t>(n);
+        }
+        ::close(m_stdinWriter);
+        m_stdinWriter = -1;
+        return Result{finish(pid), read("out"), read("err")};
+    };
+    // The output of the file, named `name`.
+    auto as = [](std::string out, const std::string &name) {
+        return out.replace(std::min(out.find("tone.wav"), out.size()), 8, name);
+    };
+    for (const char *command : {"level", "level --json", "spectrum --fft 1024 --all"}) {
+        const Result fromFile = run(std::string(command) + " tone.wav");
+        ASSERT_EQ(fromFile.status, 0) << command << fromFile.err;
+        const Result fromFifo = run(std::string(command) + " fifo");
+        EXPECT_EQ(fromFifo.status, 0) << command << fromFifo.err;
+        EXPECT_EQ(fromFifo.out, as(fromFile.out, "fifo")) << command;
+        const Result fromStdin = piped(std::string(command) + " -", wav);
+        EXPECT_EQ(fromStdin.status, 0) << command << fromStdin.err;
+        EXPECT_EQ(fromStdin.out, as(fromFile.out, "-")) << command;
+    }
+    done = true;
+    writer.join();
+
+    // A stream of unknown length (the data size field full, as a recording of open end writes
+    // it) is read to its end by level; spectrum needs the length. A stream that stops before
+    // its declared length fails.
+    std::string open = wav;
+    open.replace(40, 4, std::string(4, '\xFF'));
+    Result r = piped("level -", open);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+              "-: 48000 Hz, 16-bit, mono, length unknown; blocks of 1000 ms, high-pass off");
+    const std::string whole = run("level tone.wav").out;
+    EXPECT_EQ(r.out.substr(std::min(r.out.find("\n"), r.out.size())),
+              whole.substr(whole.find("\n"))); // every block, and the length at the end
+    r = piped("spectrum -", open);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillon-cli: '-' does not say how long it is (a WAV written as it is "
+                     "recorded): spectrum needs its length; give -d to arecord, or a file\n");
+    r = piped("level -", wav.substr(0, wav.size() / 2));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillon-cli: cannot read '-': the file ended early\n");
 }
 
 } // namespace
