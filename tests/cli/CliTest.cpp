@@ -20,6 +20,8 @@
 #include <regex>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
@@ -821,6 +823,31 @@ TEST_F(Cli, CtrlCEndsASweepWithThePointsMeasured)
     EXPECT_EQ(count(read("out"), "\n"), 1u);
     EXPECT_EQ(read("err"), "quillon-cli: sweep cancelled\n");
     EXPECT_EQ(count(read("s.csv"), "\r\n"), 2u);
+}
+
+// Faults mended: --csv replaced a device node with a regular file, and a CSV that could not
+// be written was reported as success. "-" is standard output.
+TEST_F(Cli, SweepCsvToDevicesAndStandardOutput)
+{
+    const std::string sweep = "sweep --list 144 --average 1 --dummy 0 --csv ";
+    EXPECT_EQ(run(sweep + "/dev/null").status, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+
+    // A node of its own for "full" (as /dev/full: major 1, minor 7), so that no fault here can
+    // ever replace the system's.
+    if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0) {
+        const Result full = run(sweep + "full");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.err, "quillon-cli: The CSV file \"full\" could not be written: No space "
+                            "left on device.\n");
+        EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
+    }
+
+    const Result out = run(sweep + "-");
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(count(out.out, "\r\n"), 2u);
+    EXPECT_PRED2(has, out.out, "\nFrequency (MHz),ENR used (dB),");
+    EXPECT_FALSE(std::filesystem::exists(dir / "-"));
 }
 
 } // namespace

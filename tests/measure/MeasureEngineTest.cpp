@@ -323,7 +323,8 @@ TEST_F(LogFile, AFullDiskKeepsWholeLinesOnly)
     std::ofstream(full, std::ios::binary) << earlier;
     EXPECT_EQ(log.appendNf(full, nfReadingLabel(0), -40.0, " 1.000,"), kMsgCannotOpenLog);
     EXPECT_EQ(log.appendMeasure(full, true, true, " -40.000,"), kMsgCannotOpenLog);
-    EXPECT_EQ(read(full), earlier);
+    const std::string after = read(full);
+    EXPECT_TRUE(after == earlier) << "the file ends in: " << after.substr(4000);
     // With room again the next line starts on a line of its own.
     ASSERT_TRUE(disk.put("results.log", 0));
     EXPECT_EQ(log.appendMeasure(full, true, true, " -40.000,"), kMsgNone);
