@@ -125,7 +125,7 @@ FileWriteResult writeFileReplacing(const std::string &path, std::string_view byt
 {
     if (path.empty())
         return failed(FileWriteError::Refused, path, "no file name");
-    struct stat status{};
+    struct stat status = {};
     if (::lstat(path.c_str(), &status) != 0) {
         if (errno != ENOENT)
             return failedErrno(FileWriteError::Open, path, errno);

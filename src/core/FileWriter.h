@@ -8,7 +8,8 @@
 namespace quillon {
 
 // How writing a whole file failed.
-enum class FileWriteError {
+enum class FileWriteError
+{
     None = 0,
     Refused, // a directory, a symbolic link to nothing, an empty path
     Open,    // the file (or its temporary) could not be opened or created

@@ -40,8 +40,8 @@ FileWriteResult updateSettingsFile(const QString &path,
 
     QLockFile lock(path + QStringLiteral(".lock"));
     if (!lock.tryLock(10000))
-        return {FileWriteError::Open, name + ": the lock file " + lock.fileName().toStdString() +
-                                          " cannot be made"};
+        return {FileWriteError::Open,
+                name + ": the lock file " + lock.fileName().toStdString() + " cannot be made"};
 
     QTemporaryFile reserved(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
                             QStringLiteral(".XXXXXX"));
@@ -72,8 +72,8 @@ FileWriteResult updateSettingsFile(const QString &path,
         bytes = written.readAll();
     }
     reserved.remove();
-    return writeFileReplacing(name, std::string_view(bytes.constData(),
-                                                     static_cast<std::size_t>(bytes.size())));
+    return writeFileReplacing(
+        name, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 } // namespace quillon

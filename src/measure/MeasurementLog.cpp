@@ -51,7 +51,7 @@ template <typename LineBuilder> int appendLine(const std::string &path, LineBuil
     while (written < 0 && errno == EINTR);
     const bool complete = written == static_cast<ssize_t>(text.size());
     if (!complete && written > 0) {
-        struct stat status{};
+        struct stat status = {};
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
         if (end >= written && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
             (void)::ftruncate(fd, end - written);

@@ -67,7 +67,7 @@ TEST_F(FileWriter, RegularFilesAreReplacedWholeAndLinksKept)
     ASSERT_EQ(::chmod(at("old.csv").c_str(), 0640), 0);
     EXPECT_TRUE(writeFileReplacing(at("old.csv"), "short\n").ok());
     EXPECT_EQ(contentOf(at("old.csv")), "short\n");
-    struct stat status{};
+    struct stat status = {};
     ASSERT_EQ(::stat(at("old.csv").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
 
