@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
@@ -37,11 +36,6 @@ FileWriteResult updateSettingsFile(const QString &path,
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath()))
         return {FileWriteError::Open, name + ": its folder cannot be made"};
-
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(10000))
-        return {FileWriteError::Open,
-                name + ": the lock file " + lock.fileName().toStdString() + " cannot be made"};
 
     QTemporaryFile reserved(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
                             QStringLiteral(".XXXXXX"));

@@ -262,8 +262,9 @@ TEST_F(SettingsSave, AFailedStoreAttemptsEveryWriteAndReportsOnce)
 // replaced the file with an empty one and reported success; the other groups went with it.
 TEST_F(SettingsSave, AFullDiskKeepsTheFileAndReportsTheFailure)
 {
-    // A save takes four pages at most: the file, the lock file, and the scratch copy with its
-    // own lock file (updateSettingsFile). Two filler pages then leave room for the lock alone.
+    // A save takes three pages: the file and the scratch copy with its lock file (QSettings
+    // alone: the file, its lock file and its temporary). Two filler pages leave room for a
+    // lock file alone.
     quillon::test::SmallDisk disk(4);
     if (!disk.ok())
         GTEST_SKIP() << disk.whyNot();
