@@ -1,6 +1,7 @@
 #include "bench/VirtualBench.h"
 
 #include "core/NumberText.h"
+#include "core/SettingsFile.h"
 
 #include <QSettings>
 #include <QString>
@@ -297,9 +298,10 @@ void VirtualBench::load(QSettings &settings)
     setParameters(p);
 }
 
-bool VirtualBench::save(QSettings &settings) const
+namespace {
+
+void writeParameters(QSettings &settings, const BenchParameters &p)
 {
-    const BenchParameters p = parameters();
     settings.beginGroup(QLatin1String(kGroup));
     settings.setValue(QLatin1String("ReferenceEnrDb"), numberText(p.referenceEnrDb));
     settings.setValue(QLatin1String("UnknownEnrDb"), numberText(p.unknownEnrDb));
@@ -329,8 +331,19 @@ bool VirtualBench::save(QSettings &settings) const
                       numberText(p.dutNfCurvatureDbPerMHz2));
     saveBenchFaults(settings, p.faults);
     settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+}
+
+} // namespace
+
+bool VirtualBench::save(QSettings &settings) const
+{
+    const BenchParameters p = parameters();
+    // Through the file itself, never settings.sync(), which can leave the file empty on a full
+    // disk and report success.
+    const FileWriteResult written = updateSettingsFile(
+        settings.fileName(), [&p](QSettings &file) { writeParameters(file, p); });
+    settings.sync(); // reads the file as it now is
+    return written.ok() && settings.status() == QSettings::NoError;
 }
 
 } // namespace quillon

@@ -168,7 +168,9 @@ public:
 
     // Per-user store: `settings` is opened on the program's store (organisation "Tremont",
     // application "Quillon"); both work in its group "VirtualBench". Missing or unusable
-    // values load as their defaults. save() returns false when the store reports an error.
+    // values load as their defaults. save() replaces the file through updateSettingsFile and
+    // returns false, the file left as it was, when that fails; `settings` must hold no
+    // unsaved values of its own.
     void load(QSettings &settings);
     bool save(QSettings &settings) const;
 

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/NumberText.h"
+#include "core/SettingsFile.h"
 
 #include <QStringList>
 
@@ -54,16 +55,12 @@ double SettingsStore::readNumber(const TextValue &value) const
 
 bool SettingsStore::write(const IntValue &value, std::int32_t v)
 {
-    reopenAfterFailure();
-    m_settings->setValue(QString::fromLatin1(value.name), v);
-    return flushed(value.name);
+    return store(value.name, QVariant(v));
 }
 
 bool SettingsStore::write(const TextValue &value, const std::string &text)
 {
-    reopenAfterFailure();
-    m_settings->setValue(QString::fromLatin1(value.name), QString::fromStdString(text));
-    return flushed(value.name);
+    return store(value.name, QVariant(QString::fromStdString(text)));
 }
 
 bool SettingsStore::writeNumber(const TextValue &value, double v, int decimals)
@@ -80,10 +77,17 @@ void SettingsStore::reopenAfterFailure()
         open();
 }
 
-bool SettingsStore::flushed(const char *name)
+bool SettingsStore::store(const char *name, const QVariant &v)
 {
+    reopenAfterFailure();
+    // Never through m_settings->setValue(): QSettings' own sync can replace the file with an
+    // empty one on a full disk and report success (see updateSettingsFile).
+    const QString key = m_group + QLatin1Char('/') + QString::fromLatin1(name);
+    const FileWriteResult written = updateSettingsFile(
+        m_settings->fileName(), [&](QSettings &file) { file.setValue(key, v); });
+    // With nothing of its own to save, sync() reads the file as it now is.
     m_settings->sync();
-    const bool ok = m_settings->status() == QSettings::NoError;
+    const bool ok = written.ok() && m_settings->status() == QSettings::NoError;
     m_failed = !ok;
     if (m_observer)
         m_observer(name, ok);

@@ -73,8 +73,9 @@ inline constexpr IntValue AutomaticDummyReads{"AutomaticDummyReads", 0};
 // everything the pages keep; the virtual bench has its own). Integers are stored as
 // integers, texts as texts. Window thread only.
 //
-// Every write is flushed at once and checked, so that a caller saving several values can
-// attempt all of them and still know whether any failed.
+// Every write replaces the file at once and is checked, so that a caller saving several values
+// can attempt all of them and still know whether any failed; a write that fails leaves the
+// file as it was (updateSettingsFile).
 class SettingsStore
 {
 public:
@@ -108,7 +109,7 @@ public:
     }
 
 private:
-    bool flushed(const char *name);
+    bool store(const char *name, const QVariant &v);
     void open();
     void reopenAfterFailure();
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillon {
@@ -41,21 +42,19 @@ template <typename LineBuilder> int appendLine(const std::string &path, LineBuil
         return kMsgCannotOpenLog;
 
     const std::string text = line();
-    const char *data = text.data();
-    std::size_t left = text.size();
-    bool complete = true;
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            // Disk full or an I/O error: the line is lost, and the caller must know that,
-            // just as for a file that cannot be opened.
-            complete = false;
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
+    // One write(2) for the whole line: O_APPEND places it at the end in one piece. A write
+    // that stops short (disk full) is cut back to where the line began, so that the file holds
+    // whole lines only and the next line does not continue a broken one.
+    ssize_t written = -1;
+    do
+        written = ::write(fd, text.data(), text.size());
+    while (written < 0 && errno == EINTR);
+    const bool complete = written == static_cast<ssize_t>(text.size());
+    if (!complete && written > 0) {
+        struct stat status = {};
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= written && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+            (void)::ftruncate(fd, end - written);
     }
     ::close(fd);
     return complete ? kMsgNone : kMsgCannotOpenLog;

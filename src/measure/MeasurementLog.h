@@ -62,8 +62,9 @@ std::string measureLineText(std::string_view stateText, std::string_view resultL
 // The results file that the measuring pages append to while "Log Measurements" is on.
 //
 // Every append opens the file for appending (creating it if missing), writes the whole line
-// with one write and closes the file again; nothing is ever truncated or rewritten and no file
-// stays open between lines. Lines appended by different writers never interleave, because an
+// with one write and closes the file again; no file stays open between lines, and nothing
+// earlier is ever rewritten. A write that stops short (disk full) is cut back to where the
+// line began, so the file holds whole lines only. Lines appended by different writers never interleave, because an
 // O_APPEND write of one line is placed at the end of the file in one piece.
 //
 // The append functions return kMsgNone (0) when the line was written, or kMsgCannotOpenLog

@@ -1,11 +1,13 @@
 #include "measure/SweepCsv.h"
 
+#include "core/FileWriter.h"
 #include "core/NumberText.h"
 
-#include <QSaveFile>
-#include <QString>
-
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -116,14 +118,19 @@ bool parseCsv(std::string_view text, std::vector<std::vector<std::string>> &reco
 std::string writeSweepCsv(const std::string &path, const std::vector<SweepRow> &rows)
 {
     const std::string text = sweepCsv(rows);
-    QSaveFile file(QString::fromStdString(path));
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) ==
-            static_cast<qint64>(text.size()) &&
-        file.commit())
-        return {};
-    return "The CSV file \"" + path +
-           "\" could not be written: " + file.errorString().toStdString() + ".";
+    std::string reason;
+    if (path == "-") {
+        std::fflush(stdout); // what was printed before comes first
+        if (writeAll(STDOUT_FILENO, text))
+            return {};
+        reason = std::strerror(errno);
+    } else {
+        const FileWriteResult written = writeFileReplacing(path, text);
+        if (written.ok())
+            return {};
+        reason = fileWriteReason(written, path);
+    }
+    return "The CSV file \"" + path + "\" could not be written: " + reason + ".";
 }
 
 } // namespace quillon

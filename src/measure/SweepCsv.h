@@ -45,9 +45,10 @@ std::string csvField(std::string_view text);
 // quote.
 bool parseCsv(std::string_view text, std::vector<std::vector<std::string>> &records);
 
-// Writes the sweep's CSV to `path`, replacing the file only once all of it is written.
-// Returns the message for the user when that fails ("The CSV file "..." could not be
-// written: ..."), empty on success. Any thread.
+// Writes the sweep's CSV to `path` through writeFileReplacing: a regular file is replaced
+// only once all of it is written (a failure keeps the old file), a device or FIFO is written
+// directly; "-" is standard output. Returns the message for the user when that fails ("The CSV file "..." could not
+// be written: <reason>."), empty on success. Any thread.
 std::string writeSweepCsv(const std::string &path, const std::vector<SweepRow> &rows);
 
 } // namespace quillon

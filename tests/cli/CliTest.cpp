@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
@@ -1012,6 +1013,32 @@ TEST_F(Cli, LevelAndSpectrumReadAFifoAndStandardInput)
     r = piped("level -", wav.substr(0, wav.size() / 2));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "quillon-cli: cannot read '-': the file ended early\n");
+}
+
+// Faults mended: --csv replaced a device node with a regular file, and a CSV that could not
+// be written was reported as success. "-" is standard output.
+TEST_F(Cli, SweepCsvToDevicesAndStandardOutput)
+{
+    const std::string sweep = "sweep --list 144 --average 1 --dummy 0 --csv ";
+    // Nodes of its own for "null" and "full" (as /dev/null and /dev/full: major 1, minor 3
+    // and 7), so that no fault here can ever replace the system's.
+    if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        EXPECT_EQ(run(sweep + "null").status, 0);
+        EXPECT_TRUE(std::filesystem::is_character_file(dir / "null"));
+    }
+    if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0) {
+        const Result full = run(sweep + "full");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.err, "quillon-cli: The CSV file \"full\" could not be written: No space "
+                            "left on device.\n");
+        EXPECT_TRUE(std::filesystem::is_character_file(dir / "full"));
+    }
+
+    const Result out = run(sweep + "-");
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(count(out.out, "\r\n"), 2u);
+    EXPECT_PRED2(has, out.out, "\nFrequency (MHz),ENR used (dB),");
+    EXPECT_FALSE(std::filesystem::exists(dir / "-"));
 }
 
 } // namespace

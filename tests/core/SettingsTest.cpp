@@ -1,11 +1,13 @@
 #include "core/SettingsTestSupport.h"
 #include "support/FakeDevices.h"
+#include "support/SmallDisk.h"
 
 #include "core/Messages.h"
 #include "core/SettingsRecord.h"
 #include "core/SettingsStore.h"
 #include "capture/SettingsContext.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -254,6 +256,49 @@ TEST_F(SettingsSave, AFailedStoreAttemptsEveryWriteAndReportsOnce)
     ASSERT_TRUE(QFile::remove(folder() + "/blocker"));
     EXPECT_TRUE(saveSettingsAsDefault(s, store, productNamesOf(&m_devices)).ok());
     EXPECT_EQ(SettingsStore().read(keys::WaveInDeviceName), "Card A");
+}
+
+// Fault mended: with room for QSettings' lock file but not for the file, "Save as Default"
+// replaced the file with an empty one and reported success; the other groups went with it.
+TEST_F(SettingsSave, AFullDiskKeepsTheFileAndReportsTheFailure)
+{
+    // A save takes three pages: the file and the scratch copy with its lock file (QSettings
+    // alone: the file, its lock file and its temporary). Two filler pages leave room for a
+    // lock file alone.
+    quillon::test::SmallDisk disk(4);
+    if (!disk.ok())
+        GTEST_SKIP() << disk.whyNot();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(disk.path()));
+    const QString file = QString::fromStdString(disk.file("Tremont/Quillon.conf"));
+    Settings s = load();
+    s.logResultsFile = "/home/ham/nf.log";
+    {
+        SettingsStore receiver("Receiver");
+        ASSERT_TRUE(receiver.write(TextValue{"Control", ""}, "Virtual bench"));
+    }
+    save(s);
+    QFile before(file);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray saved = before.readAll();
+    before.close();
+    ASSERT_TRUE(disk.put("filler", 2 * 4096));
+
+    s.logResultsFile = "/home/ham/other.log";
+    s.fftBlockSize = 1024;
+    SettingsStore store;
+    const Result failed = saveSettingsAsDefault(s, store, productNamesOf(&m_devices));
+    EXPECT_EQ(failed.code, kMsgSaveFailed);
+    EXPECT_EQ(failed.detail.rfind(file.toStdString() + ": could not write WaveInDevice, ", 0), 0u)
+        << failed.detail;
+    QFile after(file);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), saved);
+    EXPECT_TRUE(saved.contains("[Receiver]\nControl=Virtual bench\n")) << saved.toStdString();
+    // The store reads what the file holds, not what it failed to write.
+    EXPECT_EQ(store.read(keys::LogResultsFile), "/home/ham/nf.log");
+    EXPECT_EQ(QDir(QString::fromStdString(disk.path()) + "/Tremont").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Quillon.conf"});
 }
 
 TEST_F(SettingsSave, PageValuesUseTheSameBatch)

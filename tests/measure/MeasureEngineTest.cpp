@@ -10,6 +10,7 @@
 #include "measure/ModalReading.h"
 #include "measure/NoiseMeter.h"
 #include "measure/SharedValues.h"
+#include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
@@ -304,6 +305,30 @@ TEST_F(LogFile, UnwritablePathsFailAndCreateNothing)
     }
     EXPECT_FALSE(fs::exists(folder / "no-such-folder"));
     EXPECT_EQ(read(plain), "x");
+}
+
+// Fault mended: on a full disk the line was written in part and the next line continued it.
+// The file holds whole lines only, and the failure is reported.
+TEST_F(LogFile, AFullDiskKeepsWholeLinesOnly)
+{
+    test::SmallDisk disk(1);
+    if (!disk.ok())
+        GTEST_SKIP() << disk.whyNot();
+    const std::string full = disk.file("results.log");
+    // 4090 bytes of whole lines: 6 bytes left, less than a line.
+    std::string earlier;
+    while (earlier.size() < 4000)
+        earlier += std::string(99, 'm') + "\n";
+    earlier += std::string(4089 - earlier.size(), 'm') + "\n";
+    std::ofstream(full, std::ios::binary) << earlier;
+    EXPECT_EQ(log.appendNf(full, nfReadingLabel(0), -40.0, " 1.000,"), kMsgCannotOpenLog);
+    EXPECT_EQ(log.appendMeasure(full, true, true, " -40.000,"), kMsgCannotOpenLog);
+    const std::string after = read(full);
+    EXPECT_TRUE(after == earlier) << "the file ends in: " << after.substr(4000);
+    // With room again the next line starts on a line of its own.
+    ASSERT_TRUE(disk.put("results.log", 0));
+    EXPECT_EQ(log.appendMeasure(full, true, true, " -40.000,"), kMsgNone);
+    EXPECT_EQ(read(full), "Measure,12/6/26 2:08:33,Noise On,DUT in Circuit,  -40.000,\n");
 }
 
 // Measure lines come from the capture thread, NF lines from the window thread.

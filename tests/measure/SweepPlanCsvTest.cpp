@@ -3,6 +3,7 @@
 #include "core/NumberText.h"
 #include "measure/SweepCsv.h"
 #include "measure/SweepPlan.h"
+#include "support/SmallDisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <tuple>
 
@@ -173,6 +175,28 @@ TEST(SweepCsv, FileHoldsTheTextOrTheMessageSaysWhy)
     EXPECT_EQ(message.rfind("The CSV file \"" + missing + "\" could not be written: ", 0), 0u)
         << message;
     EXPECT_GT(message.size(), missing.size() + 40);
+}
+
+// Fault mended: a full disk put a CSV cut mid-number in place of the old one and reported
+// success.
+TEST(SweepCsv, AFullDiskKeepsTheOldFileAndSaysWhy)
+{
+    test::SmallDisk disk(2); // the old file's page and one more
+    if (!disk.ok())
+        GTEST_SKIP() << disk.whyNot();
+    const std::string path = disk.file("sweep.csv");
+    std::ofstream(path, std::ios::binary) << "old\r\n";
+    std::vector<SweepRow> rows;
+    const std::vector<SweepRow> two = exampleRows();
+    while (sweepCsv(rows).size() < 2 * 4096)
+        rows.insert(rows.end(), two.begin(), two.end());
+    EXPECT_EQ(writeSweepCsv(path, rows),
+              "The CSV file \"" + path + "\" could not be written: No space left on device.");
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "old\r\n");
+    EXPECT_EQ(QDir(QString::fromStdString(disk.path())).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"sweep.csv"});
 }
 
 } // namespace
