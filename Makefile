@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak validate clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate clean
 
 all: build
 
@@ -68,6 +68,11 @@ soak: build
 # blocks captured, computed, lost (must be 0) and drawn, and the window thread's lateness.
 spectrum-soak: build
 	bash scripts/spectrum-soak.sh $(BUILD) $(SOAK_SECONDS)
+
+# Closes the window 100 times at random moments on every page under Xvfb, by a close
+# request and by destroying the window: each close must end the program within 2 s.
+close-soak: build
+	bash scripts/close-soak.sh $(BUILD) 100
 
 clean:
 	rm -rf build build-asan build-tsan build-release

@@ -21,16 +21,24 @@ inline constexpr int kCaptureNoMemory = 7;      // buffer too small or missing
 inline constexpr int kCaptureInvalidParam = 11; // bad header, block length 0
 inline constexpr int kCaptureBadFormat = 32;    // format refused by the device
 
-// One of the engine's two capture buffers with its bookkeeping. The engine owns both
-// headers and buffers for the program's life; a backend only fills `data` and sets
+// Most capture buffers in the engine's ring (and slots in each of the queue's rings). The
+// smallest block a page asks for, 1024 frames at 96 kHz (10.7 ms), needs 20 for 200 ms.
+inline constexpr int kMaxCaptureBuffers = 64;
+
+// One of the engine's capture buffers with its bookkeeping. The engine owns the headers and
+// the memory behind them for the program's life; a backend only fills `data` and sets
 // `bytesRecorded`.
 struct CaptureHeader
 {
-    std::uint8_t *data = nullptr;    // the 6,000,000-byte capture buffer
+    std::uint8_t *data = nullptr;    // this buffer's part of the engine's capture memory
     std::uint32_t bufferLength = 0;  // block length in bytes: whole frames only
     std::uint32_t bytesRecorded = 0; // set by the producer before the header is delivered
-    int index = 0;                   // 0 or 1
-    bool prepared = false;           // window thread only
+    // Frames the producer had dropped since the start when it handed this block over. A
+    // producer drops audio only between blocks (never inside one), so a block whose count
+    // exceeds its predecessor's follows a gap. Stamped by BlockQueue::pushFull.
+    std::uint64_t lostFramesBefore = 0;
+    int index = 0;         // 0 .. kMaxCaptureBuffers - 1
+    bool prepared = false; // window thread only
 };
 
 // The hand-over between a backend's producer (PortAudio's real-time callback, or the
@@ -58,7 +66,7 @@ public:
     }
 
     // Queues a header for filling. False when the ring is full (cannot happen with the
-    // engine's two headers).
+    // engine's kMaxCaptureBuffers headers at most).
     bool pushFree(CaptureHeader *h)
     {
         if (!m_free.push(h))
@@ -84,9 +92,11 @@ public:
         }
     }
 
-    // Producer thread: hands a filled header to the delivery thread.
+    // Producer thread: hands a filled header to the delivery thread, stamped with the audio
+    // lost so far (the producer is the only thread that adds to it).
     void pushFull(CaptureHeader *h)
     {
+        h->lostFramesBefore = m_lostFrames.load(std::memory_order_relaxed);
         m_full.push(h);
         m_fullSignal.fetch_add(1, std::memory_order_release);
         m_fullSignal.notify_all();
@@ -166,7 +176,7 @@ private:
         }
 
     private:
-        static constexpr std::size_t kCapacity = 4;
+        static constexpr std::size_t kCapacity = kMaxCaptureBuffers;
         std::array<CaptureHeader *, kCapacity> m_slots{};
         std::atomic<std::size_t> m_head{0};
         std::atomic<std::size_t> m_tail{0};

@@ -63,4 +63,16 @@ std::string showResultText(bool asText, double value, int textId, bool log,
     return shown;
 }
 
+std::string lostAudioText(std::uint64_t frames, std::uint64_t gaps, std::uint32_t sampleRate)
+{
+    if (frames == 0 && gaps == 0)
+        return {};
+    // Tenths of a millisecond, rounded up.
+    const std::uint64_t tenths =
+        sampleRate > 0 ? (frames * 10000 + sampleRate - 1) / sampleRate : 0;
+    std::string text = "Audio lost: " + std::to_string(gaps) + (gaps == 1 ? " gap, " : " gaps, ");
+    text += std::to_string(tenths / 10) + '.' + std::to_string(tenths % 10) + " ms";
+    return text;
+}
+
 } // namespace quillon

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,6 +23,12 @@ bool showsWait(double reading);
 // Measure Noise page: the crest factor shows " Error" when it is below 0, above 100 or NaN
 // (a silent or empty block gives an infinite or undefined value).
 bool showsCrestError(double crestFactor);
+
+// The continuously capturing pages' note on audio lost since their capture started
+// (WaveCapture::lostFrames and lostEvents at `sampleRate` Hz): "" when none was lost, else
+// "Audio lost: 3 gaps, 32.0 ms" ("1 gap"). Milliseconds with one decimal, rounded up, so
+// that a single lost frame never reads 0.0 ms.
+std::string lostAudioText(std::uint64_t frames, std::uint64_t gaps, std::uint32_t sampleRate);
 
 // The shown texts of one measurement, collected for its log line: each logged result adds
 // its text and ",". The writer of a log line clears it before the results are shown and

@@ -2,6 +2,7 @@
 
 #include "core/Settings.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -12,16 +13,26 @@ namespace {
 // The engine whose delivery thread is the calling thread, if any.
 thread_local const WaveCapture *t_deliveringEngine = nullptr;
 
+constexpr std::size_t kCaptureMemoryBytes = 2 * std::size_t{kCaptureBufferBytes};
+
 } // namespace
+
+int captureRingDepth(std::uint32_t blockFrames, std::uint32_t sampleRate)
+{
+    if (blockFrames == 0)
+        return 2;
+    const std::uint64_t ringFrames = (std::uint64_t{sampleRate} * kCaptureRingMs + 999) / 1000;
+    const std::uint64_t blocks = (ringFrames + blockFrames - 1) / blockFrames;
+    return static_cast<int>(std::clamp<std::uint64_t>(blocks + 1, 2, kMaxCaptureBuffers));
+}
 
 WaveCapture::WaveCapture(const Settings &settings, AudioBackend &devices)
     : m_settings(settings), m_devices(devices)
 {
-    for (int i = 0; i < 2; ++i) {
-        m_buffers[i] = std::make_unique_for_overwrite<std::uint8_t[]>(kCaptureBufferBytes);
-        m_headers[i].data = m_buffers[i].get();
-        m_headers[i].index = i;
-    }
+    m_memory = std::make_unique_for_overwrite<std::uint8_t[]>(kCaptureMemoryBytes);
+    for (int i = 0; i < kMaxCaptureBuffers; ++i)
+        m_headers[static_cast<std::size_t>(i)].index = i;
+    m_headers[0].data = m_memory.get();
     deriveFormat();
 }
 
@@ -84,12 +95,18 @@ int WaveCapture::startCaptureBytes(CaptureCallback callback, std::uint32_t block
     if (blockLength == 0)
         return kCaptureInvalidParam;
 
-    // 2. Both headers point at their buffers with the block length.
-    for (int i = 0; i < 2; ++i) {
-        CaptureHeader &h = m_headers[i];
-        h.data = m_buffers[i].get();
+    // 2. The ring: its headers point at consecutive parts of the capture memory. Blocks of
+    //    200 ms or more get two buffers of up to kCaptureBufferBytes each; shorter ones
+    //    enough for kCaptureRingMs, which is far below the memory's size.
+    const int depth = std::min<int>(captureRingDepth(blockLength / frameBytes, m_format.samplesPerSec),
+                                    static_cast<int>(kCaptureMemoryBytes / blockLength));
+    m_bufferCount = depth;
+    for (int i = 0; i < depth; ++i) {
+        CaptureHeader &h = m_headers[static_cast<std::size_t>(i)];
+        h.data = m_memory.get() + std::size_t{blockLength} * static_cast<std::size_t>(i);
         h.bufferLength = blockLength;
         h.bytesRecorded = 0;
+        h.lostFramesBefore = 0;
         h.index = i;
         h.prepared = false;
     }
@@ -108,28 +125,22 @@ int WaveCapture::startCaptureBytes(CaptureCallback callback, std::uint32_t block
         return rc != kCaptureOk ? rc : kCaptureError;
     }
     InputStream &stream = *m_stream;
-    // 5. Prepare header 1; on error close.
-    rc = stream.prepare(m_headers[0]);
-    if (rc != kCaptureOk) {
-        stream.close();
-        m_stream.reset();
-        m_callback = nullptr;
-        return rc;
+    // 5. Prepare the headers in order; on error unprepare those prepared and close.
+    for (int i = 0; i < depth; ++i) {
+        rc = stream.prepare(m_headers[static_cast<std::size_t>(i)]);
+        if (rc != kCaptureOk) {
+            for (int j = 0; j < i; ++j)
+                stream.unprepare(m_headers[static_cast<std::size_t>(j)]);
+            stream.close();
+            m_stream.reset();
+            m_callback = nullptr;
+            return rc;
+        }
     }
-    // 6. Prepare header 2; on error unprepare header 1 and close.
-    rc = stream.prepare(m_headers[1]);
-    if (rc != kCaptureOk) {
-        stream.unprepare(m_headers[0]);
-        stream.close();
-        m_stream.reset();
-        m_callback = nullptr;
-        return rc;
-    }
-    // 7. Queue header 1, then (if that worked) header 2.
-    rc = stream.addBuffer(m_headers[0]);
-    if (rc == kCaptureOk)
-        rc = stream.addBuffer(m_headers[1]);
-    // 8. The flag is set before the device starts, so that the first block is delivered.
+    // 6. Queue them in order, up to the first that fails.
+    for (int i = 0; i < depth && rc == kCaptureOk; ++i)
+        rc = stream.addBuffer(m_headers[static_cast<std::size_t>(i)]);
+    // 7. The flag is set before the device starts, so that the first block is delivered.
     m_running.store(true, std::memory_order_release);
     if (rc == kCaptureOk) {
         try {
@@ -138,20 +149,20 @@ int WaveCapture::startCaptureBytes(CaptureCallback callback, std::uint32_t block
             rc = kCaptureNoMemory;
         }
     }
-    // 9. Start.
+    // 8. Start.
     if (rc == kCaptureOk) {
         rc = stream.start();
         if (rc == kCaptureOk)
             return kCaptureOk;
     }
-    // 10. Add or start failed: clear the flag, unprepare both, close. The delivery thread
-    //     (if it was created) has nothing to deliver; it is woken and joined first.
+    // 9. Add or start failed: clear the flag, unprepare all, close. The delivery thread
+    //    (if it was created) has nothing to deliver; it is woken and joined first.
     m_running.store(false, std::memory_order_release);
     m_queue.shutdown();
     if (m_delivery.joinable())
         m_delivery.join();
-    stream.unprepare(m_headers[0]);
-    stream.unprepare(m_headers[1]);
+    for (int i = 0; i < depth; ++i)
+        stream.unprepare(m_headers[static_cast<std::size_t>(i)]);
     stream.close();
     m_stream.reset();
     m_callback = nullptr;
@@ -186,8 +197,8 @@ void WaveCapture::releaseCapture()
     if (m_delivery.joinable())
         m_delivery.join();
     if (m_stream) {
-        m_stream->unprepare(m_headers[0]);
-        m_stream->unprepare(m_headers[1]);
+        for (int i = 0; i < m_bufferCount; ++i)
+            m_stream->unprepare(m_headers[static_cast<std::size_t>(i)]);
         m_stream->close();
         m_stream.reset();
     }

@@ -3,6 +3,7 @@
 #include "capture/AudioBackend.h"
 #include "capture/WaveFormat.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -14,9 +15,18 @@ namespace quillon {
 struct Settings;
 class WaveCapture;
 
-// Size of each of the two capture buffers in bytes. The largest block, 10 s of 96 kHz
-// stereo 24-bit audio, is 5,760,000 bytes.
+// The largest block in bytes. 10 s of 96 kHz stereo 24-bit audio is 5,760,000 bytes.
 inline constexpr std::uint32_t kCaptureBufferBytes = 6'000'000;
+
+// Audio the ring of capture buffers holds besides the block a page callback is working on,
+// so that a delivery thread kept off the processor for this long loses nothing.
+inline constexpr std::uint32_t kCaptureRingMs = 200;
+
+// Capture buffers for blocks of `blockFrames` frames at `sampleRate` Hz: one for the page
+// callback plus enough to hold kCaptureRingMs of audio, at least 2 and at most
+// kMaxCaptureBuffers (reached only below 320 frames at 96 kHz, which no page asks for).
+// 1024 frames at 96 kHz: 20; 100 ms at 11.025 kHz: 4; blocks of 200 ms or more: 2.
+int captureRingDepth(std::uint32_t blockFrames, std::uint32_t sampleRate);
 
 // A page's block handler. Runs on the engine's delivery thread, once per filled block:
 // header.data holds header.bytesRecorded bytes of whole frames in the capture format.
@@ -27,8 +37,10 @@ inline constexpr std::uint32_t kCaptureBufferBytes = 6'000'000;
 using CaptureCallback = std::function<void(WaveCapture &, CaptureHeader &)>;
 
 // The program's one sound-input engine. Derives the capture format from Settings, opens
-// device Settings::waveInDevice of `devices`, keeps two capture buffers queued and hands
-// every filled one to the CaptureCallback of the page that started the capture.
+// device Settings::waveInDevice of `devices`, keeps a ring of captureRingDepth buffers
+// queued and hands every filled one, in order, to the CaptureCallback of the page that
+// started the capture. The memory behind the buffers (twice kCaptureBufferBytes) is
+// allocated once with the engine; each start cuts it into the ring for its block length.
 //
 // Threads: deriveFormat, probeDevice, startCapture*, stopCapture and the destructor run
 // on the window thread. The callback runs on the delivery thread, which exists while a
@@ -38,7 +50,7 @@ using CaptureCallback = std::function<void(WaveCapture &, CaptureHeader &)>;
 class WaveCapture
 {
 public:
-    // Allocates both capture buffers; `settings` and `devices` must outlive the engine.
+    // Allocates the capture memory; `settings` and `devices` must outlive the engine.
     WaveCapture(const Settings &settings, AudioBackend &devices);
     ~WaveCapture();
     WaveCapture(const WaveCapture &) = delete;
@@ -86,6 +98,8 @@ public:
 
     // The block length of the running (or last) capture in bytes, whole frames.
     std::uint32_t blockLength() const { return m_headers[0].bufferLength; }
+    // The capture buffers of the running (or last) capture.
+    int bufferCount() const { return m_bufferCount; }
 
     // Hands a delivered block back for filling (the callback's "add buffer"). Does
     // nothing once the running flag is clear. Delivery thread.
@@ -94,7 +108,7 @@ public:
 private:
     void deliveryLoop();
     // Undoes whatever a start left: shuts the queue down, resets the stream, joins the
-    // delivery thread, unprepares both headers and closes the device. Window thread.
+    // delivery thread, unprepares the headers and closes the device. Window thread.
     void releaseCapture();
     bool onDeliveryThread() const;
 
@@ -102,8 +116,9 @@ private:
     AudioBackend &m_devices;
     CaptureFormat m_format;
 
-    std::unique_ptr<std::uint8_t[]> m_buffers[2];
-    CaptureHeader m_headers[2];
+    std::unique_ptr<std::uint8_t[]> m_memory; // 2 x kCaptureBufferBytes
+    std::array<CaptureHeader, kMaxCaptureBuffers> m_headers{};
+    int m_bufferCount = 2; // headers in use; window thread, set while idle
     BlockQueue m_queue;
     std::unique_ptr<InputStream> m_stream; // open device; window thread only
     CaptureCallback m_callback;            // set before the delivery thread starts

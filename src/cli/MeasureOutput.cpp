@@ -51,6 +51,8 @@ void writeWarnings(Json &doc, const ReadingWarnings &w)
         doc.value(kHeadroomWarningText);
     if (w.interference)
         doc.value(kInterferenceWarningText);
+    if (w.lostAudio)
+        doc.value(kLostAudioWarningText);
     doc.endArray();
 }
 

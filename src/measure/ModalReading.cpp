@@ -59,6 +59,7 @@ int ModalReading::start(const ReadingPlan &plan, const ReadingCarry *resume)
     m_dummyLeft = std::max(plan.dummyReads, 0);
     m_countedNow = 0;
     m_autoDummiesNow = 0;
+    m_lostSeen = 0;
     m_state = resume ? *resume : ReadingCarry{};
     m_autoDummy = plan.autoDummy;
     m_autoDummyLimit = std::max(plan.autoDummyLimit, 0);
@@ -85,6 +86,9 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
     if (m_finished.load(std::memory_order_acquire))
         return;
     m_blocksSeen.fetch_add(1, std::memory_order_relaxed);
+    // Gaps before this block: the device had no free buffer while this reading ran.
+    m_state.lostFrames += header.lostFramesBefore - m_lostSeen;
+    m_lostSeen = header.lostFramesBefore;
 
     if (m_dummyLeft > 0) {
         capture.requeue(header);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -89,6 +90,9 @@ struct ReadingCarry
     int autoDummies = 0;                 // blocks discarded as automatic dummy reads
     int dummies = 0;                     // blocks discarded as fixed dummy reads
     double blockSeconds = 0.0;           // counted time, s
+    // Frames the device dropped between the blocks this reading took (its captures'
+    // gaps up to the last block it used; a gap after its end is not its own).
+    std::uint64_t lostFrames = 0;
     ReadingStatisticsAccumulator statistics;
 };
 
@@ -102,8 +106,9 @@ struct ReadingCarry
 // block and every counted block but the last, keeps each counted block's power, and ends the
 // reading with outcome kComplete after the last counted block, or kOverRange at once on a
 // block whose peak is above 0.98 of full scale (isOverRange). Once it has ended the reading
-// it ignores late buffers (the second capture buffer may already be full), so nothing is
-// written past the 32 powers and the outcome never changes. The hooks are called on the
+// it ignores late buffers (the capture ring holds up to 200 ms of blocks filled behind the
+// last one), so nothing is written past the 32 powers, the outcome never changes and their
+// audio, or the audio lost behind them, is not the reading's. The hooks are called on the
 // delivery thread and must not wait for the window thread: a window page posts its dialog's
 // text and close request from them; a thread without an event loop waits in waitFinished().
 //
@@ -205,6 +210,7 @@ private:
     int m_dummyLeft = 0;
     int m_countedNow = 0;     // counted blocks of this capture (the automatic dummy reads' test)
     int m_autoDummiesNow = 0; // automatic dummy reads of this capture
+    std::uint64_t m_lostSeen = 0; // the last block's lostFramesBefore (this capture)
     ReadingCarry m_state;
     BlockMoments m_moments;
     ReadingStatisticsAccumulator m_probe; // one candidate block under the automatic dummy reads

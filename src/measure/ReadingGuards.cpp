@@ -134,6 +134,7 @@ std::string warningText(const ReadingWarnings &w)
     add(w.compression, kCompressionWarningText);
     add(w.headroom, kHeadroomWarningText);
     add(w.interference, kInterferenceWarningText);
+    add(w.lostAudio, kLostAudioWarningText);
     return text;
 }
 

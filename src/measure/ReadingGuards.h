@@ -21,6 +21,8 @@ inline constexpr std::string_view kCompressionWarningText =
 inline constexpr std::string_view kHeadroomWarningText =
     "the peak is above half of full scale \u2014 little headroom is left";
 inline constexpr std::string_view kInterferenceWarningText = "a tone or hum is in the passband";
+inline constexpr std::string_view kLostAudioWarningText =
+    "audio was lost during the reading \u2014 the computer was too busy";
 
 // The first counted block's sub-block powers trend up or down (|t| above 5 on 14 degrees of
 // freedom): an AGC recovering or a filter ringing after the switch.
@@ -62,7 +64,8 @@ struct ReadingWarnings
     bool compression = false; // compressed, or the level moving (an AGC at work)
     bool headroom = false;
     bool interference = false;
-    bool any() const { return settling || compression || headroom || interference; }
+    bool lostAudio = false; // the device dropped audio between the reading's blocks
+    bool any() const { return settling || compression || headroom || interference || lostAudio; }
 };
 ReadingWarnings checkReading(const ReadingStatistics &s,
                              double spectralLine = std::numeric_limits<double>::quiet_NaN());

@@ -61,6 +61,7 @@ ReadingWarnings mergedWarnings(const std::array<ReadingWarnings, kDeviceReadingC
         m.compression = m.compression || warnings[i].compression;
         m.headroom = m.headroom || warnings[i].headroom;
         m.interference = m.interference || warnings[i].interference;
+        m.lostAudio = m.lostAudio || warnings[i].lostAudio;
     }
     return m;
 }

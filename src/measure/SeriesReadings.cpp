@@ -72,10 +72,12 @@ int SeriesReadings::complete(int i, double power, const SeriesConditions &condit
                                evaluation.logText);
 }
 
-void SeriesReadings::setQuality(int i, const ReadingStatistics &statistics)
+void SeriesReadings::setQuality(int i, const ReadingStatistics &statistics,
+                                 std::uint64_t lostFrames)
 {
     m_error[index(i)] = readingError(statistics);
     m_warnings[index(i)] = checkReading(statistics);
+    m_warnings[index(i)].lostAudio = lostFrames > 0;
 }
 
 SeriesUncertainty

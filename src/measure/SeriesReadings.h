@@ -5,6 +5,7 @@
 #include "nf/NoiseResults.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace quillon {
@@ -91,8 +92,9 @@ public:
     int complete(int i, double power, const SeriesConditions &conditions, const Settings &settings,
                  ResultLine &line, const MeasurementLog &log, SeriesEvaluation &evaluation);
 
-    // What the statistics of reading i tell: its error for the uncertainty, and its warnings.
-    void setQuality(int i, const ReadingStatistics &statistics);
+    // What the statistics of reading i tell: its error for the uncertainty, and its warnings
+    // (with the lost-audio one when the device dropped `lostFrames` frames between its blocks).
+    void setQuality(int i, const ReadingStatistics &statistics, std::uint64_t lostFrames = 0);
     ReadingError error(int i) const { return m_error[index(i)]; }
     const ReadingWarnings &warnings(int i) const { return m_warnings[index(i)]; }
     // The warnings of the readings present, merged.

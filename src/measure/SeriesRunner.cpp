@@ -231,7 +231,7 @@ SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const Readin
     const SeriesConditions &c = pass.plan.conditions;
     const int rc = pass.readings.complete(reading, report.power, c, m_settings, m_line, *m_log,
                                          report.evaluation);
-    pass.readings.setQuality(reading, report.statistics);
+    pass.readings.setQuality(reading, report.statistics, carry.lostFrames);
     report.warnings = pass.readings.warnings(reading);
     report.uncertainty = pass.readings.uncertainty(c, pass.plan.stated);
     const auto k = static_cast<std::size_t>(reading);

@@ -5,6 +5,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MeasuringNoiseDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowCloseWatch.h"
 #include "ui/pages/CalculatorPage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
 #include "ui/pages/MeasureDevicePage.h"
@@ -12,6 +13,9 @@
 #include "ui/pages/SetupPage.h"
 #include "ui/pages/SpectrumPage.h"
 #include "ui/pages/SweepPage.h"
+
+#include <QApplication>
+#include <QDialog>
 
 #include <utility>
 
@@ -112,7 +116,34 @@ bool QuillonApp::startUp()
     m_sheet->show();
     m_sheet->setActivePage(openOnSetup ? page<SetupPage>() : m_pages.front().get());
     m_sheet->fixSize();
+    m_closeWatch = std::make_unique<WindowCloseWatch>([this] { closeFromOutside(); });
+    m_closeWatch->watch(m_sheet.get());
     return true;
+}
+
+void QuillonApp::closeFromOutside()
+{
+    if (!m_sheet)
+        return;
+    // Innermost first: a message box's or the wait dialog's own loop ends when control
+    // returns to it, and a page that was waiting there sees itself left.
+    // A dialog that refuses a close (a message box without an escape button, the wait
+    // dialog between two readings) is ended all the same.
+    for (int i = 0; i < 16; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            break;
+        if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            dialog->reject();
+            if (dialog->isVisible())
+                dialog->done(QDialog::Rejected);
+        } else {
+            modal->hide();
+        }
+    }
+    m_sheet->close();
+    // exit, not quit: quit asks every window again and stops at the first that refuses.
+    QCoreApplication::exit(0);
 }
 
 int QuillonApp::shutDown()
@@ -120,6 +151,7 @@ int QuillonApp::shutDown()
     if (m_exited)
         return 0;
     m_exited = true;
+    m_closeWatch.reset();
     if (m_engine)
         m_engine->capture().stopCapture();
     // Removing a page's tab would otherwise make the next tab active and start its capture.

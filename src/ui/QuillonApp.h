@@ -17,6 +17,7 @@ class MainWindow;
 class SettingsStore;
 class SharedValues;
 class WidgetMessageSink;
+class WindowCloseWatch;
 
 // The application object: creates the engine, loads the settings, makes the pages from
 // its one list (QuillonApp.cpp) in tab order and shows the main window; decides whether
@@ -44,6 +45,11 @@ public:
     SettingsStore &store() { return *m_store; }
     SharedValues &shared() { return *m_shared; }
 
+    // The main window closed from outside (its X window destroyed, or a close request while
+    // a modal dialog is up): the dialogs close, the window closes (stopping any capture and
+    // series) and the event loop ends. Window thread.
+    void closeFromOutside();
+
     // The pages in tab order, from startUp to shutDown; empty before and after.
     std::vector<PropertyPage *> pages() const;
     // The page of type Page (app.page<SweepPage>()), or null when there is none.
@@ -62,6 +68,7 @@ private:
     std::unique_ptr<SharedValues> m_shared;
     std::unique_ptr<MainWindow> m_sheet;
     std::unique_ptr<MeasuringNoiseDialog> m_waitDialog;
+    std::unique_ptr<WindowCloseWatch> m_closeWatch;
     QFont m_resultFont;
     // Tab widgets of the sheet, deleted by shutDown before it (declared after it, so that
     // they would go first in any case).

@@ -4,6 +4,7 @@
 #include "capture/WaveCapture.h"
 #include "core/Settings.h"
 #include "capture/PortAudioBackend.h" // uniqueDeviceNames
+#include "capture/ResultText.h"
 #include "support/PcmBlocks.h"
 
 #include <gtest/gtest.h>
@@ -51,12 +52,18 @@ public:
         // Hands over the next free header, every byte `value`; none free: a frame lost.
         bool produce(std::uint8_t value)
         {
-            const auto sample = static_cast<std::int16_t>(value * 0x0101);
-            if (test::handOver16(queue(), [=](std::uint32_t) { return sample; }))
+            if (tryProduce(value))
                 return true;
             queue().addLostFrames(1);
             return false;
         }
+        // The same without counting a loss.
+        bool tryProduce(std::uint8_t value)
+        {
+            const auto sample = static_cast<std::int16_t>(value * 0x0101);
+            return test::handOver16(queue(), [=](std::uint32_t) { return sample; });
+        }
+        void lose(std::uint64_t frames, bool newGap) { queue().addLostFrames(frames, newGap); }
         FakeBackend &owner;
         bool started = false;
     };
@@ -86,14 +93,26 @@ public:
     FakeStream *stream = nullptr; // the open stream
 };
 
-const Calls kStartCalls{"open 0", "prepare 1", "prepare 2", "add 1", "add 2", "start"};
-const Calls kStopCalls{"reset", "unprepare 1", "unprepare 2", "close"};
-
 Calls operator+(Calls a, const Calls &b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+
+// `step` of headers 1 .. n: {"prepare 1", "prepare 2", ...}.
+Calls eachHeader(const std::string &step, int n)
+{
+    Calls calls;
+    for (int i = 1; i <= n; ++i)
+        calls.push_back(step + " " + std::to_string(i));
+    return calls;
+}
+
+// The fixture's capture, 100 ms of 11.025 kHz mono 16-bit (1102 frames), has a ring of 4.
+constexpr int kDepth = 4;
+const Calls kStartCalls =
+    Calls{"open 0"} + eachHeader("prepare", kDepth) + eachHeader("add", kDepth) + Calls{"start"};
+const Calls kStopCalls = Calls{"reset"} + eachHeader("unprepare", kDepth) + Calls{"close"};
 
 class WaveCaptureTest : public ::testing::Test
 {
@@ -173,13 +192,16 @@ TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
         EXPECT_EQ(fake.take(), (Calls(2, "open " + std::to_string(device))));
     }
     settings.waveInDevice = 0;
-    const Calls undoAll{"unprepare 1", "unprepare 2", "close"};
+    const Calls undoAll = eachHeader("unprepare", kDepth) + Calls{"close"};
+    const Calls prepared = Calls{"open 0"} + eachHeader("prepare", kDepth);
     const std::pair<std::string, Calls> cases[] = {
         {"open 0", {"open 0"}},
         {"prepare 1", {"open 0", "prepare 1", "close"}},
         {"prepare 2", {"open 0", "prepare 1", "prepare 2", "unprepare 1", "close"}},
-        {"add 1", Calls{"open 0", "prepare 1", "prepare 2", "add 1"} + undoAll},
-        {"add 2", Calls{"open 0", "prepare 1", "prepare 2", "add 1", "add 2"} + undoAll},
+        {"prepare 4", Calls{"open 0"} + eachHeader("prepare", 4) + eachHeader("unprepare", 3) +
+                          Calls{"close"}},
+        {"add 1", prepared + Calls{"add 1"} + undoAll},
+        {"add 4", prepared + eachHeader("add", 4) + undoAll},
         {"start", kStartCalls + undoAll}};
     fake.failCode = kCaptureAllocated;
     for (const auto &[step, calls] : cases) {
@@ -199,8 +221,8 @@ TEST_F(WaveCaptureTest, ProbeAndStartFailuresUndoTheStepsDone)
     EXPECT_EQ(fake.stream, nullptr);
 }
 
-// A callback keeping both blocks makes the device lose audio; a start while running stops
-// first and restarts the counters; blocks arrive in order.
+// A callback keeping every block makes the device lose audio once the ring is used up; a
+// start while running stops first and restarts the counters; blocks arrive in order.
 TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
 {
     ASSERT_EQ(engine.startCapture([&](WaveCapture &c, CaptureHeader &) {
@@ -208,12 +230,13 @@ TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
         ++delivered;
     }),
               kCaptureOk);
-    ASSERT_TRUE(fake.stream->produce(1));
-    produce(2, 2);
+    ASSERT_EQ(engine.bufferCount(), kDepth);
+    for (int i = 1; i <= kDepth; ++i)
+        produce(static_cast<std::uint8_t>(i), i);
     EXPECT_FALSE(fake.stream->produce(3));
     EXPECT_FALSE(fake.stream->produce(4));
     EXPECT_EQ(std::tuple(engine.lostFrames(), engine.lostEvents(), engine.blockCounter()),
-              std::tuple(2u, 2u, 2));
+              std::tuple(2u, 2u, kDepth));
     fake.take();
 
     delivered = 0;
@@ -221,7 +244,7 @@ TEST_F(WaveCaptureTest, RestartResetsCountersAndDeliversEachBlockInOrder)
     EXPECT_EQ(fake.take(), kStopCalls + kStartCalls);
     EXPECT_EQ(std::tuple(engine.lostFrames(), engine.lostEvents(), engine.blockCounter()),
               std::tuple(0u, 0u, 0));
-    ASSERT_TRUE(fake.stream->produce(10)); // both buffers are queued
+    ASSERT_TRUE(fake.stream->produce(10)); // every buffer is queued
     produce(11, 2);
     produce(12, 3);
     using B = std::tuple<int, std::uint32_t, int>;
@@ -275,6 +298,112 @@ TEST_F(WaveCaptureTest, StopFromInsideTheCallbackEndsDelivery)
     EXPECT_FALSE(engine.stopCapture());
     EXPECT_EQ(fake.take(), kStopCalls);
     EXPECT_EQ(fake.requeues.load(), 0);
+}
+
+// Mended fault: two buffers of 1024 frames held 21 ms at 96 kHz, less than a busy machine
+// keeps the delivery thread waiting. Every format row at every block size a page asks for
+// (1024 to 32768 FFT points, 100 ms to 10 s) gets a ring that holds at least 200 ms besides
+// the block in the page callback, cut from the engine's memory without overlap.
+TEST_F(WaveCaptureTest, RingHoldsTwoHundredMillisecondsAtEveryRowAndBlockSize)
+{
+    // Worked depths: frames, rate, buffers.
+    const std::tuple<std::uint32_t, std::uint32_t, int> worked[] = {
+        {1024, 96000, 20},   // 19 x 10.67 ms = 202.7 ms
+        {1102, 11025, 4},    // 99.95 ms blocks: 2 would hold 199.9 ms
+        {1103, 11025, 3},    // 100.04 ms: 2 hold 200.1 ms
+        {19200, 96000, 2},   // exactly 200 ms
+        {96000, 96000, 2},   // 1 s
+        {1, 96000, kMaxCaptureBuffers},
+        {0, 96000, 2}};
+    for (const auto &[frames, rate, depth] : worked)
+        EXPECT_EQ(captureRingDepth(frames, rate), depth) << frames << " frames at " << rate;
+
+    for (int row = 0; row < kWaveFormatCount; ++row) {
+        applyFormatRow(settings, row);
+        engine.deriveFormat();
+        const std::uint32_t frameBytes = engine.format().blockAlign;
+        const double rate = engine.format().samplesPerSec;
+        std::vector<std::uint32_t> lengths;
+        for (std::uint32_t points = 1024; points <= 32768; points *= 2)
+            lengths.push_back(points * frameBytes);
+        for (std::uint32_t ms : {100u, 1000u, 10000u})
+            lengths.push_back(static_cast<std::uint32_t>(std::uint64_t{ms} *
+                                                         engine.format().avgBytesPerSec / 1000));
+        for (const std::uint32_t bytes : lengths) {
+            SCOPED_TRACE(testing::Message() << "row " << row << ", " << bytes << " bytes");
+            ASSERT_EQ(engine.startCaptureBytes(counting(), bytes), kCaptureOk);
+            const int n = engine.bufferCount();
+            const double blockSeconds = engine.blockLength() / frameBytes / rate;
+            EXPECT_GE(n, 2);
+            EXPECT_GE((n - 1) * blockSeconds, 0.2);
+            EXPECT_LT((n - 2) * blockSeconds, 0.2); // no deeper than it needs
+            // The headers queued at the start are the ring's, in order, back to back.
+            const Calls calls = fake.take();
+            EXPECT_EQ(calls, Calls{"open 0"} + eachHeader("prepare", n) + eachHeader("add", n) +
+                                 Calls{"start"});
+            EXPECT_TRUE(engine.stopCapture());
+            fake.take();
+        }
+    }
+}
+
+// A consumer that stalls while the device fills every other buffer of the ring: nothing is
+// lost until the ring is full, blocks arrive whole and in order, the gap after it is counted
+// once and stamped on the first block behind it.
+TEST_F(WaveCaptureTest, SlowConsumerKeepsOrderAndBoundariesAndTheGapIsStamped)
+{
+    applyFormatRow(settings, 16); // 96 kHz mono 16-bit
+    engine.deriveFormat();
+    std::atomic<bool> release{false};
+    std::vector<std::tuple<int, bool, std::uint64_t>> got; // value, block uniform, lost before
+    ASSERT_EQ(engine.startCaptureBytes(
+                  [&](WaveCapture &c, CaptureHeader &h) {
+                      while (got.empty() && !release && c.running()) // holds the first block
+                          std::this_thread::yield();
+                      bool uniform = h.bytesRecorded == 2048;
+                      for (std::uint32_t i = 0; i < h.bytesRecorded; ++i)
+                          uniform = uniform && h.data[i] == h.data[0];
+                      got.emplace_back(h.data[0], uniform, h.lostFramesBefore);
+                      c.requeue(h);
+                      ++delivered;
+                  },
+                  1024 * 2),
+              kCaptureOk);
+    const int depth = engine.bufferCount();
+    ASSERT_EQ(depth, 20);
+    int value = 0;
+    ASSERT_TRUE(fake.stream->tryProduce(static_cast<std::uint8_t>(value++)));
+    for (int i = 1; i < depth; ++i) // the callback holds block 0: the rest fill the ring
+        ASSERT_TRUE(fake.stream->tryProduce(static_cast<std::uint8_t>(value++))) << i;
+    for (bool newGap : {true, false}) { // two periods of one gap: the ring is full
+        EXPECT_FALSE(fake.stream->tryProduce(static_cast<std::uint8_t>(value++)));
+        fake.stream->lose(1024, newGap);
+    }
+    release = true;
+    waitDelivered(depth);
+    for (int i = 0; i < 3; ++i)
+        produce(static_cast<std::uint8_t>(value++), depth + i + 1);
+    EXPECT_TRUE(engine.stopCapture());
+    std::vector<std::tuple<int, bool, std::uint64_t>> expected;
+    for (int v = 0; v < depth; ++v)
+        expected.emplace_back(v, true, 0);
+    for (int v = depth + 2; v < depth + 5; ++v)
+        expected.emplace_back(v, true, 2048);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(std::tuple(engine.lostFrames(), engine.lostEvents()), std::tuple(2048u, 1u));
+}
+
+// The continuously capturing pages' lost-audio note.
+TEST(LostAudioText, NothingWhenNoneLostElseGapsAndMilliseconds)
+{
+    const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, const char *> cases[] = {
+        {0, 0, 96000, ""},
+        {1024, 1, 96000, "Audio lost: 1 gap, 10.7 ms"}, // 10.667 rounded up
+        {3072, 3, 96000, "Audio lost: 3 gaps, 32.0 ms"},
+        {1, 1, 11025, "Audio lost: 1 gap, 0.1 ms"},
+        {441000, 2, 44100, "Audio lost: 2 gaps, 10000.0 ms"}};
+    for (const auto &[frames, gaps, rate, text] : cases)
+        EXPECT_EQ(lostAudioText(frames, gaps, rate), text);
 }
 
 TEST(DeviceNamesTest, DuplicatesGetNumberedInListOrder)

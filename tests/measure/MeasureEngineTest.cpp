@@ -53,6 +53,8 @@ struct ScriptedDevice : AudioBackend
         void run()
         {
             for (std::size_t k = 0; CaptureHeader *h = queue().waitPopFree(); ++k) {
+                if (k < device.lostBefore.size() && device.lostBefore[k] > 0)
+                    queue().addLostFrames(device.lostBefore[k]); // a gap ahead of block k
                 const int a = device.amplitudes[std::min(k, device.amplitudes.size() - 1)];
                 h->bytesRecorded = h->bufferLength / 2 * 2;
                 const bool ramp = k < device.rampBlocks;
@@ -83,6 +85,7 @@ struct ScriptedDevice : AudioBackend
     std::vector<int> amplitudes{1000};
     int dc = 0;
     std::size_t rampBlocks = 0; // the first blocks' level rises through the block
+    std::vector<std::uint64_t> lostBefore; // frames dropped ahead of block k
     enum Mode { Plays, OpenFails, StartFails, Silent /* never delivers */ } mode = Plays;
 };
 
@@ -206,6 +209,26 @@ TEST_F(ModalReadingTest, ReadingsInARowEachEndOnceWithoutLosingTheCompletion)
         ASSERT_EQ(take({0, false, 1}), kComplete) << "reading " << i;
     EXPECT_EQ(outcomes, std::vector<int>(200, kComplete));
     EXPECT_EQ(reading.blocksMeasured(), 1);
+}
+
+// The audio lost between the blocks a reading used is its own (a gap after its dummy read
+// too); a gap ahead of the late blocks that the ring still delivers after its end is not.
+// A resumed reading adds its capture's gaps to the earlier ones.
+TEST_F(ModalReadingTest, GapsUpToTheLastBlockUsedAreTheReadingsLostAudio)
+{
+    device.lostBefore = {0, 100, 0, 50, 0, 700, 900};
+    ASSERT_EQ(take({1, true, 3}), kComplete); // blocks 0 (dummy) to 3
+    EXPECT_EQ(reading.blocksSeen(), 4);
+    EXPECT_EQ(reading.carry().lostFrames, 150u);
+    const ReadingCarry earlier = reading.carry();
+    device.lostBefore = {0, 30, 40}; // blocks 0 and 1 complete it
+    ASSERT_EQ(reading.start({0, true, 5}, &earlier), kMsgNone);
+    ASSERT_TRUE(reading.waitFinished(std::chrono::seconds(30)));
+    reading.stop();
+    EXPECT_EQ(reading.carry().lostFrames, 180u);
+    device.lostBefore = {};
+    ASSERT_EQ(take({1, true, 3}), kComplete);
+    EXPECT_EQ(reading.carry().lostFrames, 0u);
 }
 
 // A silent device: the stop returns and leaves no outcome.

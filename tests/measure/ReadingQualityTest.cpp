@@ -154,6 +154,9 @@ TEST(ReadingGuards, TextsAndTheSpectralLine)
               "the receiver may be compressing or its AGC is on\nthe peak is above half of full "
               "scale \u2014 little "
               "headroom is left");
+    EXPECT_EQ(warningText({.interference = true, .lostAudio = true}),
+              "a tone or hum is in the passband\naudio was lost during the reading \u2014 the "
+              "computer was too busy");
 
     std::vector<double> row(64, 1.0);
     row[10] = 2.0;

@@ -1,5 +1,6 @@
 #include "ui/pages/MeasureNoisePage.h"
 
+#include "ui/LostAudioNote.h"
 #include "ui/PostToWindow.h"
 #include "ui/MessageBox.h"
 #include "core/Messages.h"
@@ -156,6 +157,10 @@ void MeasureNoisePage::buildControls()
     m_hint->setObjectName(QStringLiteral("helpHint"));
     m_hint->setAlignment(Qt::AlignCenter);
 
+    m_lostAudio = new QLabel(this);
+    m_lostAudio->setObjectName(QStringLiteral("lostAudio"));
+    m_lostAudio->setAlignment(Qt::AlignCenter);
+
     auto *controls = new QHBoxLayout;
     controls->addWidget(averaging, 1);
     controls->addWidget(m_switchingGroup, 1);
@@ -166,6 +171,7 @@ void MeasureNoisePage::buildControls()
     page->addWidget(results);
     page->addLayout(controls);
     page->addStretch(1);
+    page->addWidget(m_lostAudio);
     page->addWidget(m_hint);
 
     connect(m_enableBox, &QCheckBox::clicked, this, &MeasureNoisePage::onEnableClicked);
@@ -257,6 +263,7 @@ void MeasureNoisePage::startCapture()
 
     ++m_generation;
     m_lastShownBlock = -1;
+    m_lostAudio->clear();
     const int generation = m_generation;
     const int rc = capture.startCapture(
         [this, generation](WaveCapture &c, CaptureHeader &h) { onBlock(c, h, generation); });
@@ -307,6 +314,7 @@ void MeasureNoisePage::showBlock(int generation, const MeterTexts &texts)
     if (!texts.relative.empty())
         m_relativeField->setText(QString::fromStdString(texts.relative));
     m_crestField->setText(QString::fromStdString(texts.crest));
+    m_lostAudio->setText(lostAudioNote(m_engine.capture()));
     m_lastShownBlock = texts.position;
 }
 

@@ -130,6 +130,7 @@ private:
     QCheckBox *m_noiseBox = nullptr;
     QCheckBox *m_dutBox = nullptr;
     QLabel *m_hint = nullptr;
+    QLabel *m_lostAudio = nullptr; // "Audio lost: ..." once the capture has dropped audio
 };
 
 } // namespace quillon

@@ -4,6 +4,7 @@
 #include "core/Messages.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
+#include "ui/LostAudioNote.h"
 #include "ui/MessageBox.h"
 #include "ui/PostToWindow.h"
 #include "ui/SpectrumView.h"
@@ -313,8 +314,10 @@ void SpectrumPage::showPassband()
     const int rows = m_handover.info().rowsAveraged;
     const QString averaged =
         rows > 1 ? tr("mean of %1 spectra").arg(rows) : tr("one spectrum: tick Average");
+    const QString lost = lostAudioNote(m_engine.capture());
     m_passbandLabel->setText(tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
-                                 .arg(low, high, hzText(p.noiseBandwidthHz), averaged));
+                                 .arg(low, high, hzText(p.noiseBandwidthHz), averaged) +
+                             (lost.isEmpty() ? QString() : QStringLiteral("    ") + lost));
 }
 
 void SpectrumPage::showReadout()

@@ -177,8 +177,12 @@ TEST_F(MeasureNoisePageTest, KnownBlocksGiveExactTextsAndLogLines)
     };
     feed(true, 0.5, " -6.021| 1.000|| -6.021"); // stored before the first block: 0.0
     feed(true, 0.25, " -12.041| 1.000|| -6.021");
+    auto *lost = child<QLabel>(&page, "lostAudio");
+    EXPECT_EQ(lost->text(), "");
+    m_pattern.queue->addLostFrames(4410); // the device found no free buffer for 100 ms
     feed(false, 0.0, " -120.000| Error|| -113.979"); // silence: crest factor undefined
-    page.deactivatePage();                             // coming back starts afresh
+    EXPECT_EQ(lost->text(), "Audio lost: 1 gap, 100.0 ms");
+    page.deactivatePage(); // coming back starts afresh
     click("averageEnable");
     page.setAveragingCount(4);
     settings().logMeasurements = true;
@@ -187,6 +191,7 @@ TEST_F(MeasureNoisePageTest, KnownBlocksGiveExactTextsAndLogLines)
     click("noiseSwitch");
     click("dutSwitch");
     feed(false, 0.5, " -6.021| 1.000| Wait...| Wait...");
+    EXPECT_EQ(lost->text(), ""); // a new capture has lost nothing
     feed(true, 0.25, " -12.041| 1.000| -12.041| -6.021"); // Wait... is not kept; 1st not averaged
     feed(false, 0.5, " -6.021| 1.000| -9.031| -3.010");
     click("averageEnable"); // unchecking empties the field for good

@@ -173,9 +173,13 @@ TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
     QCoreApplication::processEvents();
     EXPECT_EQ(page.rowsDrawn(), 1u);
     EXPECT_EQ(page.repaintRequests(), 2u);
-    page.setFrameInterval(0); // the frame ends
+    EXPECT_FALSE(text("passband").contains("Audio lost"));
+    m_manual.queue->addLostFrames(1024); // the device found no free buffer for one block
+    page.setFrameInterval(0);            // the frame ends
     ASSERT_TRUE(waitFor([&] { return page.rowsDrawn() == 2; }));
     EXPECT_TRUE(text("passband").startsWith("Passband (-3 dB): "))
+        << text("passband").toStdString();
+    EXPECT_TRUE(text("passband").endsWith("    Audio lost: 1 gap, 23.3 ms"))
         << text("passband").toStdString();
     EXPECT_EQ(page.repaintRequests(), 2u);
 }
