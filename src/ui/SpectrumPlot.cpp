@@ -31,6 +31,15 @@ SpectrumLayout::SpectrumLayout(const QRect &plotRect, const SpectrumScale &scale
     m_height = std::max(plotRect.height(), 0) / m_scale.divisions * m_scale.divisions;
 }
 
+int passbandSpanHz(double highEdgeHz, int sampleRate)
+{
+    const int full = sampleRate / 2;
+    if (!(highEdgeHz > 0.0))
+        return full;
+    const double kHz = std::ceil(highEdgeHz * 1.05 / 1000.0);
+    return std::min(static_cast<int>(std::clamp(kHz, 1.0, 1e6)) * 1000, full);
+}
+
 int SpectrumLayout::spanHz() const
 {
     switch (m_scale.span) {
@@ -38,6 +47,10 @@ int SpectrumLayout::spanHz() const
         return 4000;
     case SpectrumSpan::To1kHz:
         return 1000;
+    case SpectrumSpan::Passband:
+        if (m_scale.passbandSpanHz > 0 && m_scale.passbandSpanHz < m_sampleRate / 2)
+            return m_scale.passbandSpanHz;
+        break;
     case SpectrumSpan::FullScan:
         break;
     }
@@ -49,7 +62,7 @@ int SpectrumLayout::points(int rowBins) const
     if (m_sampleRate <= 0 || m_fftSize <= 0)
         return 0;
     int m = m_fftSize / 2;
-    if (m_scale.span != SpectrumSpan::FullScan)
+    if (spanHz() != m_sampleRate / 2)
         m = static_cast<int>(m_fftSize * (static_cast<double>(spanHz()) / m_sampleRate));
     // A span beyond half the sample rate (4 kHz at a rate below 8 kHz) ends with the row.
     return std::clamp(m, 0, std::max(rowBins, 0));
@@ -143,6 +156,47 @@ void SpectrumPlot::paint(QPainter &painter, const SpectrumLayout &layout, const 
 
     if (row != nullptr)
         paintTrace(painter, layout, row, rowBins);
+}
+
+QRect SpectrumPlot::render(QImage &image, const SpectrumLayout &layout, const QColor &background,
+                           const QColor &textColor, const QFont &font, const double *row,
+                           int rowBins)
+{
+    const BackgroundKey key{image.size(),
+                            QRect(layout.left(), layout.top(), layout.width(), layout.height()),
+                            layout.scale().divisions,
+                            layout.scale().topDb,
+                            layout.spanHz(),
+                            background.rgb(),
+                            textColor.rgb(),
+                            font};
+    QRect changed;
+    if (m_background.isNull() || !(key == m_key)) {
+        m_background = QImage(image.size(), QImage::Format_RGB32);
+        m_background.fill(background);
+        QPainter painter(&m_background);
+        painter.setFont(font);
+        paint(painter, layout, textColor, nullptr, 0);
+        painter.end();
+        m_key = key;
+        ++m_backgroundDraws;
+        changed = image.rect();
+    } else {
+        // The trace stays within the drawing rectangle (levels are limited to top .. bottom);
+        // the frame's 2-pixel pen reaches one pixel outside it.
+        changed = QRect(layout.left() - 1, layout.top() - 1, layout.width() + 3,
+                        layout.height() + 3)
+                      .intersected(image.rect());
+    }
+    if (image.size() != m_background.size() || image.format() != m_background.format())
+        image = QImage(m_background.size(), m_background.format());
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(changed.topLeft(), m_background, changed);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (row != nullptr)
+        paintTrace(painter, layout, row, rowBins);
+    return changed;
 }
 
 void SpectrumPlot::paintTrace(QPainter &painter, const SpectrumLayout &layout, const double *row,
