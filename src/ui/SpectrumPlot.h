@@ -149,7 +149,15 @@ private:
         bool operator==(const BackgroundKey &) const = default;
     };
 
+    // One pixel column of the trace: its x, the y of its first, lowest (smallest y), highest
+    // and last point.
+    struct Column
+    {
+        int x, first, low, high, last;
+    };
+
     std::unique_ptr<QPoint[]> m_points;
+    std::unique_ptr<Column[]> m_columns;
     QImage m_background;
     BackgroundKey m_key;
     int m_backgroundDraws = 0;

@@ -242,6 +242,7 @@ void SpectrumPage::stopCapture()
     m_capturing = false;
     m_frameTimer.stop();
     m_lastFrame.invalidate();
+    m_lastPassband.invalidate();
 }
 
 // ---- Block handling (delivery thread) ----
@@ -285,6 +286,14 @@ void SpectrumPage::drawLatestRow()
     m_lastFrame.start();
     ++m_rowsDrawn;
     const SpectrumRowInfo &info = m_handover.info();
+    const bool passbandDue = !m_lastPassband.isValid() ||
+                             m_lastPassband.elapsed() >= qint64{kFramesPerPassband} * m_frameMs;
+    if (!passbandDue) {
+        redraw();
+        showReadout();
+        return;
+    }
+    m_lastPassband.start();
     m_shownPassband = m_passbandAnalyzer.analyze(
         m_handover.row(), info.bins, static_cast<double>(info.sampleRate) / info.fftSize);
     m_shownError = passbandError(m_shownPassband, info.rowsAveraged);

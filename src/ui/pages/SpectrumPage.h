@@ -82,6 +82,10 @@ public:
 
     // Shortest time between two drawn rows, ms: one frame of a 60 Hz screen.
     static constexpr int kDefaultFrameMs = 16;
+    // The passband is read and its text laid out at most once in this many frames (a
+    // quarter of a second): a text that changes 60 times a second cannot be read, and its
+    // layout would cost more than the trace.
+    static constexpr int kFramesPerPassband = 15;
     // Another frame time (tests); a row waiting for the frame's end waits for the new one.
     void setFrameInterval(int ms);
 
@@ -119,7 +123,8 @@ private:
     int m_fftSize = 8192;
     std::uint64_t m_rowsDrawn = 0;
     int m_frameMs = kDefaultFrameMs;
-    QElapsedTimer m_lastFrame; // when the last row was drawn
+    QElapsedTimer m_lastFrame;    // when the last row was drawn
+    QElapsedTimer m_lastPassband; // when the passband was last read and shown
     QTimer m_frameTimer;       // a row request that came within a frame of the last row
     std::atomic<std::uint64_t> m_delivered{0};
     std::atomic<std::uint64_t> m_computed{0};
