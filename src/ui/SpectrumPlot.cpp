@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quillon {
 
@@ -193,12 +194,16 @@ QRect SpectrumPlot::render(QImage &image, const SpectrumLayout &layout, const QC
                         layout.height() + 3)
                       .intersected(image.rect());
     }
+    // Both 32 bits a pixel from here on.
     if (image.size() != m_background.size() || image.format() != m_background.format())
         image = QImage(m_background.size(), m_background.format());
+    // Line by line: QPainter would hand a copy this large to its thread pool, and waking
+    // those threads 60 times a second costs more than the copy.
+    const qsizetype bytes = qsizetype{changed.width()} * 4;
+    for (int y = changed.top(); y <= changed.bottom(); ++y)
+        std::memcpy(image.scanLine(y) + qsizetype{changed.left()} * 4,
+                    m_background.constScanLine(y) + qsizetype{changed.left()} * 4, bytes);
     QPainter painter(&image);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(changed.topLeft(), m_background, changed);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (row != nullptr)
         paintTrace(painter, layout, row, rowBins);
     return changed;

@@ -402,7 +402,10 @@ void SpectrumPage::showReadout()
                         ? layout.binAt(mouse->x(), points)
                         : -1;
     if (bin < 0) {
-        m_readoutLabel->clear();
+        // clear() repaints the label (and the tab frame behind it) even when it is empty
+        // already: with every row that cost more than the trace.
+        if (!m_readoutLabel->text().isEmpty())
+            m_readoutLabel->clear();
         return;
     }
     QString text = hzText(bin * layout.binHz());
