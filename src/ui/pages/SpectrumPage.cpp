@@ -377,14 +377,13 @@ void SpectrumPage::showPassband()
     const QString offered =
         e.total <= kOfferableBandwidthError
             ? tr("offered to the Calculator")
-            : tr("not offered to the Calculator (it needs %1 or less: more spectra, or a "
-                 "larger FFT Block Size)")
+            : tr("not offered to the Calculator (%1 at most)")
                   .arg(percentText(kOfferableBandwidthError));
     m_passbandLabel->setText(
         tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
             .arg(low, high, hzText(p.noiseBandwidthHz), averaged) +
         u'\n' +
-        tr("Bins %1 apart (%2 of the noise bandwidth); noise bandwidth error about %3: %4")
+        tr("Bins %1 apart (%2 of the bandwidth); error about %3: %4")
             .arg(hzText(p.binHz), percentText(p.binHz / p.noiseBandwidthHz),
                  percentText(e.total), offered));
 }
