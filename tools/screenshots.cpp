@@ -44,12 +44,14 @@ void typeCalculatorExample(QWidget *page)
 }
 
 // Show Spectrum as a user reads the receiver's passband: averaged over 32 blocks (set before
-// the page is activated), zoomed to 0 - 4 kHz, the pointer on the trace at 1 kHz. Returns how
+// the page is activated), the span fitted to the passband found (0 - 3 kHz), the pointer on
+// the trace at a quarter of the span. Returns how
 // long to let blocks arrive, ms: 32 blocks of 8192 frames at 44.1 kHz take 5.9 s.
 int prepareSpectrum(quillon::SpectrumPage &page)
 {
     page.findChild<QCheckBox *>(QStringLiteral("average"))->click();
-    page.findChild<QComboBox *>(QStringLiteral("span"))->setCurrentIndex(1);
+    auto *span = page.findChild<QComboBox *>(QStringLiteral("span"));
+    span->setCurrentIndex(span->findText(QStringLiteral("Passband")));
     page.findChild<QComboBox *>(QStringLiteral("topDb"))->setCurrentIndex(2);
     page.findChild<QComboBox *>(QStringLiteral("divisions"))->setCurrentIndex(4); // 8
     auto *view = page.findChild<quillon::SpectrumView *>(QStringLiteral("spectrumPlot"));

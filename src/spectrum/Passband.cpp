@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quillon {
 
@@ -95,7 +96,57 @@ Passband PassbandAnalyzer::analyze(const double *dB, int bins, double binHz)
     result.peakHz = peak * binHz;
     result.peakDb = 10.0 * std::log10(reference);
     result.noiseBandwidthHz = total / reference * binHz;
+    result.binHz = binHz;
+    {
+        const int half = std::min(static_cast<int>(peak * kReferenceSmoothing), limit);
+        result.referenceBins = std::min(peak + half, bins - 1) - std::max(peak - half, kFirstBin) + 1;
+    }
     return result;
+}
+
+// The error of the noise bandwidth B = binHz * (sum of bin powers) / reference.
+//
+// Statistical part. The power of one bin of a noise spectrum is exponentially distributed
+// (the sum of two squared Gaussians), so its level in dB, 10 log10 P, scatters with a
+// standard deviation of (10 / ln 10) * pi / sqrt(6) = 5.57 dB (the variance of ln P is
+// pi^2 / 6). The row is the mean of the dB levels of K spectra: 5.57 / sqrt(K) dB, which is
+// a relative scatter in power of (ln 10 / 10) * 5.57 / sqrt(K) = 1.28 / sqrt(K). The
+// reference level is the mean power of w neighbouring bins (referenceBins); Hann-windowed
+// bins overlap, and w of them hold about w / 1.5 independent ones (1.5 bins is the Hann
+// window's noise bandwidth), so the reference scatters by s_ref = 1.28 / sqrt(K w / 1.5).
+// The sum of the bin powers averages over all B / binHz bins of the band:
+// s_sum = 1.28 / sqrt(K B / (1.5 binHz)). B scatters by the two in quadrature, and twice
+// that is the statistical part: a 95 % half-width. (The reference is the highest of the
+// smoothed levels, which would read B low; on a rounded top the smoothing pulls the other
+// way, and on the bench the readings centre on the truth within a fraction of s_ref once K w
+// is in the thousands. With fewer, K w of a few hundred, they read low by up to s_ref.)
+//
+// Resolution part. The window spreads every frequency over about 1.5 bins, so a band is seen
+// through a kernel 1.5 binHz wide: its edges blur by about a bin each and a top only a few
+// bins wide is pulled down. Relative to the bandwidth that is 1.5 binHz / B, added to the
+// statistical part since it does not average away.
+//
+// On the bench's 2.69 kHz band: one spectrum of 1024 points at 44.1 kHz (43 Hz bins) gives
+// 150 % and more, 31 such spectra about 21 % (those readings scatter by about 8 % and run
+// about 7 % low), 32 spectra of 8192 points 6.2 %, of 16384 points 4.5 % and of 32768
+// points at 48 kHz 3.3 % (those scatter by 2.0 % and 1.2 %).
+PassbandError passbandError(const Passband &p, int spectra)
+{
+    PassbandError e;
+    if (!p.found || !(p.noiseBandwidthHz > 0.0) || !(p.binHz > 0.0) || p.referenceBins < 1) {
+        e.statistical = e.resolution = e.total = std::numeric_limits<double>::infinity();
+        return e;
+    }
+    constexpr double kBinScatter = 1.2825498301618641; // pi / sqrt(6)
+    constexpr double kHannBins = 1.5;
+    const double k = std::max(spectra, 1);
+    const double bandBins = std::max(p.noiseBandwidthHz / p.binHz, 1.0);
+    const double reference = kBinScatter / std::sqrt(k * p.referenceBins / kHannBins);
+    const double sum = kBinScatter / std::sqrt(k * bandBins / kHannBins);
+    e.statistical = 2.0 * std::hypot(reference, sum);
+    e.resolution = kHannBins / bandBins;
+    e.total = e.statistical + e.resolution;
+    return e;
 }
 
 } // namespace quillon

@@ -18,7 +18,25 @@ struct Passband
     bool highEdgeFound = false;    // false: ... up to the last bin (in highEdgeHz)
     double noiseBandwidthHz = 0.0; // equivalent noise bandwidth: sum of bin powers over the
                                    // peak power, times the bin spacing, Hz
+    double binHz = 0.0;            // the row's bin spacing, Hz
+    int referenceBins = 0;         // bins averaged (in power) for the reference level
 };
+
+// How far a passband reading may be off, as fractions of the noise bandwidth (0.04 = 4 %).
+struct PassbandError
+{
+    double statistical = 0.0; // from the scatter of the averaged noise spectra
+    double resolution = 0.0;  // from the bin spacing against the bandwidth
+    double total = 0.0;       // both added: a bound, not a standard deviation
+};
+
+// The error estimate of a reading from a row that is the mean of `spectra` spectra (1 ..
+// 32); infinite for a reading without a passband.
+PassbandError passbandError(const Passband &p, int spectra);
+
+// The largest estimated error (total) at which a noise bandwidth is offered to the
+// Calculator.
+constexpr double kOfferableBandwidthError = 0.05;
 
 // Reads the passband from a spectrum row: the peak, the -3 dB edges and the equivalent noise
 // bandwidth.

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -18,7 +19,8 @@ enum class SpectrumSpan
 {
     FullScan = 0, // "Full Scan": 0 to sampleRate / 2
     To4kHz = 1,   // "0 - 4 KHz"
-    To1kHz = 2    // "0 - 1 KHz"
+    To1kHz = 2,   // "0 - 1 KHz"
+    Passband = 3  // "Passband": 0 to a whole number of kHz just above the passband found
 };
 
 // The scale chosen on the page: 10 dB per division, `divisions` divisions (4 .. 12) below the
@@ -28,7 +30,14 @@ struct SpectrumScale
     int divisions = 12;
     int topDb = 0;
     SpectrumSpan span = SpectrumSpan::FullScan;
+    // The span of "Passband", Hz; 0 (no passband found yet) shows the full scan.
+    int passbandSpanHz = 0;
 };
+
+// The span that fits a passband whose upper -3 dB edge lies at `highEdgeHz`: 0 to the next
+// whole kHz at least 5 % above the edge (so that every grid line falls on a tenth of a kHz
+// and the skirt above the edge stays in view), at least 1000 Hz, at most sampleRate / 2.
+int passbandSpanHz(double highEdgeHz, int sampleRate);
 
 // Where the plot's parts go, in pixels, for one plot rectangle, scale, FFT size n and sample
 // rate. A pure computation:
@@ -56,7 +65,8 @@ public:
     int fftSize() const { return m_fftSize; }
     int sampleRate() const { return m_sampleRate; }
 
-    // The span in Hz: sampleRate / 2 (integer division), 4000 or 1000.
+    // The span in Hz: sampleRate / 2 (integer division), 4000, 1000 or the passband's span
+    // (sampleRate / 2 while there is none, or when it is wider).
     int spanHz() const;
     // Trace points for a row of `rowBins` values.
     int points(int rowBins) const;
@@ -111,8 +121,46 @@ public:
     void paintTrace(QPainter &painter, const SpectrumLayout &layout, const double *row,
                     int rowBins);
 
+    // What the page draws for every row: the whole plot in `image` (the view's), filled with
+    // `background` outside the drawing rectangle, exactly as paint() draws it. The frame,
+    // grid and labels come from a cached image that is drawn again only when the image's
+    // size, the drawing rectangle, the scale, the span, the colours or the font change;
+    // otherwise only the drawing rectangle (with the frame around it) is copied back from
+    // the cache and the trace drawn over it. Returns the part of `image` that changed.
+    QRect render(QImage &image, const SpectrumLayout &layout, const QColor &background,
+                 const QColor &textColor, const QFont &font, const double *row, int rowBins);
+    // Draw the cached background again at the next render() (the view's image was replaced).
+    void invalidateBackground() { m_background = QImage(); }
+    // Times the background was drawn (tests: a row alone must not draw it).
+    int backgroundDraws() const { return m_backgroundDraws; }
+
 private:
+    // Everything the background depends on.
+    struct BackgroundKey
+    {
+        QSize size;
+        QRect drawing;
+        int divisions = 0;
+        int topDb = 0;
+        int spanHz = 0;
+        QRgb background = 0;
+        QRgb text = 0;
+        QFont font;
+        bool operator==(const BackgroundKey &) const = default;
+    };
+
+    // One pixel column of the trace: its x, the y of its first, lowest (smallest y), highest
+    // and last point.
+    struct Column
+    {
+        int x, first, low, high, last;
+    };
+
     std::unique_ptr<QPoint[]> m_points;
+    std::unique_ptr<Column[]> m_columns;
+    QImage m_background;
+    BackgroundKey m_key;
+    int m_backgroundDraws = 0;
 };
 
 } // namespace quillon

@@ -1,6 +1,7 @@
 #include "ui/SpectrumView.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace quillon {
@@ -20,10 +21,12 @@ QRect SpectrumView::plotRect() const
     return QRect(QPoint(50, 10), QPoint(width() - 10 - 1, height() - below - 1));
 }
 
-void SpectrumView::paintEvent(QPaintEvent *)
+void SpectrumView::paintEvent(QPaintEvent *event)
 {
+    // A row repaints only the drawing rectangle: copy no more of the image than that.
     QPainter painter(this);
-    painter.drawImage(0, 0, m_image);
+    const QRect part = event->rect();
+    painter.drawImage(part.topLeft(), m_image, part);
 }
 
 void SpectrumView::resizeEvent(QResizeEvent *)

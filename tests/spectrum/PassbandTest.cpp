@@ -56,58 +56,133 @@ TEST(Passband, RowsWithoutAnEdgeOrWithoutPower)
 }
 
 // The bench's receiver noise: a second-order Butterworth high-pass at 300 Hz and low-pass at
-// 2700 Hz. The -3 dB edges and the noise bandwidth of that shape (296.5 Hz, 2731.4 Hz and
-// 2686.4 Hz), against those read from 32 averaged blocks of the bench's noise: within one bin
-// plus three standard deviations of the scatter over noise seeds (7 Hz low, 23 Hz high, where
-// the skirt falls by only 0.003 dB per Hz, and 1.1 % on the noise bandwidth).
+// 2700 Hz, with the -3 dB edges and the noise bandwidth of that shape, and the passband read
+// from `spectra` averaged blocks of `n` frames of the bench's noise.
+struct BenchReceiver
+{
+    explicit BenchReceiver(double fs) : fs(fs)
+    {
+        const Biquad hp = butterworthHighPass(fs, 300.0), lp = butterworthLowPass(fs, 2700.0);
+        auto shape = [&](double f) {
+            return test::powerResponse(hp, fs, f) * test::powerResponse(lp, fs, f);
+        };
+        double top = 0.0, integral = 0.0;
+        for (double f = 0.05; f < fs / 2; f += 0.1) {
+            top = std::max(top, shape(f));
+            integral += shape(f) * 0.1;
+        }
+        auto halfPower = [&](double from, double step) {
+            double f = from;
+            while (shape(f) >= top / 2)
+                f += step;
+            return f;
+        };
+        lowEdge = halfPower(900.0, -0.01);
+        highEdge = halfPower(900.0, 0.01);
+        bandwidth = integral / top;
+    }
+
+    Passband read(int n, int spectra, std::uint64_t seed) const
+    {
+        GeneratorSetup setup;
+        setup.sampleRate = static_cast<std::uint32_t>(fs);
+        setup.statePower = {0.01, 0.01, 0.01, 0.01}; // -20 dBFS
+        setup.seed = seed;
+        BenchGenerator generator(setup);
+        generator.warmUp(generator.settleFrames(), 0);
+        const std::atomic<int> state{0};
+        std::vector<std::uint8_t> block(n * 2);
+        SpectrumAnalyzer analyzer;
+        EXPECT_TRUE(analyzer.activate(n, spectra));
+        analyzer.setAveraging(true);
+        for (int b = 0; b < spectra; ++b) {
+            generator.generate(block.data(), n, state);
+            EXPECT_TRUE(analyzer.processBlock(block.data(),
+                                              static_cast<std::uint32_t>(block.size()),
+                                              test::format(16, 1), nullptr));
+        }
+        EXPECT_EQ(analyzer.shownInfo().rowsAveraged, spectra);
+        PassbandAnalyzer passband;
+        return passband.analyze(analyzer.shownRow(), analyzer.shownBins(), fs / n);
+    }
+
+    double fs, lowEdge = 0.0, highEdge = 0.0, bandwidth = 0.0;
+};
+
+// The true shape (296.5 Hz, 2731.4 Hz and 2686.4 Hz) against 32 averaged blocks of 32768
+// frames at 48 kHz: within one bin plus three standard deviations of the scatter over noise
+// seeds (7 Hz low, 23 Hz high, where the skirt falls by only 0.003 dB per Hz, and 1.1 % on the
+// noise bandwidth).
 TEST(Passband, MatchesTheBenchReceiver)
 {
-    constexpr double fs = 48000.0;
-    constexpr int n = 32768;
-    constexpr double binHz = fs / n;
-    const Biquad hp = butterworthHighPass(fs, 300.0), lp = butterworthLowPass(fs, 2700.0);
-    auto shape = [&](double f) {
-        return test::powerResponse(hp, fs, f) * test::powerResponse(lp, fs, f);
-    };
-    double top = 0.0, integral = 0.0;
-    for (double f = 0.05; f < fs / 2; f += 0.1) {
-        top = std::max(top, shape(f));
-        integral += shape(f) * 0.1;
-    }
-    auto halfPower = [&](double from, double step) {
-        double f = from;
-        while (shape(f) >= top / 2)
-            f += step;
-        return f;
-    };
-    const double lowEdge = halfPower(900.0, -0.01), highEdge = halfPower(900.0, 0.01);
-    const double bandwidth = integral / top;
-
-    GeneratorSetup setup;
-    setup.sampleRate = static_cast<std::uint32_t>(fs);
-    setup.statePower = {0.01, 0.01, 0.01, 0.01}; // -20 dBFS
-    setup.seed = 20240611;
-    BenchGenerator generator(setup);
-    generator.warmUp(generator.settleFrames(), 0);
-    const std::atomic<int> state{0};
-    std::vector<std::uint8_t> block(n * 2);
-    SpectrumAnalyzer analyzer;
-    ASSERT_TRUE(analyzer.activate(n, 32));
-    analyzer.setAveraging(true);
-    for (int b = 0; b < 32; ++b) {
-        generator.generate(block.data(), n, state);
-        ASSERT_TRUE(analyzer.processBlock(block.data(), static_cast<std::uint32_t>(block.size()),
-                                          test::format(16, 1), nullptr));
-    }
-    ASSERT_EQ(analyzer.shownInfo().rowsAveraged, 32);
-    PassbandAnalyzer passband;
-    const Passband p = passband.analyze(analyzer.shownRow(), analyzer.shownBins(), binHz);
+    const BenchReceiver bench(48000.0);
+    const double binHz = 48000.0 / 32768;
+    const Passband p = bench.read(32768, 32, 20240611);
     ASSERT_TRUE(p.found && p.lowEdgeFound && p.highEdgeFound);
-    EXPECT_NEAR(p.lowEdgeHz, lowEdge, binHz + 20.0);
-    EXPECT_NEAR(p.highEdgeHz, highEdge, binHz + 70.0);
-    EXPECT_NEAR(p.noiseBandwidthHz, bandwidth, 0.04 * bandwidth);
-    EXPECT_GT(p.peakHz, lowEdge);
-    EXPECT_LT(p.peakHz, highEdge);
+    EXPECT_NEAR(p.lowEdgeHz, bench.lowEdge, binHz + 20.0);
+    EXPECT_NEAR(p.highEdgeHz, bench.highEdge, binHz + 70.0);
+    EXPECT_NEAR(p.noiseBandwidthHz, bench.bandwidth, 0.04 * bench.bandwidth);
+    EXPECT_GT(p.peakHz, bench.lowEdge);
+    EXPECT_LT(p.peakHz, bench.highEdge);
+    EXPECT_DOUBLE_EQ(p.binHz, binHz);
+}
+
+// The error estimate against the bench's known noise bandwidth over eight noise seeds per
+// case. It is a 95 % half-width, so at most one reading of eight may lie outside it; it must
+// not be far above the readings' real scatter either (it would refuse good readings): between
+// 1.2 and 5 times their root-mean-square error. It decides which readings the Calculator
+// gets: 1 or 31 spectra of 1024 points at 44.1 kHz (43 Hz bins; 31 read up to 25 % off) and
+// 32 of 8192 points not, 32 of 16384 or 32768 points yes.
+struct ErrorCase
+{
+    double fs;
+    int n;
+    int spectra;
+    bool offered;
+};
+
+class PassbandErrorTest : public testing::TestWithParam<ErrorCase>
+{
+};
+
+TEST_P(PassbandErrorTest, BoundsTheBenchReading)
+{
+    const ErrorCase c = GetParam();
+    const BenchReceiver bench(c.fs);
+    constexpr int kSeeds = 8;
+    int outside = 0;
+    double squares = 0.0, estimates = 0.0;
+    for (std::uint64_t seed = 1; seed <= kSeeds; ++seed) {
+        const Passband p = bench.read(c.n, c.spectra, 7000 + seed);
+        ASSERT_TRUE(p.found);
+        const PassbandError e = passbandError(p, c.spectra);
+        const double actual = p.noiseBandwidthHz / bench.bandwidth - 1.0;
+        outside += std::abs(actual) > e.total;
+        squares += actual * actual;
+        estimates += e.total;
+        EXPECT_NEAR(e.resolution, 1.5 * c.fs / c.n / p.noiseBandwidthHz, 1e-12);
+        EXPECT_NEAR(e.total, e.statistical + e.resolution, 1e-12);
+        EXPECT_EQ(e.total <= kOfferableBandwidthError, c.offered)
+            << "seed " << seed << ": " << e.total;
+    }
+    EXPECT_LE(outside, 1);
+    if (c.spectra > 1) {
+        const double rms = std::sqrt(squares / kSeeds), estimate = estimates / kSeeds;
+        EXPECT_GT(estimate, 1.2 * rms);
+        EXPECT_LT(estimate, 5.0 * rms);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bench, PassbandErrorTest,
+                         testing::Values(ErrorCase{44100.0, 1024, 1, false},
+                                         ErrorCase{44100.0, 1024, 31, false},
+                                         ErrorCase{44100.0, 8192, 32, false},
+                                         ErrorCase{44100.0, 16384, 32, true},
+                                         ErrorCase{48000.0, 32768, 32, true}));
+
+TEST(Passband, NoErrorEstimateWithoutAPassband)
+{
+    EXPECT_TRUE(std::isinf(passbandError(Passband{}, 32).total));
 }
 
 } // namespace

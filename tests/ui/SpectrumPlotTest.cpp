@@ -193,7 +193,8 @@ struct SpanLabelCase
 {
     SpectrumSpan span;
     int rate;
-    const char *labels; // under the plot: "0", the nine grid lines, the span, "KHz"
+    const char *labels;     // under the plot: "0", the nine grid lines, the span, "KHz"
+    int passbandSpanHz = 0; // of "Passband"
 };
 
 using SpectrumSpanLabels = Param<SpanLabelCase>;
@@ -203,7 +204,9 @@ using SpectrumSpanLabels = Param<SpanLabelCase>;
 TEST_P(SpectrumSpanLabels, UnderThePlot)
 {
     const SpanLabelCase c = GetParam();
-    const SpectrumLayout layout(QRect(50, 10, 537, 250), {.span = c.span}, 8192, c.rate);
+    const SpectrumLayout layout(QRect(50, 10, 537, 250),
+                                {.span = c.span, .passbandSpanHz = c.passbandSpanHz}, 8192,
+                                c.rate);
     const int h = lineHeight();
     const auto labels = plotLabels(layout, h);
     const std::size_t first = 12 + 1; // after the 12 dB labels and "dB"
@@ -230,7 +233,68 @@ INSTANTIATE_TEST_SUITE_P(
                       SpanLabelCase{SpectrumSpan::To4kHz, 48000,
                                     "0 0.4 0.8 1.2 1.6 2.0 2.4 2.8 3.2 3.6 4.0 KHz"},
                       SpanLabelCase{SpectrumSpan::To1kHz, 96000,
-                                    "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"}));
+                                    "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 KHz"},
+                      SpanLabelCase{SpectrumSpan::Passband, 48000,
+                                    "0 0.3 0.6 0.9 1.2 1.5 1.8 2.1 2.4 2.7 3.0 KHz", 3000},
+                      // No passband found yet: the full scan.
+                      SpanLabelCase{SpectrumSpan::Passband, 48000,
+                                    "0 2.4 4.8 7.2 9.6 12.0 14.4 16.8 19.2 21.6 24.0 KHz", 0}));
+
+// "Passband": the next whole kHz at least 5 % above the upper edge, 1 kHz at least, half the
+// sample rate at most (and with no edge); the points reach the span's last bin.
+TEST(PassbandSpan, FitsTheUpperEdge)
+{
+    EXPECT_EQ(passbandSpanHz(2731.4, 48000), 3000);
+    EXPECT_EQ(passbandSpanHz(2860.0, 48000), 4000); // 3003 Hz with the margin
+    EXPECT_EQ(passbandSpanHz(300.0, 8000), 1000);
+    EXPECT_EQ(passbandSpanHz(21500.0, 44100), 22050);
+    EXPECT_EQ(passbandSpanHz(0.0, 44100), 22050);
+    const SpectrumLayout layout(QRect(50, 10, 537, 250),
+                                {.span = SpectrumSpan::Passband, .passbandSpanHz = 3000}, 32768,
+                                48000);
+    EXPECT_EQ(layout.points(16384), 2048);
+}
+
+// The page's drawing of a row: frame, grid and labels from the cache, only the drawing
+// rectangle copied back and the trace drawn over it. Every step must give the very image a
+// fresh paint gives: no trace of the row before, no labels of the scale before; and rows
+// alone must not draw the background again.
+TEST_F(SpectrumPlotTest, CachedRowsDrawWhatAFreshPaintDraws)
+{
+    std::vector<double> high(4096, 5.0), low(4096, -200.0), noisy(4096);
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> level(-130.0, 10.0);
+    for (double &v : noisy)
+        v = level(gen);
+    const QFont font;
+    QImage image(700, 420, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    const auto step = [&](const SpectrumLayout &layout, const std::vector<double> *row) {
+        const QRect changed =
+            m_plot.render(image, layout, kBackground, Qt::black, font, row ? row->data() : nullptr,
+                          row ? static_cast<int>(row->size()) : 0);
+        EXPECT_EQ(image, paint(layout, row));
+        return changed;
+    };
+    const SpectrumLayout first(QRect(50, 10, 600, 360), {}, 8192, 48000);
+    EXPECT_EQ(step(first, &high), image.rect());
+    // Rows on the top edge (over the frame), on the bottom edge, and all over.
+    EXPECT_EQ(step(first, &low), QRect(49, 9, 603, 363));
+    EXPECT_EQ(step(first, &noisy), QRect(49, 9, 603, 363));
+    EXPECT_EQ(step(first, nullptr), QRect(49, 9, 603, 363));
+    EXPECT_EQ(m_plot.backgroundDraws(), 1);
+    // Each of the scale, the span (and its sample rate) and the rectangle draws it again.
+    step(SpectrumLayout(QRect(50, 10, 600, 360), {.divisions = 7, .topDb = -30}, 8192, 48000),
+         &noisy);
+    step(SpectrumLayout(QRect(50, 10, 600, 360), {.divisions = 7, .topDb = -30}, 8192, 44100),
+         &noisy);
+    step(SpectrumLayout(QRect(50, 10, 600, 360),
+                        {.divisions = 7, .topDb = -30, .span = SpectrumSpan::To4kHz}, 8192,
+                        44100),
+         &high);
+    step(SpectrumLayout(QRect(50, 10, 500, 300), {}, 8192, 48000), &noisy);
+    EXPECT_EQ(m_plot.backgroundDraws(), 5);
+}
 
 // 16384 points over 940 pixels are drawn as the lowest and highest point of each column
 // joined to its neighbours: the very pixels that lines through every point give, for a noisy

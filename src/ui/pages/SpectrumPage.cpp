@@ -34,6 +34,16 @@ QString hzText(double hz)
     return QString::asprintf("%.1f Hz", hz);
 }
 
+// A fraction as a percentage, locale-free: 0.043 -> "4.3 %", 0.6 -> "60 %".
+QString percentText(double fraction)
+{
+    const double percent = 100.0 * fraction;
+    if (!std::isfinite(percent))
+        return QStringLiteral("unknown");
+    return percent < 10.0 ? QString::asprintf("%.1f %%", percent)
+                          : QString::asprintf("%.0f %%", percent);
+}
+
 } // namespace
 
 SpectrumPage::SpectrumPage(QuillonEngine &engine, SharedValues &shared, QWidget *parent)
@@ -72,8 +82,9 @@ void SpectrumPage::buildControls()
     m_readoutLabel->setMinimumWidth(
         fontMetrics().horizontalAdvance(QStringLiteral("00000.0 Hz, -000.0 dB")) + 8);
     // Texts that change with every row must not widen the page (the window's size is fixed).
+    // Two lines: the reading, then how far it can be trusted.
     m_passbandLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    m_passbandLabel->setMinimumHeight(fontMetrics().height());
+    m_passbandLabel->setMinimumHeight(2 * fontMetrics().lineSpacing());
 
     auto *vertical = new QGroupBox(tr("Vertical"), this);
     vertical->setObjectName(QStringLiteral("verticalGroup"));
@@ -118,7 +129,10 @@ void SpectrumPage::buildControls()
     page->addWidget(m_passbandLabel);
     page->addLayout(controls);
 
-    m_view->setResizeHandler([this] { redraw(); });
+    m_view->setResizeHandler([this] {
+        m_plot.invalidateBackground();
+        redraw();
+    });
     m_view->setMouseHandler([this] { showReadout(); });
     connect(m_divisionsList, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
@@ -135,6 +149,8 @@ void SpectrumPage::buildControls()
     connect(m_spanList, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
             m_scale.span = static_cast<SpectrumSpan>(index);
+            if (m_scale.span == SpectrumSpan::Passband)
+                fitPassbandSpan(true);
             redraw();
         }
     });
@@ -153,7 +169,7 @@ void SpectrumPage::initializePage()
     for (int top = 0; top >= -80; top -= 10)
         m_topList->addItem(QString::number(top));
     m_topList->setCurrentIndex(0);
-    m_spanList->addItems({tr("Full Scan"), tr("0 - 4 KHz"), tr("0 - 1 KHz")});
+    m_spanList->addItems({tr("Full Scan"), tr("0 - 4 KHz"), tr("0 - 1 KHz"), tr("Passband")});
     m_spanList->setCurrentIndex(0);
     m_scale = SpectrumScale{};
 }
@@ -192,11 +208,15 @@ void SpectrumPage::startCapture()
     m_fftSize = usableFftSize(m_engine.settings().fftBlockSize);
     const bool planned = m_analyzer.activate(m_fftSize, m_shared.averageCountLimited());
     m_analyzer.setAveraging(m_averageBox->isChecked());
+    m_averageBox->setToolTip(
+        tr("The mean of the last spectra: as many as the Number on Measure Noise (now %1)")
+            .arg(m_analyzer.averageCount()));
     m_handover.reset();
     m_rowsDrawn = 0;
     m_delivered.store(0, std::memory_order_relaxed);
     m_computed.store(0, std::memory_order_relaxed);
     m_shownPassband = Passband{};
+    m_shownError = PassbandError{};
     showPassband();
 
     WaveCapture &capture = m_engine.capture();
@@ -223,6 +243,7 @@ void SpectrumPage::stopCapture()
     m_capturing = false;
     m_frameTimer.stop();
     m_lastFrame.invalidate();
+    m_lastPassband.invalidate();
 }
 
 // ---- Block handling (delivery thread) ----
@@ -266,10 +287,22 @@ void SpectrumPage::drawLatestRow()
     m_lastFrame.start();
     ++m_rowsDrawn;
     const SpectrumRowInfo &info = m_handover.info();
+    const bool passbandDue = !m_lastPassband.isValid() ||
+                             m_lastPassband.elapsed() >= qint64{kFramesPerPassband} * m_frameMs;
+    if (!passbandDue) {
+        redraw();
+        showReadout();
+        return;
+    }
+    m_lastPassband.start();
     m_shownPassband = m_passbandAnalyzer.analyze(
         m_handover.row(), info.bins, static_cast<double>(info.sampleRate) / info.fftSize);
-    if (m_shownPassband.found)
+    m_shownError = passbandError(m_shownPassband, info.rowsAveraged);
+    // Only a reading close enough for a noise-floor calculation reaches the Calculator; the
+    // last such reading stays there.
+    if (m_shownPassband.found && m_shownError.total <= kOfferableBandwidthError)
         m_shared.setMeasuredNoiseBandwidthHz(m_shownPassband.noiseBandwidthHz);
+    fitPassbandSpan(false);
     showPassband();
     redraw();
     showReadout();
@@ -280,21 +313,40 @@ void SpectrumPage::redraw()
     QImage &image = m_view->image();
     if (image.isNull())
         return; // not laid out yet; the first resize draws
-    image.fill(m_view->palette().color(QPalette::Window));
-    QPainter painter(&image);
-    painter.setFont(m_view->font());
+    const QColor background = m_view->palette().color(QPalette::Window);
     const QColor text = m_view->palette().color(QPalette::WindowText);
-    if (m_handover.hasRow()) {
-        const SpectrumRowInfo &info = m_handover.info();
-        const SpectrumLayout layout(m_view->plotRect(), m_scale, info.fftSize,
-                                    static_cast<int>(info.sampleRate));
-        m_plot.paint(painter, layout, text, m_handover.row(), info.bins);
-    } else {
-        const SpectrumLayout layout(m_view->plotRect(), m_scale, m_fftSize, sampleRate());
-        m_plot.paint(painter, layout, text, nullptr, 0);
+    const bool hasRow = m_handover.hasRow();
+    const SpectrumRowInfo &info = m_handover.info();
+    const SpectrumLayout layout(m_view->plotRect(), m_scale, hasRow ? info.fftSize : m_fftSize,
+                                hasRow ? static_cast<int>(info.sampleRate) : sampleRate());
+    // Frame, grid and labels come from the plot's cache unless the scale or size changed.
+    const QRect changed = m_plot.render(image, layout, background, text, m_view->font(),
+                                        hasRow ? m_handover.row() : nullptr,
+                                        hasRow ? info.bins : 0);
+    m_view->update(changed);
+}
+
+void SpectrumPage::fitPassbandSpan(bool fresh)
+{
+    const Passband &p = m_shownPassband;
+    if (!p.found || !p.highEdgeFound) {
+        if (fresh)
+            m_scale.passbandSpanHz = 0; // the full scan until a passband is found
+        return;
     }
-    painter.end();
-    m_view->update();
+    const int rate = m_handover.hasRow() ? static_cast<int>(m_handover.info().sampleRate)
+                                         : sampleRate();
+    const int fitted = passbandSpanHz(p.highEdgeHz, rate);
+    // Once shown, the span follows the edge only when it leaves the plot or shrinks to less
+    // than half of it: an edge near a whole kHz must not make the grid jump with every row.
+    const int current = m_scale.passbandSpanHz;
+    if (fresh || current == 0 || p.highEdgeHz > current || 2.0 * p.highEdgeHz < current) {
+        if (fitted == current)
+            return;
+        m_scale.passbandSpanHz = fitted;
+        if (!fresh && m_scale.span == SpectrumSpan::Passband)
+            redraw();
+    }
 }
 
 void SpectrumPage::showPassband()
@@ -312,12 +364,31 @@ void SpectrumPage::showPassband()
     const QString high =
         p.highEdgeFound ? hzText(p.highEdgeHz) : tr("above ") + hzText(p.highEdgeHz);
     const int rows = m_handover.info().rowsAveraged;
-    const QString averaged =
-        rows > 1 ? tr("mean of %1 spectra").arg(rows) : tr("one spectrum: tick Average");
+    const int count = m_analyzer.averageCount();
+    QString averaged;
+    if (rows > 1)
+        averaged = tr("mean of %1 spectra").arg(rows);
+    else if (count > 1 && !m_analyzer.averaging())
+        averaged = tr("one spectrum: tick Average for the mean of %1").arg(count);
+    else if (count > 1)
+        averaged = tr("one spectrum");
+    else // "Average" has nothing to average: say where its count is set
+        averaged = tr("one spectrum: Average takes the Number on Measure Noise, now 1");
     const QString lost = lostAudioNote(m_engine.capture());
-    m_passbandLabel->setText(tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
-                                 .arg(low, high, hzText(p.noiseBandwidthHz), averaged) +
-                             (lost.isEmpty() ? QString() : QStringLiteral("    ") + lost));
+    const PassbandError &e = m_shownError;
+    const QString offered =
+        e.total <= kOfferableBandwidthError
+            ? tr("offered to the Calculator")
+            : tr("not offered to the Calculator (%1 at most)")
+                  .arg(percentText(kOfferableBandwidthError));
+    m_passbandLabel->setText(
+        tr("Passband (-3 dB): %1 to %2    Noise bandwidth: %3    (%4)")
+            .arg(low, high, hzText(p.noiseBandwidthHz), averaged) +
+        u'\n' +
+        tr("Bins %1 apart (%2 of the bandwidth); error about %3: %4")
+            .arg(hzText(p.binHz), percentText(p.binHz / p.noiseBandwidthHz),
+                 percentText(e.total), offered) +
+        (lost.isEmpty() ? QString() : QStringLiteral("    ") + lost));
 }
 
 void SpectrumPage::showReadout()
@@ -333,7 +404,10 @@ void SpectrumPage::showReadout()
                         ? layout.binAt(mouse->x(), points)
                         : -1;
     if (bin < 0) {
-        m_readoutLabel->clear();
+        // clear() repaints the label (and the tab frame behind it) even when it is empty
+        // already: with every row that cost more than the trace.
+        if (!m_readoutLabel->text().isEmpty())
+            m_readoutLabel->clear();
         return;
     }
     QString text = hzText(bin * layout.binHz());

@@ -40,7 +40,11 @@ struct CaptureHeader;
 //
 // Nothing here is stored: divisions (12), top dB (0), span ("Full Scan") and "Average" (off)
 // keep their values across activations until the program ends. The averaging count is the
-// one shared with Measure Noise ("TraceAverageCount", limited to 1 .. 32).
+// one shared with Measure Noise ("TraceAverageCount", limited to 1 .. 32), read at every
+// activation; the texts under the plot and the box's tooltip say so.
+//
+// Drawing: the plot keeps frame, grid and labels in a cached image, so a row costs a copy of
+// the drawing rectangle and the trace, and only that rectangle of the view is repainted.
 class SpectrumPage : public PropertyPage
 {
     Q_OBJECT
@@ -66,8 +70,11 @@ public:
     std::uint64_t rowsDrawn() const { return m_rowsDrawn; }
     std::uint64_t repaintRequests() const { return m_handover.requests(); }
 
-    // The passband of the row shown; found == false before the first row.
+    // The passband of the row shown; found == false before the first row. Its noise
+    // bandwidth goes to the Calculator only when the error estimate is at most
+    // kOfferableBandwidthError.
     const Passband &passband() const { return m_shownPassband; }
+    const PassbandError &shownError() const { return m_shownError; }
 
     // The FFT size the page uses for a stored size: a size the spectrum cannot use (below 2,
     // only a damaged setting holds one) gives the Setup page's default, 8192.
@@ -75,6 +82,10 @@ public:
 
     // Shortest time between two drawn rows, ms: one frame of a 60 Hz screen.
     static constexpr int kDefaultFrameMs = 16;
+    // The passband is read and its text laid out at most once in this many frames (a
+    // quarter of a second): a text that changes 60 times a second cannot be read, and its
+    // layout would cost more than the trace.
+    static constexpr int kFramesPerPassband = 15;
     // Another frame time (tests); a row waiting for the frame's end waits for the new one.
     void setFrameInterval(int ms);
 
@@ -91,6 +102,8 @@ private:
     void drawLatestRow();
     void redraw();
     void showPassband();
+    // The "Passband" span from the passband shown: `fresh` when the span is chosen.
+    void fitPassbandSpan(bool fresh);
     void showReadout();
     int sampleRate() const;
 
@@ -102,6 +115,7 @@ private:
     SpectrumPlot m_plot;
     SpectrumScale m_scale;
     Passband m_shownPassband;
+    PassbandError m_shownError;
 
     // Window-thread state of the running capture.
     bool m_capturing = false;
@@ -109,7 +123,8 @@ private:
     int m_fftSize = 8192;
     std::uint64_t m_rowsDrawn = 0;
     int m_frameMs = kDefaultFrameMs;
-    QElapsedTimer m_lastFrame; // when the last row was drawn
+    QElapsedTimer m_lastFrame;    // when the last row was drawn
+    QElapsedTimer m_lastPassband; // when the passband was last read and shown
     QTimer m_frameTimer;       // a row request that came within a frame of the last row
     std::atomic<std::uint64_t> m_delivered{0};
     std::atomic<std::uint64_t> m_computed{0};

@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QTest>
 
 #include <cmath>
 
@@ -118,7 +119,7 @@ TEST_F(SpectrumPageTest, ControlsRedrawsWithoutCaptureAndTheStartFailure)
     };
     EXPECT_EQ(items("divisions"), "4,5,6,7,8,9,10,11,12 / 12");
     EXPECT_EQ(items("topDb"), "0,-10,-20,-30,-40,-50,-60,-70,-80 / 0");
-    EXPECT_EQ(items("span"), "Full Scan,0 - 4 KHz,0 - 1 KHz / Full Scan");
+    EXPECT_EQ(items("span"), "Full Scan,0 - 4 KHz,0 - 1 KHz,Passband / Full Scan");
     EXPECT_EQ(child<QGroupBox>(&page, "verticalGroup")->title() + "|" +
                   child<QGroupBox>(&page, "horizontalGroup")->title() + "|" +
                   child<QCheckBox>(&page, "average")->text(),
@@ -184,6 +185,55 @@ TEST_F(SpectrumPageTest, RowsWithinAFrameWaitAndOnlyTheNewestIsDrawn)
     EXPECT_EQ(page.repaintRequests(), 2u);
 }
 
+// "Average" takes its count from the Number on Measure Noise: with Number 1 it has nothing to
+// average, and the text under the plot says so and where to change it; with Number 4 it asks
+// for the tick, and once ticked the mean grows. A tone's "passband" (one bin wide, from
+// single spectra) is far too coarse for a noise bandwidth: it is not offered to the
+// Calculator, which keeps what it had.
+TEST_F(SpectrumPageTest, AverageSaysWhereItsCountComesFromAndCoarseReadingsStayHere)
+{
+    settings().waveInDevice = 2;
+    settings().fftBlockSize = 1024;
+    m_shared.setAverageCount(1);
+    m_shared.setMeasuredNoiseBandwidthHz(1234.0);
+    SpectrumPage &page = makePage();
+    ASSERT_TRUE(page.capturing());
+    page.setFrameInterval(0);
+    auto *average = child<QCheckBox>(&page, "average");
+    const auto row = [&](std::uint64_t drawn) {
+        return waitFor([&] { return m_manual.produce(8000.0); }) &&
+               waitFor([&] { return page.rowsDrawn() == drawn; });
+    };
+    const auto line = [&](int i) { return text("passband").split('\n').value(i); };
+
+    EXPECT_TRUE(average->toolTip().endsWith("Measure Noise (now 1)"));
+    ASSERT_TRUE(row(1));
+    EXPECT_TRUE(line(0).endsWith("(one spectrum: Average takes the Number on Measure Noise, now 1)"))
+        << line(0).toStdString();
+    EXPECT_TRUE(line(1).startsWith("Bins 43.1 Hz apart ("));
+    EXPECT_TRUE(line(1).contains(" of the bandwidth); error about "));
+    EXPECT_TRUE(line(1).endsWith(": not offered to the Calculator (5.0 % at most)"))
+        << line(1).toStdString();
+    EXPECT_GT(page.shownError().total, kOfferableBandwidthError);
+    QTest::mouseClick(average, Qt::LeftButton);
+    ASSERT_TRUE(page.averaging());
+    ASSERT_TRUE(row(2));
+    EXPECT_TRUE(line(0).endsWith("now 1)"));
+
+    page.deactivatePage();
+    m_shared.setAverageCount(4);
+    page.activate();
+    EXPECT_TRUE(average->toolTip().endsWith("(now 4)"));
+    QTest::mouseClick(average, Qt::LeftButton);
+    ASSERT_FALSE(page.averaging());
+    ASSERT_TRUE(row(1));
+    EXPECT_TRUE(line(0).endsWith("(one spectrum: tick Average for the mean of 4)"));
+    QTest::mouseClick(average, Qt::LeftButton);
+    ASSERT_TRUE(row(2));
+    EXPECT_TRUE(line(0).endsWith("(mean of 2 spectra)")) << line(0).toStdString();
+    EXPECT_EQ(m_shared.measuredNoiseBandwidthHz(), 1234.0);
+}
+
 // The bench's receiver (-3 dB at 296.5 and 2731.4 Hz, noise bandwidth 2686.4 Hz) at 48 kHz,
 // 32768 points, 32 blocks averaged. The tolerances hold the timing-dependent scatter (+-8 Hz,
 // +-25 Hz, 1 %) and smoothing bias (+10 Hz, +35 Hz, +1 %) yet catch a wrong bin spacing or
@@ -211,7 +261,11 @@ TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
     EXPECT_NEAR(p.highEdgeHz, 2731.4, 100.0);
     EXPECT_NEAR(p.noiseBandwidthHz, 2686.4, 0.05 * 2686.4);
     EXPECT_EQ(m_shared.measuredNoiseBandwidthHz(), p.noiseBandwidthHz);
+    EXPECT_LE(page.shownError().total, kOfferableBandwidthError);
+    EXPECT_TRUE(text("passband").endsWith(": offered to the Calculator"))
+        << text("passband").toStdString();
     EXPECT_GT(countRed(view()->image()), 500);
+
 
     // The pointer over 1000 Hz: that bin's frequency and level; off the plot: nothing.
     const SpectrumLayout full = layout(32768, 48000);
@@ -227,6 +281,25 @@ TEST_F(SpectrumPageTest, BenchPassbandReadoutAndStop)
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(view(), &leave);
     EXPECT_EQ(text("cursorReadout"), "");
+
+    // "Passband", chosen from the keyboard: 0 - 3 kHz, so the middle of the plot (1.5 kHz)
+    // shows the passband's level, where "Full Scan" shows 12 kHz, far down the skirt.
+    const auto topRedAtMiddle = [&] {
+        const SpectrumLayout l = layout(32768, 48000);
+        const int x = l.left() + l.width() / 2;
+        for (int y = l.top(); y <= l.bottom(); ++y)
+            if (view()->image().pixel(x, y) == qRgb(255, 0, 0))
+                return y;
+        return l.bottom() + 1;
+    };
+    const int passbandLevelY = layout(32768, 48000).levelY(p.peakDb - 10.0);
+    EXPECT_GT(topRedAtMiddle(), passbandLevelY);
+    auto *span = child<QComboBox>(&page, "span");
+    span->setFocus();
+    QTest::keyClick(span, Qt::Key_End);
+    EXPECT_EQ(span->currentText(), "Passband");
+    EXPECT_EQ(page.scale().passbandSpanHz, 3000);
+    EXPECT_LT(topRedAtMiddle(), passbandLevelY);
 
     // Leaving stops the capture at once; no block was left without its row, each drawn row
     // answered one repaint request, and no more rows were drawn than screen frames passed.
