@@ -79,6 +79,12 @@ struct GridCase
     int w, h;                             // the drawing rectangle: whole cells
 };
 
+// Readable names of the cases in the test list.
+void PrintTo(const GridCase &c, std::ostream *out)
+{
+    *out << c.plotWidth << "x" << c.plotHeight << ", " << c.divisions << " divisions";
+}
+
 using SpectrumGrid = Param<GridCase>;
 
 // 250 pixels and 12 divisions: H = 240, lines every 20; with 7 divisions H = 245. A width of
@@ -121,6 +127,11 @@ struct PointsCase
     SpectrumSpan span;
     int n, rate, points;
 };
+
+void PrintTo(const PointsCase &c, std::ostream *out)
+{
+    *out << "span " << static_cast<int>(c.span) << ", n " << c.n << ", " << c.rate << " Hz";
+}
 
 using SpectrumPoints = Param<PointsCase>;
 
@@ -196,6 +207,11 @@ struct SpanLabelCase
     const char *labels;     // under the plot: "0", the nine grid lines, the span, "KHz"
     int passbandSpanHz = 0; // of "Passband"
 };
+
+void PrintTo(const SpanLabelCase &c, std::ostream *out)
+{
+    *out << "span " << static_cast<int>(c.span) << ", " << c.rate << " Hz";
+}
 
 using SpectrumSpanLabels = Param<SpanLabelCase>;
 
