@@ -1,5 +1,5 @@
 // libFuzzer target for the ENR calibration file reader. Any byte string is a possible
-// calibration file; the reader must end every one of them in one of its eleven result
+// calibration file; the reader must end every one of them in one of its thirteen result
 // codes without crashing or reading out of bounds (AddressSanitizer and UBSan watch the
 // latter), and what it leaves in the table must satisfy the table's invariants.
 
@@ -24,7 +24,8 @@ namespace {
 bool isResultCode(int code)
 {
     return code == quillon::kMsgNone ||
-           (code >= quillon::kMsgEnrCannotOpen && code <= quillon::kMsgEnrNoData);
+           (code >= quillon::kMsgEnrCannotOpen && code <= quillon::kMsgEnrNoData) ||
+           code == quillon::kMsgEnrNotANumber || code == quillon::kMsgEnrUncertaintyRange;
 }
 
 // The table this input left behind must be what the result says.

@@ -30,7 +30,7 @@ int runEnr(const std::vector<std::string> &args)
     auto table = std::make_unique<EnrTable>(); // 16 KiB: not on the stack
     const int rc = parseEnrFile(path, *table);
     if (rc != kMsgNone)
-        throw CliError(messageText(rc), kExitBadInput);
+        throw CliError(enrReadMessage(rc, *table), kExitBadInput);
 
     if (o.flag("json")) {
         Json doc;

@@ -28,8 +28,8 @@ EnrSource fileSource(const std::string &path, bool namePath)
     s.fromFile = true;
     const int rc = parseEnrFile(path, s.table);
     if (rc != kMsgNone)
-        throw CliError(namePath ? messageText(rc) + std::string(" (") + path + ")"
-                                : std::string(messageText(rc)));
+        throw CliError(namePath ? enrReadMessage(rc, s.table) + " (" + path + ")"
+                                : enrReadMessage(rc, s.table));
     return s;
 }
 

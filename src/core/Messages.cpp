@@ -28,6 +28,11 @@ const char *messageText(int id)
     case kMsgCannotOpenComPort: return "OOPS - I cannot open the COM port to  set switch settings.";
     case kMsgCannotSetComPort: return "Error. Cannot set Com port status.";
     case kMsgCannotWriteUsb: return "Error - Cannot write to Kestrel VNA USB device.";
+    case kMsgEnrNotANumber:
+        return "A line in the calibration file has a frequency or ENR that is not a number.";
+    case kMsgEnrUncertaintyRange:
+        return "A line in the calibration file has an ENR uncertainty above 10 dB "
+               "(is a decimal comma used?).";
     case kMsgDeviceStoppedDelivering:
         return "The wave device stopped delivering audio during the reading.";
     default: return "";

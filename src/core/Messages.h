@@ -30,6 +30,8 @@ enum MessageId : int {
     kMsgCannotSetComPort = 155,
     kMsgCannotWriteUsb = 156,
     kMsgDeviceStoppedDelivering = 157, // a device that opened and started but sends no blocks
+    kMsgEnrNotANumber = 158,           // an ENR file's frequency or ENR that is not a number
+    kMsgEnrUncertaintyRange = 159,     // an ENR file's third column that cannot be a half-width
 };
 
 // The text of message `id`; an empty string for an unknown number.

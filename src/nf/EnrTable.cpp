@@ -155,6 +155,42 @@ bool nextToken(std::string_view line, std::size_t &pos, std::string_view &token)
     return true;
 }
 
+// A plain decimal number, blanks around it allowed (spaces, and a stray CR before the line
+// end): sign, digits with an optional point and fraction (or a point and digits), an
+// optional exponent; nothing else.
+bool isPlainDecimal(std::string_view t)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\r'; };
+    while (!t.empty() && blank(t.front()))
+        t.remove_prefix(1);
+    while (!t.empty() && blank(t.back()))
+        t.remove_suffix(1);
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+            ++i;
+        return i - start;
+    };
+    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+        ++i;
+    std::size_t mantissa = digits();
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == t.size();
+}
+
 bool isCommentMark(char c)
 {
     return c == ';' || c == '#' || c == '/' || c == '\\';
@@ -165,9 +201,16 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
     TextModeReader<Source> reader(source);
     std::array<char, kLineChunk> buffer{};
     int rowCount = 0;
+    int lineNumber = 0;
+    // The line being read fails the read: its number goes with the message.
+    const auto fail = [&](int messageId) {
+        table.failedLine = lineNumber;
+        return messageId;
+    };
     for (;;) {
         std::size_t taken = 0;
         const LineRead read = readLine(reader, buffer, taken);
+        ++lineNumber;
         if (read == LineRead::Failed)
             return kMsgEnrReadError;
         if (read == LineRead::EndOfData)
@@ -177,11 +220,18 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
         // count, not the text before a NUL: otherwise the rest of an overlong line with a
         // NUL in it would be read as a line of its own.
         if (taken > static_cast<std::size_t>(kEnrMaxLineLength))
-            return kMsgEnrLineTooLong;
+            return fail(kMsgEnrLineTooLong);
         // The line's text ends at its first NUL; a line that begins with one reads as
         // empty and is passed over.
-        const std::string_view line(
+        std::string_view line(
             buffer.data(), std::find(buffer.data(), buffer.data() + taken, '\0') - buffer.data());
+        // A line that begins with a NUL is no text at all (a file in UTF-16, a damaged one):
+        // refused rather than passed over in silence.
+        if (taken > 0 && buffer[0] == '\0' && !(taken == 1 || buffer[1] == '\n'))
+            return fail(kMsgEnrNotANumber);
+        // A UTF-8 byte-order mark (files saved by Windows' editors) is not text of the file.
+        if (lineNumber == 1 && line.starts_with("\xEF\xBB\xBF"))
+            line.remove_prefix(3);
         if (line.empty())
             continue;
         // A line end alone, or a last line of one character without one.
@@ -192,20 +242,28 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
 
         std::size_t pos = 0;
         std::string_view token;
+        std::string_view frequencyText;
+        if (!nextToken(line, pos, frequencyText))
+            return fail(kMsgEnrMissingFrequency);
+        // A line of one field is missing its ENR ("100 15.5": a space is no separator).
         if (!nextToken(line, pos, token))
-            return kMsgEnrMissingFrequency;
-        const double frequencyMHz = parseDecimal(token);
+            return fail(kMsgEnrMissingEnr);
+        if (!isPlainDecimal(frequencyText))
+            return fail(kMsgEnrNotANumber);
+        const double frequencyMHz = parseDecimal(frequencyText);
         if (!(frequencyMHz >= 0.0 && frequencyMHz <= 30000.0))
-            return kMsgEnrFrequencyRange;
-        if (!nextToken(line, pos, token))
-            return kMsgEnrMissingEnr;
+            return fail(kMsgEnrFrequencyRange);
+        if (!isPlainDecimal(token))
+            return fail(kMsgEnrNotANumber);
         const double enrDb = parseDecimal(token);
         if (!(enrDb >= 0.0 && enrDb <= 50.0))
-            return kMsgEnrEnrRange;
+            return fail(kMsgEnrEnrRange);
 
         double uncertaintyDb = 0.0;
         if (nextToken(line, pos, token)) {
             const double u = parseDecimal(token);
+            if (isPlainDecimal(token) && u > kEnrUncertaintyRefusedAboveDb)
+                return fail(kMsgEnrUncertaintyRange);
             if (u > 0.0 && u <= kEnrMaxUncertaintyDb)
                 uncertaintyDb = u;
         }
@@ -214,7 +272,7 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
         // The slot after the last row holds the terminator, so the row that fills the
         // last slot is one too many.
         if (++rowCount == EnrTable::kSlots)
-            return kMsgEnrTooManyRows;
+            return fail(kMsgEnrTooManyRows);
     }
 
     table.rows[static_cast<std::size_t>(rowCount)] = {0.0, 0.0};
@@ -232,9 +290,13 @@ template <class Source> int parseRows(Source &source, EnrTable &table)
 template <class Source> int parseInto(Source &source, EnrTable &table)
 {
     table.count = 0;
+    table.failedLine = 0;
     const int result = parseRows(source, table);
-    if (result != kMsgNone)
+    if (result != kMsgNone) {
+        const std::int32_t line = table.failedLine;
         table = EnrTable{};
+        table.failedLine = line;
+    }
     return result;
 }
 
@@ -257,6 +319,14 @@ private:
 };
 
 } // namespace
+
+std::string enrReadMessage(int messageId, const EnrTable &table)
+{
+    std::string text = messageText(messageId);
+    if (table.failedLine > 0)
+        text += " (line " + std::to_string(table.failedLine) + ")";
+    return text;
+}
 
 int parseEnrData(std::string_view bytes, EnrTable &table)
 {

@@ -32,7 +32,18 @@ struct EnrTable
     static constexpr int kMaxRows = kSlots - 1; // 1023 data rows at most
     std::array<EnrRow, kSlots> rows{};
     std::int32_t count = 0; // 0..1023; 0 = no table
+    // After a failed read: the line (from 1) that made it fail; 0 when no line did (the file
+    // could not be opened or held no data).
+    std::int32_t failedLine = 0;
 };
+
+// The reader's message for `messageId` with the line that failed, for the user:
+// "A line in the calibration file was missing a frequency (line 3)".
+std::string enrReadMessage(int messageId, const EnrTable &table);
+
+// An uncertainty in the third column above this is refused: it cannot be one (a decimal
+// comma, "148, 24,992", splits the ENR there).
+inline constexpr double kEnrUncertaintyRefusedAboveDb = 10.0;
 
 // Longest line of an ENR file, line end included, that is still read: 253 characters, so
 // 252 before the line end (253 on a last line without one). A line of 254 or more fails
@@ -42,22 +53,27 @@ inline constexpr int kEnrMaxLineLength = 253;
 
 // Reads an ENR calibration file, given as its bytes, into `table`. Returns 0 on success or
 // the number of the message to show (core/Messages.h). The first failing line decides:
-// kMsgEnrLineTooLong, kMsgEnrMissingFrequency, kMsgEnrFrequencyRange, kMsgEnrMissingEnr,
-// kMsgEnrEnrRange, or kMsgEnrTooManyRows for a row past kMaxRows; kMsgEnrNoData when no
-// line holds a row. On failure the table is left empty.
+// kMsgEnrLineTooLong, kMsgEnrMissingFrequency, kMsgEnrNotANumber, kMsgEnrFrequencyRange,
+// kMsgEnrMissingEnr, kMsgEnrEnrRange, kMsgEnrUncertaintyRange, or kMsgEnrTooManyRows for a
+// row past kMaxRows; kMsgEnrNoData when no line holds a row. On failure the table is left
+// empty but for failedLine.
 //
 // File format: one row per line, frequency in MHz then ENR in dB, separated by runs of
-// ',', TAB, ';' (spaces belong to the number's text). An optional third field is the
-// ENR's uncertainty, a 95% half-width in dB, taken when it reads as a number above 0 and
-// up to kEnrMaxUncertaintyDb and otherwise ignored, never an error, so files written
-// without it read exactly as before; further fields are ignored. A line whose first
+// ',', TAB, ';' (spaces belong to the number's text). Both must be plain decimal numbers
+// (blanks around them allowed): "nan", "inf", "abc", "0x19" or "24 dB" fail the read with
+// kMsgEnrNotANumber. An optional third field is the ENR's uncertainty, a 95% half-width in
+// dB, taken when it reads as a number above 0 and up to kEnrMaxUncertaintyDb; a plain
+// number above kEnrUncertaintyRefusedAboveDb fails the read with kMsgEnrUncertaintyRange
+// (a decimal comma), anything else there is ignored, so files written without it read
+// exactly as before; further fields are ignored. A UTF-8 byte-order mark at the start of
+// the file is skipped. A line whose first
 // character is ';', '#', '/' or '\' is a comment; a line of one character (its line end
 // alone, or a last line of one character without one) is skipped. Numbers are read as
 // their longest decimal prefix (text without one reads as 0). Rows may come in any order.
 // Line ends are LF or CR LF; a CR that is not followed by LF is an ordinary character. A
-// NUL ends the text of its line (the rest of the line, up to its line end, is ignored, and
-// a line that begins with one is skipped); it does not shorten the line for the length
-// limit.
+// NUL ends the text of its line (the rest of the line, up to its line end, is ignored; a
+// line that begins with one and holds more is refused with kMsgEnrNotANumber, a lone NUL
+// line is skipped); it does not shorten the line for the length limit.
 int parseEnrData(std::string_view bytes, EnrTable &table);
 
 // Reads the file at `path` (see parseEnrData). Besides parseEnrData's messages it returns

@@ -6,8 +6,13 @@ namespace quillon {
 
 void showMessageBox(int id, QWidget *parent)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationName),
-                    QString::fromLatin1(messageText(id)), QMessageBox::Ok, parent);
+    showMessageText(QString::fromLatin1(messageText(id)), parent);
+}
+
+void showMessageText(const QString &text, QWidget *parent)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationName), text,
+                    QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("quillonMessageBox"));
     box.exec();
 }

@@ -91,6 +91,11 @@ TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
         {kMsgCannotOpenComPort, 154, "OOPS - I cannot open the COM port to  set switch settings."},
         {kMsgCannotSetComPort, 155, "Error. Cannot set Com port status."},
         {kMsgCannotWriteUsb, 156, "Error - Cannot write to Kestrel VNA USB device."},
+        {kMsgEnrNotANumber, 158,
+         "A line in the calibration file has a frequency or ENR that is not a number."},
+        {kMsgEnrUncertaintyRange, 159,
+         "A line in the calibration file has an ENR uncertainty above 10 dB (is a decimal comma "
+         "used?)."},
         {kMsgDeviceStoppedDelivering, 157,
          "The wave device stopped delivering audio during the reading."},
     };

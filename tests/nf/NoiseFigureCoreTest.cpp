@@ -231,8 +231,16 @@ protected:
 TEST_F(EnrFileTest, FailingFilesGiveTheFirstFailingLinesCode)
 {
     const std::pair<int, std::vector<std::string>> cases[] = {
-        {kMsgEnrNoData,
-         {"", "# ENR\r\n\r\n; vendor\r\n/ x\n\\ y\n", std::string("\0\n\0abc\n", 7)}},
+        {kMsgEnrNoData, {"", "# ENR\r\n\r\n; vendor\r\n/ x\n\\ y\n", std::string("\0\n", 2)}},
+        // Values that are not plain decimal numbers, once read as 0 MHz or 0 dB: a header
+        // line, units, hexadecimal, a line of UTF-16 (it begins with a NUL).
+        {kMsgEnrNotANumber,
+         {"nan,15\n", "100,inf\n", "abc,15\n", "0x19,15\n", "100,0x19\n", "Freq,ENR\n100,15\n",
+          "100MHz,15.5dB\n", " #x,1\n", std::string("100,15\n\0 junk\n", 14),
+          std::string("1\0\x30\0\n\0\x32\0\n\0", 10),
+          "100,15.5\r200,14\n" /* a lone CR is no line end: "15.5\r200" */}},
+        // A decimal comma splits the ENR: its fraction lands in the third column.
+        {kMsgEnrUncertaintyRange, {"148, 24,992\n", "100,15,10.5\n"}},
         {kMsgEnrMissingFrequency, {"100,15\n,,\n"}},
         {kMsgEnrFrequencyRange,
          {"-5,10\n", "30000.001,10\n", "1e999,10\n", "100,15\n-1,10\n100\n"}},
@@ -250,24 +258,37 @@ TEST_F(EnrFileTest, FailingFilesGiveTheFirstFailingLinesCode)
             EXPECT_EQ(parse(content), code) << content.substr(0, 40);
 }
 
+// The message names the line that failed, counted from 1 with comment and empty lines.
+TEST_F(EnrFileTest, TheMessageNamesTheFailingLine)
+{
+    EXPECT_EQ(parse("# vendor\n100,15\n\n200,abc\n"), kMsgEnrNotANumber);
+    EXPECT_EQ(m_table.failedLine, 4);
+    EXPECT_EQ(enrReadMessage(kMsgEnrNotANumber, m_table),
+              std::string(messageText(kMsgEnrNotANumber)) + " (line 4)");
+    EXPECT_EQ(parse(""), kMsgEnrNoData);
+    EXPECT_EQ(enrReadMessage(kMsgEnrNoData, m_table), messageText(kMsgEnrNoData));
+    ASSERT_EQ(parse("100,15\n"), 0);
+    EXPECT_EQ(m_table.failedLine, 0);
+}
+
 TEST_F(EnrFileTest, GoodFilesGiveSortedRowsAndTheTerminator)
 {
     const std::pair<std::string, Rows> cases[] = {
         {"# source 1234\n10,15.52\n100;15.31;extra\n1296\t14.85\n,2304,14.60\n",
          {{10, 15.52}, {100, 15.31}, {1296, 14.85}, {2304, 14.60}}},
         {",;\t10,,;\t15.5\n", {{10, 15.5}}},
-        {";a\n#b\n/c\n\\d\n #x,1\n", {{0, 1}}}, // a comment mark only as first character
-        {"Freq,ENR\n100MHz,15.5dB # 2019\n", {{0, 0}, {100, 15.5}}},
+        {";a\n#b\n/c\n\\d\n 1,1\n", {{1, 1}}}, // a comment mark only as first character
+        {"\xEF\xBB\xBF" "100,15.5\n200,14\n", {{100, 15.5}, {200, 14}}}, // a UTF-8 BOM
+        {"100,15.5,5\n200,14,note\n", {{100, 15.5}, {200, 14}}}, // no uncertainty: ignored
         {" 1.5e3, 1.25E1\n", {{1500, 12.5}}},
         {"0,0\n30000,50\n", {{0, 0}, {30000, 50}}},
         {"200,14\n100,15\n200,13\n100,16\n", {{100, 15}, {100, 16}, {200, 14}, {200, 13}}},
         {"\n\n10,15\n\n20,14", {{10, 15}, {20, 14}}},
         {"10,15\n5", {{10, 15}}}, // a one-character last line is skipped
-        {std::string("10,15\0,99\n\0 junk\n20,14\n", 23), {{10, 15}, {20, 14}}},
+        {std::string("10,15\0,99\n\0\n20,14\n", 18), {{10, 15}, {20, 14}}},
         // Windows line ends: the CR belongs to the line end; a lone CR is an ordinary character.
         {"# table\r\n100,15.5\r\n\r\n200,14", {{100, 15.5}, {200, 14}}},
         {"100,15.5\r\n\r\n7", {{100, 15.5}}},
-        {"100,15.5\r200,14\n", {{100, 15.5}}},
         {"100,15.5\r\r\n", {{100, 15.5}}},
         {dataLine(252) + "\n", {{100, 15.5}}},
         {dataLine(252) + "\r\n", {{100, 15.5}}},

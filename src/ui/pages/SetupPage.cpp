@@ -466,7 +466,8 @@ void SetupPage::enrUseChanged(bool ticked)
         return;
     const int message = parseEnrFile(s, m_engine.enrTable());
     if (message != 0) {
-        showMessageBox(message, this);
+        showMessageText(QString::fromStdString(enrReadMessage(message, m_engine.enrTable())),
+                        this);
         s.useEnrFile = false;
         m_enrUse->setChecked(false);
     }

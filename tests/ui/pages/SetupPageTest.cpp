@@ -286,7 +286,7 @@ TEST_F(SetupPageTest, EnrReadWhenTickedAnyPathEditUnticksAndLoggingNeedsAPath)
     EXPECT_EQ(paths(), "/data/other.dat, off; /tmp/browsed.log, on");
     type("logPath", "   "); // an emptied one ends it
     EXPECT_EQ(paths(), "/data/other.dat, off; , off");
-    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgEnrEnrRange)});
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgEnrEnrRange) + QStringLiteral(" (line 2)")});
     EXPECT_EQ(m_requests.at(1).nameFilters.join(", ") + ", " + m_requests[1].defaultSuffix,
               "ENR Data File (*.dat), Any File Extension (*), dat");
     EXPECT_EQ(m_requests.at(2).nameFilters.join(", ") + ", " + m_requests[2].defaultSuffix,
