@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -88,6 +89,13 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_startButton = named(new QPushButton(QStringLiteral("Start"), this), "startButton");
     m_stopButton = named(new QPushButton(QStringLiteral("Stop"), this), "stopButton");
     m_exportButton = named(new QPushButton(QStringLiteral("Export CSV..."), this), "exportButton");
+    // From anywhere on the page: Ctrl+Return starts, Escape stops.
+    for (const auto &[button, key] : {std::pair{m_startButton, QKeySequence(Qt::CTRL | Qt::Key_Return)},
+                                      {m_stopButton, QKeySequence(Qt::Key_Escape)}}) {
+        button->setShortcut(key);
+        button->setToolTip(button->text() + QStringLiteral(" (") +
+                           key.toString(QKeySequence::NativeText) + QStringLiteral(")"));
+    }
     m_status = named(new QLabel(this), "statusLabel");
 
     m_table = named(new QTableWidget(0, 7, this), "pointTable");

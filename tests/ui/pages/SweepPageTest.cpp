@@ -102,14 +102,15 @@ TEST_F(SweepPageTest, StartFillsTheTableAndExportWritesItsRows)
 }
 
 // Stop during a minute's settle ends the sweep with no point (the runner's tests show that a
-// point being read is completed); a window close during the settle returns at once.
+// point being read is completed); a window close during the settle returns at once. The
+// first sweep is started and stopped from the keyboard (Ctrl+Return, Escape).
 TEST_F(SweepPageTest, StopAndWindowCloseEndASweepPromptly)
 {
     set("listField", "144, 145, 146");
     child<QSpinBox>(m_page, "settleField")->setValue(60000);
-    click("startButton");
+    QTest::keyClick(m_sheet->windowHandle(), Qt::Key_Return, Qt::ControlModifier);
     ASSERT_TRUE(test::waitFor([&] { return status() == "Settling"; }));
-    click("stopButton");
+    QTest::keyClick(m_sheet->windowHandle(), Qt::Key_Escape);
     ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
     EXPECT_EQ(status(), "Sweep stopped: 0 points");
 
