@@ -76,6 +76,7 @@ void SpectrumPage::buildControls()
 
     m_passbandLabel = new QLabel(this);
     m_passbandLabel->setObjectName(QStringLiteral("passband"));
+    m_passbandLabel->setTextInteractionFlags(Qt::TextSelectableByMouse); // to copy the figures
     m_readoutLabel = new QLabel(this);
     m_readoutLabel->setObjectName(QStringLiteral("cursorReadout"));
     m_readoutLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

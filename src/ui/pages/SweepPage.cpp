@@ -9,6 +9,10 @@
 #include "ui/PostToWindow.h"
 #include "ui/SweepPlot.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -106,6 +110,23 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_table->setColumnHidden(6, true);
     m_table->verticalHeader()->setVisible(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Ctrl+C copies the selected cells, a row a line, TAB between cells (a spreadsheet pastes
+    // them as they stand).
+    auto *copy = new QAction(m_table);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    m_table->addAction(copy);
+    connect(copy, &QAction::triggered, this, [this] {
+        QString text;
+        int lastRow = -1;
+        for (const QModelIndex &i : m_table->selectionModel()->selectedIndexes()) {
+            if (lastRow != -1)
+                text += i.row() == lastRow ? u'\t' : u'\n';
+            text += i.data().toString();
+            lastRow = i.row();
+        }
+        QGuiApplication::clipboard()->setText(text);
+    });
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setMinimumWidth(520);
     m_plot = new SweepPlot(m_rows, this);

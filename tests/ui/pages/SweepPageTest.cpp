@@ -9,7 +9,9 @@
 #include "rig/RigSettings.h"
 #include "ui/MainWindow.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,6 +93,14 @@ TEST_F(SweepPageTest, StartFillsTheTableAndExportWritesItsRows)
     EXPECT_EQ(text.str(), sweepCsv(m_page->rows()));
 
     EXPECT_EQ(m_page->rows().size(), 5u);
+
+    // The cells a user selects copy as text, a row a line.
+    table->setFocus();
+    table->setRangeSelected(QTableWidgetSelectionRange(3, 0, 4, 1), true);
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              table->item(3, 0)->text() + "\t" + table->item(3, 1)->text() + "\n" +
+                  table->item(4, 0)->text() + "\t" + table->item(4, 1)->text());
 
     test::BoxCatcher boxes; // a bad plan: its message, nothing starts
     set("stepField", "-1");
