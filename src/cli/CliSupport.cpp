@@ -42,35 +42,6 @@ bool contains(const std::vector<std::string_view> &names, std::string_view name)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// sign? digits ("." digits?)? | sign? "." digits; then (e|E sign? digits)?
-bool isDecimalText(std::string_view t)
-{
-    std::size_t i = 0;
-    auto digits = [&] {
-        const std::size_t start = i;
-        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])))
-            ++i;
-        return i - start;
-    };
-    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-        ++i;
-    std::size_t mantissa = digits();
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0)
-        return false;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-            ++i;
-        if (digits() == 0)
-            return false;
-    }
-    return i == t.size();
-}
-
 } // namespace
 
 void catchStopSignals()

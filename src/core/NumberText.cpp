@@ -123,4 +123,32 @@ std::string formatShortest(double value)
     return std::string(buffer.data(), result.ptr);
 }
 
+bool isDecimalText(std::string_view t)
+{
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+            ++i;
+        return i - start;
+    };
+    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+        ++i;
+    std::size_t mantissa = digits();
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == t.size();
+}
+
 } // namespace quillon

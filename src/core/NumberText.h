@@ -17,6 +17,11 @@ namespace quillon {
 // beyond the range of a double reads as +-infinity only when its digits say so (1e999).
 double parseDecimal(std::string_view text);
 
+// Whether the whole of `text` is one decimal number as parseDecimal reads it (sign, digits
+// with an optional "." and fraction or "." and digits, optional exponent), nothing before or
+// after it: "-3.5", "1e3", ".5"; not "", "abc", "nan", "inf", "0x19", " 25", "25 dB".
+bool isDecimalText(std::string_view text);
+
 // The same as printf("%.*f", decimals, value) in the "C" locale: "-0.500", "12",
 // "inf", "-inf", "nan", "-nan" (glibc's spelling of infinities and NaNs).
 // `decimals` is clamped to 0..17.

@@ -156,8 +156,7 @@ bool nextToken(std::string_view line, std::size_t &pos, std::string_view &token)
 }
 
 // A plain decimal number, blanks around it allowed (spaces, and a stray CR before the line
-// end): sign, digits with an optional point and fraction (or a point and digits), an
-// optional exponent; nothing else.
+// end).
 bool isPlainDecimal(std::string_view t)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\r'; };
@@ -165,30 +164,7 @@ bool isPlainDecimal(std::string_view t)
         t.remove_prefix(1);
     while (!t.empty() && blank(t.back()))
         t.remove_suffix(1);
-    std::size_t i = 0;
-    const auto digits = [&] {
-        const std::size_t start = i;
-        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
-            ++i;
-        return i - start;
-    };
-    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-        ++i;
-    std::size_t mantissa = digits();
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0)
-        return false;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-            ++i;
-        if (digits() == 0)
-            return false;
-    }
-    return i == t.size();
+    return isDecimalText(t);
 }
 
 bool isCommentMark(char c)

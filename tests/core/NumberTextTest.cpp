@@ -61,6 +61,16 @@ TEST(FormatFixed, MatchesGlibcPrintfInTheCLocale)
         EXPECT_NEAR(parseDecimal(formatFixed(v, 6)), v, 5e-7) << v;
 }
 
+// Whole-text numbers: what the ENR reader and quillon-cli accept as a value.
+TEST(DecimalText, TheWholeTextIsOneNumber)
+{
+    for (const char *yes : {"0", "-3.5", "+2", "1e3", "1.5E-2", ".5", "5."})
+        EXPECT_TRUE(quillon::isDecimalText(yes)) << yes;
+    for (const char *no : {"", "-", ".", "e3", "1e", "abc", "nan", "inf", "0x19", " 25", "25 ",
+                           "25dB", "1,5"})
+        EXPECT_FALSE(quillon::isDecimalText(no)) << no;
+}
+
 // The whole string table: every message's number and exact text, pinned here and nowhere
 // else; every other number has no text, so a message missing here fails. With them the
 // names that title every message box and the settings file.
