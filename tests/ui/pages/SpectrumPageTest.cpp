@@ -29,14 +29,6 @@ using test::mustReturn, test::waitFor;
 // test asks: a tone of `amplitude` codes at 3 kHz, 44.1 kHz mono.
 struct ManualDevices : test::NamedDevices
 {
-    struct Stream : InputStream
-    {
-        Stream(BlockQueue &q, bool starts) : InputStream(q), starts(starts) {}
-        int start() override { return starts ? kCaptureOk : kCaptureError; }
-        void reset() override {}
-        void close() override {}
-        bool starts;
-    };
     ManualDevices()
         : NamedDevices({{"Opens but does not start", 0xFFFFF}, {"Blocks on demand", 0xFFFFF}})
     {
@@ -44,7 +36,8 @@ struct ManualDevices : test::NamedDevices
     int open(int device, const CaptureFormat &, BlockQueue &q,
              std::unique_ptr<InputStream> &s) override
     {
-        s = std::make_unique<Stream>(*(queue = &q), device == 1);
+        // FakeDevices' stream: it starts, or its start fails.
+        s = std::make_unique<test::FaultyDevices::Stream>(*(queue = &q), device != 1);
         return kCaptureOk;
     }
     bool produce(double amplitude) // false while no buffer is free
