@@ -33,6 +33,13 @@ const char *messageText(int id)
     case kMsgEnrUncertaintyRange:
         return "A line in the calibration file has an ENR uncertainty above 10 dB "
                "(is a decimal comma used?).";
+    case kMsgLossNegative: return "a loss must be a number of 0 dB or more.";
+    case kMsgLossTemperature: return "the physical temperature must be above 0 K.";
+    case kMsgLossTableUnreadable: return "the loss table cannot be read:";
+    case kMsgLossTableCoverage: return "the loss table does not cover the frequency";
+    case kMsgImageRejection: return "the image rejection must be a number of 0 dB or more.";
+    case kMsgConverterFrequency:
+        return "the converter's input and image frequencies must be above 0 MHz.";
     case kMsgDeviceStoppedDelivering:
         return "The wave device stopped delivering audio during the reading.";
     default: return "";

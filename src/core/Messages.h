@@ -32,6 +32,14 @@ enum MessageId : int {
     kMsgDeviceStoppedDelivering = 157, // a device that opened and started but sends no blocks
     kMsgEnrNotANumber = 158,           // an ENR file's frequency or ENR that is not a number
     kMsgEnrUncertaintyRange = 159,     // an ENR file's third column that cannot be a half-width
+
+    // The correction chain (losses around the DUT, converter); shown after the entry's name.
+    kMsgLossNegative = 160,
+    kMsgLossTemperature = 161,
+    kMsgLossTableUnreadable = 162, // followed by the table reader's own message
+    kMsgLossTableCoverage = 163,   // followed by the frequency
+    kMsgImageRejection = 164,
+    kMsgConverterFrequency = 165,
 };
 
 // The text of message `id`; an empty string for an unknown number.

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/Settings.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/MeasurementLog.h"
 #include "nf/EnrTable.h"
 
@@ -24,7 +25,8 @@ SeriesEvaluation SeriesReadings::results(const std::array<bool, kDeviceReadingCo
 {
     SeriesEvaluation e;
     if (m_kind == SeriesKind::Device) {
-        e.device = computeDeviceResults(m_power, present, c.systemMode, c.enrDb, c.t0, c.tsOff);
+        e.device = correctDeviceResults(m_power, present, c.systemMode, c.enrDb, c.t0, c.tsOff,
+                                        c.corrections);
         e.complete = e.device.complete;
     } else {
         e.calibration = computeCalibrationResults(m_power, present, c.enrDb, c.tsOff,
@@ -41,6 +43,12 @@ SeriesEvaluation SeriesReadings::evaluate(const SeriesConditions &c, const Setti
     if (m_kind == SeriesKind::Device) {
         e.deviceTexts = showDeviceResults(e.device, settings, line);
         e.logText = e.deviceTexts.logText;
+        // The corrections go after the results, the line unchanged up to there.
+        if (e.complete && c.corrections.any()) {
+            if (!e.logText.empty() && e.logText.back() != ',')
+                e.logText += ',';
+            e.logText += correctionsLogText(c.corrections);
+        }
     } else {
         e.calibrationTexts = showCalibrationResults(e.calibration, settings, line);
         e.logText = e.calibrationTexts.logText;
@@ -86,8 +94,8 @@ SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &prese
 {
     SeriesUncertainty u;
     if (m_kind == SeriesKind::Device) {
-        u.device = computeDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
-                                            c.t0, c.tsOff, stated);
+        u.device = correctedDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
+                                              c.t0, c.tsOff, stated, c.corrections);
         u.complete = u.device.complete;
     } else {
         u.calibration = calibrationUncertainty(m_power, m_error, present, c.enrDb, c.tsOff,

@@ -2,6 +2,7 @@
 
 #include "measure/DeviceResultsText.h"
 #include "measure/ResultUncertainty.h"
+#include "nf/Corrections.h"
 #include "nf/NoiseResults.h"
 
 #include <array>
@@ -39,6 +40,10 @@ struct SeriesConditions
     double t0 = 290.0;           // K
     double tsOff = 293.0;        // K, the (reference) source's off temperature
     double tsOffUnknown = 293.0; // K, Calibration: the off temperature of the source calibrated
+    // Device: the losses around the DUT and the converter, resolved at the frequency measured
+    // (resolveCorrections); `enrDb` is then the ENR at the receiver's frequency. The results,
+    // their uncertainty and the log line's end follow them; nothing set = uncorrected.
+    ChainCorrections corrections;
 };
 
 // One evaluation; only the part of the series' kind is filled.

@@ -108,6 +108,13 @@ TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
          "used?)."},
         {kMsgDeviceStoppedDelivering, 157,
          "The wave device stopped delivering audio during the reading."},
+        {kMsgLossNegative, 160, "a loss must be a number of 0 dB or more."},
+        {kMsgLossTemperature, 161, "the physical temperature must be above 0 K."},
+        {kMsgLossTableUnreadable, 162, "the loss table cannot be read:"},
+        {kMsgLossTableCoverage, 163, "the loss table does not cover the frequency"},
+        {kMsgImageRejection, 164, "the image rejection must be a number of 0 dB or more."},
+        {kMsgConverterFrequency, 165,
+         "the converter's input and image frequencies must be above 0 MHz."},
     };
     EXPECT_STREQ(kApplicationName, "Quillon");
     EXPECT_STREQ(kOrganisationName, "Tremont");
