@@ -83,6 +83,7 @@ BenchParameters sanitized(const BenchParameters &p)
     r.dutNfCurvatureDbPerMHz2 =
         inRangeOr(p.dutNfCurvatureDbPerMHz2, -0.01, 0.01, d.dutNfCurvatureDbPerMHz2);
     r.faults = sanitized(p.faults);
+    r.chain = sanitized(p.chain);
     return r;
 }
 
@@ -101,6 +102,41 @@ BenchCurvePoint benchCurvesAt(const BenchParameters &in, double frequencyMHz)
     return c;
 }
 
+namespace {
+
+// The noise temperature (K) at the receiver's input in one switch state with the losses and
+// converter of p.chain: each loss a matched attenuator (T / L + (1 - 1/L) T_phys), the
+// converter's image band at r times the signal band's gain, its own noise such that its
+// single-sideband Te (image termination at T0 counted as noise) is t.dutTeK.
+double chainNoiseTemperature(const BenchParameters &p, const BenchTruth &t,
+                             const SwitchStateTruth &st, bool unknown)
+{
+    const BenchChain &c = p.chain;
+    const auto through = [](double temperature, double lossDb, double physical) {
+        const double l = dbToRatio(lossDb);
+        return temperature / l + (1.0 - 1.0 / l) * physical;
+    };
+    const double off = unknown ? p.unknownOffTemperatureK : p.sourceOffTemperatureK;
+    const auto source = [&](double enrDb) {
+        if (!st.noiseOn)
+            return off;
+        return unknown ? t.hotUnknownK : dbToRatio(enrDb) * kBenchT0 + off;
+    };
+    if (!st.dutIn || p.dutSwitchSelects != DutSwitchSelects::Dut)
+        return through(source(t.referenceEnrDb), c.calibrationLossDb,
+                       c.calibrationLossTemperatureK) +
+               t.receiverTeK;
+    const double r = benchImageResponse(c);
+    const double signal = through(source(t.enrSignalDb), c.inputLossDb, c.inputLossTemperatureK);
+    const double image = through(source(t.enrImageDb), c.inputLossDb, c.inputLossTemperatureK);
+    // A converter cannot add less than nothing: Te below r T0 is held at r T0.
+    const double own = std::max(0.0, t.dutTeK - r * kBenchT0);
+    const double out = t.dutGain * (signal + r * image + own);
+    return through(out, c.outputLossDb, c.outputLossTemperatureK) + t.receiverTeK;
+}
+
+} // namespace
+
 BenchTruth computeTruth(const BenchParameters &in)
 {
     return computeTruth(in, sanitized(in).frequencyMHz);
@@ -110,10 +146,17 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
 {
     BenchParameters p = sanitized(in);
     const BenchCurvePoint c = benchCurvesAt(p, frequencyMHz);
+    const BenchChainFrequencies chainAt = benchChainFrequencies(p.chain, c.frequencyMHz);
+    // The DUT works at its input frequency (the receiver's, without a converter).
+    const BenchCurvePoint atInput = benchCurvesAt(p, chainAt.inputMHz);
     p.referenceEnrDb = c.referenceEnrDb;
-    p.dutGainDb = c.dutGainDb;
-    p.dutNfDb = c.dutNfDb;
+    p.dutGainDb = atInput.dutGainDb;
+    p.dutNfDb = atInput.dutNfDb;
     BenchTruth t;
+    t.inputFrequencyMHz = chainAt.inputMHz;
+    t.imageFrequencyMHz = chainAt.imageMHz;
+    t.enrSignalDb = atInput.referenceEnrDb;
+    t.enrImageDb = benchCurvesAt(p, chainAt.imageMHz).referenceEnrDb;
     t.frequencyMHz = c.frequencyMHz;
     t.referenceEnrDb = c.referenceEnrDb;
     t.offTemperatureK = p.sourceOffTemperatureK;
@@ -142,10 +185,29 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
         const double hot = unknown ? t.hotUnknownK : t.hotReferenceK;
         const double cold = unknown ? p.unknownOffTemperatureK : p.sourceOffTemperatureK;
         const double source = st.noiseOn ? hot : cold;
-        if (st.dutIn && p.dutSwitchSelects == DutSwitchSelects::Dut)
+        if (p.chain.any())
+            st.noiseTemperatureK = chainNoiseTemperature(p, t, st, unknown);
+        else if (st.dutIn && p.dutSwitchSelects == DutSwitchSelects::Dut)
             st.noiseTemperatureK = t.dutGain * (source + t.dutTeK) + t.receiverTeK;
         else
             st.noiseTemperatureK = source + t.receiverTeK;
+    }
+    // What a meter reads from these states without corrections (the plain formulas):
+    // Te = (Thot - Y Toff) / (Y - 1) of each pair, the DUT's Te_chain - Te_sys / G.
+    {
+        const auto &so = t.states[switchStateIndex(true, false)];
+        const auto &sf = t.states[switchStateIndex(false, false)];
+        const auto &dO = t.states[switchStateIndex(true, true)];
+        const auto &dF = t.states[switchStateIndex(false, true)];
+        const double off = p.sourceOffTemperatureK;
+        const double hot = dbToRatio(c.referenceEnrDb) * kBenchT0 + off;
+        const auto te = [&](double y) { return (hot - y * off) / (y - 1.0); };
+        const double g = (dO.noiseTemperatureK - dF.noiseTemperatureK) /
+                         (so.noiseTemperatureK - sf.noiseTemperatureK);
+        const double dut = te(dO.noiseTemperatureK / dF.noiseTemperatureK) -
+                           te(so.noiseTemperatureK / sf.noiseTemperatureK) / g;
+        t.uncorrectedDutNfDb = ratioToDb(dut / kBenchT0 + 1.0);
+        t.uncorrectedDutGainDb = ratioToDb(g);
     }
     double loudest = 0.0;
     for (const SwitchStateTruth &st : t.states)
@@ -184,6 +246,30 @@ std::string formatTruth(const BenchParameters &in, const BenchTruth &t)
         s += "  Thot unknown        " + f(t.hotUnknownK, 3) + " K (off " +
              f(t.unknownOffTemperatureK, 1) + " K)\n";
         s += "  Unknown source ENR  " + f(t.unknownEnrDb, 3) + " dB\n";
+    }
+    if (dut && p.chain.any()) {
+        const BenchChain &c = p.chain;
+        const auto lossLine = [&](const char *name, double db, double k) {
+            if (db != 0.0)
+                s += std::string(name) + f(db, 3) + " dB at " + f(k, 1) + " K\n";
+        };
+        lossLine("  Input loss          ", c.inputLossDb, c.inputLossTemperatureK);
+        lossLine("  Output loss         ", c.outputLossDb, c.outputLossTemperatureK);
+        lossLine("  Calibration loss    ", c.calibrationLossDb, c.calibrationLossTemperatureK);
+        if (c.converterOn) {
+            s += "  Converter           " +
+                 std::string(c.sideband == BenchSideband::Double
+                                 ? "double sideband"
+                                 : std::string(benchSidebandName(c.sideband)) +
+                                       " sideband, image rejected by " +
+                                       f(c.imageRejectionDb, 1) + " dB") +
+                 ", LO " + f(c.converterLoMHz, 3) + " MHz\n";
+            s += "  Input               " + f(t.inputFrequencyMHz, 3) + " MHz (ENR " +
+                 f(t.enrSignalDb, 2) + " dB), image " + f(t.imageFrequencyMHz, 3) + " MHz (ENR " +
+                 f(t.enrImageDb, 2) + " dB)\n";
+        }
+        s += "  Uncorrected reading DUT NF " + f(t.uncorrectedDutNfDb, 3) + " dB, gain " +
+             f(t.uncorrectedDutGainDb, 3) + " dB\n";
     }
     s += "  Y system            " + f(t.ySystem, 4) + " (" + f(ratioToDb(t.ySystem), 3) + " dB)\n";
     s += std::string(dut ? "  Y DUT in            " : "  Y unknown source    ") +
@@ -294,6 +380,7 @@ void VirtualBench::load(QSettings &settings)
     p.dutNfCurvatureDbPerMHz2 =
         readNumber(settings, "DutNfCurvatureDbPerMHz2", d.dutNfCurvatureDbPerMHz2);
     loadBenchFaults(settings, p.faults);
+    loadBenchChain(settings, p.chain);
     settings.endGroup();
     setParameters(p);
 }
@@ -330,6 +417,7 @@ void writeParameters(QSettings &settings, const BenchParameters &p)
     settings.setValue(QLatin1String("DutNfCurvatureDbPerMHz2"),
                       numberText(p.dutNfCurvatureDbPerMHz2));
     saveBenchFaults(settings, p.faults);
+    saveBenchChain(settings, p.chain);
     settings.endGroup();
 }
 

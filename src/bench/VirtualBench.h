@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bench/BenchChain.h"
 #include "bench/NoiseGenerator.h"
 #include "capture/WaveFormat.h"
 
@@ -54,6 +55,10 @@ struct BenchParameters
     double dutGainSlopeDbPerMHz = -0.02;       // "DutGainSlopeDbPerMHz"
     double dutNfCurvatureDbPerMHz2 = 1e-4;     // "DutNfCurvatureDbPerMHz2": dB per MHz^2
     BenchFaults faults{};            // AGC, compression, drift, tone: all off (BenchFaults.h)
+    // Losses around the DUT and a converter: all off (BenchChain.h). With a converter the
+    // DUT's curves and the reference ENR of the DUT-in path are those at its input (and
+    // image) frequency, the calibration path's ENR the one at the receiver's frequency.
+    BenchChain chain{};
 };
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
@@ -116,6 +121,15 @@ struct BenchTruth
     double chainTeK = 0.0; // DUT and receiver together: Te_dut + Te_rx / G
     double chainNfDb = 0.0;
     double unknownEnrDb = 0.0;
+    // The losses and converter (BenchChain): the DUT's input and image frequencies (MHz;
+    // the receiver's without a converter), the reference ENR there, and what the plain
+    // Y-factor formulas make of the readings, with none of them corrected for.
+    double inputFrequencyMHz = 0.0;
+    double imageFrequencyMHz = 0.0;
+    double enrSignalDb = 0.0;
+    double enrImageDb = 0.0;
+    double uncorrectedDutNfDb = 0.0;
+    double uncorrectedDutGainDb = 0.0;
     // Y factors (linear) of the two pairs the switch offers: noise on/off with the DUT
     // output off, and with it on (DUT in circuit, or the unknown source).
     double ySystem = 0.0;

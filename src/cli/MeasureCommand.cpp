@@ -4,6 +4,7 @@
 #include "cli/CaptureOptions.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/CorrectionOptions.h"
 #include "cli/MeasureSeries.h"
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
@@ -27,6 +28,8 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     const char *name = calibrate ? "calibrate" : "measure";
     std::vector<std::string_view> valued{"repeat", "decimals"}, flags{"json"};
     (calibrate ? valued : flags).push_back(calibrate ? "tsoff-unknown" : "system");
+    if (!calibrate)
+        addCorrectionOptionNames(valued, flags);
     addCaptureOptionNames(calibrate ? kCalibrateOptions : kMeasureOptions, valued, flags);
     const Options o(name, args, valued, flags);
     if (o.flag("help"))
@@ -64,6 +67,7 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     if (result.cancelled)
         printError("measurement cancelled");
     result.benchTruth = engine.bench().truth();
+    result.benchChain = engine.bench().parameters().chain;
     output->finished(result);
     return result.cancelled ? stopStatus() : kExitOk;
 }
@@ -92,6 +96,27 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
     const EnrSource &enr = request.capture.enr;
     request.enrDb = enr.enrDb();
     request.stated = {enr.uncertaintyDb(), request.capture.tsOffUncertaintyK};
+    if (!calibrate) {
+        const CorrectionSettings corrections =
+            parseCorrectionOptions(o, storedCorrectionSettings());
+        if (corrections.any()) {
+            // The receiver's frequency: where the ENR file is read, else the bench's tuning,
+            // else the one stored with the corrections. The bench's own source has its ENR
+            // curve at the converter's frequencies.
+            const BenchParameters bench = engine.bench().parameters();
+            const bool benchSource = request.capture.onBench && !o.has("enr") &&
+                                     !o.has("enr-file") && !o.has("freq");
+            const double outputMHz = enr.fromFile            ? enr.frequencyMHz
+                                     : request.capture.onBench ? bench.frequencyMHz
+                                                               : corrections.frequencyMHz;
+            LossTables tables;
+            request.corrections = resolveCorrectionsOrThrow(
+                corrections, tables, outputMHz, [&](double mhz) {
+                    return benchSource ? benchCurvesAt(bench, mhz).referenceEnrDb
+                                       : enr.enrDbAt(mhz);
+                });
+        }
+    }
     return request;
 }
 

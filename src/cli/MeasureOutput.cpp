@@ -3,6 +3,7 @@
 
 #include "capture/WaveFormat.h"
 #include "cli/CliSupport.h"
+#include "cli/CorrectionOptions.h"
 #include "cli/Json.h"
 #include "cli/MeasureSeries.h"
 #include "measure/MeasurementLog.h"
@@ -136,6 +137,8 @@ public:
                 printHalfWidths("Noise Factor", u.f, "");
                 printHalfWidths("Noise Figure (dB)", u.nf, "dB");
             }
+            if (m_request.corrections.any())
+                std::printf("%s\n", correctedForText(m_request.corrections).c_str());
         }
         const std::string warnings = warningText(run.warnings);
         std::size_t at = 0;
@@ -160,6 +163,11 @@ public:
         else
             std::printf("Virtual bench truth: DUT gain %s dB, DUT NF %s dB\n",
                         fixed(truth.dutGainDb, 3).c_str(), fixed(truth.dutNfDb, 3).c_str());
+        if (m_request.kind == SeriesKind::Device && !m_request.systemMode &&
+            result.benchChain.any())
+            std::printf("Virtual bench uncorrected reading: DUT gain %s dB, DUT NF %s dB\n",
+                        fixed(truth.uncorrectedDutGainDb, 3).c_str(),
+                        fixed(truth.uncorrectedDutNfDb, 3).c_str());
     }
 
 private:
@@ -225,6 +233,8 @@ void JsonOutput::begin(const std::string &deviceName)
     doc.key("enrDb").value(m_request.enrDb).key("tsOff").value(c.tsOff).key("t0").value(c.t0);
     if (calibration)
         doc.key("tsOffUnknown").value(m_request.tsOffUnknown);
+    else
+        writeCorrectionsJson(doc, m_request.corrections);
     // "interrupted" follows the runs: it is known only at the end.
     doc.key("runs").beginArray();
     write();
@@ -281,7 +291,10 @@ void JsonOutput::finished(const MeasureResult &result)
         } else {
             doc.key("dutGainDb").value(truth.dutGainDb).key("dutNfDb").value(truth.dutNfDb);
             doc.key("dutTeK").value(truth.dutTeK).key("receiverNfDb").value(truth.receiverNfDb);
-            doc.key("receiverTeK").value(truth.receiverTeK).endObject();
+            doc.key("receiverTeK").value(truth.receiverTeK);
+            doc.key("uncorrectedDutGainDb").value(truth.uncorrectedDutGainDb);
+            doc.key("uncorrectedDutNfDb").value(truth.uncorrectedDutNfDb);
+            doc.key("inputFrequencyMHz").value(truth.inputFrequencyMHz).endObject();
         }
     }
     doc.endObject();

@@ -169,7 +169,7 @@ MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &en
     const CaptureRequest &c = request.capture;
     SeriesPlan plan;
     plan.conditions = {request.kind, request.systemMode, request.enrDb, c.t0, c.tsOff,
-                       request.tsOffUnknown};
+                       request.tsOffUnknown, request.corrections};
     plan.stated = request.stated;
     // The window's "Measure" of the first reading with every automation on.
     plan.noiseGen = plan.dutSwitch = true;

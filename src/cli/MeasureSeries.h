@@ -39,6 +39,9 @@ struct MeasureRequest
     // The noise source at the frequency measured (--freq, else the stored entry).
     double enrDb = 25.0;
     StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths
+    // measure: the losses around the DUT and the converter at the receiver's frequency
+    // (CorrectionOptions.h); nothing set = uncorrected.
+    ChainCorrections corrections;
 };
 
 // One reading taken.
@@ -69,6 +72,8 @@ struct MeasureResult
     int runs = 0;           // series reported: complete ones, and a last one cut short
     bool cancelled = false; // a stop signal (SIGINT, SIGTERM, SIGHUP) ended the measurement
     BenchTruth benchTruth;        // what a correct measurement of the bench reads (on the bench)
+    BenchChain benchChain;        // the bench's losses and converter (its truth's uncorrected
+                                  // reading differs from the truth only with them)
 };
 
 // Where takeMeasureSeries reports as it goes, on the main thread. The text output prints each

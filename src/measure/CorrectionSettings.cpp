@@ -34,7 +34,7 @@ const LossKeys &lossKeys(int k)
 const TextValue kConverterLo{"ConverterLoMHz", "0"};
 const TextValue kConverterSideband{"ConverterSideband", "upper"};
 const IntValue kConverterOn{"ConverterOn", 0};
-const TextValue kImageRejection{"ImageRejectionDb", "0"};
+const TextValue kImageRejection{"ImageRejectionDb", "100"};
 const TextValue kFrequency{"FrequencyMHz", "144"};
 
 std::string capitalised(std::string s)

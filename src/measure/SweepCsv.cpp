@@ -34,7 +34,7 @@ std::string csvField(std::string_view text)
     return quoted + '"';
 }
 
-std::string sweepCsvRecord(const SweepRow &row)
+std::string sweepCsvRecord(const SweepRow &row, bool withCorrections)
 {
     std::string line;
     for (double v : {row.frequencyMHz, row.enrDb, row.nfDb, row.gainDb, row.teK,
@@ -42,14 +42,27 @@ std::string sweepCsvRecord(const SweepRow &row)
         appendNumber(line, v);
         line += ',';
     }
-    return line + csvField(row.warnings) + "\r\n";
+    line += csvField(row.warnings);
+    if (withCorrections) {
+        for (double v : {row.inputFrequencyMHz, row.inputLossDb, row.outputLossDb,
+                         row.calibrationLossDb}) {
+            line += ',';
+            appendNumber(line, v);
+        }
+        line += ',' + csvField(row.correctedFor);
+    }
+    return line + "\r\n";
 }
 
 std::string sweepCsv(const std::vector<SweepRow> &rows)
 {
-    std::string text = std::string(kSweepCsvHeader) + "\r\n";
+    bool corrected = false;
     for (const SweepRow &row : rows)
-        text += sweepCsvRecord(row);
+        corrected = corrected || !row.correctedFor.empty();
+    std::string text = std::string(kSweepCsvHeader) +
+                       (corrected ? kSweepCsvCorrectionColumns : "") + "\r\n";
+    for (const SweepRow &row : rows)
+        text += sweepCsvRecord(row, corrected);
     return text;
 }
 

@@ -22,6 +22,14 @@ struct SweepRow
     double gainUncertaintyDb = kNone;
     double teUncertaintyK = kNone;
     std::string warnings; // free text, several joined by "; "; may hold any character
+    // The corrections applied at this point (the losses around the DUT, a converter):
+    // the DUT's input frequency (MHz; the converter's, else frequencyMHz), each loss in dB
+    // as looked up here (NaN where not entered), and the "corrected for" text ("" = none).
+    double inputFrequencyMHz = kNone;
+    double inputLossDb = kNone;
+    double outputLossDb = kNone;
+    double calibrationLossDb = kNone;
+    std::string correctedFor;
 };
 
 // The CSV of a sweep, RFC 4180: a header row, then one record per point in the order
@@ -32,7 +40,12 @@ struct SweepRow
 inline constexpr const char *kSweepCsvHeader =
     "Frequency (MHz),ENR used (dB),NF (dB),Gain (dB),Te (K),NF uncertainty (dB),"
     "Gain uncertainty (dB),Te uncertainty (K),Warnings";
-std::string sweepCsvRecord(const SweepRow &row); // CR LF included
+// A sweep with corrections (any row's correctedFor not empty) has these columns after the
+// others; one without has exactly the columns above.
+inline constexpr const char *kSweepCsvCorrectionColumns =
+    ",Input frequency (MHz),Input loss (dB),Output loss (dB),Calibration path loss (dB),"
+    "Corrected for";
+std::string sweepCsvRecord(const SweepRow &row, bool withCorrections = false); // CR LF included
 std::string sweepCsv(const std::vector<SweepRow> &rows);
 
 // One field as RFC 4180 writes it.

@@ -130,8 +130,29 @@ bool SweepRunner::measurePoint(double f, SweepRow &row, SeriesReadings &last,
 {
     const SweepConfig &c = m_config;
     SeriesPlan plan;
-    plan.conditions = {SeriesKind::Device, false, 0.0, c.t0, c.tsOff, c.tsOff};
-    plan.conditions.enrDb = c.useEnrFile ? enrForEntry(f, true, c.enrTable) : c.typedEnrDb;
+    plan.conditions = {SeriesKind::Device, false, 0.0, c.t0, c.tsOff, c.tsOff, {}};
+    const auto enrAt = [&c](double mhz) {
+        return c.useEnrFile ? enrForEntry(mhz, true, c.enrTable) : c.typedEnrDb;
+    };
+    plan.conditions.enrDb = enrAt(f);
+    if (c.corrections.any()) {
+        const Result resolved =
+            resolveCorrections(c.corrections, c.lossTables, f, enrAt, plan.conditions.corrections);
+        if (!resolved.ok()) {
+            outcome.end = SweepEnd::Failed;
+            outcome.message = resolved.detail;
+            return false;
+        }
+        const ChainCorrections &cc = plan.conditions.corrections;
+        row.inputFrequencyMHz = cc.frequencies.inputMHz;
+        const auto lossDb = [&cc](LossPlace p) {
+            return cc.at(p).active ? cc.at(p).db : SweepRow::kNone;
+        };
+        row.inputLossDb = lossDb(LossPlace::Input);
+        row.outputLossDb = lossDb(LossPlace::Output);
+        row.calibrationLossDb = lossDb(LossPlace::Calibration);
+        row.correctedFor = correctedForText(cc);
+    }
     plan.stated = statedUncertainty(f, c.useEnrFile, c.enrTable, c.enrUncertaintyDb,
                                     c.tsOffUncertaintyK);
     plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;

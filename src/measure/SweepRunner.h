@@ -2,6 +2,7 @@
 
 #include "capture/ResultText.h"
 #include "core/Settings.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/ModalReading.h"
 #include "measure/SeriesRunner.h"
 #include "measure/SweepCsv.h"
@@ -44,6 +45,11 @@ struct SweepConfig
     // precision: each point is one Measure Device series.
     ReadingPlan plan;
     std::optional<PrecisionTarget> precision;
+    // The losses around the DUT and the converter, resolved at each point (the tables read
+    // before the sweep starts: readLossTables). A point where they cannot be resolved (a
+    // table that does not cover it) ends the sweep with the message, the point unmeasured.
+    CorrectionSettings corrections;
+    LossTables lossTables;
     // The capture settings the readings use (format, capture time, filter), and whether each
     // completed point writes its four "NF" lines to settings.logResultsFile.
     Settings settings;

@@ -89,7 +89,7 @@ struct ConverterPlan
     bool on = false;
     double loMHz = 0.0;
     Sideband sideband = Sideband::Upper;
-    double imageRejectionDb = 0.0; // single sideband: image band gain R dB below the signal's
+    double imageRejectionDb = 100.0; // single sideband: image band gain R dB below the signal's
     // Double sideband: the signal band is the input above the LO when true (the ENR and
     // the input loss are looked up there), else below.
     bool doubleSignalAbove = true;
