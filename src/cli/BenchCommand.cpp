@@ -46,7 +46,17 @@ int runBench(const std::vector<std::string> &args)
         .value(dut ? "DUT" : "UnknownSource");
     doc.key("passbandLowHz").value(p.passbandLowHz).key("passbandHighHz").value(p.passbandHighHz);
     doc.key("loudestLevelDbfs").value(p.loudestLevelDbfs).key("humOn").value(p.humOn);
-    doc.key("humDbfs").value(p.humDbfs).endObject();
+    doc.key("humDbfs").value(p.humDbfs);
+    const BenchChain &c = p.chain;
+    doc.key("inputLossDb").value(c.inputLossDb);
+    doc.key("inputLossTemperatureK").value(c.inputLossTemperatureK);
+    doc.key("outputLossDb").value(c.outputLossDb);
+    doc.key("outputLossTemperatureK").value(c.outputLossTemperatureK);
+    doc.key("calibrationLossDb").value(c.calibrationLossDb);
+    doc.key("calibrationLossTemperatureK").value(c.calibrationLossTemperatureK);
+    doc.key("converterOn").value(c.converterOn).key("converterLoMHz").value(c.converterLoMHz);
+    doc.key("converterSideband").value(benchSidebandName(c.sideband));
+    doc.key("imageRejectionDb").value(c.imageRejectionDb).endObject();
     doc.key("truth").beginObject().key("t0").value(kBenchT0);
     doc.key("offTemperatureK").value(t.offTemperatureK);
     doc.key("hotReferenceK").value(t.hotReferenceK).key("hotUnknownK").value(t.hotUnknownK);
@@ -57,6 +67,11 @@ int runBench(const std::vector<std::string> &args)
     doc.key("chainTeK").value(t.chainTeK).key("chainNfDb").value(t.chainNfDb);
     doc.key("ySystem").value(t.ySystem).key("yDutOutput").value(t.yDutOutput);
     doc.key("humPower").value(t.humPower);
+    doc.key("inputFrequencyMHz").value(t.inputFrequencyMHz);
+    doc.key("imageFrequencyMHz").value(t.imageFrequencyMHz);
+    doc.key("enrSignalDb").value(t.enrSignalDb).key("enrImageDb").value(t.enrImageDb);
+    doc.key("uncorrectedDutNfDb").value(t.uncorrectedDutNfDb);
+    doc.key("uncorrectedDutGainDb").value(t.uncorrectedDutGainDb);
     // In the order of the table and of the Measure Device page's readings.
     doc.key("states").beginArray();
     for (const int i : {1, 0, 3, 2}) {

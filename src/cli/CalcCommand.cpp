@@ -3,11 +3,14 @@
 #include "capture/ResultText.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/CorrectionOptions.h"
 #include "cli/EnrSource.h"
 #include "cli/Json.h"
 #include "cli/StoredValues.h"
 #include "core/Messages.h"
+#include "nf/Corrections.h"
 #include "nf/NoiseResults.h"
+#include "nf/YFactorMath.h"
 
 #include <cstdio>
 #include <optional>
@@ -82,7 +85,10 @@ int runCalc(const std::vector<std::string> &args)
     else
         throw CliError("unknown calculator mode '" + mode +
                        "' (modes: simple, system, device, calibrate)");
-    const Options o("calc " + mode, rest, valued, {"json"});
+    std::vector<std::string_view> flags{"json"};
+    if (mode == "system" || mode == "device")
+        addCorrectionOptionNames(valued, flags);
+    const Options o("calc " + mode, rest, valued, flags);
     if (o.flag("help"))
         return printHelp("calc");
     if (!o.positional().empty())
@@ -99,6 +105,7 @@ int runCalc(const std::vector<std::string> &args)
 
     std::vector<Shown> results;
     std::optional<NoiseResult> noise;
+    ChainCorrections corrections; // system and device modes
     if (mode == "simple") {
         const int given = o.has("te") + o.has("factor") + o.has("nf");
         if (given != 1)
@@ -113,18 +120,43 @@ int runCalc(const std::vector<std::string> &args)
     } else {
         const double on = requiredReading(o, "on");
         const double off = requiredReading(o, "off");
-        const double enr =
-            resolveEnrSource(o, EnrLookup::AtOneFrequency, {settings, table, stored.enrEntry})
-                .enrDb();
+        const EnrSource source =
+            resolveEnrSource(o, EnrLookup::AtOneFrequency, {settings, table, stored.enrEntry});
+        const double enr = source.enrDb();
         const double tsOff = o.number("tsoff", 0.0, kMaxTemperature).value_or(stored.tsOff);
         doc.key("enrDb").value(enr).key("tsOff").value(tsOff);
+        // The calculator's corrections come from its options alone (the typed readings are
+        // not the stored set-up's). The frequency: where the ENR file is read, else the
+        // stored corrections frequency.
+        if (mode == "system" || mode == "device") {
+            const CorrectionSettings entered = parseCorrectionOptions(o, {});
+            LossTables tables;
+            corrections = resolveCorrectionsOrThrow(
+                entered, tables,
+                source.fromFile ? source.frequencyMHz : storedCorrectionSettings().frequencyMHz,
+                [&source](double mhz) { return source.enrDbAt(mhz); });
+            writeCorrectionsJson(doc, corrections);
+        }
+        const auto power = [](double db) { return YFactorMath::powerRatioFromDb(db); };
         if (mode == "system") {
-            noise = calcSystem(on, off, enr, t0, tsOff);
+            if (corrections.any())
+                noise = correctDeviceResults({power(on), power(off), 0.0, 0.0},
+                                             {true, true, false, false}, true, enr, t0, tsOff,
+                                             corrections)
+                            .noise;
+            else
+                noise = calcSystem(on, off, enr, t0, tsOff);
             results = noiseShown(*noise);
         } else if (mode == "device") {
             const double dutOn = requiredReading(o, "dut-on");
             const double dutOff = requiredReading(o, "dut-off");
-            const CalcDeviceResult d = calcDevice(on, off, dutOn, dutOff, enr, t0, tsOff);
+            CalcDeviceResult d = calcDevice(on, off, dutOn, dutOff, enr, t0, tsOff);
+            if (corrections.any()) {
+                const DeviceResults c = correctDeviceResults(
+                    {power(on), power(off), power(dutOn), power(dutOff)}, {true, true, true, true},
+                    false, enr, t0, tsOff, corrections);
+                d = {c.noise, c.gainDb, c.noise.valid && c.gainValid};
+            }
             noise = d.noise;
             results = {{"Gain (dB)", "gain", d.gainDb, d.gainValid}};
             for (const Shown &s : noiseShown(d.noise))
@@ -149,6 +181,8 @@ int runCalc(const std::vector<std::string> &args)
     }
 
     print(results, decimals, json, doc);
+    if (!json && corrections.any())
+        std::printf("%s\n", correctedForText(corrections).c_str());
     if (json) {
         doc.endObject();
         std::fputs(doc.text().c_str(), stdout);

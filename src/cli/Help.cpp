@@ -43,6 +43,24 @@ FILE may be a FIFO, or - for standard input (arecord -t wav ... | quillon-cli le
   --decimals D   decimals of the shown numbers, 0 to 3 (default: the stored setting)
 )";
 
+// The correction options: one set for measure, sweep and calc (CorrectionOptions.h).
+#define QUILLON_CORRECTIONS_HELP                                                               \
+    "\nCorrections (without any of these, measure and sweep apply the stored ones):\n"           \
+    "  --loss-before DB[@K]   loss between the noise source and the DUT, at K kelvin\n"          \
+    "                     (default 290 K)\n"                                                      \
+    "  --loss-after DB[@K]    loss between the DUT and the receiver\n"                           \
+    "  --loss-cal DB[@K]      loss of the calibration path (DUT out of circuit)\n"               \
+    "  --loss-file-before FILE[@K], --loss-file-after FILE[@K], --loss-file-cal FILE[@K]\n"     \
+    "                     the same as a table: MHz, loss dB, optional standard uncertainty\n"    \
+    "                     dB (the ENR file's format); it must cover the frequency\n"            \
+    "  --lo MHZ           the DUT converts: its LO; the receiver listens at the output,\n"       \
+    "                     the ENR and --loss-before are taken at the input frequency\n"         \
+    "  --sideband S       upper (input above the LO, default), lower, or double (both\n"        \
+    "                     bands converted equally)\n"                                           \
+    "  --image-rejection DB   single sideband: the image band DB below the signal band\n"       \
+    "                     (default 100)\n"                                                       \
+    "  --no-corrections   none, whatever is stored\n"
+
 extern const char *const kCalcHelp =
     R"(Usage: quillon-cli calc MODE [OPTIONS] [--json]
 
@@ -67,7 +85,7 @@ The calculator's four modes on typed values; results as the window shows them.
   --bandwidth KHZ      receiver noise bandwidth: also prints the noise floor in dBm
   --nf DB              calibrate: the receiver noise figure for that floor (default 0 dB)
   --decimals D         0 to 3 (default: the stored setting)
-)";
+)" QUILLON_CORRECTIONS_HELP "  (calc: the options alone; a table is read at --freq)\n";
 
 extern const char *const kEnrHelp =
     R"(Usage: quillon-cli enr FILE [FREQ_MHZ...] [--json]
@@ -134,7 +152,7 @@ about the readings (settling, compression or AGC, headroom, a tone in the passba
                      --json prints each run as it ends
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
-)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
+)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP QUILLON_CORRECTIONS_HELP;
 
 extern const char *const kCalibrateHelp =
     R"(Usage: quillon-cli calibrate [OPTIONS] [--json]
@@ -184,7 +202,10 @@ extern const char *const kBenchHelp =
 The virtual bench's truth at its current settings (group VirtualBench of the settings
 file): the noise temperatures, noise figures, gain and Y factors a correct measurement
 finds, and the power and level of each switch state, so that a reading can be held
-against it.
+against it. With losses or a converter on the bench (InputLossDb, OutputLossDb,
+CalibrationLossDb with their ...TemperatureK, ConverterOn, ConverterLoMHz,
+ConverterSideband, ImageRejectionDb), also those and what the plain formulas read
+without corrections.
 )";
 
 extern const char *const kSweepHelp =
@@ -220,8 +241,9 @@ A point without a result (a reading over range) is named on stderr and the sweep
   --log FILE         append the "NF" lines of each completed point to FILE
 )" QUILLON_NOISE_SOURCE_HELP R"(
 The frequency measured is each point's.
-)";
+)" QUILLON_CORRECTIONS_HELP;
 
+#undef QUILLON_CORRECTIONS_HELP
 #undef QUILLON_NOISE_SOURCE_HELP
 #undef QUILLON_DEVICE_HELP
 #undef QUILLON_FREQUENCY_HELP

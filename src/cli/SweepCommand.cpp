@@ -2,6 +2,7 @@
 
 #include "cli/CaptureOptions.h"
 #include "cli/CliSupport.h"
+#include "cli/CorrectionOptions.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "core/Messages.h"
@@ -98,6 +99,8 @@ std::string pointLine(const SweepRow &r)
                        withUncertainty(r.teK, r.teUncertaintyK, 1) + " K";
     if (!r.warnings.empty())
         line += "  (" + r.warnings + ")";
+    if (!r.correctedFor.empty())
+        line += "  [" + r.correctedFor + "]";
     return line;
 }
 
@@ -125,6 +128,7 @@ int runSweep(const std::vector<std::string> &args)
                                          "port",  "baud", "mode", "settle", "csv"};
     std::vector<std::string_view> flags{"json"};
     addCaptureOptionNames(kSweepOptions, valued, flags);
+    addCorrectionOptionNames(valued, flags);
     const Options o("sweep", args, valued, flags);
     if (o.flag("help"))
         return printHelp("sweep");
@@ -184,6 +188,16 @@ int runSweep(const std::vector<std::string> &args)
     config.tsOff = request.tsOff;
     config.t0 = request.t0;
     config.tsOffUncertaintyK = request.tsOffUncertaintyK;
+
+    // The corrections, checked at every point before the first is measured: a table that
+    // does not cover one refuses the sweep (status 2) rather than stopping it half-way.
+    config.corrections = parseCorrectionOptions(o, storedCorrectionSettings());
+    for (double f : config.frequenciesMHz) {
+        const auto enrAt = [&config](double mhz) {
+            return config.useEnrFile ? enrForEntry(mhz, true, config.enrTable) : config.typedEnrDb;
+        };
+        resolveCorrectionsOrThrow(config.corrections, config.lossTables, f, enrAt);
+    }
 
     const std::string csv = o.text("csv").value_or("");
     if (o.has("csv") && csv.empty())
@@ -278,10 +292,22 @@ int runSweep(const std::vector<std::string> &args)
             out.key("gainUncertaintyDb").value(r.gainUncertaintyDb);
             out.key("teUncertaintyK").value(r.teUncertaintyK);
             out.key("warnings").value(r.warnings);
+            if (!r.correctedFor.empty()) {
+                out.key("inputFrequencyMHz").value(r.inputFrequencyMHz);
+                out.key("inputLossDb").value(r.inputLossDb);
+                out.key("outputLossDb").value(r.outputLossDb);
+                out.key("calibrationLossDb").value(r.calibrationLossDb);
+                out.key("correctedFor").value(r.correctedFor);
+            }
             if (onBench) {
                 const BenchTruth t = computeTruth(bench, r.frequencyMHz);
                 out.key("benchTruth").beginObject().key("dutNfDb").value(t.dutNfDb);
-                out.key("dutGainDb").value(t.dutGainDb).key("dutTeK").value(t.dutTeK).endObject();
+                out.key("dutGainDb").value(t.dutGainDb).key("dutTeK").value(t.dutTeK);
+                if (bench.chain.any()) {
+                    out.key("uncorrectedDutNfDb").value(t.uncorrectedDutNfDb);
+                    out.key("uncorrectedDutGainDb").value(t.uncorrectedDutGainDb);
+                }
+                out.endObject();
             }
             out.endObject();
         }
