@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections clean
 
 all: build
 
@@ -57,6 +57,12 @@ screenshots: build
 validate: configure
 	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
 	python3 scripts/validate.py $(BUILD)
+
+# The correction chain on the bench: a DUT between two losses and a double-sideband
+# converter, 200 series each with the corrections entered (about 20 s).
+validate-corrections: configure
+	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
+	python3 scripts/validate-corrections.py $(BUILD)
 
 # Measure Noise on the virtual bench in real time, 100 ms blocks, logging on:
 # reports lost blocks and memory growth. SOAK_SECONDS sets the length.
