@@ -529,6 +529,142 @@ TEST_F(Cli, BenchPrintsItsTruthAtTheStoredSettings)
     EXPECT_EQ(count(j, "\"noiseOn\""), 4u);
 }
 
+// The README's loss bench: DUT NF 0.5 dB, gain 20 dB between 0.4 dB at 300 K and 1.0 dB at
+// 290 K, the source off at 303 K.
+constexpr const char *kLossBench = "[VirtualBench]\nSeed=12345\nDutNfDb=0.5\nDutGainDb=20\n"
+                                   "SourceOffTemperatureK=303\nInputLossDb=0.4\n"
+                                   "InputLossTemperatureK=300\nOutputLossDb=1.0\n";
+
+// The bench prints its losses and converter and what the plain formulas read without
+// corrections (the worked example of the correction tests: 0.922 dB, 18.600 dB).
+TEST_F(Cli, BenchPrintsItsLossesConverterAndUncorrectedReading)
+{
+    file(settings, kLossBench);
+    std::string out = run("bench").out;
+    EXPECT_PRED2(has, out, "  Input loss          0.400 dB at 300.0 K\n"
+                           "  Output loss         1.000 dB at 290.0 K\n"
+                           "  Uncorrected reading DUT NF 0.922 dB, gain 18.600 dB\n");
+    file(settings, "[VirtualBench]\nConverterOn=1\nConverterLoMHz=1152\nConverterSideband=double\n"
+                   "DutNfDb=6\nReferenceEnrSlopeDbPerMHz=0\nDutNfCurvatureDbPerMHz2=0\n"
+                   "DutGainSlopeDbPerMHz=0\n");
+    out = run("bench").out;
+    EXPECT_PRED2(has, out, "  Converter           double sideband, LO 1152.000 MHz\n"
+                           "  Input               1296.000 MHz (ENR 25.00 dB), image 1008.000 "
+                           "MHz (ENR 25.00 dB)\n");
+    // A double-sideband mixer reads 3.01 dB too good and its gain 3.01 dB too high.
+    EXPECT_PRED2(has, out, "  Uncorrected reading DUT NF 2.990 dB, gain 23.010 dB\n");
+    const std::string j = run("bench --json").out;
+    EXPECT_PRED2(has, j, "\"converterSideband\":\"double\"");
+    EXPECT_EQ(jsonNumber(j, "inputFrequencyMHz"), 1296.0);
+    EXPECT_EQ(jsonNumber(j, "imageFrequencyMHz"), 1008.0);
+    EXPECT_NEAR(jsonNumber(j, "uncorrectedDutNfDb"), 6.0 - 10 * std::log10(2.0), 1e-9);
+}
+
+// measure with the corrections typed, stored, or neither: the corrected result near the truth,
+// the "corrected for" line, the JSON's entries, the log line's addition at its end.
+TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
+{
+    file(settings, kLossBench);
+    const std::string options = "--average 8 --tsoff 303 --loss-before 0.4@300 --loss-after 1.0";
+    Result r = run("measure " + options + " --log c.log");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, "\ncorrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB "
+                             "at 290 K\nVirtual bench truth: DUT gain 20.000 dB, DUT NF 0.500 dB\n"
+                             "Virtual bench uncorrected reading: DUT gain 18.600 dB, DUT NF "
+                             "0.922 dB\n");
+    const std::string log = read("c.log");
+    EXPECT_EQ(count(log, "corrected for"), 1u);
+    EXPECT_PRED2(has, log, ",corrected for: input loss 0.40 dB at 300 K; output loss 1.00 dB at "
+                           "290 K\n");
+    EXPECT_EQ(log.substr(log.size() - 1), "\n");
+
+    r = run("measure " + options + " --json");
+    const std::string &j = r.out;
+    const auto results = j.find("\"results\"");
+    EXPECT_NEAR(jsonNumber(j, "noiseFigure", results), 0.5, 0.15);
+    EXPECT_NEAR(jsonNumber(j, "gainDb", results), 20.0, 0.15);
+    EXPECT_PRED2(has, j, "\"inputLoss\":{\"db\":0.4,\"temperatureK\":300,\"uncertaintyDb\":0}");
+    EXPECT_PRED2(has, j, "\"calibrationLoss\":null,\"converter\":null");
+    EXPECT_NEAR(jsonNumber(j, "uncorrectedDutNfDb"), 0.9217117285106866, 1e-9);
+
+    // Stored in the "Corrections" group: applied without options; --no-corrections drops them.
+    file(settings, std::string(kLossBench) + "[Corrections]\nInputLossOn=1\nInputLossDb=0.4\n"
+                                             "InputLossTemperatureK=300\nOutputLossOn=1\n"
+                                             "OutputLossDb=1\n");
+    r = run("measure --average 8 --tsoff 303 --json");
+    EXPECT_NEAR(jsonNumber(r.out, "noiseFigure", r.out.find("\"results\"")), 0.5, 0.15);
+    r = run("measure --average 8 --tsoff 303 --no-corrections --json");
+    EXPECT_PRED2(has, r.out, "\"corrections\":null");
+    EXPECT_NEAR(jsonNumber(r.out, "noiseFigure", r.out.find("\"results\"")), 0.92, 0.15);
+}
+
+// Each refused correction: one line, status 2, nothing measured.
+TEST_F(Cli, EveryRefusedCorrectionGivesOneLineAndNoResult)
+{
+    file("narrow.txt", "100, 0.3\n140, 0.4\n");
+    const std::pair<const char *, const char *> cases[] = {
+        {"measure --loss-before -0.1", "Input loss: a loss must be a number of 0 dB or more."},
+        {"measure --loss-after 1@0", "Output loss: the physical temperature must be above 0 K."},
+        {"measure --loss-cal 1@-4", "Calibration path loss: the physical temperature must be "
+                                    "above 0 K."},
+        {"measure --loss-file-cal missing.txt",
+         "Calibration path loss table missing.txt: the loss table cannot be read: The specified "
+         "calibration file cannot be opened."},
+        {"measure --loss-file-before narrow.txt@300",
+         "Input loss table narrow.txt: the loss table does not cover the frequency 144.000 MHz."},
+        {"measure --lo 100 --sideband lower",
+         "Converter: the converter's input and image frequencies must be above 0 MHz."},
+        {"measure --lo 1152 --image-rejection -3",
+         "Converter: the image rejection must be a number of 0 dB or more."},
+        {"measure --lo 1152 --sideband side", "--sideband takes upper, lower or double, not 'side'"},
+        {"measure --sideband double", "--sideband and --image-rejection need --lo MHZ"},
+        {"measure --loss-before 0.4 --loss-file-before narrow.txt",
+         "give --loss-before or --loss-file-before, not both"},
+        {"measure --loss-before 0.4dB", "--loss-before needs a number, not '0.4dB'"},
+        {"measure --loss-after 0.4@warm",
+         "--loss-after after @ (kelvin) needs a number, not 'warm'"},
+        {"measure --no-corrections --lo 1152", "--no-corrections takes no loss or converter option"},
+        {"sweep --list 144 --loss-file-after narrow.txt",
+         "Output loss table narrow.txt: the loss table does not cover the frequency 144.000 MHz."},
+        {"calc device --on 0 --off -10 --dut-on 10 --dut-off 0 --enr 15 --loss-before -1",
+         "Input loss: a loss must be a number of 0 dB or more."},
+        {"calc simple --nf 3 --loss-before 1",
+         "unknown option '--loss-before' for 'calc simple' (see quillon-cli calc simple --help)"},
+    };
+    for (const auto &[args, message] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.out, "") << message;
+        EXPECT_EQ(r.err, "quillon-cli: " + std::string(message) + "\n") << args;
+    }
+}
+
+// calc on typed readings: the worked example Y = 10 in both pairs, ENR 15 dB, TSoff 290 K,
+// 0.3 dB at 295 K ahead of the DUT: Te_rx = (31.623 * 290 + 290 - 2900) / 9 = 728.96 K,
+// Te = (728.96 - 0.07152 * 295) / 1.07152 - 728.96 / (10 * 1.07152) = 592.58 K, gain 10.3 dB.
+// A sweep's CSV and lines carry the corrections of each point.
+TEST_F(Cli, CalcAndSweepCarryTheCorrections)
+{
+    Result r = run("calc device --on 0 --off -10 --dut-on 10 --dut-off 0 --enr 15 --tsoff 290 "
+                   "--loss-before 0.3@295 --decimals 2");
+    EXPECT_EQ(r.out, "Gain (dB): 10.30\nNoise Temp (K): 592.58\nNoise Factor: 3.04\n"
+                     "Noise Figure (dB): 4.83\ncorrected for: input loss 0.30 dB at 295 K\n");
+    r = run("calc system --on 0 --off -10 --enr 15 --tsoff 290 --loss-cal 0.3@295 --json");
+    const double teCal = (std::pow(10, 1.5) * 290 + 290 - 10 * 290) / 9; // 728.96 K
+    EXPECT_NEAR(jsonNumber(r.out, "value", r.out.find("noiseTemperature")),
+                (teCal - (std::pow(10, 0.03) - 1) * 295) / std::pow(10, 0.03), 1e-9);
+
+    file("after.txt", "100, 0.5, 0.05\n200, 1.5, 0.05\n");
+    r = run("sweep --list '140, 150' --average 2 --loss-file-after after.txt@280 --csv s.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, "  [corrected for: output loss 0.90 dB at 280 K]\n150.000000 MHz");
+    std::string csv = read("s.csv");
+    EXPECT_PRED2(has, csv, "Warnings,Input frequency (MHz),Input loss (dB),Output loss (dB),"
+                           "Calibration path loss (dB),Corrected for\r\n140,");
+    EXPECT_PRED2(has, csv, ",140,,0.9,,corrected for: output loss 0.90 dB at 280 K\r\n150,");
+    EXPECT_PRED2(has, csv, ",150,,1,,corrected for: output loss 1.00 dB at 280 K\r\n");
+}
+
 // A tone in the passband: the readings take blocks until the noise figure's statistical
 // half-width is at the target (the system pair's pilots of two blocks are enough, the DUT
 // pair goes on); the tone's warning in the text and in the JSON. A fixed seed repeats the
