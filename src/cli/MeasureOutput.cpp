@@ -137,8 +137,10 @@ public:
                 printHalfWidths("Noise Factor", u.f, "");
                 printHalfWidths("Noise Figure (dB)", u.nf, "dB");
             }
-            if (m_request.corrections.any())
-                std::printf("%s\n", correctedForText(m_request.corrections).c_str());
+            const ChainCorrections applied =
+                appliedCorrections(m_request.corrections, systemMode);
+            if (applied.any())
+                std::printf("%s\n", correctedForText(applied).c_str());
         }
         const std::string warnings = warningText(run.warnings);
         std::size_t at = 0;

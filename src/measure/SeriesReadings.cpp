@@ -44,10 +44,11 @@ SeriesEvaluation SeriesReadings::evaluate(const SeriesConditions &c, const Setti
         e.deviceTexts = showDeviceResults(e.device, settings, line);
         e.logText = e.deviceTexts.logText;
         // The corrections go after the results, the line unchanged up to there.
-        if (e.complete && c.corrections.any()) {
+        const ChainCorrections applied = appliedCorrections(c.corrections, c.systemMode);
+        if (e.complete && applied.any()) {
             if (!e.logText.empty() && e.logText.back() != ',')
                 e.logText += ',';
-            e.logText += correctionsLogText(c.corrections);
+            e.logText += correctionsLogText(applied);
         }
     } else {
         e.calibrationTexts = showCalibrationResults(e.calibration, settings, line);

@@ -136,6 +136,16 @@ bool ChainCorrections::any() const
     return false;
 }
 
+ChainCorrections appliedCorrections(const ChainCorrections &corrections, bool systemMode)
+{
+    if (!systemMode)
+        return corrections;
+    ChainCorrections c;
+    c.at(LossPlace::Calibration) = corrections.at(LossPlace::Calibration);
+    c.frequencies = corrections.frequencies;
+    return c;
+}
+
 DeviceResults correctDeviceResults(const Powers &power,
                                    const std::array<bool, kDeviceReadingCount> &present,
                                    bool systemMode, double enrDb, double t0, double tsOff,

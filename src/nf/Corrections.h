@@ -140,6 +140,10 @@ DeviceResults correctDeviceResults(const std::array<double, kDeviceReadingCount>
                                    bool systemMode, double enrDb, double t0, double tsOff,
                                    const ChainCorrections &corrections);
 
+// The part of `corrections` a series applies: in system mode (readings 0 and 1 alone, no
+// DUT) only the calibration path's loss, else all of it.
+ChainCorrections appliedCorrections(const ChainCorrections &corrections, bool systemMode);
+
 // Their uncertainty: the readings' noise, the stated ENR (a common offset of every ENR
 // looked up) and off-temperature uncertainties, and each loss's standard uncertainty, by
 // central differences of correctDeviceResults. Without corrections: computeDeviceUncertainty.

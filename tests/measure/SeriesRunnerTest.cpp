@@ -144,7 +144,7 @@ protected:
     static SeriesPlan devicePlan()
     {
         SeriesPlan plan;
-        plan.conditions = {SeriesKind::Device, false, 25.0, kBenchT0, 293.0, 293.0};
+        plan.conditions = {SeriesKind::Device, false, 25.0, kBenchT0, 293.0, 293.0, {}};
         plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;
         plan.reading = {1, true, 8};
         return plan;
@@ -219,7 +219,7 @@ TEST_F(SeriesAccuracy, UnknownSourceEnrWithItsOwnOffTemperature)
     setBench(DutSwitchSelects::UnknownSource);
     const BenchTruth truth = engine.bench().truth();
     SeriesPlan plan = devicePlan();
-    plan.conditions = {SeriesKind::Calibration, false, 25.0, kBenchT0, 293.0, 350.0};
+    plan.conditions = {SeriesKind::Calibration, false, 25.0, kBenchT0, 293.0, 350.0, {}};
     plan.dutSwitch = false;
     SeriesReadings calibration(SeriesKind::Calibration);
     std::vector<double> enr;

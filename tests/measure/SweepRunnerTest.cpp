@@ -179,7 +179,7 @@ TEST_F(Sweep, PointIsTheMeasureDeviceSeriesOnTheSameReadings)
     setBench(bench, 5);
     SeriesPlan plan;
     plan.conditions = {SeriesKind::Device, false, config.typedEnrDb, config.t0, config.tsOff,
-                       config.tsOff};
+                       config.tsOff, {}};
     plan.stated = {0.25, 3.0};
     plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;
     plan.reading = config.plan;

@@ -166,7 +166,7 @@ void CalibrateNoiseSourcePage::updatePageControls()
 SeriesConditions CalibrateNoiseSourcePage::conditions() const
 {
     return {SeriesKind::Calibration, false,        enrInEffect(), m_shared.t0(),
-            m_tsOffReference,        m_tsOffTarget};
+            m_tsOffReference,        m_tsOffTarget,   {}};
 }
 
 void CalibrateNoiseSourcePage::showResults(const SeriesEvaluation &evaluation,

@@ -6,6 +6,8 @@
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
+#include "nf/EnrTable.h"
+#include "ui/CorrectionsDialog.h"
 #include "ui/MessageBox.h"
 
 #include <QCheckBox>
@@ -37,6 +39,8 @@ MeasureDevicePage::MeasureDevicePage(const PageContext &context, QWidget *parent
                   &keys::AutomateDutSwitchInMeasureFunction, context, parent)
 {
     setObjectName(QStringLiteral("measureDevicePage"));
+    m_corrections = loadCorrectionSettings(SettingsStore(kCorrectionsGroup));
+    m_tablesRead = readLossTables(m_corrections, m_lossTables);
     buildControls(context.resultFont, context.store);
 }
 
@@ -67,9 +71,12 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_systemBox->setObjectName(QStringLiteral("systemMode"));
     auto *clearButton = new QPushButton(QStringLiteral("Clear current readings"), mode);
     clearButton->setObjectName(QStringLiteral("clearReadings"));
+    m_correctionsButton = new QPushButton(QStringLiteral("Corrections..."), mode);
+    m_correctionsButton->setObjectName(QStringLiteral("correctionsButton"));
     auto *modeLayout = new QVBoxLayout(mode);
     modeLayout->addWidget(m_systemBox);
     modeLayout->addWidget(clearButton);
+    modeLayout->addWidget(m_correctionsButton);
 
     auto *results = new QGroupBox(QStringLiteral("Results"), this);
     results->setObjectName(QStringLiteral("resultsGroup"));
@@ -108,7 +115,12 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
         resultsGrid->addWidget(halfWidth.statistical, row, 2);
         resultsGrid->addWidget(halfWidth.total, row++, 3);
     }
-    resultsGrid->addWidget(m_warningLabel, row, 0, 1, 4);
+    resultsGrid->addWidget(m_warningLabel, row++, 0, 1, 4);
+    m_correctedFor = new QLabel(results);
+    m_correctedFor->setObjectName(QStringLiteral("correctedFor"));
+    m_correctedFor->setWordWrap(true);
+    m_correctedFor->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    resultsGrid->addWidget(m_correctedFor, row, 0, 1, 4);
     resultsGrid->setColumnStretch(0, 1);
 
     auto *precision = new QGroupBox(QStringLiteral("Precision"), this);
@@ -190,6 +202,54 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
         compute();
     });
     connect(clearButton, &QPushButton::clicked, this, &MeasureDevicePage::clearReadings);
+    connect(m_correctionsButton, &QPushButton::clicked, this, &MeasureDevicePage::editCorrections);
+}
+
+void MeasureDevicePage::editCorrections()
+{
+    CorrectionsDialog dialog(m_corrections, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_corrections = dialog.settings();
+    SettingsStore store(kCorrectionsGroup);
+    if (!saveCorrectionSettings(store, m_corrections).ok())
+        showMessageBox(kMsgSaveFailed, this);
+    m_tablesRead = readLossTables(m_corrections, m_lossTables);
+    compute();
+}
+
+Result MeasureDevicePage::resolvedCorrections(ChainCorrections &out) const
+{
+    out = {};
+    if (!m_corrections.any())
+        return {};
+    if (!m_tablesRead.ok())
+        return m_tablesRead;
+    const Settings &s = m_engine.settings();
+    const EnrTable &table = m_engine.enrTable();
+    const double typedEnr = enrInEffect();
+    const auto enrAt = [&](double mhz) {
+        return s.useEnrFile ? enrForEntry(mhz, true, table) : typedEnr;
+    };
+    const double frequency = s.useEnrFile ? m_shared.enrEntry() : m_corrections.frequencyMHz;
+    return resolveCorrections(m_corrections, m_lossTables, frequency, enrAt, out);
+}
+
+bool MeasureDevicePage::ownEntriesValid(bool forSeries) const
+{
+    ChainCorrections c;
+    const Result r = resolvedCorrections(c);
+    if (!r.ok()) {
+        m_correctedFor->setStyleSheet(QStringLiteral("color: #c00000;"));
+        m_correctedFor->setText(QStringLiteral("Not computed: ") + QString::fromStdString(r.detail));
+        if (forSeries)
+            showMessageText(QString::fromStdString(r.detail), m_correctionsButton);
+        return false;
+    }
+    m_correctedFor->setStyleSheet(QString());
+    m_correctedFor->setText(
+        QString::fromStdString(correctedForText(appliedCorrections(c, m_systemMode))));
+    return true;
 }
 
 // ---- The page's own steps ----
@@ -223,8 +283,14 @@ void MeasureDevicePage::updatePageControls()
 
 SeriesConditions MeasureDevicePage::conditions() const
 {
-    return {SeriesKind::Device, m_systemMode,     enrInEffect(),
-            m_shared.t0(),      m_shared.tsOff(), m_shared.tsOff()};
+    SeriesConditions c{SeriesKind::Device, m_systemMode,     enrInEffect(),
+                       m_shared.t0(),      m_shared.tsOff(), m_shared.tsOff(), {}};
+    // Only corrections that resolve are applied; ownEntriesValid keeps the others from any
+    // result.
+    ChainCorrections corrections;
+    if (resolvedCorrections(corrections).ok())
+        c.corrections = corrections;
+    return c;
 }
 
 SeriesPlan MeasureDevicePage::seriesPlan(int button) const

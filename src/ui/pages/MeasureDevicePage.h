@@ -1,5 +1,6 @@
 #pragma once
 
+#include "measure/CorrectionSettings.h"
 #include "ui/pages/ReadingPage.h"
 
 #include <QFont>
@@ -8,6 +9,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace quillon {
 
@@ -39,10 +41,18 @@ protected:
                      const SeriesUncertainty &uncertainty) override;
     void updatePageControls() override;
     void showPageValues() override;
+    // A correction that cannot be applied (a negative loss, a table that does not cover the
+    // frequency) computes nothing and takes no reading; the line under the results says why.
+    bool ownEntriesValid(bool forSeries) const override;
 
 private:
     void buildControls(const QFont &resultFont, const SettingsStore &store);
     void onTsOffChanged(const QString &text);
+    // "Corrections...": the dialog; OK keeps the entries in the settings group "Corrections".
+    void editCorrections();
+    // The corrections at the frequency measured: the ENR entry while the ENR file is in use,
+    // else the one entered with the corrections.
+    Result resolvedCorrections(ChainCorrections &out) const;
 
     bool m_systemMode = false; // "Overall System Noise Figure": readings 0 and 1 alone
 
@@ -66,6 +76,13 @@ private:
     QCheckBox *m_precisionEnable = nullptr;
     QLineEdit *m_precisionTarget = nullptr;
     QLineEdit *m_precisionMaxTime = nullptr;
+    // The losses around the DUT and the converter, their tables as read when entered, and
+    // the "corrected for" line under the results.
+    CorrectionSettings m_corrections;
+    LossTables m_lossTables;
+    Result m_tablesRead;
+    QPushButton *m_correctionsButton = nullptr;
+    QLabel *m_correctedFor = nullptr;
 };
 
 } // namespace quillon

@@ -290,7 +290,7 @@ StatedUncertainty ReadingPage::stated() const
 
 void ReadingPage::compute()
 {
-    if (!numbersValid()) {
+    if (!numbersValid() || !ownEntriesValid(false)) {
         // Nothing is computed from a field that holds no number: no result stays beside it.
         for (QLineEdit *field : m_resultFields)
             field->clear();
@@ -365,7 +365,7 @@ void ReadingPage::runSeries(int button)
     if (m_runner.running() || !m_active)
         return;
     // No series from a field that holds no number: the user finds it marked and focused.
-    if (!numbersValid(true))
+    if (!numbersValid(true) || !ownEntriesValid(true))
         return;
     m_runner.run(seriesPlan(button), m_readings, *this);
 }

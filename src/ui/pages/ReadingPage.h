@@ -82,6 +82,14 @@ protected:
     virtual void updatePageControls() = 0;
     // Activation: the page's own fields, after the entry.
     virtual void showPageValues() = 0;
+    // The page's own reason to compute and measure nothing (Measure Device: a correction it
+    // cannot apply), checked after the number fields; with `forSeries` the page tells the
+    // user why. None by default.
+    virtual bool ownEntriesValid(bool forSeries) const
+    {
+        (void)forSeries;
+        return true;
+    }
 
     // The fields showResults fills: "Clear current readings" empties them.
     void setResultFields(std::vector<QLineEdit *> fields) { m_resultFields = std::move(fields); }
