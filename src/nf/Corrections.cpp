@@ -305,8 +305,11 @@ std::string correctedForText(const ChainCorrections &c)
                 formatFixed(l.temperatureK, 0) + " K");
     }
     if (c.converter.on) {
-        const std::string where = " (input " + formatFixed(c.frequencies.inputMHz, 3) +
-                                  " MHz, LO " + formatFixed(c.converter.loMHz, 3) + " MHz)";
+        // Without an LO (the Calculator's typed readings) the frequencies play no part.
+        const std::string where =
+            c.converter.loMHz > 0.0 ? " (input " + formatFixed(c.frequencies.inputMHz, 3) +
+                                          " MHz, LO " + formatFixed(c.converter.loMHz, 3) + " MHz)"
+                                    : std::string();
         if (c.converter.sideband == Sideband::Double)
             add("double sideband converter" + where);
         else

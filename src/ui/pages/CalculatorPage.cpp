@@ -6,9 +6,11 @@
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "nf/EnrTable.h"
+#include "nf/YFactorMath.h"
 #include "ui/pages/ReadingPageWidgets.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -222,6 +224,53 @@ void CalculatorPage::buildControls()
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
 
+    // Corrections: the losses around the DUT and a converter's image band.
+    auto *corrections = new QGroupBox(tr("Corrections"), this);
+    corrections->setObjectName(QStringLiteral("correctionsGroup"));
+    auto *cgrid = new QGridLayout(corrections);
+    cgrid->addWidget(new QLabel(tr("dB"), corrections), 0, 1);
+    cgrid->addWidget(new QLabel(tr("K"), corrections), 0, 2);
+    const char *const lossCaptions[] = {"Input loss", "Output loss", "Calibration path loss"};
+    const char *const lossNames[] = {"inputLoss", "outputLoss", "calibrationLoss"};
+    for (std::size_t k = 0; k < m_lossDbField.size(); ++k) {
+        m_lossDbField[k] = makeInputField(lossNames[k], corrections);
+        m_lossDbField[k]->setToolTip(tr("The loss in dB; empty: none"));
+        m_lossKField[k] =
+            makeInputField((std::string(lossNames[k]) + "Temperature").c_str(), corrections);
+        m_lossKField[k]->setText(QStringLiteral("290"));
+        m_lossKField[k]->setToolTip(tr("Its physical temperature in K"));
+        const int r = static_cast<int>(k) + 1;
+        cgrid->addWidget(makeCaption(tr(lossCaptions[k]), m_lossDbField[k], corrections), r, 0);
+        cgrid->addWidget(m_lossDbField[k], r, 1);
+        cgrid->addWidget(m_lossKField[k], r, 2);
+        watchNumberField(m_lossDbField[k], tr("A loss in dB, 0 or more; empty: none"), true);
+        watchNumberField(m_lossKField[k], tr("A temperature in K above 0, e.g. 290"));
+        connect(m_lossDbField[k], &QLineEdit::textChanged, this,
+                &CalculatorPage::onCorrectionsChanged);
+        connect(m_lossKField[k], &QLineEdit::textChanged, this,
+                &CalculatorPage::onCorrectionsChanged);
+    }
+    m_converterKind = new QComboBox(corrections);
+    m_converterKind->setObjectName(QStringLiteral("converterKind"));
+    m_converterKind->addItems({tr("No frequency converter"),
+                               tr("Single sideband converter (image rejected by dB)"),
+                               tr("Double sideband converter")});
+    m_imageRejectionField = makeInputField("imageRejection", corrections);
+    m_imageRejectionField->setText(QStringLiteral("20"));
+    watchNumberField(m_imageRejectionField, tr("The image rejection in dB, 0 or more"));
+    cgrid->addWidget(m_converterKind, 4, 0);
+    cgrid->addWidget(m_imageRejectionField, 4, 1);
+    m_correctionsNote = new QLabel(corrections);
+    m_correctionsNote->setObjectName(QStringLiteral("correctionsNote"));
+    m_correctionsNote->setWordWrap(true);
+    m_correctionsNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cgrid->addWidget(m_correctionsNote, 5, 0, 1, 3);
+    cgrid->setColumnStretch(0, 1);
+    connect(m_converterKind, &QComboBox::currentIndexChanged, this,
+            &CalculatorPage::onCorrectionsChanged);
+    connect(m_imageRejectionField, &QLineEdit::textChanged, this,
+            &CalculatorPage::onCorrectionsChanged);
+
     auto *page = new QGridLayout(this);
     page->setContentsMargins(16, 16, 16, 12);
     page->setHorizontalSpacing(12);
@@ -229,7 +278,8 @@ void CalculatorPage::buildControls()
     page->addWidget(modes, 0, 0, 1, 2);
     page->addWidget(m_readingsGroup, 1, 0);
     page->addWidget(calibration, 1, 1);
-    page->addWidget(results, 2, 0, 1, 2);
+    page->addWidget(results, 2, 0);
+    page->addWidget(corrections, 2, 1);
     page->setRowStretch(3, 1);
 
     // Tab goes down the fields: mode, readings, calibration, Te, F, NF, bandwidth.
@@ -373,6 +423,14 @@ bool CalculatorPage::inputsValid() const
         return false;
     if (calibrate)
         return numberFieldValid(m_unknownTsOffField); // T0 is Measure Device's
+    if (!simple) {
+        for (std::size_t k = 0; k < m_lossDbField.size(); ++k)
+            if (!numberFieldValid(m_lossDbField[k]) ||
+                (!m_lossDbField[k]->text().trimmed().isEmpty() && !numberFieldValid(m_lossKField[k])))
+                return false;
+        if (m_converterKind->currentIndex() == 1 && !numberFieldValid(m_imageRejectionField))
+            return false;
+    }
     if (!numberFieldValid(m_t0Field))
         return false;
     // The typed quantity: the page's own texts (" Error") never carry the mark.
@@ -396,19 +454,42 @@ bool CalculatorPage::compute()
     case Mode::Simple:
         return false;
     case Mode::SystemYFactor:
-        if (!two)
+    case Mode::DeviceYFactor: {
+        ChainCorrections c;
+        std::string why;
+        const bool usable = correctionsFromFields(c, why);
+        c = appliedCorrections(c, m_mode == Mode::SystemYFactor);
+        m_correctionsNote->setStyleSheet(usable ? QString() : QStringLiteral("color: #c00000;"));
+        m_correctionsNote->setText(usable ? QString::fromStdString(correctedForText(c))
+                                          : tr("Not computed: ") + QString::fromStdString(why));
+        if (!usable) // nothing from an entry that cannot be applied
             return false;
-        m_noise = calcSystem(r[0], r[1], m_enrInEffect, m_t0, m_referenceTsOff);
-        m_noiseComputed = true;
-        return true;
-    case Mode::DeviceYFactor:
+        const auto p = [](double db) { return YFactorMath::powerRatioFromDb(db); };
+        if (m_mode == Mode::SystemYFactor) {
+            if (!two)
+                return false;
+            m_noise = c.any() ? correctDeviceResults({p(r[0]), p(r[1]), 0.0, 0.0},
+                                                     {true, true, false, false}, true,
+                                                     m_enrInEffect, m_t0, m_referenceTsOff, c)
+                                    .noise
+                              : calcSystem(r[0], r[1], m_enrInEffect, m_t0, m_referenceTsOff);
+            m_noiseComputed = true;
+            return true;
+        }
         if (!four)
             return false;
         m_device = calcDevice(r[0], r[1], r[2], r[3], m_enrInEffect, m_t0, m_referenceTsOff);
+        if (c.any()) {
+            const DeviceResults d =
+                correctDeviceResults({p(r[0]), p(r[1]), p(r[2]), p(r[3])}, {true, true, true, true},
+                                     false, m_enrInEffect, m_t0, m_referenceTsOff, c);
+            m_device = {d.noise, d.gainDb, d.noise.valid && d.gainValid};
+        }
         m_noise = m_device.noise;
         m_gainComputed = true;
         m_noiseComputed = true;
         return true;
+    }
     case Mode::CalibrateSource:
         // The Measure Device page's T0, not this page's field. Te, F and NF stay as they are.
         if (four) {
@@ -536,6 +617,46 @@ void CalculatorPage::onT0Changed()
     m_t0 = parseField(m_t0Field);
     // The quantity the user last typed stays and the other two follow at the new T0 -
     // unless the readings decide all three, which then are all shown anew.
+    const bool computed = compute();
+    update(computed ? Quantity::None : m_lastFocused);
+}
+
+bool CalculatorPage::correctionsFromFields(ChainCorrections &c, std::string &why) const
+{
+    c = {};
+    for (std::size_t k = 0; k < m_lossDbField.size(); ++k) {
+        const QString db = m_lossDbField[k]->text().trimmed();
+        if (db.isEmpty())
+            continue;
+        const auto place = static_cast<LossPlace>(k);
+        AppliedLoss &l = c.at(place);
+        l.active = true;
+        l.db = parseField(m_lossDbField[k]);
+        l.temperatureK = parseField(m_lossKField[k]);
+        if (const int rc = checkLoss(l); rc != 0) {
+            std::string name = lossPlaceName(place);
+            name[0] = static_cast<char>(name[0] - 'a' + 'A');
+            why = name + ": " + messageText(rc);
+            return false;
+        }
+    }
+    const int kind = m_converterKind->currentIndex();
+    if (kind > 0) {
+        c.converter.on = true;
+        c.converter.sideband = kind == 2 ? Sideband::Double : Sideband::Upper;
+        c.converter.imageRejectionDb = parseField(m_imageRejectionField);
+        // One typed ENR serves both sidebands; no LO: the frequencies play no part here.
+        c.enrSignalDb = c.enrImageDb = m_enrInEffect;
+        if (kind == 1 && checkConverter(c.converter, 0.0) == kMsgImageRejection) {
+            why = std::string("Converter: ") + messageText(kMsgImageRejection);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CalculatorPage::onCorrectionsChanged()
+{
     const bool computed = compute();
     update(computed ? Quantity::None : m_lastFocused);
 }

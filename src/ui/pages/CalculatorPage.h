@@ -1,5 +1,6 @@
 #pragma once
 
+#include "nf/Corrections.h"
 #include "nf/NoiseResults.h"
 #include "ui/pages/PropertyPage.h"
 
@@ -8,6 +9,7 @@
 #include <array>
 
 class QButtonGroup;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -75,6 +77,10 @@ private:
     bool compute();
     void update(Quantity source);
     void showResult(QLineEdit *field, double value, bool valid);
+    // The corrections as the fields stand: false, with the message in `why`, for one that
+    // cannot be applied.
+    bool correctionsFromFields(ChainCorrections &corrections, std::string &why) const;
+    void onCorrectionsChanged();
     // Whether every field the current mode computes with holds a number (readings only once
     // typed); the Simple mode's typed quantity counts there.
     bool inputsValid() const;
@@ -140,6 +146,14 @@ private:
     QLabel *m_floorCaption = nullptr;
     QLineEdit *m_floorField = nullptr;
     QLineEdit *m_bandwidthField = nullptr;
+    // "Corrections" (Y Factor System and Device): each loss in dB with its temperature in K
+    // (an empty loss is none), the converter's image response; the line under them says what
+    // the results are corrected for, or why nothing is computed.
+    std::array<QLineEdit *, 3> m_lossDbField{};
+    std::array<QLineEdit *, 3> m_lossKField{};
+    QComboBox *m_converterKind = nullptr;
+    QLineEdit *m_imageRejectionField = nullptr;
+    QLabel *m_correctionsNote = nullptr;
     // Offers the noise bandwidth Show Spectrum last read from the receiver's passband.
     QPushButton *m_measuredBandwidth = nullptr;
 };

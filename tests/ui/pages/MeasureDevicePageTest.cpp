@@ -2,6 +2,10 @@
 // range, system mode, the NF lines, the results' uncertainty and averaging to a precision.
 #include "ui/pages/MeasureDevicePage.h"
 #include "ReadingPageTestSupport.h"
+#include "measure/CorrectionSettings.h"
+#include "ui/CorrectionsDialog.h"
+
+#include <QApplication>
 
 #include <QRegularExpression>
 
@@ -236,6 +240,118 @@ TEST_F(MeasureDevicePageTest, PrecisionChoiceEndsTheReadings)
         EXPECT_GT(shown, low);
         EXPECT_LT(shown, high);
     }
+}
+
+// The losses stored in "Corrections", the bench built with them: the results are the DUT's
+// own (NF 0.5 dB, gain 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read), the line
+// under them says what they are corrected for, and the NF line carries it at its end. In
+// system mode only the calibration path's loss applies: none here.
+TEST_F(MeasureDevicePageTest, CorrectedResultsSayWhatTheyAreCorrectedFor)
+{
+    CorrectionSettings c;
+    c.at(LossPlace::Input) = {true, false, 0.4, "", 300.0};
+    c.at(LossPlace::Output) = {true, false, 1.0, "", 290.0};
+    {
+        SettingsStore store(kCorrectionsGroup);
+        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
+    }
+    BenchParameters bench;
+    bench.dutNfDb = 0.5;
+    bench.sourceOffTemperatureK = 303.0;
+    bench.chain.inputLossDb = 0.4;
+    bench.chain.inputLossTemperatureK = 300.0;
+    bench.chain.outputLossDb = 1.0;
+    setBench(bench);
+    makePage();
+    type("tsOff", "303");
+    measureAll();
+    // The readings' own noise (one 100 ms block each) moves the results by tenths of a dB:
+    // they must be the corrected evaluation of these very readings, and near the truth.
+    ChainCorrections applied;
+    applied.at(LossPlace::Input) = {true, 0.4, 300.0, 0.0};
+    applied.at(LossPlace::Output) = {true, 1.0, 290.0, 0.0};
+    std::array<double, kDeviceReadingCount> p{};
+    for (int i = 0; i < kDeviceReadingCount; ++i)
+        p[static_cast<std::size_t>(i)] = power(i);
+    const DeviceResults expected =
+        correctDeviceResults(p, {true, true, true, true}, false, 25.0, 290.0, 303.0, applied);
+    EXPECT_NEAR(text("nfField").toDouble(), expected.noise.nf, 0.0005);
+    EXPECT_NEAR(text("gainField").toDouble(), expected.gainDb, 0.0005);
+    EXPECT_NEAR(expected.noise.nf, 0.5, 0.6);
+    EXPECT_NEAR(expected.gainDb, 20.0, 0.6);
+    auto *line = child<QLabel>(m_page, "correctedFor");
+    EXPECT_EQ(line->text(),
+              "corrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB at 290 K");
+    EXPECT_TRUE(logLines().last().endsWith(
+        ",corrected for: input loss 0.40 dB at 300 K; output loss 1.00 dB at 290 K"))
+        << logLines().last().toStdString();
+    click("systemMode");
+    EXPECT_EQ(line->text(), "");
+    EXPECT_NEAR(text("nfField").toDouble(), 8.0, 1.5);
+}
+
+// A correction that cannot be applied: no result, the line says why, and "Measure" takes no
+// reading but shows the message.
+TEST_F(MeasureDevicePageTest, ARefusedCorrectionComputesAndMeasuresNothing)
+{
+    makePage();
+    measureAll();
+    ASSERT_FALSE(text("nfField").isEmpty());
+    const int linesBefore = static_cast<int>(logLines().size());
+    CorrectionSettings c;
+    c.at(LossPlace::Input) = {true, false, -0.2, "", 290.0};
+    {
+        SettingsStore store(kCorrectionsGroup);
+        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
+    }
+    makePage(); // loads the stored entries
+    const QString why = "Input loss: a loss must be a number of 0 dB or more.";
+    click("noiseGen");
+    test::BoxCatcher boxes;
+    click("measure0");
+    EXPECT_EQ(boxes.texts, QStringList{why});
+    EXPECT_EQ(child<QLabel>(m_page, "correctedFor")->text(), "Not computed: " + why);
+    EXPECT_EQ(logLines().size(), linesBefore);
+    EXPECT_EQ(results(), "|||");
+}
+
+// The dialog: OK keeps the entries in the group "Corrections"; a field that is not a number
+// is named and OK refused.
+TEST_F(MeasureDevicePageTest, CorrectionsDialogKeepsItsEntries)
+{
+    makePage();
+    test::BoxCatcher boxes;
+    int step = 0;
+    std::function<void()> drive = [&] {
+        auto *dialog = qobject_cast<CorrectionsDialog *>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            QTimer::singleShot(5, drive);
+            return;
+        }
+        auto set = [dialog](const char *name, const QString &value) {
+            dialog->findChild<QLineEdit *>(name)->setText(value);
+        };
+        dialog->findChild<QCheckBox *>("outputLossOn")->setChecked(true);
+        set("outputLossTemperatureK", "310");
+        set("outputLossDb", step++ == 0 ? "0.7dB" : "0.7");
+        dialog->findChild<QCheckBox *>("converterOn")->setChecked(true);
+        dialog->findChild<QComboBox *>("converterSideband")->setCurrentIndex(2);
+        set("converterLo", "1152");
+        dialog->accept();
+        if (dialog->isVisible())
+            QTimer::singleShot(50, drive); // refused: once the box is closed, again
+    };
+    QTimer::singleShot(5, drive);
+    click("correctionsButton");
+    EXPECT_EQ(boxes.texts, QStringList{"Corrections: \"0.7dB\" is not a number."});
+    const CorrectionSettings kept = loadCorrectionSettings(SettingsStore(kCorrectionsGroup));
+    EXPECT_TRUE(kept.at(LossPlace::Output).on);
+    EXPECT_EQ(kept.at(LossPlace::Output).db, 0.7);
+    EXPECT_EQ(kept.at(LossPlace::Output).temperatureK, 310.0);
+    EXPECT_FALSE(kept.at(LossPlace::Input).on);
+    EXPECT_TRUE(kept.converter.on);
+    EXPECT_EQ(kept.converter.sideband, Sideband::Double);
+    EXPECT_EQ(kept.converter.loMHz, 1152.0);
 }
 
 } // namespace
