@@ -7,6 +7,7 @@
 #include "measure/SharedValues.h"
 #include "ui/HelpDialog.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -389,6 +390,38 @@ TEST_F(CalculatorPageTest, TextThatIsNoNumberIsMarkedAndComputesNothing)
     type("nfField", "3");
     EXPECT_FALSE(field("nfField")->property("notANumber").toBool());
     expectShown({{"fField", " 1.995"}}, "simple, NF 3");
+}
+
+// Corrections on typed readings (Y = 10 in both pairs, ENR 15 dB, TSoff 290 K): 0.3 dB at
+// 295 K ahead of the DUT gives Te = (728.956 - 0.07152 * 295) / 1.07152 - 728.956 / 10.7152 =
+// 592.581 K and a gain of 10.300 dB; a negative loss computes nothing and says why; a
+// double-sideband converter doubles the noise factor of 3.262 (656.061 K): 8.146 dB, and
+// halves the gain: 6.990 dB.
+TEST_F(CalculatorPageTest, CorrectionsApplyToTheTypedReadings)
+{
+    makePage();
+    run({{"deviceMode", nullptr}, {"reading1", "0"}, {"reading2", "-10"}, {"reading3", "10"},
+         {"reading4", "0"}, {"enrEntry", "15"}, {"referenceTsOff", "290"}});
+    EXPECT_EQ(text("teField"), " 656.061");
+    type("inputLoss", "0.3");
+    type("inputLossTemperature", "295");
+    expectShown({{"gainField", " 10.300"}, {"teField", " 592.581"}, {"nfField", " 4.834"}},
+                "input loss");
+    auto *note = child<QLabel>(m_page.get(), "correctionsNote");
+    EXPECT_EQ(note->text(), "corrected for: input loss 0.30 dB at 295 K");
+    type("inputLoss", "-0.3");
+    expectShown({{"gainField", ""}, {"teField", ""}, {"nfField", ""}}, "negative loss");
+    EXPECT_EQ(note->text(), "Not computed: Input loss: a loss must be a number of 0 dB or more.");
+    type("inputLoss", "0"); // then erased: no loss
+    QTest::keyClick(field("inputLoss"), Qt::Key_Backspace);
+    child<QComboBox>(m_page.get(), "converterKind")->setCurrentIndex(2);
+    expectShown({{"gainField", " 6.990"}, {"teField", " 1602.121"}, {"nfField", " 8.146"}},
+                "double sideband");
+    EXPECT_EQ(note->text(), "corrected for: double sideband converter");
+    // System mode applies the calibration path's loss alone.
+    chooseMode("systemMode");
+    EXPECT_EQ(note->text(), "");
+    EXPECT_EQ(text("teField"), " 728.956");
 }
 
 } // namespace
