@@ -103,13 +103,15 @@ TEST(SweepPlan, ExplicitList)
 // A full row, and one with a -infinity, doubles that need 17 digits and no uncertainties.
 std::vector<SweepRow> exampleRows()
 {
-    return {{144.3, 25.0, 1.25, 19.5, 96.7, 0.05, 0.02, 3.5, ""},
+    constexpr double none = SweepRow::kNone; // no corrections: their columns stay out
+    return {{144.3, 25.0, 1.25, 19.5, 96.7, 0.05, 0.02, 3.5, "", none, none, none, none, ""},
             {.frequencyMHz = 145.0,
              .enrDb = 0.1 + 0.2,
              .nfDb = -std::numeric_limits<double>::infinity(),
              .gainDb = 1e-300,
              .teK = 290.00000000000006,
-             .warnings = "Y factor below 1, \"DUT\" too quiet\nsecond line"}};
+             .warnings = "Y factor below 1, \"DUT\" too quiet\nsecond line",
+             .correctedFor = {}}};
 }
 
 // Any warning text and any double come back exactly through the reader.
