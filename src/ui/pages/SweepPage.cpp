@@ -2,6 +2,7 @@
 
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "measure/SweepPlan.h"
@@ -281,6 +282,24 @@ void SweepPage::start()
     config.precision = options.precision;
     config.plan.autoDummy = options.autoDummy;
     config.settings = s;
+    // The corrections Measure Device keeps, checked at every point before the first: a
+    // table that does not cover one refuses the sweep rather than ending it half-way.
+    config.corrections = loadCorrectionSettings(SettingsStore(kCorrectionsGroup));
+    if (config.corrections.any()) {
+        Result checked = readLossTables(config.corrections, config.lossTables);
+        const auto enrAt = [&config](double mhz) {
+            return config.useEnrFile ? enrForEntry(mhz, true, config.enrTable) : config.typedEnrDb;
+        };
+        for (std::size_t i = 0; checked.ok() && i < config.frequenciesMHz.size(); ++i) {
+            ChainCorrections at;
+            checked = resolveCorrections(config.corrections, config.lossTables,
+                                         config.frequenciesMHz[i], enrAt, at);
+        }
+        if (!checked.ok()) {
+            showBox(this, QString::fromStdString(checked.detail));
+            return;
+        }
+    }
 
     m_rows.clear();
     m_table->setRowCount(0);

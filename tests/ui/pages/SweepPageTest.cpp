@@ -4,6 +4,7 @@
 #include "PageTestSupport.h"
 #include "capture/WaveFormat.h"
 #include "core/SettingsStore.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "rig/RigSettings.h"
@@ -132,6 +133,37 @@ TEST_F(SweepPageTest, StopAndWindowCloseEndASweepPromptly)
     EXPECT_LT(timer.elapsed(), 1000);
     ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
     EXPECT_FALSE(m_engine->capture().running());
+}
+
+// The corrections Measure Device keeps apply at every point, each read from its table: the
+// rows and the exported CSV carry them. A table that does not reach a point of the plan
+// refuses the sweep before its first point, with the message naming it.
+TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
+{
+    const std::string table = (folder() + "/after.txt").toStdString();
+    std::ofstream(table) << "100, 0.5\n200, 1.5\n";
+    CorrectionSettings c;
+    c.at(LossPlace::Output) = {true, true, 0.0, table, 280.0};
+    {
+        SettingsStore store(kCorrectionsGroup);
+        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
+    }
+    set("listField", "140, 150");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    ASSERT_EQ(m_page->rows().size(), 2u);
+    EXPECT_EQ(m_page->rows()[0].outputLossDb, 0.9);
+    EXPECT_EQ(m_page->rows()[1].correctedFor, "corrected for: output loss 1.00 dB at 280 K");
+    EXPECT_NE(sweepCsv(m_page->rows()).find("Corrected for\r\n140,"), std::string::npos);
+
+    test::BoxCatcher boxes;
+    set("listField", "150, 250");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !boxes.texts.isEmpty(); }));
+    EXPECT_EQ(boxes.texts.front(), "Output loss table after.txt: the loss table does not cover "
+                                   "the frequency 250.000 MHz.");
+    EXPECT_FALSE(m_page->sweeping());
+    EXPECT_EQ(m_page->rows().size(), 2u); // the last sweep's, untouched
 }
 
 } // namespace
