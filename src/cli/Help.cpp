@@ -59,7 +59,9 @@ FILE may be a FIFO, or - for standard input (arecord -t wav ... | quillon-cli le
     "                     bands converted equally)\n"                                           \
     "  --image-rejection DB   single sideband: the image band DB below the signal band\n"       \
     "                     (default 100)\n"                                                       \
-    "  --no-corrections   none, whatever is stored\n"
+    "  --no-corrections   none, whatever is stored\n"                                             \
+    "The receiver's frequency for them: where the ENR file is read, else the bench's\n"         \
+    "tuning, else FrequencyMHz of the settings group Corrections.\n"
 
 extern const char *const kCalcHelp =
     R"(Usage: quillon-cli calc MODE [OPTIONS] [--json]
