@@ -7,6 +7,7 @@
 #include "cli/MeasureSeries.h"
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
+#include "measure/SeriesDrift.h"
 #include "measure/SeriesRunner.h"
 #include "nf/YFactorMath.h"
 
@@ -53,6 +54,8 @@ void writeWarnings(Json &doc, const ReadingWarnings &w)
         doc.value(kInterferenceWarningText);
     if (w.lostAudio)
         doc.value(kLostAudioWarningText);
+    if (w.drift())
+        doc.value(driftWarningText(w.driftDb));
     doc.endArray();
 }
 
@@ -216,6 +219,8 @@ void JsonOutput::begin(const std::string &deviceName)
         doc.key("maxTimeS").value(plan.precision->target.maxSeconds);
     }
     doc.key("autoDummy").value(plan.autoDummy);
+    if (m_request.kind == SeriesKind::Device)
+        doc.key("driftOrder").value(m_request.driftOrder);
     doc.key("enrUncertaintyDb").value(m_request.stated.enrDb);
     doc.key("tsOffUncertaintyK").value(m_request.stated.offTemperatureK);
     const bool calibration = m_request.kind == SeriesKind::Calibration;

@@ -184,6 +184,7 @@ int runSweep(const std::vector<std::string> &args)
     config.tsOff = request.tsOff;
     config.t0 = request.t0;
     config.tsOffUncertaintyK = request.tsOffUncertaintyK;
+    config.driftOrder = SettingsStore().read(keys::DriftCancellingOrder) != 0;
 
     const std::string csv = o.text("csv").value_or("");
     if (o.has("csv") && csv.empty())

@@ -44,6 +44,7 @@ struct SweepConfig
     // precision: each point is one Measure Device series.
     ReadingPlan plan;
     std::optional<PrecisionTarget> precision;
+    bool driftOrder = false; // SeriesPlan::driftOrder
     // The capture settings the readings use (format, capture time, filter), and whether each
     // completed point writes its four "NF" lines to settings.logResultsFile.
     Settings settings;

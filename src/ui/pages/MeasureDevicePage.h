@@ -66,6 +66,7 @@ private:
     QCheckBox *m_precisionEnable = nullptr;
     QLineEdit *m_precisionTarget = nullptr;
     QLineEdit *m_precisionMaxTime = nullptr;
+    QCheckBox *m_driftOrder = nullptr; // kept in the store as it is clicked
 };
 
 } // namespace quillon

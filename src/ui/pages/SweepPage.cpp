@@ -280,6 +280,7 @@ void SweepPage::start()
     config.tsOffUncertaintyK = options.tsOffUncertaintyK;
     config.precision = options.precision;
     config.plan.autoDummy = options.autoDummy;
+    config.driftOrder = options.driftOrder;
     config.settings = s;
 
     m_rows.clear();
