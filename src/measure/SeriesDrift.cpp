@@ -115,6 +115,7 @@ DriftEstimate estimateDrift(const std::array<ReadingTimeline, kDeviceReadingCoun
     d.degrees = degrees;
     d.spanSeconds = last > first ? last - first : 0.0;
     d.driftDb = rate * d.spanSeconds * kDbPerNeper;
+    d.resolved = isDriftResolved(d.rate, d.rateStandard, d.degrees);
     d.significant = isDriftSignificant(d.rate, d.rateStandard, d.degrees, d.driftDb);
 
     // Biases about the mean time of the readings present: the results take ratios of the
@@ -137,6 +138,12 @@ DriftEstimate estimateDrift(const std::array<ReadingTimeline, kDeviceReadingCoun
     }
     d.term.rateStandard = d.rateStandard;
     return d;
+}
+
+bool isDriftResolved(double rate, double rateStandard, double degrees)
+{
+    return rateStandard > 0.0 && std::isfinite(rate) &&
+           std::fabs(rate) > coverageFactor95(degrees) * rateStandard;
 }
 
 bool isDriftSignificant(double rate, double rateStandard, double degrees, double driftDb)

@@ -59,7 +59,8 @@ struct DriftEstimate
     double degrees = 0.0;      // of the scatter behind it
     double spanSeconds = 0.0;  // first to last counted block of the readings
     double driftDb = 0.0;      // rate x span in dB of power: the drift over the series
-    bool significant = false;  // isDriftSignificant
+    bool resolved = false;     // isDriftResolved: the term enters the uncertainty
+    bool significant = false;  // isDriftSignificant: the warning
     // The readings' biases about the mean time of their blocks, for the uncertainty.
     DriftTerm term;
 };
@@ -68,6 +69,11 @@ struct DriftEstimate
 // every reading's level and the slope are fitted.
 DriftEstimate estimateDrift(const std::array<ReadingTimeline, kDeviceReadingCount> &timelines,
                             const std::array<bool, kDeviceReadingCount> &present);
+
+// The blocks show a drift: the rate is off zero by more than its 95% half-width. Only then
+// does the drift term enter the total; below, the rate is the readings' own noise, which
+// the statistical part already counts.
+bool isDriftResolved(double rate, double rateStandard, double degrees);
 
 // The drift is real and large enough to say: the rate is off zero by more than 1.7 times
 // its 95% half-width (3.3 standard uncertainties with many degrees of freedom: about one

@@ -97,7 +97,7 @@ SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &prese
 {
     SeriesUncertainty u;
     const DriftEstimate drift = estimateDrift(m_timeline, present);
-    const DriftTerm term = drift.known ? drift.term : DriftTerm{};
+    const DriftTerm term = drift.known && drift.resolved ? drift.term : DriftTerm{};
     if (m_kind == SeriesKind::Device) {
         u.device = computeDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
                                             c.t0, c.tsOff, stated, term);

@@ -107,7 +107,7 @@ TEST(DriftEstimate, SequentialReadingsGiveTheRateAndTheBiasInY)
     EXPECT_NEAR(d.rateStandard, std::sqrt(32e-6 / 27.0 / 1.68), 1e-9);
     EXPECT_NEAR(d.spanSeconds, 3.4, 1e-12); // 0.15 s to 3.55 s
     EXPECT_NEAR(d.driftDb, 0.34, 1e-6);
-    EXPECT_TRUE(d.significant);
+    EXPECT_TRUE(d.resolved && d.significant);
     // The OFF reading 0.9 s after its ON one: ln Y is off by -0.9 s x rate.
     EXPECT_NEAR(d.term.bias[0] - d.term.bias[1], -0.9 * Blocks::kRate, 1e-12);
     EXPECT_NEAR(d.term.slope[2] - d.term.slope[3], -0.9, 1e-12);
@@ -207,6 +207,13 @@ TEST(DriftWarning, ThresholdBothSidesAndText)
                           Case{kNaN, 1.0, 1e9, 0.1, false}})
         EXPECT_EQ(isDriftSignificant(c.rate, c.standard, c.degrees, c.driftDb), c.significant)
             << c.rate << " " << c.standard << " " << c.degrees << " " << c.driftDb;
+
+    // The term enters the total from the rate's 95% half-width on: below the warning.
+    for (const auto &[rate, degrees, resolved] :
+         {std::tuple{1.97, 1e9, true}, {1.95, 1e9, false}, {-1.97, 1e9, true},
+          {2.24, 10.0, true}, {2.22, 10.0, false}, {kNaN, 10.0, false}})
+        EXPECT_EQ(isDriftResolved(rate, 1.0, degrees), resolved) << rate << " " << degrees;
+    EXPECT_FALSE(isDriftResolved(1.0, 0.0, 1e9));
 
     EXPECT_EQ(driftWarningText(0.148), "receiver gain drifted by 0.15 dB during the series");
     EXPECT_EQ(driftWarningText(-0.2), "receiver gain drifted by -0.20 dB during the series");
