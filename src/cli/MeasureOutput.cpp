@@ -34,6 +34,7 @@ void writeUncertain(Json &doc, const char *name, const Uncertain &u, std::string
 {
     doc.key(name).beginObject();
     doc.key("statistical").value(u.statistical).key("total").value(u.total);
+    doc.key("drift").value(u.drift); // the drift part of the total (standard)
     doc.key("statisticalHalfWidth95").value(u.statisticalHalfWidth());
     doc.key("totalHalfWidth95").value(u.totalHalfWidth());
     doc.key("statisticalText").value(halfWidthText(u.statisticalHalfWidth(), unit));

@@ -569,6 +569,8 @@ TEST_F(Cli, MeasureInTheDriftCancellingOrder)
     EXPECT_EQ(jsonNumber(j, "dummies", j.find("\"reading\":1")), 1);
     EXPECT_EQ(jsonNumber(j, "blocks", j.find("\"reading\":0")), 16);
     EXPECT_PRED2(has, j.substr(j.find("\"results\"")), "receiver gain drifted by ");
+    // The gain's drift part: the DUT pair 3.5 s after the reference pair at 1/3 dB per s.
+    EXPECT_GT(jsonNumber(j, "drift", j.find("\"gainDb\":{")), 0.3);
     const std::string log = read("d.log");
     EXPECT_LT(log.find("Noise (ON)"), log.find("Noise (OFF)"));
     EXPECT_LT(log.find("Noise (OFF)"), log.find("DUT (ON)"));
