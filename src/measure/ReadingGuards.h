@@ -77,8 +77,8 @@ struct ReadingWarnings
 ReadingWarnings checkReading(const ReadingStatistics &s,
                              double spectralLine = std::numeric_limits<double>::quiet_NaN());
 
-// The warnings' texts in the order above (the drift's by driftWarningText), one per line (no line end after the last); empty
-// when there is none.
+// The warnings' texts in the order above (the drift's by driftWarningText), one per line
+// (no line end after the last); empty when there is none.
 std::string warningText(const ReadingWarnings &w);
 
 // The crest factor that Gaussian noise of n independent samples falls below with

@@ -25,7 +25,8 @@ ReadingError halvesError(const ReadingStatistics &first, const ReadingStatistics
     const double u2 = ua * ua + ub * ub;
     ReadingError e;
     e.relative = std::sqrt(u2) / (wa + wb);
-    const double welch = ua * ua * ua * ua / a.degreesOfFreedom + ub * ub * ub * ub / b.degreesOfFreedom;
+    const double welch =
+        ua * ua * ua * ua / a.degreesOfFreedom + ub * ub * ub * ub / b.degreesOfFreedom;
     if (welch > 0.0)
         e.degreesOfFreedom = u2 * u2 / welch;
     return e;

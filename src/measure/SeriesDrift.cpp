@@ -104,8 +104,7 @@ DriftEstimate estimateDrift(const std::array<ReadingTimeline, kDeviceReadingCoun
         if (!used[k])
             continue;
         for (std::size_t i = 0; i < r.times().size(); ++i) {
-            const double e =
-                std::log(r.powers()[i]) - meanY[k] - rate * (r.times()[i] - meanT[k]);
+            const double e = std::log(r.powers()[i]) - meanY[k] - rate * (r.times()[i] - meanT[k]);
             residual += e * e;
         }
     }

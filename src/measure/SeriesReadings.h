@@ -103,7 +103,10 @@ public:
     ReadingError error(int i) const { return m_error[index(i)]; }
     // When reading i's counted blocks were taken (the series runner's clock); cleared by
     // complete(). The drift of the readings present enters their uncertainty and warnings.
-    void setTimeline(int i, ReadingTimeline timeline) { m_timeline[index(i)] = std::move(timeline); }
+    void setTimeline(int i, ReadingTimeline timeline)
+    {
+        m_timeline[index(i)] = std::move(timeline);
+    }
     const ReadingTimeline &timeline(int i) const { return m_timeline[index(i)]; }
     DriftEstimate drift() const { return estimateDrift(m_timeline, m_present); }
     const ReadingWarnings &warnings(int i) const { return m_warnings[index(i)]; }

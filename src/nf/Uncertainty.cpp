@@ -228,7 +228,8 @@ computeDeviceUncertainty(const std::array<double, kDeviceReadingCount> &power,
         r.nf = s.nf;
         return r;
     }
-    const DeviceUncertainty d = deviceNoiseUncertainty(power, error, enrDb, t0, tsOff, stated, drift);
+    const DeviceUncertainty d =
+        deviceNoiseUncertainty(power, error, enrDb, t0, tsOff, stated, drift);
     r.te = d.te;
     r.f = d.f;
     r.nf = d.nf;

@@ -563,7 +563,8 @@ TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
 TEST_F(Cli, MeasureInTheDriftCancellingOrder)
 {
     file(settings, "[VirtualBench]\nSeed=4\nGainDriftDbPerMinute=20\n");
-    const std::string j = run("measure --json --time 100 --average 16 --drift-order --log d.log").out;
+    const std::string j =
+        run("measure --json --time 100 --average 16 --drift-order --log d.log").out;
     EXPECT_PRED2(has, j, "\"driftOrder\":true");
     EXPECT_EQ(jsonNumber(j, "dummies", j.find("\"reading\":0")), 2);
     EXPECT_EQ(jsonNumber(j, "dummies", j.find("\"reading\":1")), 1);

@@ -156,8 +156,7 @@ TEST(DriftEstimate, CancellingOrderLeavesOnlyTheSecondOrderResidual)
     // 1.9 s after the reference pair) still carries the drift between them.
     DriftTerm exact = d.term;
     exact.rateStandard = 0.0;
-    const DeviceUncertainty u =
-        deviceNoiseUncertainty(p, {}, 25.0, kBenchT0, 293.0, {}, exact);
+    const DeviceUncertainty u = deviceNoiseUncertainty(p, {}, 25.0, kBenchT0, 293.0, {}, exact);
     EXPECT_NEAR(u.gainDb.drift, 1.9 * 0.1, 1e-3);
     EXPECT_NEAR(u.nf.drift, std::fabs(dutNf(p) - dutNf(b.truePower)), 2e-4);
     EXPECT_LT(u.nf.drift, 0.01);
@@ -196,22 +195,24 @@ TEST(DriftWarning, ThresholdBothSidesAndText)
         bool significant;
     };
     const double k = 1.7 * coverageFactor95(1e9); // 3.33
-    for (const Case &c : {Case{k * 1.01, 1.0, 1e9, 0.06, true},
-                          Case{k * 0.99, 1.0, 1e9, 0.06, false},
-                          Case{-k * 1.01, 1.0, 1e9, -0.06, true},
-                          Case{k * 1.01, 1.0, 1e9, 0.049, false},
-                          Case{k * 1.01, 1.0, 1e9, -0.05, true},
-                          Case{1.7 * 2.228 * 1.01, 1.0, 10.0, 0.1, true},  // t95 at 10 degrees
-                          Case{1.7 * 2.228 * 0.99, 1.0, 10.0, 0.1, false},
-                          Case{1.0, 0.0, 1e9, 0.1, false},  // a scatter of 0 says nothing
-                          Case{kNaN, 1.0, 1e9, 0.1, false}})
+    for (const Case &c :
+         {Case{k * 1.01, 1.0, 1e9, 0.06, true}, Case{k * 0.99, 1.0, 1e9, 0.06, false},
+          Case{-k * 1.01, 1.0, 1e9, -0.06, true}, Case{k * 1.01, 1.0, 1e9, 0.049, false},
+          Case{k * 1.01, 1.0, 1e9, -0.05, true},
+          Case{1.7 * 2.228 * 1.01, 1.0, 10.0, 0.1, true}, // t95 at 10 degrees
+          Case{1.7 * 2.228 * 0.99, 1.0, 10.0, 0.1, false},
+          Case{1.0, 0.0, 1e9, 0.1, false}, // a scatter of 0 says nothing
+          Case{kNaN, 1.0, 1e9, 0.1, false}})
         EXPECT_EQ(isDriftSignificant(c.rate, c.standard, c.degrees, c.driftDb), c.significant)
             << c.rate << " " << c.standard << " " << c.degrees << " " << c.driftDb;
 
     // The term enters the total from the rate's 95% half-width on: below the warning.
-    for (const auto &[rate, degrees, resolved] :
-         {std::tuple{1.97, 1e9, true}, {1.95, 1e9, false}, {-1.97, 1e9, true},
-          {2.24, 10.0, true}, {2.22, 10.0, false}, {kNaN, 10.0, false}})
+    for (const auto &[rate, degrees, resolved] : {std::tuple{1.97, 1e9, true},
+                                                  {1.95, 1e9, false},
+                                                  {-1.97, 1e9, true},
+                                                  {2.24, 10.0, true},
+                                                  {2.22, 10.0, false},
+                                                  {kNaN, 10.0, false}})
         EXPECT_EQ(isDriftResolved(rate, 1.0, degrees), resolved) << rate << " " << degrees;
     EXPECT_FALSE(isDriftResolved(1.0, 0.0, 1e9));
 
