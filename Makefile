@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections drift clean
 
 all: build
 
@@ -63,6 +63,13 @@ validate: configure
 validate-corrections: configure
 	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
 	python3 scripts/validate-corrections.py $(BUILD)
+
+# A receiver drifting 0.2 dB per minute on the virtual bench (not part of make test): 100
+# Measure Device series in the design's order and 100 in the drift-cancelling order, 32
+# blocks of 1 s a reading; the DUT's NF and gain against the truth, and the drift warning.
+drift: configure
+	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
+	python3 scripts/drift.py $(BUILD) 100 32
 
 # Measure Noise on the virtual bench in real time, 100 ms blocks, logging on:
 # reports lost blocks and memory growth. SOAK_SECONDS sets the length.

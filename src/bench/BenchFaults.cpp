@@ -91,7 +91,7 @@ void saveBenchFaults(QSettings &settings, const BenchFaults &f)
 }
 
 FaultChain::FaultChain(const BenchFaults &in, double sampleRate, double fullScale,
-                       double referencePower)
+                       double referencePower, double startSeconds)
 {
     const BenchFaults f = sanitized(in);
     const double fs = std::max(sampleRate, 1000.0);
@@ -104,6 +104,10 @@ FaultChain::FaultChain(const BenchFaults &in, double sampleRate, double fullScal
     m_drift = f.gainDriftDbPerMinute != 0.0;
     m_driftDbPerSample = f.gainDriftDbPerMinute / 60.0 / fs;
     m_driftStep = std::pow(10.0, m_driftDbPerSample / 20.0);
+    if (m_drift && startSeconds > 0.0 && std::isfinite(startSeconds)) {
+        m_samples = static_cast<std::uint64_t>(std::llround(startSeconds * fs));
+        m_driftGain = std::pow(10.0, m_driftDbPerSample * static_cast<double>(m_samples) / 20.0);
+    }
     m_tone = f.toneOn;
     if (m_tone) {
         m_toneAmplitude = std::sqrt(2.0 * std::pow(10.0, f.toneDbfs / 10.0)) * fullScale;

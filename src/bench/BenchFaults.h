@@ -20,8 +20,10 @@ struct BenchFaults
     // "CompressionOn": the sound card's input compresses softly: linear up to half of full
     // scale, then bending toward a ceiling of 0.97 of full scale (never over range).
     bool compressionOn = false;
-    // "GainDriftDbPerMinute": the receiver's gain drifts at this rate from the start of
-    // each stream (-60..60 dB per minute); 0 is off.
+    // "GainDriftDbPerMinute": the receiver's gain drifts at this rate (-60..60 dB per
+    // minute; 0 is off), in the receiver's own time: the audio the bench's streams have
+    // generated since its parameters were set, so that the drift goes on from one capture
+    // to the next as a real receiver's does.
     double gainDriftDbPerMinute = 0.0;
     // "ToneOn": a steady tone of "ToneHz" (clamped below 0.45 of the sample rate) at
     // "ToneDbfs" RMS (-120..-3 dBFS) in the receiver's passband, ahead of its AGC.
@@ -46,8 +48,9 @@ public:
     FaultChain() = default;
     // `referencePower`: the loudest state's power in codes^2 (the AGC's unity-gain level);
     // `fullScale`: codes per full scale.
+    // `startSeconds`: the receiver's time at the first sample (where its drift stands).
     FaultChain(const BenchFaults &faults, double sampleRate, double fullScale,
-               double referencePower);
+               double referencePower, double startSeconds = 0.0);
 
     bool active() const { return m_active; }
 

@@ -170,7 +170,8 @@ BenchGenerator::BenchGenerator(const GeneratorSetup &setup) : m_setup(setup)
 
     const double loudest = *std::max_element(m_setup.statePower.begin(), m_setup.statePower.end());
     for (FaultChain &chain : m_faults)
-        chain = FaultChain(m_setup.faults, fs, m_fullScale, loudest * m_fullScale * m_fullScale);
+        chain = FaultChain(m_setup.faults, fs, m_fullScale, loudest * m_fullScale * m_fullScale,
+                           m_setup.receiverStartSeconds);
 
     if (m_setup.humPower > 0.0) {
         m_humAmplitude = std::sqrt(2.0 * m_setup.humPower) * m_fullScale;

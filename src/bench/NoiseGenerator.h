@@ -95,6 +95,7 @@ struct GeneratorSetup
     double humHz = 50.0;
     std::uint64_t seed = 1; // the generator's own seed (derived per stream)
     BenchFaults faults{};   // all off: the clean receiver and sound card
+    double receiverStartSeconds = 0.0; // the receiver's time at the first sample (its drift)
 };
 
 // Band-limited Gaussian noise in the capture format: per channel, white Gaussian noise of

@@ -303,6 +303,7 @@ void VirtualBench::setParameters(const BenchParameters &p)
     m_params = sanitized(p);
     m_frequencyMHz.store(m_params.frequencyMHz, std::memory_order_relaxed);
     m_seedStarted = false;
+    m_receiverSeconds.store(0.0, std::memory_order_relaxed);
 }
 
 bool VirtualBench::setFrequencyMHz(double frequencyMHz)
@@ -336,6 +337,7 @@ GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
     g.humPower = t.humPower;
     g.faults = m_params.faults;
     g.seed = splitMix64(m_seedState);
+    g.receiverStartSeconds = m_receiverSeconds.load(std::memory_order_relaxed);
     return g;
 }
 

@@ -21,7 +21,8 @@ class VirtualBenchStream final : public InputStream
 public:
     VirtualBenchStream(BlockQueue &queue, const VirtualBench &bench, const CaptureFormat &format,
                        const GeneratorSetup &setup, double speed)
-        : InputStream(queue), m_state(bench.stateWord()), m_generator(setup),
+        : InputStream(queue), m_state(bench.stateWord()), m_receiverClock(bench.receiverClock()),
+          m_generator(setup), m_receiverStart(setup.receiverStartSeconds),
           m_frameBytes(format.blockAlign), m_rate(format.samplesPerSec), m_speed(speed)
     {
         if (m_speed > 0.0) {
@@ -88,7 +89,10 @@ private:
     std::uint32_t fill(std::uint32_t frames);
 
     const std::atomic<int> &m_state;
+    std::atomic<double> &m_receiverClock;
     BenchGenerator m_generator;
+    const double m_receiverStart;  // s, the receiver's time at this stream's first frame
+    std::uint64_t m_generated = 0; // frames generated (generator thread)
     const std::uint32_t m_frameBytes;
     const std::uint32_t m_rate;
     const double m_speed;
@@ -111,6 +115,10 @@ std::uint32_t VirtualBenchStream::fill(std::uint32_t frames)
     m_generator.generate(m_header->data + static_cast<std::size_t>(m_filled) * m_frameBytes, n,
                          m_state);
     m_filled += n;
+    m_generated += n;
+    if (m_rate > 0)
+        m_receiverClock.store(m_receiverStart + static_cast<double>(m_generated) / m_rate,
+                              std::memory_order_relaxed);
     if (m_filled == capacity) {
         m_header->bytesRecorded = capacity * m_frameBytes;
         CaptureHeader *full = m_header;

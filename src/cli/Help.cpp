@@ -134,14 +134,19 @@ Takes the Measure Device series: noise source ON and OFF with the DUT out of cir
 (unless --system) ON and OFF with the DUT in circuit; prints each reading in dB and the
 gain, noise temperature, noise factor and noise figure. Without --device it measures the
 virtual bench (as fast as it can generate) and also prints the bench's true values.
-Every result is followed by its 95% half-widths, statistical and total, and any warning
-about the readings (settling, compression or AGC, headroom, a tone in the passband).
+Every result is followed by its 95% half-widths, statistical and total (the total with
+the receiver's gain drift seen in the readings' blocks), and any warning about the readings
+(settling, compression or AGC, headroom, a tone in the passband, a drifting gain).
 
 )" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored averaging)
   --precision DB     average each reading until the noise figure's statistical 95%
                      half-width is at most DB (replaces --average)
   --max-time S       longest counted time of one reading with --precision (default 60)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
+  --drift-order, --no-drift-order   take each ON reading in two halves around its OFF
+                     reading (ON, OFF, OFF, ON), so that a steady drift of the receiver's
+                     gain cancels in the Y factors (default: Measure Device's stored choice;
+                     not with --precision)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --system           overall system noise figure: two readings, no gain
   --port NAME        switch port: a serial device, USB, Virtual bench or None (default:

@@ -30,6 +30,7 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     (calibrate ? valued : flags).push_back(calibrate ? "tsoff-unknown" : "system");
     if (!calibrate)
         addCorrectionOptionNames(valued, flags);
+        flags.insert(flags.end(), {"drift-order", "no-drift-order"});
     addCaptureOptionNames(calibrate ? kCalibrateOptions : kMeasureOptions, valued, flags);
     const Options o(name, args, valued, flags);
     if (o.flag("help"))
@@ -93,6 +94,13 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
     request.decimals =
         o.integer("decimals", 0, 3).value_or(engine.settings().decimalPointsInResults);
     request.json = o.flag("json");
+    if (!calibrate) {
+        if (o.flag("drift-order") && o.flag("no-drift-order"))
+            throw CliError("give --drift-order or --no-drift-order, not both");
+        request.driftOrder =
+            o.flag("drift-order") ||
+            (!o.flag("no-drift-order") && SettingsStore().read(keys::DriftCancellingOrder) != 0);
+    }
     const EnrSource &enr = request.capture.enr;
     request.enrDb = enr.enrDb();
     request.stated = {enr.uncertaintyDb(), request.capture.tsOffUncertaintyK};

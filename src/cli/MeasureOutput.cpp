@@ -8,6 +8,7 @@
 #include "cli/MeasureSeries.h"
 #include "measure/MeasurementLog.h"
 #include "measure/ModalReading.h"
+#include "measure/SeriesDrift.h"
 #include "measure/SeriesRunner.h"
 #include "nf/YFactorMath.h"
 
@@ -34,6 +35,7 @@ void writeUncertain(Json &doc, const char *name, const Uncertain &u, std::string
 {
     doc.key(name).beginObject();
     doc.key("statistical").value(u.statistical).key("total").value(u.total);
+    doc.key("drift").value(u.drift); // the drift part of the total (standard)
     doc.key("statisticalHalfWidth95").value(u.statisticalHalfWidth());
     doc.key("totalHalfWidth95").value(u.totalHalfWidth());
     doc.key("statisticalText").value(halfWidthText(u.statisticalHalfWidth(), unit));
@@ -54,6 +56,8 @@ void writeWarnings(Json &doc, const ReadingWarnings &w)
         doc.value(kInterferenceWarningText);
     if (w.lostAudio)
         doc.value(kLostAudioWarningText);
+    if (w.drift())
+        doc.value(driftWarningText(w.driftDb));
     doc.endArray();
 }
 
@@ -226,6 +230,8 @@ void JsonOutput::begin(const std::string &deviceName)
         doc.key("maxTimeS").value(plan.precision->target.maxSeconds);
     }
     doc.key("autoDummy").value(plan.autoDummy);
+    if (m_request.kind == SeriesKind::Device)
+        doc.key("driftOrder").value(m_request.driftOrder);
     doc.key("enrUncertaintyDb").value(m_request.stated.enrDb);
     doc.key("tsOffUncertaintyK").value(m_request.stated.offTemperatureK);
     const bool calibration = m_request.kind == SeriesKind::Calibration;

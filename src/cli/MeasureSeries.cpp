@@ -176,6 +176,7 @@ MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &en
     plan.driveSwitches = s.switchPortChosen;
     plan.passes = request.repeat;
     plan.reading = c.plan;
+    plan.driftOrder = request.driftOrder;
     if (c.plan.precision)
         plan.precision = c.plan.precision->target;
 

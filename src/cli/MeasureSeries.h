@@ -36,6 +36,8 @@ struct MeasureRequest
     int repeat = 1;          // --repeat: series to take; 0 = until Ctrl-C
     int decimals = 1;        // --decimals, else the stored setting: of the shown numbers
     bool json = false;       // --json
+    // measure: --drift-order or --no-drift-order, else the stored "DriftCancellingOrder".
+    bool driftOrder = false;
     // The noise source at the frequency measured (--freq, else the stored entry).
     double enrDb = 25.0;
     StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths

@@ -188,6 +188,7 @@ int runSweep(const std::vector<std::string> &args)
     config.tsOff = request.tsOff;
     config.t0 = request.t0;
     config.tsOffUncertaintyK = request.tsOffUncertaintyK;
+    config.driftOrder = SettingsStore().read(keys::DriftCancellingOrder) != 0;
 
     // The corrections, checked at every point before the first is measured: a table that
     // does not cover one refuses the sweep (status 2) rather than stopping it half-way.

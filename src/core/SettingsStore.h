@@ -66,6 +66,8 @@ inline constexpr IntValue AveragePrecisionFlag{"AveragePrecisionFlag", 0};
 inline constexpr TextValue AveragePrecision{"AveragePrecision", "0.05"};
 inline constexpr TextValue AveragePrecisionMaxTime{"AveragePrecisionMaxTime", "60"};
 inline constexpr IntValue AutomaticDummyReads{"AutomaticDummyReads", 0};
+// Measure Device takes every ON reading in two halves around its OFF partner.
+inline constexpr IntValue DriftCancellingOrder{"DriftCancellingOrder", 0};
 } // namespace keys
 
 // The per-user settings store: QSettings with organisation "Tremont", application

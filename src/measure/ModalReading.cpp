@@ -61,6 +61,7 @@ int ModalReading::start(const ReadingPlan &plan, const ReadingCarry *resume)
     m_autoDummiesNow = 0;
     m_lostSeen = 0;
     m_state = resume ? *resume : ReadingCarry{};
+    m_captureStatistics.reset();
     m_autoDummy = plan.autoDummy;
     m_autoDummyLimit = std::max(plan.autoDummyLimit, 0);
     m_precision = plan.precision;
@@ -126,6 +127,7 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
         return;
     }
     s.statistics.add(stats, m_moments);
+    m_captureStatistics.add(stats, m_moments);
     s.powerSum += power;
     ++s.position;
     ++m_countedNow;

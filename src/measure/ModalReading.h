@@ -184,6 +184,9 @@ public:
     int autoDummiesUsed() const { return m_state.autoDummies; }
     // Blocks discarded as fixed dummy reads (all captures of a resumed reading).
     int dummiesUsed() const { return m_state.dummies; }
+    // After stop(): the statistics of this capture's counted blocks alone (of a resumed
+    // reading, those it added).
+    ReadingStatistics captureStatistics() const { return m_captureStatistics.statistics(); }
     // After stop(): everything gathered, to resume the reading later.
     const ReadingCarry &carry() const { return m_state; }
 
@@ -212,6 +215,7 @@ private:
     int m_autoDummiesNow = 0; // automatic dummy reads of this capture
     std::uint64_t m_lostSeen = 0; // the last block's lostFramesBefore (this capture)
     ReadingCarry m_state;
+    ReadingStatisticsAccumulator m_captureStatistics;
     BlockMoments m_moments;
     ReadingStatisticsAccumulator m_probe; // one candidate block under the automatic dummy reads
 

@@ -1,5 +1,7 @@
 #include "measure/ReadingGuards.h"
 
+#include "measure/SeriesDrift.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -135,6 +137,8 @@ std::string warningText(const ReadingWarnings &w)
     add(w.headroom, kHeadroomWarningText);
     add(w.interference, kInterferenceWarningText);
     add(w.lostAudio, kLostAudioWarningText);
+    if (w.drift())
+        add(true, driftWarningText(w.driftDb));
     return text;
 }
 

@@ -65,13 +65,20 @@ struct ReadingWarnings
     bool headroom = false;
     bool interference = false;
     bool lostAudio = false; // the device dropped audio between the reading's blocks
-    bool any() const { return settling || compression || headroom || interference || lostAudio; }
+    // A series' warning, not a reading's: the receiver's gain drift over the series in dB
+    // when it is significant (isDriftSignificant), else NaN.
+    double driftDb = std::numeric_limits<double>::quiet_NaN();
+    bool drift() const { return driftDb == driftDb; }
+    bool any() const
+    {
+        return settling || compression || headroom || interference || lostAudio || drift();
+    }
 };
 ReadingWarnings checkReading(const ReadingStatistics &s,
                              double spectralLine = std::numeric_limits<double>::quiet_NaN());
 
-// The warnings' texts in the order above, one per line (no line end after the last); empty
-// when there is none.
+// The warnings' texts in the order above (the drift's by driftWarningText), one per line
+// (no line end after the last); empty when there is none.
 std::string warningText(const ReadingWarnings &w);
 
 // The crest factor that Gaussian noise of n independent samples falls below with

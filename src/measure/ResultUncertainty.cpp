@@ -12,6 +12,26 @@ ReadingError readingError(const ReadingStatistics &s)
     return {s.relativeStandardError, s.degreesOfFreedom};
 }
 
+ReadingError halvesError(const ReadingStatistics &first, const ReadingStatistics &second)
+{
+    const ReadingError a = readingError(first);
+    const ReadingError b = readingError(second);
+    const double wa = first.blocks * first.meanPower;
+    const double wb = second.blocks * second.meanPower;
+    if (!(wa > 0.0) || !(wb > 0.0))
+        return wa > 0.0 ? a : b;
+    // Absolute errors of the two sums, over the whole sum; Welch-Satterthwaite degrees.
+    const double ua = wa * a.relative, ub = wb * b.relative;
+    const double u2 = ua * ua + ub * ub;
+    ReadingError e;
+    e.relative = std::sqrt(u2) / (wa + wb);
+    const double welch =
+        ua * ua * ua * ua / a.degreesOfFreedom + ub * ub * ub * ub / b.degreesOfFreedom;
+    if (welch > 0.0)
+        e.degreesOfFreedom = u2 * u2 / welch;
+    return e;
+}
+
 HalfWidthTexts halfWidthTexts(const Uncertain &u, std::string_view unit)
 {
     return {halfWidthText(u.statisticalHalfWidth(), unit), halfWidthText(u.totalHalfWidth(), unit)};
@@ -36,7 +56,7 @@ calibrationUncertainty(const std::array<double, kDeviceReadingCount> &power,
                        const std::array<ReadingError, kDeviceReadingCount> &error,
                        const std::array<bool, kDeviceReadingCount> &present, double referenceEnrDb,
                        double tsOffReference, double tsOffUnknown, double t0,
-                       const StatedUncertainty &stated)
+                       const StatedUncertainty &stated, const DriftTerm &drift)
 {
     CalibrationUncertainty c;
     for (const bool p : present)
@@ -45,7 +65,7 @@ calibrationUncertainty(const std::array<double, kDeviceReadingCount> &power,
     c.complete = true;
     c.enrDb = unknownSourceEnrUncertainty(power[0], power[1], power[2], power[3], error[0],
                                           error[1], error[2], error[3], referenceEnrDb,
-                                          tsOffReference, tsOffUnknown, t0, stated);
+                                          tsOffReference, tsOffUnknown, t0, stated, drift);
     c.texts = halfWidthTexts(c.enrDb, "dB");
     return c;
 }

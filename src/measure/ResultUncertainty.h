@@ -17,6 +17,10 @@ namespace quillon {
 // The noise of one reading for the propagation: its relative standard error and that
 // error's degrees of freedom (an unmeasured error counts as 0 with infinite degrees).
 ReadingError readingError(const ReadingStatistics &s);
+// A reading taken in two halves (the drift-cancelling order): its mean power is the
+// block-weighted mean of the halves', and its error theirs combined, each half with its own
+// scatter (a level that differs between the halves is the drift, not noise of the mean).
+ReadingError halvesError(const ReadingStatistics &first, const ReadingStatistics &second);
 
 // One result's two half-width texts ("" when it has none).
 struct HalfWidthTexts
@@ -50,7 +54,7 @@ calibrationUncertainty(const std::array<double, kDeviceReadingCount> &power,
                        const std::array<ReadingError, kDeviceReadingCount> &error,
                        const std::array<bool, kDeviceReadingCount> &present, double referenceEnrDb,
                        double tsOffReference, double tsOffUnknown, double t0,
-                       const StatedUncertainty &stated);
+                       const StatedUncertainty &stated, const DriftTerm &drift = {});
 
 // The warnings of the readings present, merged (a warning shows once however many readings
 // raise it).

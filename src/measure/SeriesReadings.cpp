@@ -71,6 +71,7 @@ int SeriesReadings::complete(int i, double power, const SeriesConditions &condit
     m_present[index(i)] = true;
     m_error[index(i)] = {};
     m_warnings[index(i)] = {};
+    m_timeline[index(i)] = {};
     evaluation = evaluate(conditions, settings, line);
     if (!settings.logMeasurements)
         return kMsgNone;
@@ -89,21 +90,43 @@ void SeriesReadings::setQuality(int i, const ReadingStatistics &statistics,
     m_warnings[index(i)].lostAudio = lostFrames > 0;
 }
 
+void SeriesReadings::setQualityOfHalves(int i, const ReadingStatistics &first,
+                                        const ReadingStatistics &second, std::uint64_t lostFrames)
+{
+    m_error[index(i)] = halvesError(first, second);
+    const std::array<ReadingWarnings, kDeviceReadingCount> halves{checkReading(first),
+                                                                 checkReading(second)};
+    m_warnings[index(i)] = mergedWarnings(halves, {true, true, false, false});
+    m_warnings[index(i)].lostAudio = lostFrames > 0;
+}
+
 SeriesUncertainty
 SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &present,
                               const SeriesConditions &c, const StatedUncertainty &stated) const
 {
     SeriesUncertainty u;
+    const DriftEstimate drift = estimateDrift(m_timeline, present);
+    const DriftTerm term = drift.known && drift.resolved ? drift.term : DriftTerm{};
     if (m_kind == SeriesKind::Device) {
         u.device = correctedDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
-                                              c.t0, c.tsOff, stated, c.corrections);
+                                              c.t0, c.tsOff, stated, c.corrections, term);
         u.complete = u.device.complete;
     } else {
         u.calibration = calibrationUncertainty(m_power, m_error, present, c.enrDb, c.tsOff,
-                                               c.tsOffUnknown, c.t0, stated);
+                                               c.tsOffUnknown, c.t0, stated, term);
         u.complete = u.calibration.complete;
     }
     return u;
+}
+
+ReadingWarnings
+SeriesReadings::warningsOf(const std::array<bool, kDeviceReadingCount> &present) const
+{
+    ReadingWarnings w = mergedWarnings(m_warnings, present);
+    const DriftEstimate drift = estimateDrift(m_timeline, present);
+    if (drift.significant)
+        w.driftDb = drift.driftDb;
+    return w;
 }
 
 SeriesUncertainty SeriesReadings::uncertainty(const SeriesConditions &c,

@@ -3,6 +3,7 @@
 #include "measure/DeviceResultsText.h"
 #include "measure/ResultUncertainty.h"
 #include "nf/Corrections.h"
+#include "measure/SeriesDrift.h"
 #include "nf/NoiseResults.h"
 
 #include <array>
@@ -100,10 +101,22 @@ public:
     // What the statistics of reading i tell: its error for the uncertainty, and its warnings
     // (with the lost-audio one when the device dropped `lostFrames` frames between its blocks).
     void setQuality(int i, const ReadingStatistics &statistics, std::uint64_t lostFrames = 0);
+    // The same for a reading taken in two halves: each half judged on its own (halvesError;
+    // a warning of either half is the reading's).
+    void setQualityOfHalves(int i, const ReadingStatistics &first, const ReadingStatistics &second,
+                            std::uint64_t lostFrames = 0);
     ReadingError error(int i) const { return m_error[index(i)]; }
+    // When reading i's counted blocks were taken (the series runner's clock); cleared by
+    // complete(). The drift of the readings present enters their uncertainty and warnings.
+    void setTimeline(int i, ReadingTimeline timeline)
+    {
+        m_timeline[index(i)] = std::move(timeline);
+    }
+    const ReadingTimeline &timeline(int i) const { return m_timeline[index(i)]; }
+    DriftEstimate drift() const { return estimateDrift(m_timeline, m_present); }
     const ReadingWarnings &warnings(int i) const { return m_warnings[index(i)]; }
-    // The warnings of the readings present, merged.
-    ReadingWarnings warnings() const { return mergedWarnings(m_warnings, m_present); }
+    // The warnings of the readings present, merged, with the series' drift.
+    ReadingWarnings warnings() const { return warningsOf(m_present); }
 
     // The uncertainty of the results evaluate() gives.
     SeriesUncertainty uncertainty(const SeriesConditions &conditions,
@@ -118,13 +131,14 @@ public:
                                       const StatedUncertainty &stated) const;
     ReadingWarnings warningsOnly(const std::array<bool, kDeviceReadingCount> &only) const
     {
-        return mergedWarnings(m_warnings, only);
+        return warningsOf(only);
     }
 
 private:
     static std::size_t index(int i) { return static_cast<std::size_t>(i); }
     SeriesEvaluation results(const std::array<bool, kDeviceReadingCount> &present,
                              const SeriesConditions &c) const;
+    ReadingWarnings warningsOf(const std::array<bool, kDeviceReadingCount> &present) const;
     SeriesUncertainty uncertaintyOf(const std::array<bool, kDeviceReadingCount> &present,
                                     const SeriesConditions &c,
                                     const StatedUncertainty &stated) const;
@@ -134,6 +148,7 @@ private:
     std::array<bool, kDeviceReadingCount> m_present{};
     std::array<ReadingError, kDeviceReadingCount> m_error{};
     std::array<ReadingWarnings, kDeviceReadingCount> m_warnings{};
+    std::array<ReadingTimeline, kDeviceReadingCount> m_timeline{};
 };
 
 } // namespace quillon

@@ -64,6 +64,7 @@ StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store)
                                     store.read(keys::AveragePrecision),
                                     store.read(keys::AveragePrecisionMaxTime));
     o.autoDummy = store.read(keys::AutomaticDummyReads) != 0;
+    o.driftOrder = store.read(keys::DriftCancellingOrder) != 0;
     return o;
 }
 
@@ -114,6 +115,7 @@ struct SeriesRunner::Pass
     int number = 0;
     std::array<bool, kDeviceReadingCount> taken{};
     std::array<PrecisionReading, kDeviceReadingCount> precision{};
+    std::array<ReadingTimeline, kDeviceReadingCount> timeline{}; // this pass's captures
     SeriesEvaluation evaluation; // after the last reading completed
     SeriesUncertainty uncertainty;
     SeriesOutcome failure; // set when a reading failed
@@ -157,6 +159,48 @@ SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPla
 {
     if (cancelled())
         return Taken::Cancelled;
+    const auto entered = std::chrono::steady_clock::now();
+    const ReadingCarry before = resume ? *resume : ReadingCarry{};
+    ReadingTimeline &timeline = pass.timeline[static_cast<std::size_t>(reading)];
+    if (!resume)
+        timeline = {};
+    // The clock goes on by this capture's time however the reading ends.
+    struct Clock
+    {
+        SeriesRunner &runner;
+        ModalReading &modal;
+        ReadingTimeline &timeline;
+        const ReadingCarry &before;
+        std::chrono::steady_clock::time_point entered;
+        bool started = false;
+        ~Clock()
+        {
+            const double wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - entered).count();
+            if (!started) {
+                runner.m_clock += wall;
+                return;
+            }
+            const ReadingCarry &c = modal.carry();
+            const int counted = c.position - before.position;
+            const double block =
+                counted > 0 ? (c.blockSeconds - before.blockSeconds) / counted
+                            : runner.m_settings.captureTimeMs / 1000.0;
+            const double audio = modal.blocksSeen() * block;
+            // Opening the device and switching come before the audio.
+            const double start = runner.m_clock + std::max(wall - audio, 0.0);
+            if (counted > 0) {
+                const int skipped =
+                    c.dummies - before.dummies + c.autoDummies - before.autoDummies;
+                const int from = std::min(before.position, ModalReading::kMaxBlocks);
+                const int to = std::min(c.position, ModalReading::kMaxBlocks);
+                timeline.addBlocks(start + (skipped + 0.5) * block, block, counted,
+                                   std::span<const double>(c.powers.data() + from,
+                                                           static_cast<std::size_t>(to - from)));
+            }
+            runner.m_clock += std::max(wall, audio);
+        }
+    } clock{*this, m_reading, timeline, before, entered};
     if (pass.plan.driveSwitches) {
         // Both outputs, even with one automation on; they stay so after the reading.
         const DeviceSwitchState st = deviceReadingSwitches(reading);
@@ -174,6 +218,7 @@ SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPla
         return Taken::Failed;
     };
     const int rc = m_reading.start(plan, resume);
+    clock.started = rc == kMsgNone;
     if (rc != kMsgNone) {
         m_reading.stop();
         pass.listener.afterReading(reading);
@@ -215,7 +260,8 @@ SeriesRunner::Taken SeriesRunner::take(Pass &pass, int reading, const ReadingPla
     return m_reading.outcome() == ModalReading::kOutcomeComplete ? Taken::Ok : Taken::Cancelled;
 }
 
-SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const ReadingCarry &carry)
+SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const ReadingCarry &carry,
+                                           const std::array<ReadingStatistics, 2> *halves)
 {
     SeriesReadingReport report;
     report.reading = reading;
@@ -231,7 +277,12 @@ SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const Readin
     const SeriesConditions &c = pass.plan.conditions;
     const int rc = pass.readings.complete(reading, report.power, c, m_settings, m_line, *m_log,
                                          report.evaluation);
-    pass.readings.setQuality(reading, report.statistics, carry.lostFrames);
+    if (halves)
+        pass.readings.setQualityOfHalves(reading, (*halves)[0], (*halves)[1], carry.lostFrames);
+    else
+        pass.readings.setQuality(reading, report.statistics, carry.lostFrames);
+    report.timeline = pass.timeline[static_cast<std::size_t>(reading)];
+    pass.readings.setTimeline(reading, report.timeline);
     report.warnings = pass.readings.warnings(reading);
     report.uncertainty = pass.readings.uncertainty(c, pass.plan.stated);
     const auto k = static_cast<std::size_t>(reading);
@@ -304,12 +355,49 @@ bool SeriesRunner::runPass(Pass &pass)
     });
     if (precision && unknown && sequence.size() > 1)
         return runPilotPass(pass, sequence);
-    for (const int r : sequence) {
+    const bool driftOrder =
+        pass.plan.driftOrder && !precision && pass.plan.conditions.kind == SeriesKind::Device;
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        const int r = sequence[i];
+        if (driftOrder && (r == 0 || r == 2) && i + 1 < sequence.size() &&
+            sequence[i + 1] == r + 1) {
+            if (!runDriftPair(pass, r))
+                return false;
+            ++i; // its OFF partner is taken
+            continue;
+        }
         if (take(pass, r, precisionPlan(pass, r), nullptr) != Taken::Ok ||
             complete(pass, r, m_reading.carry()) != Taken::Ok)
             return false;
     }
     return true;
+}
+
+bool SeriesRunner::runDriftPair(Pass &pass, int on)
+{
+    const int off = on + 1;
+    ReadingPlan full = pass.plan.reading;
+    full.precision.reset();
+    if (ModalReading::countedBlocks(full) < 2) {
+        full.averaging = true; // a block on either side of the OFF reading
+        full.averageCount = 2;
+    }
+    ReadingPlan firstHalf = full;
+    firstHalf.averageCount = ModalReading::countedBlocks(full) / 2;
+
+    if (take(pass, on, firstHalf, nullptr) != Taken::Ok)
+        return false;
+    const ReadingCarry onHalf = m_reading.carry();
+    if (take(pass, off, full, nullptr) != Taken::Ok)
+        return false;
+    const ReadingCarry offCarry = m_reading.carry();
+    if (take(pass, on, full, &onHalf) != Taken::Ok)
+        return false;
+    const std::array<ReadingStatistics, 2> halves{onHalf.statistics.statistics(),
+                                                  m_reading.captureStatistics()};
+    // Stored, logged and reported in the order of the sequence.
+    return complete(pass, on, m_reading.carry(), &halves) == Taken::Ok &&
+           complete(pass, off, offCarry) == Taken::Ok;
 }
 
 SeriesOutcome SeriesRunner::run(const SeriesPlan &plan, SeriesReadings &readings,
@@ -320,6 +408,9 @@ SeriesOutcome SeriesRunner::run(const SeriesPlan &plan, SeriesReadings &readings
     m_running = true;
     m_cancel.store(false, std::memory_order_release);
     m_listener = &listener;
+    if (m_lastRunEnd)
+        m_clock += std::chrono::duration<double>(std::chrono::steady_clock::now() - *m_lastRunEnd)
+                       .count();
 
     SeriesOutcome outcome;
     // The precision rule's powers: the store's readings, else those expected.
@@ -361,6 +452,7 @@ SeriesOutcome SeriesRunner::run(const SeriesPlan &plan, SeriesReadings &readings
     }
     m_listener = nullptr;
     m_running = false;
+    m_lastRunEnd = std::chrono::steady_clock::now();
     return outcome;
 }
 

@@ -49,6 +49,13 @@ struct SeriesPlan
     bool dutSwitch = false;
     bool driveSwitches = false;
     int passes = 1; // how often the sequence runs; 0 = until cancelled ("Repeat")
+    // Device series: every ON reading whose OFF partner follows it in the sequence is taken
+    // in two halves around it, ON (the first half of its counted blocks), OFF (all of its
+    // blocks), ON (the second half, resumed), so that a linear drift of the receiver's gain
+    // cancels in the Y factor. The two halves of an odd count differ by one block (the
+    // second is the longer); a count of 1 becomes 2, a block on either side. Averaging to a
+    // precision keeps the design's order: its block counts are not known beforehand.
+    bool driftOrder = false;
     // Dummy reads, averaging and the automatic dummy reads of every reading (its `precision`
     // is ignored: the runner fills it from `precision` below).
     ReadingPlan reading;
@@ -76,13 +83,14 @@ std::optional<PrecisionTarget> precisionFromText(bool on, std::string_view targe
 // The series options Measure Device keeps in the store as they are edited, which the sweep
 // and quillon-cli take as their defaults: "EnrUncertainty" and "TSoffUncertainty" (typed
 // 95% half-widths), "AveragePrecisionFlag", "AveragePrecision", "AveragePrecisionMaxTime"
-// and "AutomaticDummyReads".
+// "AutomaticDummyReads" and "DriftCancellingOrder".
 struct StoredSeriesOptions
 {
     double enrUncertaintyDb = 0.0;
     double tsOffUncertaintyK = 0.0;
     std::optional<PrecisionTarget> precision;
     bool autoDummy = false;
+    bool driftOrder = false;
 };
 StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store);
 
@@ -118,6 +126,7 @@ struct SeriesReadingReport
     int autoDummies = 0;             // blocks discarded as automatic dummy reads
     int dummies = 0;                 // blocks discarded as fixed dummy reads
     std::vector<double> blockPowers; // the first 32 counted blocks' L^2
+    ReadingTimeline timeline;        // when its counted blocks were taken
     ReadingStatistics statistics;
     ReadingWarnings warnings;
     SeriesEvaluation evaluation;   // the results after this reading
@@ -215,8 +224,11 @@ private:
     struct Pass;
 
     Taken take(Pass &pass, int reading, const ReadingPlan &plan, const ReadingCarry *resume);
-    Taken complete(Pass &pass, int reading, const ReadingCarry &carry);
+    // `halves`: the statistics of a reading's two halves (the drift-cancelling order).
+    Taken complete(Pass &pass, int reading, const ReadingCarry &carry,
+                   const std::array<ReadingStatistics, 2> *halves = nullptr);
     bool runPass(Pass &pass);
+    bool runDriftPair(Pass &pass, int on);
     bool runPilotPass(Pass &pass, const std::vector<int> &sequence);
     ReadingPlan precisionPlan(const Pass &pass, int reading) const;
     bool cancelled() const { return m_cancel.load(std::memory_order_acquire); }
@@ -229,6 +241,12 @@ private:
     std::atomic<bool> m_cancel{false};
     bool m_running = false;
     SeriesListener *m_listener = nullptr; // while run() runs; the hooks reach it
+    // The series' clock (s) that the readings' timelines use: each capture advances it by
+    // the longer of the audio it delivered and the wall time it took (the bench at speed 0
+    // delivers faster than real time, a sound card slower with opening and switching);
+    // between two run()s by the wall time passed.
+    double m_clock = 0.0;
+    std::optional<std::chrono::steady_clock::time_point> m_lastRunEnd;
 };
 
 } // namespace quillon

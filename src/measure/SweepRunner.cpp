@@ -158,6 +158,7 @@ bool SweepRunner::measurePoint(double f, SweepRow &row, SeriesReadings &last,
     plan.noiseGen = plan.dutSwitch = plan.driveSwitches = true;
     plan.reading = c.plan;
     plan.precision = c.precision;
+    plan.driftOrder = c.driftOrder;
     // The last point's powers share a precision target until this point has its own.
     for (int i = 0; i < kDeviceReadingCount; ++i)
         if (last.present(i))

@@ -50,6 +50,7 @@ struct SweepConfig
     // table that does not cover it) ends the sweep with the message, the point unmeasured.
     CorrectionSettings corrections;
     LossTables lossTables;
+    bool driftOrder = false; // SeriesPlan::driftOrder
     // The capture settings the readings use (format, capture time, filter), and whether each
     // completed point writes its four "NF" lines to settings.logResultsFile.
     Settings settings;

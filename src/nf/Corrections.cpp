@@ -67,7 +67,8 @@ Corrected evaluate(const Powers &p, bool systemMode, double enrDb, double t0, do
 Uncertain combine(double value, const std::array<double, kDeviceReadingCount> &dLnPower,
                   const std::array<ReadingError, kDeviceReadingCount> &errors, double dEnr,
                   double dTsOff, const std::array<double, kLossPlaceCount> &dLoss,
-                  const StatedUncertainty &stated, const ChainCorrections &c)
+                  const StatedUncertainty &stated, const ChainCorrections &c,
+                  const DriftTerm &drift)
 {
     double statistical = 0.0, welch = 0.0;
     for (std::size_t i = 0; i < dLnPower.size(); ++i) {
@@ -84,8 +85,17 @@ Uncertain combine(double value, const std::array<double, kDeviceReadingCount> &d
         const double part = dLoss[k] * (c.loss[k].active ? c.loss[k].uncertaintyDb : 0.0);
         systematic += part * part;
     }
+    // The receiver's drift, as computeDeviceUncertainty takes it (DriftTerm).
+    double bias = 0.0, slope = 0.0;
+    for (std::size_t i = 0; i < dLnPower.size(); ++i) {
+        bias += dLnPower[i] * drift.bias[i];
+        slope += dLnPower[i] * drift.slope[i];
+    }
+    const double driftPart = std::hypot(bias, slope * drift.rateStandard);
+    systematic += driftPart * driftPart;
     Uncertain u;
     u.value = value;
+    u.drift = driftPart;
     u.statistical = std::sqrt(statistical);
     u.total = std::sqrt(statistical + systematic);
     if (welch > 0.0) {
@@ -173,11 +183,11 @@ correctedDeviceUncertainty(const Powers &power,
                            const std::array<ReadingError, kDeviceReadingCount> &error,
                            const std::array<bool, kDeviceReadingCount> &present, bool systemMode,
                            double enrDb, double t0, double tsOff, const StatedUncertainty &stated,
-                           const ChainCorrections &corrections)
+                           const ChainCorrections &corrections, const DriftTerm &drift)
 {
     if (!corrections.any())
         return computeDeviceUncertainty(power, error, present, systemMode, enrDb, t0, tsOff,
-                                        stated);
+                                        stated, drift);
     DeviceResultsUncertainty r;
     r.systemMode = systemMode;
     r.complete = present[0] && present[1] && (systemMode || (present[2] && present[3]));
@@ -236,7 +246,8 @@ correctedDeviceUncertainty(const Powers &power,
         for (std::size_t k = 0; k < dl.size(); ++k)
             dl[k] = scale * (gain ? dLoss[k].lnGain : dLoss[k].te);
         return combine(value, dp, error, scale * (gain ? dEnr.lnGain : dEnr.te),
-                       scale * (gain ? dTsOff.lnGain : dTsOff.te), dl, stated, corrections);
+                       scale * (gain ? dTsOff.lnGain : dTsOff.te), dl, stated, corrections,
+                       drift);
     };
     r.te = of(base.te, 1.0, false);
     r.f = of(factor, 1.0 / t0, false);

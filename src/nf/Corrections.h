@@ -152,7 +152,7 @@ correctedDeviceUncertainty(const std::array<double, kDeviceReadingCount> &power,
                            const std::array<ReadingError, kDeviceReadingCount> &error,
                            const std::array<bool, kDeviceReadingCount> &present, bool systemMode,
                            double enrDb, double t0, double tsOff, const StatedUncertainty &stated,
-                           const ChainCorrections &corrections);
+                           const ChainCorrections &corrections, const DriftTerm &drift = {});
 
 // What is wrong with an entry, or kMsgNone: a loss below 0 dB (kMsgLossNegative) or not a
 // number, a temperature at or below 0 K (kMsgLossTemperature), an image rejection below

@@ -49,7 +49,7 @@ struct Gradient
 using Errors = std::array<ReadingError, kDeviceReadingCount>;
 
 Uncertain combine(double value, const Gradient &g, const Errors &errors,
-                  const StatedUncertainty &stated)
+                  const StatedUncertainty &stated, const DriftTerm &drift)
 {
     double statistical = 0.0;
     double welch = 0.0; // sum of (c u)^4 / degrees over the readings
@@ -67,8 +67,17 @@ Uncertain combine(double value, const Gradient &g, const Errors &errors,
         const double part = c * stated.offTemperatureK / 2.0;
         systematic += part * part;
     }
+    double bias = 0.0;
+    double slope = 0.0;
+    for (std::size_t i = 0; i < g.lnPower.size(); ++i) {
+        bias += g.lnPower[i] * drift.bias[i];
+        slope += g.lnPower[i] * drift.slope[i];
+    }
+    const double driftPart = std::hypot(bias, slope * drift.rateStandard);
+    systematic += driftPart * driftPart;
     Uncertain u;
     u.value = value;
+    u.drift = driftPart;
     u.statistical = std::sqrt(statistical);
     u.total = std::sqrt(statistical + systematic);
     if (welch > 0.0) {
@@ -113,13 +122,14 @@ Gradient yDbGradient(int on, int off)
 
 // F and NF of a noise temperature with its gradient.
 void factorAndFigure(double te, const Gradient &teGradient, double t0, const Errors &errors,
-                     const StatedUncertainty &stated, Uncertain &f, Uncertain &nf)
+                     const StatedUncertainty &stated, const DriftTerm &drift, Uncertain &f,
+                     Uncertain &nf)
 {
     const double factor = yf::noiseFactorFromTemperature(te, t0);
     const Gradient fGradient = teGradient.scaled(1.0 / t0);
-    f = combine(factor, fGradient, errors, stated);
+    f = combine(factor, fGradient, errors, stated, drift);
     nf = combine(yf::noiseFigureFromFactor(factor), fGradient.scaled(kDbPerNeper / factor), errors,
-                 stated);
+                 stated, drift);
 }
 
 } // namespace
@@ -159,21 +169,22 @@ double Uncertain::totalHalfWidth() const
 
 SystemUncertainty systemNoiseUncertainty(double pOn, double pOff, ReadingError on, ReadingError off,
                                          double enrDb, double t0, double tsOff,
-                                         const StatedUncertainty &stated)
+                                         const StatedUncertainty &stated, const DriftTerm &drift)
 {
     const Errors errors{on, off, ReadingError{}, ReadingError{}};
     const TemperatureTerms t = noiseTemperatureTerms(pOn, pOff, 0, 1, enrDb, t0, tsOff, 0);
     SystemUncertainty u;
-    u.yDb = combine(yf::gainDb(t.y), yDbGradient(0, 1), errors, stated);
-    u.te = combine(t.te, t.gradient, errors, stated);
-    factorAndFigure(t.te, t.gradient, t0, errors, stated, u.f, u.nf);
+    u.yDb = combine(yf::gainDb(t.y), yDbGradient(0, 1), errors, stated, drift);
+    u.te = combine(t.te, t.gradient, errors, stated, drift);
+    factorAndFigure(t.te, t.gradient, t0, errors, stated, drift, u.f, u.nf);
     return u;
 }
 
 DeviceUncertainty
 deviceNoiseUncertainty(const std::array<double, kDeviceReadingCount> &p,
                        const std::array<ReadingError, kDeviceReadingCount> &errors, double enrDb,
-                       double t0, double tsOff, const StatedUncertainty &stated)
+                       double t0, double tsOff, const StatedUncertainty &stated,
+                       const DriftTerm &drift)
 {
     const TemperatureTerms rx = noiseTemperatureTerms(p[0], p[1], 0, 1, enrDb, t0, tsOff, 0);
     const TemperatureTerms chain = noiseTemperatureTerms(p[2], p[3], 2, 3, enrDb, t0, tsOff, 0);
@@ -185,15 +196,15 @@ deviceNoiseUncertainty(const std::array<double, kDeviceReadingCount> &p,
     lnGain.lnPower = {-p[0] / systemDiff, p[1] / systemDiff, p[2] / dutDiff, -p[3] / dutDiff};
 
     DeviceUncertainty u;
-    u.ySystemDb = combine(yf::gainDb(rx.y), yDbGradient(0, 1), errors, stated);
-    u.yDutDb = combine(yf::gainDb(chain.y), yDbGradient(2, 3), errors, stated);
-    u.gainDb = combine(yf::gainDb(gain), lnGain.scaled(kDbPerNeper), errors, stated);
+    u.ySystemDb = combine(yf::gainDb(rx.y), yDbGradient(0, 1), errors, stated, drift);
+    u.yDutDb = combine(yf::gainDb(chain.y), yDbGradient(2, 3), errors, stated, drift);
+    u.gainDb = combine(yf::gainDb(gain), lnGain.scaled(kDbPerNeper), errors, stated, drift);
     // Te_dut = Te_chain - Te_rx / G: d = dTe_chain - dTe_rx / G + (Te_rx / G) d ln G.
     const double te = yf::secondStageCorrected(chain.te, rx.te, gain);
     const Gradient teGradient =
         chain.gradient.plus(rx.gradient.scaled(-1.0 / gain)).plus(lnGain.scaled(rx.te / gain));
-    u.te = combine(te, teGradient, errors, stated);
-    factorAndFigure(te, teGradient, t0, errors, stated, u.f, u.nf);
+    u.te = combine(te, teGradient, errors, stated, drift);
+    factorAndFigure(te, teGradient, t0, errors, stated, drift, u.f, u.nf);
     return u;
 }
 
@@ -201,7 +212,8 @@ DeviceResultsUncertainty
 computeDeviceUncertainty(const std::array<double, kDeviceReadingCount> &power,
                          const std::array<ReadingError, kDeviceReadingCount> &error,
                          const std::array<bool, kDeviceReadingCount> &present, bool systemMode,
-                         double enrDb, double t0, double tsOff, const StatedUncertainty &stated)
+                         double enrDb, double t0, double tsOff, const StatedUncertainty &stated,
+                         const DriftTerm &drift)
 {
     DeviceResultsUncertainty r;
     r.systemMode = systemMode;
@@ -210,13 +222,14 @@ computeDeviceUncertainty(const std::array<double, kDeviceReadingCount> &power,
         return r;
     if (systemMode) {
         const SystemUncertainty s = systemNoiseUncertainty(power[0], power[1], error[0], error[1],
-                                                           enrDb, t0, tsOff, stated);
+                                                           enrDb, t0, tsOff, stated, drift);
         r.te = s.te;
         r.f = s.f;
         r.nf = s.nf;
         return r;
     }
-    const DeviceUncertainty d = deviceNoiseUncertainty(power, error, enrDb, t0, tsOff, stated);
+    const DeviceUncertainty d =
+        deviceNoiseUncertainty(power, error, enrDb, t0, tsOff, stated, drift);
     r.te = d.te;
     r.f = d.f;
     r.nf = d.nf;
@@ -229,7 +242,7 @@ Uncertain unknownSourceEnrUncertainty(double referenceOn, double referenceOff, d
                                       ReadingError referenceOffError, ReadingError unknownOnError,
                                       ReadingError unknownOffError, double referenceEnrDb,
                                       double tsOffReference, double tsOffUnknown, double t0,
-                                      const StatedUncertainty &stated)
+                                      const StatedUncertainty &stated, const DriftTerm &drift)
 {
     const Errors errors{referenceOnError, referenceOffError, unknownOnError, unknownOffError};
     const double yRef = referenceOn / referenceOff;
@@ -246,7 +259,7 @@ Uncertain unknownSourceEnrUncertainty(double referenceOn, double referenceOff, d
     dq.offTemperature = {-(yUnk - 1.0) / t0, (yUnk - 1.0) / t0};
     const double value =
         yf::unknownSourceEnrDb(referenceEnrDb, yRef, yUnk, tsOffReference, tsOffUnknown, t0);
-    return combine(value, dq.scaled(kDbPerNeper / q), errors, stated);
+    return combine(value, dq.scaled(kDbPerNeper / q), errors, stated, drift);
 }
 
 std::string halfWidthText(double halfWidth, std::string_view unit)

@@ -38,13 +38,30 @@ struct StatedUncertainty
     double offTemperatureK = 0.0; // of each noise source's off temperature, K
 };
 
+// A drift of the receiver's gain during the readings, as a systematic part: the gain is
+// exp(rate t) (linear in dB), so that reading i's mean power is off by the factor
+// exp(bias[i]) against its value at the series' reference time, with
+//   bias[i] = rate mean(t) + rate^2 var(t) / 2
+// over the reading's counted blocks (the first two cumulants; t in s from the reference
+// time). slope[i] = d bias[i] / d rate. The bias is not corrected: a result's drift part is
+// its bias (sum of gradient x bias) and the rate's own uncertainty through the slopes,
+// in quadrature; it enters the total only (more averaging does not reduce it). All zeros
+// = no drift known.
+struct DriftTerm
+{
+    std::array<double, kDeviceReadingCount> bias{};  // natural log of the power factor
+    std::array<double, kDeviceReadingCount> slope{}; // s
+    double rateStandard = 0.0;                       // standard uncertainty of the rate, 1/s
+};
+
 // One result and its uncertainty. Standard uncertainties in the result's own unit.
 struct Uncertain
 {
     static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     double value = kNaN;
     double statistical = kNaN; // from the readings alone
-    double total = kNaN;       // readings and stated parts together
+    double total = kNaN;       // readings, stated parts and drift together
+    double drift = 0.0;        // the drift part alone (in the total)
     double statisticalDegrees = std::numeric_limits<double>::infinity();
     double totalDegrees = std::numeric_limits<double>::infinity();
 
@@ -69,7 +86,8 @@ struct SystemUncertainty
 };
 SystemUncertainty systemNoiseUncertainty(double pOn, double pOff, ReadingError on, ReadingError off,
                                          double enrDb, double t0, double tsOff,
-                                         const StatedUncertainty &stated);
+                                         const StatedUncertainty &stated,
+    const DriftTerm &drift = {});
 
 // The DUT ahead of the receiver (deviceNoise): readings by number as in
 // computeDeviceResults, 0 system ON, 1 OFF, 2 DUT ON, 3 OFF.
@@ -85,7 +103,8 @@ struct DeviceUncertainty
 DeviceUncertainty deviceNoiseUncertainty(const std::array<double, kDeviceReadingCount> &power,
                                          const std::array<ReadingError, kDeviceReadingCount> &error,
                                          double enrDb, double t0, double tsOff,
-                                         const StatedUncertainty &stated);
+                                         const StatedUncertainty &stated,
+    const DriftTerm &drift = {});
 
 // What the Measure Device page shows, in its two modes (computeDeviceResults): the system's
 // Te, F, NF from readings 0 and 1 in system mode, else the DUT's and its gain. `complete` as
@@ -103,7 +122,8 @@ DeviceResultsUncertainty
 computeDeviceUncertainty(const std::array<double, kDeviceReadingCount> &power,
                          const std::array<ReadingError, kDeviceReadingCount> &error,
                          const std::array<bool, kDeviceReadingCount> &present, bool systemMode,
-                         double enrDb, double t0, double tsOff, const StatedUncertainty &stated);
+                         double enrDb, double t0, double tsOff, const StatedUncertainty &stated,
+    const DriftTerm &drift = {});
 
 // ENR of an uncalibrated source (calcCalibrate): the reference pair and the unknown pair as
 // linear powers. The stated ENR uncertainty is the reference's; the stated off-temperature
@@ -113,7 +133,8 @@ Uncertain unknownSourceEnrUncertainty(double referenceOn, double referenceOff, d
                                       ReadingError referenceOffError, ReadingError unknownOnError,
                                       ReadingError unknownOffError, double referenceEnrDb,
                                       double tsOffReference, double tsOffUnknown, double t0,
-                                      const StatedUncertainty &stated);
+                                      const StatedUncertainty &stated,
+    const DriftTerm &drift = {});
 
 // "± 0.052 dB (95%)": a 95% half-width with two significant digits (no fewer than the
 // integer part's: 123 stays "123"), then " " and the unit unless it is empty, then

@@ -73,5 +73,29 @@ TEST(BenchFaults, EachFaultDoesWhatItSays)
     }
 }
 
+// The receiver's drift goes on from one capture to the next: a chain started at 54 s of the
+// receiver's time is 9 dB up at 10 dB per minute; the bench hands each new stream the time
+// its streams have reached, and new parameters start it again at 0.
+TEST(BenchFaults, DriftGoesOnAcrossStreams)
+{
+    const BenchFaults drift{.gainDriftDbPerMinute = 10.0};
+    FaultChain fresh(drift, 48000.0, 32768.0, 1.0);
+    FaultChain later(drift, 48000.0, 32768.0, 1.0, 54.0);
+    EXPECT_DOUBLE_EQ(fresh.receiver(1.0), 1.0);
+    const double gain = later.receiver(1.0);
+    EXPECT_NEAR(db(gain * gain), 9.0, 1e-9);
+
+    BenchParameters p;
+    p.faults = drift;
+    VirtualBench bench(p);
+    const CaptureFormat format;
+    EXPECT_EQ(bench.nextGeneratorSetup(format).receiverStartSeconds, 0.0);
+    bench.receiverClock().store(54.0); // as a stream that generated 54 s leaves it
+    const GeneratorSetup next = bench.nextGeneratorSetup(format);
+    EXPECT_EQ(next.receiverStartSeconds, 54.0);
+    bench.setParameters(p);
+    EXPECT_EQ(bench.receiverClock().load(), 0.0);
+}
+
 } // namespace
 } // namespace quillon

@@ -452,6 +452,10 @@ TEST_F(Cli, BadInputGivesOneLineAndStatusTwo)
         {"measure --precision 0", "--precision must be above 0 dB"},
         {"measure --precision 0.1 --average 4", "give --precision or --average, not both"},
         {"measure --max-time 5", "--max-time needs --precision"},
+        {"measure --drift-order --no-drift-order",
+         "give --drift-order or --no-drift-order, not both"},
+        {"calibrate --drift-order",
+         "unknown option '--drift-order' for 'calibrate' (see quillon-cli calibrate --help)"},
         {"spectrum", "spectrum needs a WAV file: quillon-cli spectrum FILE"},
         {"spectrum a.wav --fft 1000",
          "--fft must be 1024, 2048, 4096, 8192, 16384 or 32768, not 1000"},
@@ -686,6 +690,36 @@ TEST_F(Cli, MeasureToAPrecisionWithItsUncertaintyAndWarnings)
     EXPECT_PRED2(has, text, "Warning: a tone or hum is in the passband\n");
     file(settings, "[VirtualBench]\nSeed=11\n");
     EXPECT_EQ(count(run("measure --precision 0.1 --dummy 0").out, "Warning"), 0u);
+}
+
+// The drift-cancelling order: --drift-order, else the stored choice, which --no-drift-order
+// overrides; the ON readings take their dummy twice, the log keeps its four lines in the
+// order of the sequence, and a bench drifting 20 dB per minute gets the warning in the text
+// and the JSON.
+TEST_F(Cli, MeasureInTheDriftCancellingOrder)
+{
+    file(settings, "[VirtualBench]\nSeed=4\nGainDriftDbPerMinute=20\n");
+    const std::string j =
+        run("measure --json --time 100 --average 16 --drift-order --log d.log").out;
+    EXPECT_PRED2(has, j, "\"driftOrder\":true");
+    EXPECT_EQ(jsonNumber(j, "dummies", j.find("\"reading\":0")), 2);
+    EXPECT_EQ(jsonNumber(j, "dummies", j.find("\"reading\":1")), 1);
+    EXPECT_EQ(jsonNumber(j, "blocks", j.find("\"reading\":0")), 16);
+    EXPECT_PRED2(has, j.substr(j.find("\"results\"")), "receiver gain drifted by ");
+    // The gain's drift part: the DUT pair 3.5 s after the reference pair at 1/3 dB per s.
+    EXPECT_GT(jsonNumber(j, "drift", j.find("\"gainDb\":{")), 0.3);
+    const std::string log = read("d.log");
+    EXPECT_LT(log.find("Noise (ON)"), log.find("Noise (OFF)"));
+    EXPECT_LT(log.find("Noise (OFF)"), log.find("DUT (ON)"));
+    EXPECT_EQ(count(log, "NF,"), 4u);
+    const std::string text = run("measure --time 100 --average 16 --drift-order").out;
+    EXPECT_PRED2(has, text, "Warning: receiver gain drifted by ");
+
+    file(settings, "[VirtualBench]\nSeed=4\n[Setup]\nDriftCancellingOrder=1\n");
+    EXPECT_PRED2(has, run("measure --json --time 100 --average 2").out, "\"driftOrder\":true");
+    const std::string off = run("measure --json --time 100 --average 2 --no-drift-order").out;
+    EXPECT_PRED2(has, off, "\"driftOrder\":false");
+    EXPECT_EQ(jsonNumber(off, "dummies", off.find("\"reading\":0")), 1);
 }
 
 // The Calibrate Noise Source series headless: the bench's unknown source (15 dB, off at

@@ -142,6 +142,14 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     precisionGrid->addWidget(m_precisionMaxTime, 2, 1);
     m_autoDummy->setParent(precision);
     precisionGrid->addWidget(m_autoDummy, 3, 0, 1, 2);
+    m_driftOrder =
+        new QCheckBox(QStringLiteral("Drift-cancelling order (ON, OFF, OFF, ON)"), precision);
+    m_driftOrder->setObjectName(QStringLiteral("driftOrder"));
+    m_driftOrder->setToolTip(QStringLiteral(
+        "Take each ON reading in two halves around its OFF reading, so that a steady drift of "
+        "the receiver's gain cancels in the Y factor (not while averaging to a precision)"));
+    m_driftOrder->setChecked(store.read(keys::DriftCancellingOrder) != 0);
+    precisionGrid->addWidget(m_driftOrder, 4, 0, 1, 2);
 
     // Two columns, each packed from the top: the readings and their results (with the
     // half-widths and warnings beside and below them) on the left, what is typed and chosen on
@@ -180,7 +188,8 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
                         clearButton,             m_automate.noiseGen, m_automate.dutSwitch,
                         m_automate.dummyReads,   m_automate.repeat, m_automate.averageEnable,
                         m_automate.averageCount, m_automate.save,   m_precisionEnable,
-                        m_precisionTarget,       m_precisionMaxTime, m_autoDummy};
+                        m_precisionTarget,       m_precisionMaxTime, m_autoDummy,
+                        m_driftOrder};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
@@ -194,6 +203,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
         });
     connect(m_precisionEnable, &QCheckBox::clicked, this, [this](bool checked) {
         if (!m_store.write(keys::AveragePrecisionFlag, checked ? 1 : 0))
+            showMessageBox(kMsgSaveFailed, this);
+    });
+    connect(m_driftOrder, &QCheckBox::clicked, this, [this](bool checked) {
+        if (!m_store.write(keys::DriftCancellingOrder, checked ? 1 : 0))
             showMessageBox(kMsgSaveFailed, this);
     });
     connect(m_systemBox, &QCheckBox::clicked, this, [this](bool checked) {
@@ -299,6 +312,7 @@ SeriesPlan MeasureDevicePage::seriesPlan(int button) const
     plan.precision = precisionFromText(m_precisionEnable->isChecked(),
                                        m_precisionTarget->text().toStdString(),
                                        m_precisionMaxTime->text().toStdString());
+    plan.driftOrder = m_driftOrder->isChecked();
     return plan;
 }
 

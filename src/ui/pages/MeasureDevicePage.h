@@ -83,6 +83,7 @@ private:
     Result m_tablesRead;
     QPushButton *m_correctionsButton = nullptr;
     QLabel *m_correctedFor = nullptr;
+    QCheckBox *m_driftOrder = nullptr; // kept in the store as it is clicked
 };
 
 } // namespace quillon

@@ -281,6 +281,7 @@ void SweepPage::start()
     config.tsOffUncertaintyK = options.tsOffUncertaintyK;
     config.precision = options.precision;
     config.plan.autoDummy = options.autoDummy;
+    config.driftOrder = options.driftOrder;
     config.settings = s;
     // The corrections Measure Device keeps, checked at every point before the first: a
     // table that does not cover one refuses the sweep rather than ending it half-way.

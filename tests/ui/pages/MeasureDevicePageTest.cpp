@@ -352,6 +352,41 @@ TEST_F(MeasureDevicePageTest, CorrectionsDialogKeepsItsEntries)
     EXPECT_TRUE(kept.converter.on);
     EXPECT_EQ(kept.converter.sideband, Sideband::Double);
     EXPECT_EQ(kept.converter.loMHz, 1152.0);
+
+// "Drift-cancelling order (ON, OFF, OFF, ON)": kept in the store as it is clicked and shown
+// from it; checked, the ON readings come in two halves around their OFF readings, and a
+// drifting receiver's warning shows with the others.
+TEST_F(MeasureDevicePageTest, DriftOrderIsKeptAndTakenAndItsWarningShown)
+{
+    setBench({.faults = {.gainDriftDbPerMinute = 20.0}});
+    makePage();
+    auto *box = child<QCheckBox>(m_page, "driftOrder");
+    EXPECT_EQ(box->text(), QStringLiteral("Drift-cancelling order (ON, OFF, OFF, ON)"));
+    EXPECT_FALSE(box->isChecked());
+    m_shared.setAveraging(true);
+    m_shared.setAverageCount(16);
+    measureAll();
+    // The design's order: reading 0's blocks one after another.
+    const std::vector<double> &sequential = m_page->readings().timeline(0).times();
+    ASSERT_EQ(sequential.size(), 16u);
+    EXPECT_NEAR(sequential[8] - sequential[7], 0.1, 1e-9);
+
+    click("driftOrder");
+    EXPECT_EQ(SettingsStore().read(keys::DriftCancellingOrder), 1);
+    makePage();
+    EXPECT_TRUE(child<QCheckBox>(m_page, "driftOrder")->isChecked());
+    m_shared.setAveraging(true);
+    m_shared.setAverageCount(16);
+    measureAll();
+    const std::vector<double> &halves = m_page->readings().timeline(0).times();
+    ASSERT_EQ(halves.size(), 16u);
+    EXPECT_GE(halves[8] - halves[7], 1.9 - 1e-9); // the OFF reading and two dummies between
+    const auto *warning = child<QLabel>(m_page, "warningLabel");
+    EXPECT_TRUE(warning->isVisible());
+    EXPECT_TRUE(warning->text().contains(QLatin1String("receiver gain drifted by ")))
+        << warning->text().toStdString();
+    click("driftOrder");
+    EXPECT_EQ(SettingsStore().read(keys::DriftCancellingOrder), 0);
 }
 
 } // namespace
