@@ -352,6 +352,7 @@ TEST_F(MeasureDevicePageTest, CorrectionsDialogKeepsItsEntries)
     EXPECT_TRUE(kept.converter.on);
     EXPECT_EQ(kept.converter.sideband, Sideband::Double);
     EXPECT_EQ(kept.converter.loMHz, 1152.0);
+}
 
 // "Drift-cancelling order (ON, OFF, OFF, ON)": kept in the store as it is clicked and shown
 // from it; checked, the ON readings come in two halves around their OFF readings, and a
