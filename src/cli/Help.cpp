@@ -240,6 +240,8 @@ port that drives the noise source (on the bench: Virtual bench, the default ther
   --count N          stop after N updates and exit 0
   --calibrate N      first take a receiver calibration over N groups with the DUT
                      switched out (1 to 1024), then show the DUT corrected
+  --recalibrate N    take that calibration again after every N corrected updates (a
+                     receiver whose gain drifts: the DUT's gain reads its drift)
   --auto-dummy       also drop blocks while the level still settles after a switch
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --port NAME        switch port: a serial device, USB or Virtual bench (default: Virtual

@@ -49,6 +49,13 @@ public:
         : m_json(json), m_count(count), m_smoothing(smoothing), m_decimals(decimals)
     {
     }
+    // --recalibrate: a new calibration of `groups` groups after every `every` updates.
+    void recalibrate(LiveMeter &meter, int every, int groups)
+    {
+        m_meter = &meter;
+        m_recalibrateEvery = every;
+        m_calibrationGroups = groups;
+    }
 
     void update(const LiveUpdate &u) override
     {
@@ -95,6 +102,10 @@ public:
             ++m_printed;
         }
         m_changed.notify_all();
+        if (m_meter != nullptr && u.corrected && ++m_sinceCalibration >= m_recalibrateEvery) {
+            m_sinceCalibration = 0;
+            m_meter->calibrate(m_calibrationGroups); // from the next group on
+        }
     }
 
     void calibrated(const ReceiverCalibration &c) override
@@ -154,14 +165,19 @@ private:
     std::condition_variable m_changed;
     int m_printed = 0;
     int m_failure = 0;
+    // Live thread only.
+    LiveMeter *m_meter = nullptr;
+    int m_recalibrateEvery = 0;
+    int m_calibrationGroups = 0;
+    int m_sinceCalibration = 0;
 };
 
 } // namespace
 
 int runLive(const std::vector<std::string> &args)
 {
-    std::vector<std::string_view> valued{"smoothing", "count", "calibrate", "bench-speed",
-                                         "decimals"},
+    std::vector<std::string_view> valued{"smoothing", "count",    "calibrate",
+                                         "recalibrate", "bench-speed", "decimals"},
         flags{"json"};
     addCaptureOptionNames(kLiveOptions, valued, flags);
     const Options o("live", args, valued, flags);
@@ -172,6 +188,9 @@ int runLive(const std::vector<std::string> &args)
     const int smoothing = o.integer("smoothing", kLiveMinSmoothing, kLiveMaxSmoothing).value_or(8);
     const int count = o.integer("count", 1, 1'000'000'000).value_or(0);
     const int calibrateGroups = o.integer("calibrate", 1, 1024).value_or(0);
+    const int recalibrateEvery = o.integer("recalibrate", 1, 1'000'000).value_or(0);
+    if (recalibrateEvery > 0 && calibrateGroups == 0)
+        throw CliError("--recalibrate needs --calibrate (the groups each calibration takes)");
     const double benchSpeed = o.number("bench-speed", 0.0, 10000.0).value_or(1.0);
 
     catchStopSignals();
@@ -199,6 +218,8 @@ int runLive(const std::vector<std::string> &args)
 
     LivePrinter printer(o.flag("json"), count, smoothing, decimals);
     LiveMeter meter(engine);
+    if (recalibrateEvery > 0)
+        printer.recalibrate(meter, recalibrateEvery, calibrateGroups);
     const int rc = meter.start(plan, {}, printer);
     if (rc != kMsgNone)
         throw CliError(messageText(rc), kExitFailed);
