@@ -215,6 +215,7 @@ int runLive(const std::vector<std::string> &args)
     plan.frequencyMHz = request.enr.fromFile ? request.enr.frequencyMHz : std::nan("");
     plan.smoothingGroups = smoothing;
     plan.autoDummy = request.plan.autoDummy;
+    plan.calibrateFirst = calibrateGroups;
 
     LivePrinter printer(o.flag("json"), count, smoothing, decimals);
     LiveMeter meter(engine);
@@ -223,8 +224,6 @@ int runLive(const std::vector<std::string> &args)
     const int rc = meter.start(plan, {}, printer);
     if (rc != kMsgNone)
         throw CliError(messageText(rc), kExitFailed);
-    if (calibrateGroups > 0)
-        meter.calibrate(calibrateGroups);
     for (;;) {
         if (printer.waitSlice(std::chrono::milliseconds(100)))
             break;

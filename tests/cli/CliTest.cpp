@@ -1084,10 +1084,7 @@ TEST_F(Cli, LiveJsonWithACalibrationCorrectsForTheReceiver)
         ASSERT_EQ(line.back(), '}');
         if (line.rfind("{\"calibration\":{\"onPower\":", 0) == 0) {
             ++calibrations;
-            // After the group under way when it was asked for (at speed 0 the delivery
-            // thread may be a group further on).
-            EXPECT_GE(updates.size(), 1u);
-            EXPECT_LE(updates.size(), 2u);
+            EXPECT_TRUE(updates.empty()); // before the first update
             EXPECT_NEAR(jsonNumber(line, "enrDb"), 25.0, 1e-9);
             EXPECT_NEAR(jsonNumber(line, "tsOffK"), 293.0, 1e-9);
             EXPECT_PRED2(has, line, "\"frequencyMHz\":null");
@@ -1097,13 +1094,11 @@ TEST_F(Cli, LiveJsonWithACalibrationCorrectsForTheReceiver)
     }
     EXPECT_EQ(calibrations, 1);
     ASSERT_EQ(updates.size(), 9u) << r.out;
-    EXPECT_PRED2(has, updates[0], "\"corrected\":false");
-    EXPECT_PRED2(has, updates[2], "\"corrected\":true");
-    EXPECT_FALSE(has(updates[0], "\"nfDb\""));
+    for (const std::string &u : updates)
+        EXPECT_PRED2(has, u, "\"smoothing\":8,\"corrected\":true");
     const std::string &last = updates.back();
     EXPECT_EQ(last.rfind("{\"group\":9,", 0), 0u) << last;
-    EXPECT_PRED2(has, last, "\"smoothing\":8,\"corrected\":true");
-    EXPECT_GE(jsonNumber(last, "groupsUsed"), 7.0);
+    EXPECT_EQ(jsonNumber(last, "groupsUsed"), 8.0);
     const auto at = last.find("\"nfDb\":");
     ASSERT_NE(at, std::string::npos);
     const double nf = jsonNumber(last, "value", at), hw = jsonNumber(last, "halfWidth", at);
@@ -1115,9 +1110,9 @@ TEST_F(Cli, LiveJsonWithACalibrationCorrectsForTheReceiver)
     EXPECT_GT(jsonNumber(last, "discardedBlocks"), 0.0);
     EXPECT_EQ(jsonNumber(last, "lostFrames"), 0.0);
 
-    // --recalibrate 3: a calibration after every third corrected update, taken from the
-    // group boundary the delivery thread meets next (at speed 0 it may be one group ahead);
-    // each restarts the average: "C" a calibration, then groups used 1, 2, 3 (and 4).
+    // --recalibrate 3: a calibration after every third update, taken from the group boundary
+    // the delivery thread meets next (at speed 0 it may be a group ahead); each restarts the
+    // average: "C" a calibration, then groups used 1, 2, 3 (and 4).
     const Result again =
         run("live --bench-speed 0 --calibrate 2 --recalibrate 3 --smoothing 8 --count 12 --json");
     EXPECT_EQ(again.status, 0) << again.err;
@@ -1127,7 +1122,7 @@ TEST_F(Cli, LiveJsonWithACalibrationCorrectsForTheReceiver)
         seen += line.rfind("{\"calibration\":", 0) == 0
                     ? 'C'
                     : line[line.find("\"groupsUsed\":") + 13];
-    EXPECT_TRUE(std::regex_match(seen, std::regex("1+C(1234?C)+1[1-4]*"))) << seen;
+    EXPECT_TRUE(std::regex_match(seen, std::regex("C(1234?C)+1[1-4]*"))) << seen;
 }
 
 // Ctrl-C (and the other stop signals) end live with the source OFF and the signal's status.
