@@ -224,7 +224,9 @@ void BenchGenerator::generateFrames(std::uint8_t *out, std::uint32_t frames,
     constexpr std::int32_t minCode = -maxCode - 1;
     const bool hum = m_humAmplitude > 0.0;
     for (std::uint32_t i = 0; i < frames; ++i) {
-        const double sigma = m_sigma[state.load(std::memory_order_relaxed) & 3];
+        // Sequentially consistent (a plain load on x86): a switch made before a reader counts
+        // the blocks filled is seen by every block filled after that count.
+        const double sigma = m_sigma[state.load(std::memory_order_seq_cst) & 3];
         const double h = hum ? humSample() : 0.0;
         for (int ch = 0; ch < Channels; ++ch) {
             Channel &c = m_channel[ch];

@@ -156,10 +156,10 @@ public:
         const std::uint64_t before = m_sequence.load(std::memory_order_acquire);
         if (before == seen || (before & 1) != 0)
             return false;
-        active = m_active.load(std::memory_order_relaxed);
+        // Acquire loads: the sequence is read again only after the values.
+        active = m_active.load(std::memory_order_acquire);
         for (std::size_t i = 0; i < powers.size(); ++i)
-            powers[i] = m_power[i].load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+            powers[i] = m_power[i].load(std::memory_order_acquire);
         if (m_sequence.load(std::memory_order_relaxed) != before)
             return false; // a write came between: the next poll takes it
         seen = before;
@@ -210,7 +210,7 @@ public:
     // The switch port: any thread. Generators pick the change up from their next sample.
     void setOutputs(bool noiseOn, bool dutIn)
     {
-        m_state.store(switchStateIndex(noiseOn, dutIn), std::memory_order_relaxed);
+        m_state.store(switchStateIndex(noiseOn, dutIn), std::memory_order_seq_cst);
     }
     bool noiseOn() const { return (m_state.load(std::memory_order_relaxed) & 1) != 0; }
     bool dutIn() const { return (m_state.load(std::memory_order_relaxed) & 2) != 0; }

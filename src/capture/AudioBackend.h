@@ -99,7 +99,7 @@ public:
     {
         h->lostFramesBefore = m_lostFrames.load(std::memory_order_relaxed);
         m_full.push(h);
-        m_filled.fetch_add(1, std::memory_order_release);
+        m_filled.fetch_add(1, std::memory_order_seq_cst);
         m_fullSignal.fetch_add(1, std::memory_order_release);
         m_fullSignal.notify_all();
     }
@@ -131,7 +131,10 @@ public:
 
     // Blocks the producer has handed over since reset(), delivered or not. Any thread. A
     // block pushed after a read of this count was still being filled when it was read.
-    std::uint64_t filledCount() const { return m_filled.load(std::memory_order_acquire); }
+    // Sequentially consistent, as the count's increment: with a switch output stored and read
+    // the same way (the virtual bench's), a block counted after a reader's switch and count
+    // was generated after the switch.
+    std::uint64_t filledCount() const { return m_filled.load(std::memory_order_seq_cst); }
 
     // Audio that could not be captured because no buffer was free, in frames.
     // Producer thread adds; any thread reads. `newGap` is false when these frames extend

@@ -559,10 +559,7 @@ void LiveMeter::Impl::liveLoop()
                 fail(rc);
                 return;
             }
-            // Every block filled up to now, and the one filling, began before the switch. The
-            // fence keeps the count from being read before the outputs' own stores (a bench
-            // output is a plain atomic store).
-            std::atomic_thread_fence(std::memory_order_seq_cst);
+            // Every block filled up to now, and the one filling, began before the switch.
             firstClean.store(capture.blocksCaptured() + 1, std::memory_order_relaxed);
             ackRequest.store(request, std::memory_order_release);
             lock.lock();

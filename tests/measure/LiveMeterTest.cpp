@@ -254,8 +254,9 @@ TEST_F(LiveSquaresTest, BlocksCapturedBeforeASwitchAreDroppedAndTheOrderIsOnOffO
         EXPECT_EQ(updates[i].group, static_cast<int>(i) + 1);
         EXPECT_NEAR(updates[i].ySystemDb.value, 10 * std::log10(16.0), 1e-9);
         // Identical groups: no spread.
-        if (updates[i].groupsUsed >= 2)
+        if (updates[i].groupsUsed >= 2) {
             EXPECT_NEAR(updates[i].ySystemDb.statisticalHalfWidth(), 0.0, 1e-9);
+        }
         if (i > 0) {
             EXPECT_GE(updates[i].discardedBlocks, updates[i - 1].discardedBlocks);
             EXPECT_GT(updates[i].seconds, updates[i - 1].seconds);
