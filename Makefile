@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections drift clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections validate-live drift clean
 
 all: build
 
@@ -70,6 +70,13 @@ validate-corrections: configure
 drift: configure
 	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
 	python3 scripts/drift.py $(BUILD) 100 32
+
+# quillon-cli live against the virtual bench's truth (about a minute): the mean DUT noise
+# figure over 5 minutes of a receiver drifting 0.2 dB/min, the coverage of the live +- over
+# 400 windows of 8 groups, and the update period in real time at 100 ms blocks.
+validate-live: configure
+	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
+	python3 scripts/validate-live.py $(BUILD)
 
 # Measure Noise on the virtual bench in real time, 100 ms blocks, logging on:
 # reports lost blocks and memory growth. SOAK_SECONDS sets the length.

@@ -22,7 +22,8 @@ public:
     VirtualBenchStream(BlockQueue &queue, const VirtualBench &bench, const CaptureFormat &format,
                        const GeneratorSetup &setup, double speed)
         : InputStream(queue), m_state(bench.stateWord()), m_receiverClock(bench.receiverClock()),
-          m_generator(setup), m_receiverStart(setup.receiverStartSeconds),
+          m_live(bench.liveStatePowers()), m_generator(setup),
+          m_receiverStart(setup.receiverStartSeconds), m_openPowers(setup.statePower),
           m_frameBytes(format.blockAlign), m_rate(format.samplesPerSec), m_speed(speed)
     {
         if (m_speed > 0.0) {
@@ -88,11 +89,23 @@ private:
     // Writes up to `frames` frames into the current header; returns how many it wrote.
     std::uint32_t fill(std::uint32_t frames);
 
+    // A DUT changed while the stream runs: looked at before every chunk.
+    void followLiveDut()
+    {
+        bool active = false;
+        std::array<double, 4> powers{};
+        if (m_live.poll(m_liveSeen, active, powers))
+            m_generator.setStatePowers(active ? powers : m_openPowers);
+    }
+
     const std::atomic<int> &m_state;
     std::atomic<double> &m_receiverClock;
+    const LiveStatePowers &m_live;
     BenchGenerator m_generator;
     const double m_receiverStart;  // s, the receiver's time at this stream's first frame
     std::uint64_t m_generated = 0; // frames generated (generator thread)
+    const std::array<double, 4> m_openPowers;
+    std::uint64_t m_liveSeen = 0; // generator thread
     const std::uint32_t m_frameBytes;
     const std::uint32_t m_rate;
     const double m_speed;
@@ -131,6 +144,7 @@ std::uint32_t VirtualBenchStream::fill(std::uint32_t frames)
 
 void VirtualBenchStream::run()
 {
+    followLiveDut();
     m_generator.warmUp(m_generator.settleFrames(), m_state.load(std::memory_order_relaxed));
 
     if (m_speed <= 0.0) {
@@ -141,6 +155,7 @@ void VirtualBenchStream::run()
                     break; // queue shut down
                 m_filled = 0;
             }
+            followLiveDut();
             fill(m_chunkFrames);
         }
         m_header = nullptr;
@@ -161,6 +176,7 @@ void VirtualBenchStream::run()
                      static_cast<double>(scheduled) / framesPerSecond));
         if (!sleepUntil(due))
             break;
+        followLiveDut();
         std::uint32_t remaining = m_chunkFrames;
         while (remaining > 0) {
             if (m_header == nullptr) {

@@ -42,6 +42,9 @@ const char *messageText(int id)
         return "the converter's input and image frequencies must be above 0 MHz.";
     case kMsgDeviceStoppedDelivering:
         return "The wave device stopped delivering audio during the reading.";
+    case kMsgLiveNeedsSwitchPort:
+        return "Live mode switches the noise source itself: choose a switch port on the Setup "
+               "page first.";
     default: return "";
     }
 }

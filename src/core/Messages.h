@@ -40,6 +40,7 @@ enum MessageId : int {
     kMsgLossTableCoverage = 163,   // followed by the frequency
     kMsgImageRejection = 164,
     kMsgConverterFrequency = 165,
+    kMsgLiveNeedsSwitchPort = 166,     // live mode without a port that switches the source
 };
 
 // The text of message `id`; an empty string for an unknown number.

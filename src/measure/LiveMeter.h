@@ -14,14 +14,20 @@ namespace quillon {
 class QuillonEngine;
 
 // Live noise figure: the noise source is switched continuously, one capture block per
-// state, in groups ON, OFF, OFF, ON. The blocks captured before a switch took effect and
-// the first one after it are discarded. Each group's Y factor is (ON1 + ON2) / (OFF1 + OFF2),
-// in which a receiver gain drifting linearly over the group cancels exactly (and a drift
-// linear in dB to first order). The last N groups (1..32) are averaged into the readout.
+// state, in groups ON, OFF, OFF, ON. Each group's Y factor is (ON1 + ON2) / (OFF1 + OFF2), in
+// which a receiver gain drifting linearly over the group cancels exactly (and a drift linear
+// in dB to first order). The capture runs at half the chosen length, two half-blocks a state;
+// the half-blocks captured, fully or partly, before a switch took effect are dropped (one per
+// switch in real time, so a group takes 0.5 s at 100 ms blocks), and with autoDummy those
+// whose level still trends. The last N groups (1..32) are averaged into the readout.
 //
 // With a receiver calibration (the receiver alone: noise source ON and OFF with the DUT out
 // of circuit), the readout is the DUT's own noise figure and gain, the receiver's
 // contribution removed; without one, the noise figure of the whole chain (system).
+//
+// Threads: the capture's delivery thread measures the blocks and hands groups and switch
+// requests to the meter's own live thread, which sets the switch outputs (they are the
+// meter's while it runs) and calls the listener.
 
 inline constexpr int kLiveMinSmoothing = 1;
 inline constexpr int kLiveMaxSmoothing = 32;
@@ -51,6 +57,9 @@ struct LivePlan
     double frequencyMHz = ReceiverCalibration::kNaN; // where the ENR is taken now
     int smoothingGroups = 8;  // 1..32 (held within)
     bool autoDummy = false;   // further blocks after a switch discarded while they settle
+    // Groups of a receiver calibration (DUT switched out) to take before the first DUT group,
+    // as calibrate() would take them; 0 = none.
+    int calibrateFirst = 0;
 };
 
 // Why a calibration does not fit the conditions now; all false = it fits.
@@ -62,6 +71,13 @@ struct CalibrationCheck
     bool otherEnr = false;       // more than 0.005 dB apart
     bool otherTsOff = false;     // more than 0.05 K apart
     double ageSeconds = 0.0;
+    // What was compared: the calibration's conditions and the plan's.
+    double calibrationFrequencyMHz = ReceiverCalibration::kNaN;
+    double frequencyMHz = ReceiverCalibration::kNaN;
+    double calibrationEnrDb = ReceiverCalibration::kNaN;
+    double enrDb = ReceiverCalibration::kNaN;
+    double calibrationTsOff = ReceiverCalibration::kNaN;
+    double tsOff = ReceiverCalibration::kNaN;
     bool fits() const { return !missing && !tooOld && !otherFrequency && !otherEnr && !otherTsOff; }
 };
 CalibrationCheck checkCalibration(const ReceiverCalibration &calibration, const LivePlan &plan,
@@ -128,6 +144,9 @@ public:
     void calibrate(int groups = 16);
     // The calibration in use (any thread).
     ReceiverCalibration calibration() const;
+    // Blocks dropped since start (any thread): captured before a switch took effect, or
+    // judged unsettled after it.
+    std::uint64_t discardedBlocks() const;
 
 private:
     struct Impl;

@@ -115,6 +115,9 @@ TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
         {kMsgImageRejection, 164, "the image rejection must be a number of 0 dB or more."},
         {kMsgConverterFrequency, 165,
          "the converter's input and image frequencies must be above 0 MHz."},
+        {kMsgLiveNeedsSwitchPort, 166,
+         "Live mode switches the noise source itself: choose a switch port on the Setup page "
+         "first."},
     };
     EXPECT_STREQ(kApplicationName, "Quillon");
     EXPECT_STREQ(kOrganisationName, "Tremont");
