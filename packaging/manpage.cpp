@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -21,14 +21,16 @@ std::string output(const std::string &program, const std::string &argument)
     const std::string command = "'" + program + "' " + argument + " </dev/null";
     FILE *pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
-        throw std::runtime_error("cannot run " + command);
+        throw std::runtime_error("cannot run " + program);
     std::string text;
     std::array<char, 4096> chunk;
     while (const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
         text.append(chunk.data(), n);
     const int status = ::pclose(pipe);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error(command + " failed");
+        throw std::runtime_error(program + " " + argument + " failed (status " +
+                                 std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
+                                 ")");
     return text;
 }
 
@@ -54,7 +56,7 @@ int main(int argc, char *argv[])
             throw std::runtime_error("no command list in " + cli + " --help");
         std::string sections;
         for (const std::string &name : names)
-            sections += mp::commandSection(name, output(cli, "'" + name + "' --help"));
+            sections += mp::commandSection(name, output(cli, name + " --help"));
 
         const std::string text = mp::substitute(page, {{"VERSION", argv[4]},
                                                        {"DATE", argv[5]},
