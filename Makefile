@@ -85,7 +85,7 @@ package: deps
 	@deb=$$(JOBS=$(JOBS) bash scripts/build-deb.sh build-package | tail -1) && \
 	  staged=build-package/quillon-$(VERSION)/debian/quillon/usr/share && \
 	  echo "== $$deb" && dpkg-deb -I "$$deb" | sed -n '/Package:/,$$p' && \
-	  echo "== lintian" && lintian --no-tag-display-limit "$$deb" && \
+	  echo "== lintian" && lintian --tag-display-limit 0 "$$deb" && \
 	  echo "== desktop-file-validate" && desktop-file-validate $$staged/applications/quillon.desktop && \
 	  echo "== appstreamcli validate --no-net" && \
 	  appstreamcli validate --no-net $$staged/metainfo/org.tremont.quillon.metainfo.xml && \

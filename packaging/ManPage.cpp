@@ -82,14 +82,11 @@ std::vector<std::string> commandLines(std::string_view mainHelp)
     return out;
 }
 
-} // namespace
-
-std::string roffText(std::string_view line)
+// Backslashes and hyphens escaped; nothing else changes, so pieces can be joined.
+std::string escaped(std::string_view text)
 {
     std::string out;
-    if (!line.empty() && (line.front() == '.' || line.front() == '\''))
-        out = "\\&";
-    for (char c : line) {
+    for (char c : text) {
         if (c == '\\')
             out += "\\e";
         else if (c == '-')
@@ -98,6 +95,19 @@ std::string roffText(std::string_view line)
             out += c;
     }
     return out;
+}
+
+// A line that would start with '.' or '\'' (a request to roff) guarded by \&.
+std::string guarded(std::string line)
+{
+    return !line.empty() && (line.front() == '.' || line.front() == '\'') ? "\\&" + line : line;
+}
+
+} // namespace
+
+std::string roffText(std::string_view line)
+{
+    return guarded(escaped(line));
 }
 
 std::string roffTerm(std::string_view words)
@@ -111,16 +121,16 @@ std::string roffTerm(std::string_view words)
         std::size_t begin = word.find_first_not_of("[(|");
         std::size_t end = word.find_last_not_of("]),.");
         if (begin == std::string::npos || end == std::string::npos || end < begin) {
-            out += roffText(word);
+            out += escaped(word);
             continue;
         }
         const std::string core = word.substr(begin, end - begin + 1);
         const char *font = core.front() == '-' ? "\\fB" : isPlaceholder(core) ? "\\fI" : nullptr;
-        out += roffText(word.substr(0, begin));
-        out += font != nullptr ? font + roffText(core) + "\\fR" : roffText(core);
-        out += roffText(word.substr(end + 1));
+        out += escaped(word.substr(0, begin));
+        out += font != nullptr ? font + escaped(core) + "\\fR" : escaped(core);
+        out += escaped(word.substr(end + 1));
     }
-    return out;
+    return guarded(out);
 }
 
 std::vector<std::string> commandNames(std::string_view mainHelp)

@@ -42,6 +42,7 @@ TEST(ManPage, TermsSetOptionsBoldAndPlaceholdersItalic)
         {"[ENR]", "[\\fIENR\\fR]"},
         {"|", "|"},
         {"  spaced   out  ", "spaced out"},
+        {"...more", "\\&...more"}, // at the start of a line only
     };
     for (const auto &c : cases)
         EXPECT_EQ(roffTerm(c.words), c.roff) << c.words;

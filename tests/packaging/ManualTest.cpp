@@ -224,7 +224,11 @@ TEST(DesktopFiles, PassTheirValidators)
                         "is not installed: run scripts/install-deps.sh";
     const quillon::test::ShellResult entry = shell("desktop-file-validate '" + desktop + "' 2>&1");
     EXPECT_EQ(entry.status, 0);
-    EXPECT_EQ(entry.output, "");
+    // Hints are suggestions, not faults: the one it gives (HamRadio "can be extended" with
+    // Audio or Network) would move Quillon into the multimedia or network menu.
+    std::istringstream lines(entry.output);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_NE(line.find(": hint: "), std::string::npos) << line;
     const quillon::test::ShellResult meta = shell(
         std::string("appstreamcli validate --no-net --no-color '") + QUILLON_METAINFO + "' 2>&1");
     EXPECT_EQ(meta.status, 0) << meta.output;
