@@ -75,15 +75,15 @@ close-soak: build
 	bash scripts/close-soak.sh $(BUILD) 100
 
 clean:
-	rm -rf build build-asan build-tsan build-release build-package
+	rm -rf build build-asan build-tsan build-release
 
-# The Debian package, build-package/quillon_VERSION_ARCH.deb, from a clean Release build of a
+# The Debian package, build/package/quillon_VERSION_ARCH.deb, from a clean Release build of a
 # copy of the tree (dpkg-buildpackage -b -us -uc), then lintian, desktop-file-validate and
 # appstreamcli on what it installs.
 VERSION := $(shell sed -n 's/^project.Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 package: deps
-	@deb=$$(JOBS=$(JOBS) bash scripts/build-deb.sh build-package | tail -1) && \
-	  staged=build-package/quillon-$(VERSION)/debian/quillon/usr/share && \
+	@deb=$$(JOBS=$(JOBS) bash scripts/build-deb.sh $(BUILD)/package | tail -1) && \
+	  staged=$(BUILD)/package/quillon-$(VERSION)/debian/quillon/usr/share && \
 	  echo "== $$deb" && dpkg-deb -I "$$deb" | sed -n '/Package:/,$$p' && \
 	  echo "== lintian" && lintian --tag-display-limit 0 "$$deb" && \
 	  echo "== desktop-file-validate" && desktop-file-validate $$staged/applications/quillon.desktop && \
@@ -95,7 +95,7 @@ package: deps
 # machine's apt mirror), runs quillon-cli measure and bench, opens and closes the window under
 # xvfb-run, shows man quillon-cli, removes the package and compares the file lists.
 package-test: package
-	bash scripts/package-test.sh build-package/quillon_$(VERSION)_$$(dpkg --print-architecture).deb
+	bash scripts/package-test.sh $(BUILD)/package/quillon_$(VERSION)_$$(dpkg --print-architecture).deb
 
 # libFuzzer run of the ENR calibration file reader, clang only, in its own build folder.
 # One process on one core; new inputs go to build-fuzz/corpus, fuzz/corpus holds the seeds.
