@@ -195,7 +195,12 @@ std::string commandSection(std::string_view name, std::string_view help)
         out += (s == 0 ? "" : ".br\n") + roffTerm(synopsis[s]) + "\n";
 
     // The body. `state` says what the last line opened: nothing, a paragraph, or a list item.
-    enum class State { None, Paragraph, Item } state = State::None;
+    enum class State
+    {
+        None,
+        Paragraph,
+        Item
+    } state = State::None;
     bool gap = !synopsis.empty();
     for (; i < all.size(); ++i) {
         const std::string &line = all[i];

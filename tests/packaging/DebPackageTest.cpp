@@ -54,9 +54,11 @@ protected:
         s_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::cout << "package built in " << s_seconds << " s\n";
         // What dpkg-buildpackage leaves where it runs: none of it in the source tree.
-        s_treeLitter = shell("cd '" + kSource + "' && ls -d obj-* debian/quillon debian/.debhelper "
+        s_treeLitter = shell("cd '" + kSource +
+                             "' && ls -d obj-* debian/quillon debian/.debhelper "
                              "debian/files debian/debhelper-build-stamp debian/*.substvars "
-                             "../quillon_*.deb 2>/dev/null").output;
+                             "../quillon_*.deb 2>/dev/null")
+                           .output;
         const std::size_t last = s_build.output.find_last_of('\n', s_build.output.size() - 2);
         s_deb = s_build.output.substr(last == std::string::npos ? 0 : last + 1);
         if (!s_deb.empty() && s_deb.back() == '\n')

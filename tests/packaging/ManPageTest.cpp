@@ -16,7 +16,7 @@ TEST(ManPage, TextIsEscapedForRoff)
         const char *roff;
     } cases[] = {
         {"--time MS", "\\-\\-time MS"},
-        {"C:\\temp", "C:\\etemp"},               // a backslash would start an escape
+        {"C:\\temp", "C:\\etemp"},                   // a backslash would start an escape
         {".PP is a request", "\\&.PP is a request"}, // a leading dot would be a request
         {"'quoted", "\\&'quoted"},
         {"mid.dot and 'quote'", "mid.dot and 'quote'"}, // only at the start of a line

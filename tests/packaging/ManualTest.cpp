@@ -173,7 +173,8 @@ TEST(Readme, NamesNoOptionTheCliDoesNotKnow)
     std::istringstream readme(readFile(std::string(QUILLON_SOURCE_DIR) + "/README.md"));
     int lines = 0;
     for (std::string line; std::getline(readme, line);) {
-        if (line.find("quillon-cli") == std::string::npos || line.find("make ") != std::string::npos)
+        if (line.find("quillon-cli") == std::string::npos ||
+            line.find("make ") != std::string::npos)
             continue;
         ++lines;
         for (const std::string &option : optionsIn(line))
@@ -189,14 +190,13 @@ TEST(Version, EveryPlaceShowsTheProjectVersion)
     ASSERT_TRUE(std::regex_match(version, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+"))) << version;
     EXPECT_EQ(cli("--version"), "quillon-cli " + version + "\n");
     // The window program answers without a display, as on a server the package is checked on.
-    const quillon::test::ShellResult app = shell(
-        std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + QUILLON_APP +
-        "' --version 2>&1");
+    const quillon::test::ShellResult app =
+        shell(std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + QUILLON_APP +
+              "' --version 2>&1");
     EXPECT_EQ(app.status, 0);
     EXPECT_EQ(app.output, "quillon " + version + "\n");
 
-    const std::string changelog =
-        readFile(std::string(QUILLON_SOURCE_DIR) + "/debian/changelog");
+    const std::string changelog = readFile(std::string(QUILLON_SOURCE_DIR) + "/debian/changelog");
     EXPECT_EQ(changelog.substr(0, changelog.find('\n')),
               "quillon (" + version + ") unstable; urgency=medium");
     // The metainfo's release: this version, on the date of the changelog entry.
