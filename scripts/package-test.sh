@@ -24,15 +24,16 @@ mirror=$(awk '
   /^URIs:/ { uris = $2 }
   /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == "bookworm") suites = 1 }
   /^$/ { if (uris != "" && suites) { print uris; exit } uris = ""; suites = "" }
-  END { if (uris != "" && suites) print uris }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
+  END { if (uris != "" && suites) print uris }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1 || true)
 if [ -z "$mirror" ]; then
   mirror=$(awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i !~ /^\[/ && $i ~ /:\/\//) {
              if ($(i + 1) == "bookworm") { print $i; exit } } }' \
-           /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -1)
+           /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -1 || true)
 fi
 mirror=${mirror:-http://deb.debian.org/debian}
 
 root=$(mktemp -d /var/tmp/quillon-package-test.XXXXXX)
+chmod 755 "$root" # the root folder of the new system: apt's _apt user must pass through it
 cleanup() {
   for m in "$root/dev/shm" "$root/dev/pts" "$root/proc"; do
     mountpoint -q "$m" && umount "$m"
@@ -129,8 +130,11 @@ comm -13 "$root/tmp/before" "$root/tmp/after" | comm -23 - "$root/tmp/owned" |
 if grep -q quillon "$root/tmp/stray"; then
   grep quillon "$root/tmp/stray"; fail "paths named quillon left after apt-get remove"
 fi
+listing="$(dirname "$deb")/package-test-new-paths.txt"
+cp "$root/tmp/stray" "$listing"
 echo "new paths since before the install: $(comm -13 "$root/tmp/before" "$root/tmp/after" | wc -l)," \
-     "of which $(wc -l <"$root/tmp/stray") belong to no package and are not apt's or dpkg's state" \
-     "(made by the dependencies' maintainer scripts):"
-sed 's/^/  /' "$root/tmp/stray" | head -20
+     "of which $(wc -l <"$root/tmp/stray") belong to no package and are not apt's or dpkg's state," \
+     "none named quillon (made by the dependencies' maintainer scripts; all in $listing). By folder:"
+# sed -n, not head: a reader that stops early would end this script through pipefail.
+awk -F/ '{ print "/" $2 "/" $3 }' "$root/tmp/stray" | sort | uniq -c | sort -rn | sed -n '1,12p'
 step "PASS ($((SECONDS - start)) s)"
