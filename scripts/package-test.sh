@@ -124,7 +124,9 @@ done <"$root/tmp/package-files")
 echo "none of the package's $(wc -l <"$root/tmp/package-files") paths is left but shared folders"
 # The whole tree before the install and after the removal: what is new must belong to the
 # dependencies still installed (apt-get remove keeps them), or be apt's and dpkg's own state.
-in_root 'cat /var/lib/dpkg/info/*.list' | sort -u >"$root/tmp/owned"
+# dpkg names some files by their old paths (/bin/kill); on Debian 12 /bin is /usr/bin.
+in_root 'cat /var/lib/dpkg/info/*.list' |
+  sed -E 'p; s#^/(bin|sbin|lib|lib32|lib64|libx32)(/|$)#/usr/\1\2#' | sort -u >"$root/tmp/owned"
 comm -13 "$root/tmp/before" "$root/tmp/after" | comm -23 - "$root/tmp/owned" |
   grep -vE '^/var/(lib/(dpkg|apt|ucf|systemd)|cache|log)(/|$)|^/etc/ld\.so\.cache$' >"$root/tmp/stray" || true
 if grep -q quillon "$root/tmp/stray"; then
