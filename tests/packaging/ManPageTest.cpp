@@ -1,8 +1,16 @@
 // The conversion of quillon-cli's --help texts into man(7) markup, on small texts whose
 // markup is known line for line.
 #include "ManPage.h"
+#include "support/Shell.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -116,6 +124,56 @@ TEST(ManPage, SubstituteFillsEveryMarkerOnce)
     EXPECT_EQ(substitute("@A@ and @A@, @B@ @C@", {{"A", "x@A@y"}, {"B", ""}}),
               "x@A@y and x@A@y,  @C@"); // a value holding its own marker is not expanded again
     EXPECT_EQ(substitute("no markers", {{"A", "x"}}), "no markers");
+}
+
+// quillon-manpage as the build runs it: every failure says what failed, exits 1 and leaves no
+// page behind (a stale page from an earlier build would otherwise be installed).
+TEST(ManPageTool, EveryFailureIsNamedAndLeavesNoPage)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillon-manpage-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string page = (dir / "out.1").string();
+    const std::string templ = (dir / "page.1.in").string();
+    std::ofstream(templ) << ".TH X 1 \"@DATE@\" \"Quillon @VERSION@\"\n@COMMANDS@";
+    const std::string tool = std::string("'") + QUILLON_MANPAGE + "' ";
+    const struct
+    {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"", "usage: quillon-manpage CLI TEMPLATE OUTPUT VERSION DATE\n"},
+        {"/bin/false " + templ + " " + page + " 1.2.3 2026-01-01",
+         "quillon-manpage: /bin/false --help failed (status 1)\n"},
+        {"/bin/echo " + templ + " " + page + " 1.2.3 2026-01-01",
+         "quillon-manpage: no command list in /bin/echo --help\n"},
+        {std::string(QUILLON_CLI) + " " + (dir / "none.in").string() + " " + page + " 1 d",
+         "quillon-manpage: cannot read " + (dir / "none.in").string() + "\n"},
+        {std::string(QUILLON_CLI) + " " + templ + " " + (dir / "no" / "out.1").string() + " 1 d",
+         "quillon-manpage: cannot write " + (dir / "no" / "out.1").string() + "\n"},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(page) << "stale page";
+        const quillon::test::ShellResult r =
+            quillon::test::shell(tool + c.arguments + " 2>&1 >/dev/null");
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.output, c.message);
+        if (!c.arguments.empty() && c.message.find("cannot write") == std::string::npos) {
+            EXPECT_FALSE(fs::exists(page)) << c.arguments;
+        }
+    }
+
+    // And with everything in place, the page: the markers filled, a subsection per command.
+    const quillon::test::ShellResult ok = quillon::test::shell(
+        tool + QUILLON_CLI + " " + templ + " " + page + " 1.2.3 2026-01-01 2>&1");
+    EXPECT_EQ(ok.status, 0) << ok.output;
+    std::ifstream in(page);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(text.rfind(".TH X 1 \"2026-01-01\" \"Quillon 1.2.3\"\n.SS devices\n", 0), 0u)
+        << text.substr(0, 200);
+    EXPECT_NE(text.find(".SS measure\n"), std::string::npos);
+    fs::remove_all(dir);
 }
 
 } // namespace
