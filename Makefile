@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections validate-live drift clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections validate-live drift clean package package-test
 
 all: build
 
@@ -96,6 +96,26 @@ close-soak: build
 
 clean:
 	rm -rf build build-asan build-tsan build-release
+
+# The Debian package, build/package/quillon_VERSION_ARCH.deb, from a clean Release build of a
+# copy of the tree (dpkg-buildpackage -b -us -uc), then lintian, desktop-file-validate and
+# appstreamcli on what it installs.
+VERSION := $(shell sed -n 's/^project.Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+package: deps
+	@deb=$$(JOBS=$(JOBS) bash scripts/build-deb.sh $(BUILD)/package | tail -1) && \
+	  staged=$(BUILD)/package/quillon-$(VERSION)/debian/quillon/usr/share && \
+	  echo "== $$deb" && dpkg-deb -I "$$deb" | sed -n '/Package:/,$$p' && \
+	  echo "== lintian" && lintian --tag-display-limit 0 "$$deb" && \
+	  echo "== desktop-file-validate" && desktop-file-validate $$staged/applications/quillon.desktop && \
+	  echo "== appstreamcli validate --no-net" && \
+	  appstreamcli validate --no-net $$staged/metainfo/org.tremont.quillon.metainfo.xml && \
+	  echo "package: $$deb"
+
+# Root only: installs the package into a fresh minimal Debian 12 root (debootstrap from this
+# machine's apt mirror), runs quillon-cli measure and bench, opens and closes the window under
+# xvfb-run, shows man quillon-cli, removes the package and compares the file lists.
+package-test: package
+	bash scripts/package-test.sh $(BUILD)/package/quillon_$(VERSION)_$$(dpkg --print-architecture).deb
 
 # libFuzzer run of the ENR calibration file reader, clang only, in its own build folder.
 # One process on one core; new inputs go to build-fuzz/corpus, fuzz/corpus holds the seeds.

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales xvfb xauth imagemagick sox
+  dpkg-dev debhelper lintian desktop-file-utils appstream man-db
 )
 
 missing=()

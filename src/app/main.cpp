@@ -1,6 +1,7 @@
-// Quillon's window program. It reads no command line (quillon-cli is the scriptable
-// sibling).
+// Quillon's window program. Of its command line it reads --version and --help only (and
+// Qt's own options); quillon-cli is the scriptable sibling.
 #include "core/Messages.h"
+#include "core/Version.h"
 #include "ui/QuillonApp.h"
 
 #include <QApplication>
@@ -106,10 +107,34 @@ std::string displayProblem(XcbConnection &x11Probe)
     return text + ").\n";
 }
 
+// --version and --help, answered before any display is needed (an installed package is
+// checked with them on machines without one). 0 when the option was answered, -1 when the
+// window is to start.
+int commandLineAnswer(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--version") {
+            std::printf("quillon %s\n", quillon::kVersion);
+            return 0;
+        }
+        if (argument == "--help" || argument == "-h") {
+            std::fputs("Usage: quillon [--version] [--help]\n\n"
+                       "Quillon, a noise-figure meter: the window program. Measurements\n"
+                       "without a window: quillon-cli --help. Manual: man quillon.\n",
+                       stdout);
+            return 0;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int status = commandLineAnswer(argc, argv); status >= 0)
+        return status;
     XcbConnection x11Probe;
     if (const std::string problem = displayProblem(x11Probe); !problem.empty()) {
         const std::string text = problem +
@@ -124,7 +149,7 @@ int main(int argc, char *argv[])
     x11Probe.reset();
     QApplication::setApplicationName(QString::fromLatin1(quillon::kApplicationName));
     QApplication::setOrganizationName(QString::fromLatin1(quillon::kOrganisationName));
-    QApplication::setApplicationVersion(QStringLiteral("0.4"));
+    QApplication::setApplicationVersion(QString::fromLatin1(quillon::kVersion));
 
     quillon::QuillonApp app;
     if (!app.startUp())

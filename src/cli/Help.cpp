@@ -14,7 +14,8 @@ Commands:
 
 extern const char *const kMainHelpNotes =
     R"(
-Every command takes --json (full-precision numbers for scripts) and --help.
+Every command takes --json (full-precision numbers for scripts) and --help;
+quillon-cli --version prints the version.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted
 (143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does).
 Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.

@@ -4,6 +4,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "core/Version.h"
 
 #include <cstdio>
 #include <exception>
@@ -27,7 +28,7 @@ int main(int argc, char *argv[])
             return kExitOk;
         }
         if (command == "--version") {
-            std::puts("quillon-cli 0.4");
+            std::printf("quillon-cli %s\n", quillon::kVersion);
             return kExitOk;
         }
         if (const Command *c = findCommand(command))

@@ -1,4 +1,5 @@
 #include "ui/AboutDialog.h"
+#include "core/Version.h"
 #include "ui/Resources.h"
 
 #include <QDialogButtonBox>
@@ -19,7 +20,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("aboutIcon"));
     icon->setPixmap(QIcon(QStringLiteral(":/quillon/quillon.png")).pixmap(48, 48));
-    auto *text = new QLabel(tr("Quillon Version 0.4"), this);
+    auto *text = new QLabel(tr("Quillon Version %1").arg(QLatin1String(kVersion)), this);
     text->setObjectName(QStringLiteral("aboutText"));
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

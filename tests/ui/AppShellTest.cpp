@@ -173,7 +173,7 @@ TEST_F(AppShell, HelpMenuOffersAboutAndPageHelp)
     });
     about->trigger();
     EXPECT_EQ(aboutTitle, "About Quillon");
-    EXPECT_EQ(aboutText, "Quillon Version 0.4");
+    EXPECT_EQ(aboutText, QStringLiteral("Quillon Version ") + QUILLON_PROJECT_VERSION);
 
     // F1 on each page opens that page's topic.
     help->trigger();
