@@ -347,6 +347,9 @@ SeriesPlan ReadingPage::seriesPlan(int button) const
     SeriesPlan plan;
     plan.conditions = conditions();
     plan.stated = stated();
+    // Where the ENR is taken, kept with a receiver calibration (NaN: typed ENR, no file).
+    plan.enrFrequencyMHz = m_engine.settings().useEnrFile ? m_shared.enrEntry()
+                                                          : PrecisionReading::kNaN;
     plan.button = button;
     plan.noiseGen = m_noiseGen;
     plan.dutSwitch = m_dutSwitch;
