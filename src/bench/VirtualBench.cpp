@@ -83,6 +83,8 @@ BenchParameters sanitized(const BenchParameters &p)
     r.dutNfCurvatureDbPerMHz2 =
         inRangeOr(p.dutNfCurvatureDbPerMHz2, -0.01, 0.01, d.dutNfCurvatureDbPerMHz2);
     r.faults = sanitized(p.faults);
+    r.skyColdK = inRangeOr(p.skyColdK, 0.0, 10000.0, d.skyColdK);
+    r.skyStepK = inRangeOr(p.skyStepK, 0.1, 1e6, d.skyStepK);
     return r;
 }
 
@@ -122,6 +124,11 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
     // source's own physical temperature.
     t.hotReferenceK = dbToRatio(p.referenceEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
     t.hotUnknownK = dbToRatio(p.unknownEnrDb) * kBenchT0 + p.unknownOffTemperatureK;
+    if (p.skyMode) { // the antenna: cold sky, and the source's step on top of it
+        p.sourceOffTemperatureK = p.skyColdK;
+        t.offTemperatureK = p.skyColdK;
+        t.hotReferenceK = p.skyColdK + p.skyStepK;
+    }
     t.receiverTeK = (dbToRatio(p.receiverNfDb) - 1.0) * kBenchT0;
     t.receiverNfDb = p.receiverNfDb;
     t.dutTeK = (dbToRatio(p.dutNfDb) - 1.0) * kBenchT0;
@@ -294,6 +301,9 @@ void VirtualBench::load(QSettings &settings)
     p.dutNfCurvatureDbPerMHz2 =
         readNumber(settings, "DutNfCurvatureDbPerMHz2", d.dutNfCurvatureDbPerMHz2);
     loadBenchFaults(settings, p.faults);
+    p.skyMode = readNumber(settings, "SkyMode", 0.0) != 0.0;
+    p.skyColdK = readNumber(settings, "SkyColdK", d.skyColdK);
+    p.skyStepK = readNumber(settings, "SkyStepK", d.skyStepK);
     settings.endGroup();
     setParameters(p);
 }
@@ -330,6 +340,9 @@ void writeParameters(QSettings &settings, const BenchParameters &p)
     settings.setValue(QLatin1String("DutNfCurvatureDbPerMHz2"),
                       numberText(p.dutNfCurvatureDbPerMHz2));
     saveBenchFaults(settings, p.faults);
+    settings.setValue(QLatin1String("SkyMode"), p.skyMode ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.setValue(QLatin1String("SkyColdK"), numberText(p.skyColdK));
+    settings.setValue(QLatin1String("SkyStepK"), numberText(p.skyStepK));
     settings.endGroup();
 }
 

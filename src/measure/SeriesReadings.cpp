@@ -23,7 +23,9 @@ SeriesEvaluation SeriesReadings::results(const std::array<bool, kDeviceReadingCo
                                          const SeriesConditions &c) const
 {
     SeriesEvaluation e;
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        e.complete = present[0] && present[1];
+    } else if (m_kind == SeriesKind::Device) {
         e.device = computeDeviceResults(m_power, present, c.systemMode, c.enrDb, c.t0, c.tsOff);
         e.complete = e.device.complete;
     } else {
@@ -38,7 +40,9 @@ SeriesEvaluation SeriesReadings::evaluate(const SeriesConditions &c, const Setti
                                           ResultLine &line) const
 {
     SeriesEvaluation e = results(m_present, c);
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        // The sky results need the page's flux, beam and temperatures: SkyMeasurement.
+    } else if (m_kind == SeriesKind::Device) {
         e.deviceTexts = showDeviceResults(e.device, settings, line);
         e.logText = e.deviceTexts.logText;
     } else {
@@ -63,7 +67,7 @@ int SeriesReadings::complete(int i, double power, const SeriesConditions &condit
     m_error[index(i)] = {};
     m_warnings[index(i)] = {};
     evaluation = evaluate(conditions, settings, line);
-    if (!settings.logMeasurements)
+    if (!settings.logMeasurements || m_kind == SeriesKind::Sky)
         return kMsgNone;
     const double db = 10.0 * std::log10(power);
     return m_kind == SeriesKind::Device
@@ -85,7 +89,9 @@ SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &prese
                               const SeriesConditions &c, const StatedUncertainty &stated) const
 {
     SeriesUncertainty u;
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        // SkyMeasurement propagates the two readings' errors itself.
+    } else if (m_kind == SeriesKind::Device) {
         u.device = computeDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
                                             c.t0, c.tsOff, stated);
         u.complete = u.device.complete;
