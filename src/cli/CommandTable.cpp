@@ -52,8 +52,9 @@ const std::array kCommands{
             "what a correct measurement of the virtual bench reads, at its settings", kBenchHelp},
     Command{"sweep", "", runSweep,
             "noise figure and gain against frequency, the receiver tuned per point", kSweepHelp},
-    Command{"sky", "sun|moon|ground", runSky,
-            "G/T from the Sun, Moon noise, or Tsys from cold sky and ground", kSkyHelp},
+    Command{"sky", "TARGET", runSky,
+            "sun: G/T from the Sun; moon: Moon noise; ground: Tsys from cold sky and ground",
+            kSkyHelp},
 };
 
 std::string synopsis(const Command &c)
