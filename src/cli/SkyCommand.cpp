@@ -289,6 +289,7 @@ int runSky(const std::vector<std::string> &args)
     SeriesPlan plan;
     plan.conditions.kind = SeriesKind::Sky;
     plan.button = 0;
+    plan.noiseGen = true; // both readings: the bench, or the prompt, points between them
     plan.driveSwitches = capture.onBench;
     plan.reading = capture.plan;
     SeriesRunner runner(engine, engine.settings(), engine.resultLine());

@@ -17,8 +17,8 @@ int nextSeriesReading(const SeriesPlan &plan, int last)
     const int button = plan.button;
     if (last < 0)
         return button >= 0 && button < kDeviceReadingCount ? button : -1;
-    if (plan.conditions.kind == SeriesKind::Sky) // on the source, then on cold sky
-        return last == 0 ? 1 : -1;
+    if (plan.conditions.kind == SeriesKind::Sky) // on the source, then (pointed) on cold sky
+        return last == 0 && plan.noiseGen ? 1 : -1;
     const bool calibration = plan.conditions.kind == SeriesKind::Calibration;
     if (calibration && !plan.dutSwitch) {
         const bool pairStart = last == button && (button == 0 || button == 2);

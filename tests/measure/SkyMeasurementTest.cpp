@@ -33,7 +33,7 @@ protected:
     {
         SeriesPlan plan;
         plan.conditions.kind = SeriesKind::Sky;
-        plan.driveSwitches = true; // the bench's output stands for the pointing
+        plan.noiseGen = plan.driveSwitches = true; // the bench's output stands for the pointing
         plan.reading = {0, true, 8};
         return plan;
     }
