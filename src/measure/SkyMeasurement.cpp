@@ -212,6 +212,49 @@ std::vector<std::string> skyResultLines(const SkyRecord &r)
     return lines;
 }
 
+std::vector<SkyReportRow> skyReportRows(const SkyRecord &r)
+{
+    const auto text = [](double v, int decimals, const char *unit) {
+        return std::isfinite(v) ? formatFixed(v, decimals) + unit : std::string("-");
+    };
+    std::vector<SkyReportRow> rows{
+        {"Measurement", std::string(skyTargetName(r.target))},
+        {"UTC", r.utcText},
+        {"Frequency", text(r.frequencyMHz, 6, " MHz")},
+    };
+    if (r.target == SkyTarget::Sun) {
+        std::string source = "-";
+        if (std::isfinite(r.fluxSourceLowMHz))
+            source = r.fluxSourceLowMHz == r.fluxSourceHighMHz
+                         ? formatShortest(r.fluxSourceLowMHz) + " MHz"
+                         : formatShortest(r.fluxSourceLowMHz) + " and " +
+                               formatShortest(r.fluxSourceHighMHz) + " MHz";
+        rows.push_back({"Solar flux", text(r.fluxSfu, 2, " sfu")});
+        rows.push_back({"Flux published at", source});
+        rows.push_back({"Flux stated uncertainty", text(r.fluxUncertaintyPercent, 1, " % (95%)")});
+    }
+    rows.push_back({"Azimuth", text(r.azimuthDeg, 2, " deg")});
+    rows.push_back({"Elevation", text(r.elevationDeg, 2, " deg")});
+    rows.push_back({"Source diameter", text(r.sourceDiameterDeg, 4, " deg")});
+    rows.push_back({"Beamwidth", text(r.beamDeg, 3, " deg")});
+    rows.push_back({"K", text(r.k, 4, r.kTyped ? " (typed)" : "")});
+    const auto reading = [&](const char *name, const SkyReadingRecord &x) {
+        rows.push_back({name, text(x.power > 0.0 ? 10.0 * std::log10(x.power) : kSkyNaN, 3, " dB") +
+                                  ", " + std::to_string(x.blocks) + " blocks, relative error " +
+                                  text(100.0 * x.statistics.relativeStandardError, 3, " %")});
+    };
+    reading("On source", r.hot);
+    reading("On cold sky", r.cold);
+    for (const std::string &line : skyResultLines(r)) {
+        const auto colon = line.find(": ");
+        if (colon == std::string::npos)
+            rows.push_back({"Result", line});
+        else
+            rows.push_back({line.substr(0, colon), line.substr(colon + 2)});
+    }
+    return rows;
+}
+
 std::string skyLogFields(const SkyRecord &r)
 {
     const auto db = [](double p) { return p > 0.0 ? 10.0 * std::log10(p) : kSkyNaN; };

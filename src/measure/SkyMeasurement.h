@@ -101,6 +101,17 @@ std::string utcText(double unixSeconds);
 //   "G/T: -1.47 dB/K ± 0.21 dB (95%)" ...
 std::vector<std::string> skyResultLines(const SkyRecord &record);
 
+// The record as rows of a report's table (name, text), in the order a reader compares two
+// measurements by: what was measured and when, the conditions, the readings, the results with
+// their 95% half-widths (or the one message). For the HTML and JSON report, which calls this
+// for each sky measurement it holds.
+struct SkyReportRow
+{
+    std::string name;
+    std::string text;
+};
+std::vector<SkyReportRow> skyReportRows(const SkyRecord &record);
+
 // The fields of the measurement's "SKY" log line after its time (MeasurementLog::appendSky):
 //   <target>,<UTC>,<MHz>,<flux sfu>,<flux source MHz>,<flux 95% %>,<az>,<el>,<source deg>,
 //   <beam deg>,<K>,<on dB>,<on rel. error>,<on blocks>,<cold dB>,<cold rel. error>,

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 namespace quillon {
 namespace {
@@ -148,6 +149,17 @@ TEST(SkyRecord, SunRecordAndItsLogLine)
     EXPECT_EQ(f[21], formatFixed(sun.tsysK.value, 2));
 
     EXPECT_EQ(skyLineText("12/6/26 2:08:33", "Sun,x"), "SKY,12/6/26 2:08:33,Sun,x\n");
+
+    // The report's rows: every condition once, the results with their half-widths.
+    std::map<std::string, std::string> rows;
+    for (const SkyReportRow &row : skyReportRows(r))
+        rows[row.name] = row.text;
+    EXPECT_EQ(rows["Flux published at"], "1000 and 2000 MHz");
+    EXPECT_EQ(rows["Flux stated uncertainty"], "10.0 % (95%)");
+    EXPECT_EQ(rows["K"], "1.1000 (typed)");
+    EXPECT_EQ(rows["On cold sky"], "-30.000 dB, 8 blocks, relative error 1.000 %");
+    EXPECT_EQ(rows["Sun noise (Y)"], "3.01 dB ± 0.12 dB (95%)");
+    EXPECT_EQ(rows.count("G/T"), 1u);
     const std::vector<std::string> lines = skyResultLines(r);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "Sun noise (Y): 3.01 dB ± 0.12 dB (95%)");
