@@ -41,8 +41,8 @@ double parseUtc(const std::string &text)
     const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%7s", &tm.tm_year, &tm.tm_mon,
                               &tm.tm_mday, &sep, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, rest);
     const bool zone = n == 7 || (n == 8 && std::string(rest) == "Z");
-    if (!zone || (sep != 'T' && sep != ' ') || tm.tm_mon < 1 || tm.tm_mon > 12 ||
-        tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60)
+    if (!zone || (sep != 'T' && sep != ' ') || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 ||
+        tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60)
         throw CliError("--utc must be a UTC time as 2026-12-07T04:31:06Z, or seconds since 1970");
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
@@ -57,7 +57,8 @@ SkySetup parseSkySetup(const Options &o, SkyTarget target, const BenchParameters
     const double benchFrequencyMHz = bench.frequencyMHz;
     SkySetup s;
     s.target = target;
-    s.unixSeconds = o.has("utc") ? parseUtc(*o.text("utc")) : static_cast<double>(std::time(nullptr));
+    s.unixSeconds =
+        o.has("utc") ? parseUtc(*o.text("utc")) : static_cast<double>(std::time(nullptr));
     s.frequencyMHz = o.number("freq").value_or(onBench ? benchFrequencyMHz : kSkyNaN);
     if (o.has("locator") && (o.has("lat") || o.has("lon")))
         throw CliError("give --locator or --lat and --lon, not both");
@@ -219,24 +220,24 @@ std::string recordJson(const SkyRecord &r, const std::optional<double> &benchGOv
         j.key("error").value(r.error);
     else
         switch (r.target) {
-    case SkyTarget::Sun:
-        uncertainJson(j, "yDb", r.sun.yDb);
-        uncertainJson(j, "gOverTDbK", r.sun.gOverTDbK);
-        uncertainJson(j, "antennaRiseK", r.sun.antennaRiseK);
-        uncertainJson(j, "tsysK", r.sun.tsysK);
-        break;
-    case SkyTarget::Moon:
-        uncertainJson(j, "yDb", r.moon.yDb);
-        j.key("expectedRiseK").value(r.moon.expectedRiseK);
-        j.key("expectedYDb").value(r.moon.expectedYDb);
-        uncertainJson(j, "impliedTsysK", r.moon.impliedTsysK);
-        break;
-    case SkyTarget::Ground:
-        uncertainJson(j, "yDb", r.ground.yDb);
-        uncertainJson(j, "tsysK", r.ground.tsysK);
-        uncertainJson(j, "receiverTeK", r.ground.receiverTeK);
-        break;
-    }
+        case SkyTarget::Sun:
+            uncertainJson(j, "yDb", r.sun.yDb);
+            uncertainJson(j, "gOverTDbK", r.sun.gOverTDbK);
+            uncertainJson(j, "antennaRiseK", r.sun.antennaRiseK);
+            uncertainJson(j, "tsysK", r.sun.tsysK);
+            break;
+        case SkyTarget::Moon:
+            uncertainJson(j, "yDb", r.moon.yDb);
+            j.key("expectedRiseK").value(r.moon.expectedRiseK);
+            j.key("expectedYDb").value(r.moon.expectedYDb);
+            uncertainJson(j, "impliedTsysK", r.moon.impliedTsysK);
+            break;
+        case SkyTarget::Ground:
+            uncertainJson(j, "yDb", r.ground.yDb);
+            uncertainJson(j, "tsysK", r.ground.tsysK);
+            uncertainJson(j, "receiverTeK", r.ground.receiverTeK);
+            break;
+        }
     if (std::isfinite(benchYDb)) {
         j.key("benchTruth").beginObject();
         j.key("yDb").value(benchYDb);
@@ -254,12 +255,23 @@ std::string recordJson(const SkyRecord &r, const std::optional<double> &benchGOv
 
 int runSky(const std::vector<std::string> &args)
 {
-    std::vector<std::string_view> valued{"freq",        "utc",        "locator",
-                                         "lat",         "lon",        "beamwidth",
-                                         "flux",        "flux-table", "flux-uncertainty",
-                                         "k",           "sun-diameter", "gain",
-                                         "moon-temperature", "tsys",  "sky-temperature",
-                                         "ground-temperature", "sky-uncertainty",
+    std::vector<std::string_view> valued{"freq",
+                                         "utc",
+                                         "locator",
+                                         "lat",
+                                         "lon",
+                                         "beamwidth",
+                                         "flux",
+                                         "flux-table",
+                                         "flux-uncertainty",
+                                         "k",
+                                         "sun-diameter",
+                                         "gain",
+                                         "moon-temperature",
+                                         "tsys",
+                                         "sky-temperature",
+                                         "ground-temperature",
+                                         "sky-uncertainty",
                                          "ground-uncertainty"};
     std::vector<std::string_view> flags{"json"};
     addCaptureOptionNames(kSkyOptions, valued, flags);
@@ -270,7 +282,8 @@ int runSky(const std::vector<std::string> &args)
         throw CliError("sky needs one of sun, moon or ground");
     const auto target = skyTargetFromName(o.positional().front());
     if (!target)
-        throw CliError("sky needs one of sun, moon or ground, not '" + o.positional().front() + "'");
+        throw CliError("sky needs one of sun, moon or ground, not '" + o.positional().front() +
+                       "'");
 
     catchStopSignals();
     CommandEngine command(o);
@@ -323,9 +336,9 @@ int runSky(const std::vector<std::string> &args)
             benchTsys = truth.offTemperatureK + truth.receiverTeK;
         benchYDb = 10.0 * std::log10(y);
         if (record.ok() && *target == SkyTarget::Sun)
-            benchGOverT = sunResult({y, 1.0, {}, {}}, {setup.frequencyMHz, record.fluxSfu, 0.0,
-                                                       record.k})
-                              .gOverTDbK.value;
+            benchGOverT =
+                sunResult({y, 1.0, {}, {}}, {setup.frequencyMHz, record.fluxSfu, 0.0, record.k})
+                    .gOverTDbK.value;
     }
 
     if (o.flag("json")) {
@@ -348,8 +361,9 @@ int runSky(const std::vector<std::string> &args)
                         fixed(record.fluxUncertaintyPercent, 1).c_str());
         if (std::isfinite(record.k))
             std::printf("Source %s deg, beamwidth %s deg, K %s%s\n",
-                        fixed(record.sourceDiameterDeg, 4).c_str(), fixed(record.beamDeg, 3).c_str(),
-                        fixed(record.k, 4).c_str(), record.kTyped ? " (typed)" : "");
+                        fixed(record.sourceDiameterDeg, 4).c_str(),
+                        fixed(record.beamDeg, 3).c_str(), fixed(record.k, 4).c_str(),
+                        record.kTyped ? " (typed)" : "");
         const auto reading = [](const char *name, const SkyReadingRecord &r) {
             std::printf("%s: %s dB (%d blocks, relative standard error %s %%)\n", name,
                         fixed(10.0 * std::log10(r.power), 3).c_str(), r.blocks,

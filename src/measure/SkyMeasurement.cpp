@@ -158,8 +158,8 @@ SkyRecord evaluateSky(const SkySetup &s, const SkyReadingRecord &hot, const SkyR
         r.fluxUncertaintyPercent = s.fluxUncertaintyPercent;
         r.kTyped = given(s.k);
         r.k = r.kTyped ? s.k : beamCorrection(r.sourceDiameterDeg, s.beamDeg).value;
-        r.sun = sunResult(readings, {s.frequencyMHz, f.fluxSfu, s.fluxUncertaintyPercent, r.k,
-                                     s.gainDbi});
+        r.sun = sunResult(readings,
+                          {s.frequencyMHz, f.fluxSfu, s.fluxUncertaintyPercent, r.k, s.gainDbi});
         r.error = r.sun.error;
         break;
     }
@@ -190,14 +190,15 @@ std::vector<std::string> skyResultLines(const SkyRecord &r)
         lines.push_back(uncertainLine("Sun noise (Y)", r.sun.yDb, 2, "dB", "dB"));
         lines.push_back(uncertainLine("G/T", r.sun.gOverTDbK, 2, "dB/K", "dB"));
         if (given(r.sun.antennaRiseK.value)) {
-            lines.push_back(uncertainLine("Antenna temperature rise", r.sun.antennaRiseK, 1, "K", "K"));
+            lines.push_back(
+                uncertainLine("Antenna temperature rise", r.sun.antennaRiseK, 1, "K", "K"));
             lines.push_back(uncertainLine("Tsys", r.sun.tsysK, 1, "K", "K"));
         }
         break;
     case SkyTarget::Moon:
         lines.push_back(uncertainLine("Moon noise (Y)", r.moon.yDb, 2, "dB", "dB"));
-        lines.push_back("Expected antenna temperature rise: " + formatFixed(r.moon.expectedRiseK, 2) +
-                        " K");
+        lines.push_back(
+            "Expected antenna temperature rise: " + formatFixed(r.moon.expectedRiseK, 2) + " K");
         if (given(r.moon.expectedYDb))
             lines.push_back("Expected Moon noise (Y): " + formatFixed(r.moon.expectedYDb, 2) +
                             " dB");
@@ -257,8 +258,12 @@ std::vector<SkyReportRow> skyReportRows(const SkyRecord &r)
 
 std::string skyLogFields(const SkyRecord &r)
 {
-    const auto db = [](double p) { return p > 0.0 ? 10.0 * std::log10(p) : kSkyNaN; };
-    const auto hw = [](const Uncertain &u) { return u.totalHalfWidth(); };
+    const auto db = [](double p) {
+        return p > 0.0 ? 10.0 * std::log10(p) : kSkyNaN;
+    };
+    const auto hw = [](const Uncertain &u) {
+        return u.totalHalfWidth();
+    };
     std::string s(skyTargetName(r.target));
     s += ',' + r.utcText;
     s += ',' + field(r.frequencyMHz, 6);

@@ -2,12 +2,12 @@
 
 #include "nf/SkyMath.h"
 
+#include <libnova/earth.h>
 #include <libnova/julian_day.h>
 #include <libnova/lunar.h>
 #include <libnova/parallax.h>
 #include <libnova/precession.h>
 #include <libnova/solar.h>
-#include <libnova/earth.h>
 #include <libnova/transform.h>
 
 #include <cctype>
@@ -132,8 +132,7 @@ SkyPositions skyPositions(const Station &station, double julianDay)
                     julianDay, &shift);
     const double ra = moon.ra + shift.ra;
     const double dec = moon.dec + shift.dec;
-    horizontalFromEquatorial(ra, dec, station, julianDay, p.moon.azimuthDeg,
-                             p.moon.elevationDeg);
+    horizontalFromEquatorial(ra, dec, station, julianDay, p.moon.azimuthDeg, p.moon.elevationDeg);
     // From the station the Moon is nearer by about the Earth's radius times sin(elevation).
     const double nearer = 6378.14 * std::sin(p.moon.elevationDeg * M_PI / 180.0);
     p.moon.diameterDeg = angularDiameterDeg(kMoonRadiusKm, p.moon.distanceKm - nearer);

@@ -40,7 +40,7 @@ struct BodyPosition
 {
     double azimuthDeg = 0.0;
     double elevationDeg = 0.0;
-    bool aboveHorizon = false; // elevation > 0
+    bool aboveHorizon = false;      // elevation > 0
     double rightAscensionDeg = 0.0; // geocentric, mean equinox of date
     double declinationDeg = 0.0;
     double distanceKm = 0.0;  // from the Earth's centre

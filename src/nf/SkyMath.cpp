@@ -109,8 +109,9 @@ FluxAt fluxAt(std::vector<FluxPoint> points, double frequencyMHz)
             out.error = "The solar flux must be a number above 0 sfu.";
             return out;
         }
-    std::sort(points.begin(), points.end(),
-              [](const FluxPoint &a, const FluxPoint &b) { return a.frequencyMHz < b.frequencyMHz; });
+    std::sort(points.begin(), points.end(), [](const FluxPoint &a, const FluxPoint &b) {
+        return a.frequencyMHz < b.frequencyMHz;
+    });
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (points[i].frequencyMHz == frequencyMHz) {
             out.fluxSfu = points[i].fluxSfu;
@@ -122,8 +123,8 @@ FluxAt fluxAt(std::vector<FluxPoint> points, double frequencyMHz)
             const FluxPoint &a = points[i];
             const FluxPoint &b = points[i + 1];
             // A straight line in log(flux) against log(frequency): a power law between them.
-            const double t = std::log(frequencyMHz / a.frequencyMHz) /
-                             std::log(b.frequencyMHz / a.frequencyMHz);
+            const double t =
+                std::log(frequencyMHz / a.frequencyMHz) / std::log(b.frequencyMHz / a.frequencyMHz);
             out.fluxSfu = std::exp(std::log(a.fluxSfu) + t * std::log(b.fluxSfu / a.fluxSfu));
             out.sourceLowMHz = a.frequencyMHz;
             out.sourceHighMHz = b.frequencyMHz;
@@ -185,7 +186,8 @@ SunResult sunResult(const SkyReadings &r, const SunInput &in)
     const double y = r.hotPower / r.coldPower;
     const double lambda = kSpeedOfLight / (in.frequencyMHz * 1e6);
     const double s = in.fluxSfu * kSolarFluxUnit;
-    const double gOverT = 8.0 * std::numbers::pi * kBoltzmann * (y - 1.0) * in.k / (s * lambda * lambda);
+    const double gOverT =
+        8.0 * std::numbers::pi * kBoltzmann * (y - 1.0) * in.k / (s * lambda * lambda);
     // d ln(Y - 1) / d ln P_hot = Y / (Y - 1), and the opposite for the cold reading.
     const double c = kDbPerNeper * y / (y - 1.0);
     const double fluxRelative = in.fluxUncertaintyPercent / 100.0 / 2.0;

@@ -16,7 +16,7 @@ namespace quillon {
 // dB/K. Uncertainties are standard uncertainties (Uncertain) with 95% half-widths from
 // coverageFactor95; stated values are 95% half-widths (k = 2).
 
-inline constexpr double kBoltzmann = 1.380649e-23; // J/K
+inline constexpr double kBoltzmann = 1.380649e-23;   // J/K
 inline constexpr double kSpeedOfLight = 299792458.0; // m/s
 inline constexpr double kSolarFluxUnit = 1e-22;      // W m^-2 Hz^-1
 
@@ -125,7 +125,7 @@ struct MoonResult
     Uncertain yDb;              // measured
     double expectedRiseK = 0.0; // (Tmoon - Tsky) (1 - exp(-x^2))
     double expectedYDb = std::numeric_limits<double>::quiet_NaN();
-    Uncertain impliedTsysK;     // the rise over (Y - 1)
+    Uncertain impliedTsysK; // the rise over (Y - 1)
     bool ok() const { return error.empty(); }
 };
 MoonResult moonResult(const SkyReadings &r, const MoonInput &in);

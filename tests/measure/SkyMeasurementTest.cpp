@@ -1,10 +1,10 @@
 // A sky measurement: the series runner's two sky readings on the bench's sky mode, the
 // record made of them, and its SKY log line.
 
+#include "measure/SkyMeasurement.h"
 #include "core/NumberText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/SeriesRunner.h"
-#include "measure/SkyMeasurement.h"
 #include "support/BenchSeries.h"
 
 #include <gtest/gtest.h>
@@ -123,8 +123,8 @@ TEST(SkyRecord, SunRecordAndItsLogLine)
     EXPECT_TRUE(r.kTyped);
     EXPECT_NEAR(r.elevationDeg, 61.9, 0.3); // midsummer noon at 51.5 N
     // The numbers are sunResult's on the same inputs.
-    const SunResult sun = sunResult({2e-3, 1e-3, {0.01, 127.0}, {0.01, 127.0}},
-                                    {1296.0, flux, 10.0, 1.1, 20.0});
+    const SunResult sun =
+        sunResult({2e-3, 1e-3, {0.01, 127.0}, {0.01, 127.0}}, {1296.0, flux, 10.0, 1.1, 20.0});
     EXPECT_DOUBLE_EQ(r.sun.gOverTDbK.value, sun.gOverTDbK.value);
     EXPECT_DOUBLE_EQ(r.sun.tsysK.total, sun.tsysK.total);
 

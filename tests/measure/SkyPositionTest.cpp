@@ -30,7 +30,7 @@ TEST(SkyPosition, LocatorsReadAsTheCentreOfTheirSquare)
     } cases[] = {
         {"JO01", 51.5, 1.0},
         {"IO91wm", 51.5 + 1.0 / 48.0, -0.125},
-        {"io91WM", 51.5 + 1.0 / 48.0, -0.125},              // either case
+        {"io91WM", 51.5 + 1.0 / 48.0, -0.125},                // either case
         {"IO91wm48", 51.5 + 8.0 * 2.5 / 600.0 + 1.25 / 600.0, // 8th of ten 15" steps
          -1.0 / 6.0 + 4.0 * 5.0 / 600.0 + 2.5 / 600.0},
         {"AA00aa", -90.0 + 1.0 / 48.0, -180.0 + 1.0 / 24.0}, // the corners
@@ -51,8 +51,8 @@ TEST(SkyPosition, BadPlacesGiveOneMessage)
     const std::string notLocator =
         "The locator is not a Maidenhead locator (two letters A-R, two digits, two letters A-X, "
         "two digits: JO01, IO91wm, IO91wm48).";
-    for (const char *bad : {"", "J", "JO0", "JS01", "SA01", "JO0A", "IO91wy", "IO91wm4",
-                            "IO91wmAB", "IO91wm48xx", "51.5", "JO 1"})
+    for (const char *bad : {"", "J", "JO0", "JS01", "SA01", "JO0A", "IO91wy", "IO91wm4", "IO91wmAB",
+                            "IO91wm48xx", "51.5", "JO 1"})
         EXPECT_EQ(parseLocator(bad).error, notLocator) << '"' << bad << '"';
     EXPECT_EQ(stationFromDegrees(90.5, 0).error,
               "The latitude must be a number from -90 to 90 degrees.");
@@ -88,8 +88,8 @@ TEST(SkyPosition, SunAndMoonAsMeeusExamples)
     EXPECT_NEAR(p.sun.declinationDeg, -7.78507, 0.02);
     // 0.99760775 AU that day (Example 25.a's R): the Sun 0.5346 deg across.
     EXPECT_NEAR(p.sun.distanceKm / kAstronomicalUnitKm, 0.99760775, 1e-4);
-    EXPECT_NEAR(p.sun.diameterDeg, 2.0 * std::asin(695700.0 / (0.99760775 * 149597870.7)) *
-                                       180.0 / M_PI, 1e-4);
+    EXPECT_NEAR(p.sun.diameterDeg,
+                2.0 * std::asin(695700.0 / (0.99760775 * 149597870.7)) * 180.0 / M_PI, 1e-4);
     // Example 47.a: apparent alpha 134.688470, delta 13.768368 deg, 368409.7 km.
     p = skyPositions(anywhere, 2448724.5);
     EXPECT_NEAR(angleDifference(p.moon.rightAscensionDeg, 134.688470), 0.0, 0.02);
@@ -104,8 +104,8 @@ TEST(SkyPosition, MoonIsSeenFromTheSurfaceNotTheCentre)
     const Station usno{38.92, -77.07, 0.0};
     const SkyPositions p = skyPositions(usno, 2448724.5);
     double az = 0, geocentric = 0;
-    horizontalFromEquatorial(p.moon.rightAscensionDeg, p.moon.declinationDeg, usno, 2448724.5,
-                             az, geocentric);
+    horizontalFromEquatorial(p.moon.rightAscensionDeg, p.moon.declinationDeg, usno, 2448724.5, az,
+                             geocentric);
     ASSERT_TRUE(p.moon.aboveHorizon);
     const double parallax = std::asin(6378.14 / p.moon.distanceKm) * 180.0 / M_PI;
     EXPECT_NEAR(geocentric - p.moon.elevationDeg, parallax * std::cos(geocentric * M_PI / 180.0),

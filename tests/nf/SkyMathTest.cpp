@@ -70,7 +70,8 @@ TEST(SkyMath, ReadingErrorsPropagateThroughYMinusOne)
     SunInput in{1296.0, 100.0, 0.0, 1.0};
     const SunResult r = sunResult(readingsOfY(2.0, 0.01, 10.0), in);
     ASSERT_TRUE(r.ok());
-    EXPECT_NEAR(r.gOverTDbK.statistical, 10.0 / std::log(10.0) * 2.0 * std::sqrt(2.0) * 0.01, 1e-12);
+    EXPECT_NEAR(r.gOverTDbK.statistical, 10.0 / std::log(10.0) * 2.0 * std::sqrt(2.0) * 0.01,
+                1e-12);
     EXPECT_NEAR(r.gOverTDbK.statisticalDegrees, 20.0, 1e-9);
     EXPECT_NEAR(r.yDb.statistical, 10.0 / std::log(10.0) * std::sqrt(2.0) * 0.01, 1e-12);
 }
@@ -80,8 +81,8 @@ TEST(SkyMath, BeamCorrectionAgreesWithNumericalIntegration)
     // Disk radius s/2 over exp(-4 ln2 t^2/b^2), midpoint rule with 200000 rings.
     EXPECT_NEAR(beamCorrection(0.55, 2.0).value, 1.0264385988079527, 1e-6);
     EXPECT_NEAR(beamCorrection(0.53, 0.5).value, 1.439453099377408, 1e-6);
-    EXPECT_DOUBLE_EQ(beamCorrection(0.0, 3.0).value, 1.0);      // a point source
-    EXPECT_NEAR(beamCorrection(1e-4, 10.0).value, 1.0, 1e-9);   // no cancellation
+    EXPECT_DOUBLE_EQ(beamCorrection(0.0, 3.0).value, 1.0);    // a point source
+    EXPECT_NEAR(beamCorrection(1e-4, 10.0).value, 1.0, 1e-9); // no cancellation
     // Much larger than the beam: K -> x^2 = ln2 (s/b)^2.
     EXPECT_NEAR(beamCorrection(10.0, 1.0).value, std::log(2.0) * 100.0, 1e-9);
 }
@@ -159,7 +160,8 @@ TEST(SkyMath, BadInputGivesOneMessageAndNoNumber)
         {sun(100.0, 2.0, 1.0, 0.0).error, "The frequency must be a number above 0 MHz."},
         {beamCorrection(0.5, 0.0).error, "The beamwidth must be a number above 0 degrees."},
         {beamCorrection(0.5, -1.0).error, "The beamwidth must be a number above 0 degrees."},
-        {beamCorrection(-0.5, 1.0).error, "The source diameter must be a number of 0 degrees or more."},
+        {beamCorrection(-0.5, 1.0).error,
+         "The source diameter must be a number of 0 degrees or more."},
         {moonResult(readingsOfY(2.0), MoonInput{225, 10, 0.5, 0.0}).error,
          "The beamwidth must be a number above 0 degrees."},
         {moonResult(readingsOfY(2.0), MoonInput{0, 10, 0.5, 2.0}).error,
@@ -176,7 +178,8 @@ TEST(SkyMath, BadInputGivesOneMessageAndNoNumber)
         {groundResult(SkyReadings{}, GroundInput{}).error, "Both readings are needed."},
         {fluxAt({{245, 20}, {410, 40}}, 1296.0).error,
          "The frequency lies outside the frequencies of the published solar flux."},
-        {fluxAt({{245, 20}, {410, -1}}, 300.0).error, "The solar flux must be a number above 0 sfu."},
+        {fluxAt({{245, 20}, {410, -1}}, 300.0).error,
+         "The solar flux must be a number above 0 sfu."},
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.got, c.expected);

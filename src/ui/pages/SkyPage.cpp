@@ -84,11 +84,12 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     m_locator = new QLineEdit(station);
     m_locator->setObjectName(QStringLiteral("locator"));
     m_locator->setPlaceholderText(QStringLiteral("e.g. JO01 or IO91wm"));
-    m_locator->setMaximumWidth(m_locator->fontMetrics().horizontalAdvance(QStringLiteral("IO91wm48xxxx")));
+    m_locator->setMaximumWidth(
+        m_locator->fontMetrics().horizontalAdvance(QStringLiteral("IO91wm48xxxx")));
     m_frequency = numberField("frequency", QStringLiteral("144"),
                               QStringLiteral("the frequency measured in MHz"), false, station);
-    m_beam = numberField("beamwidth", QString(), QStringLiteral("the half-power beamwidth in degrees"),
-                         true, station);
+    m_beam = numberField("beamwidth", QString(),
+                         QStringLiteral("the half-power beamwidth in degrees"), true, station);
     form->addWidget(makeCaption(QStringLiteral("Locator"), m_locator, station), 0, 0);
     form->addWidget(m_locator, 0, 1);
     form->addWidget(makeCaption(QStringLiteral("Frequency (MHz)"), m_frequency, station), 0, 2);
@@ -109,11 +110,12 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     m_flux->setObjectName(QStringLiteral("flux"));
     m_flux->setToolTip(QStringLiteral(
         "The solar flux in sfu at the frequency, or published values as MHz:sfu, MHz:sfu, ..."));
-    m_fluxUncertainty = numberField("fluxUncertainty", QStringLiteral("10"),
-                                    QStringLiteral("the flux's 95% half-width in percent"), true,
-                                    sunInputs);
-    m_k = numberField("k", QString(), QStringLiteral("the beam-size correction K (empty: from the beam)"),
-                      true, sunInputs);
+    m_fluxUncertainty =
+        numberField("fluxUncertainty", QStringLiteral("10"),
+                    QStringLiteral("the flux's 95% half-width in percent"), true, sunInputs);
+    m_k = numberField("k", QString(),
+                      QStringLiteral("the beam-size correction K (empty: from the beam)"), true,
+                      sunInputs);
     m_gain = numberField("gain", QString(), QStringLiteral("the antenna gain in dBi (empty: none)"),
                          true, sunInputs);
     sunForm->addRow(QStringLiteral("Flux (sfu)"), m_flux);
@@ -124,24 +126,24 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     auto *moonInputs = new QWidget(this);
     auto *moonForm = new QFormLayout(moonInputs);
     moonForm->setContentsMargins(0, 0, 0, 0);
-    m_moonTemperature = numberField("moonTemperature",
-                                    QString::fromStdString(formatShortest(kDefaultMoonTemperatureK)),
-                                    QStringLiteral("the Moon's brightness temperature in K"), false,
-                                    moonInputs);
-    m_tsys = numberField("tsys", QString(), QStringLiteral("the system temperature in K (empty: none)"),
-                         true, moonInputs);
+    m_moonTemperature = numberField(
+        "moonTemperature", QString::fromStdString(formatShortest(kDefaultMoonTemperatureK)),
+        QStringLiteral("the Moon's brightness temperature in K"), false, moonInputs);
+    m_tsys =
+        numberField("tsys", QString(), QStringLiteral("the system temperature in K (empty: none)"),
+                    true, moonInputs);
     moonForm->addRow(QStringLiteral("Moon (K)"), m_moonTemperature);
     moonForm->addRow(QStringLiteral("Tsys (K)"), m_tsys);
 
     auto *groundInputs = new QWidget(this);
     auto *groundForm = new QFormLayout(groundInputs);
     groundForm->setContentsMargins(0, 0, 0, 0);
-    m_groundTemperature =
-        numberField("groundTemperature", QString::fromStdString(formatShortest(kDefaultGroundTemperatureK)),
-                    QStringLiteral("the ground's temperature in K"), false, groundInputs);
-    m_skyTemperature =
-        numberField("skyTemperature", QString::fromStdString(formatShortest(kDefaultColdSkyTemperatureK)),
-                    QStringLiteral("the cold sky's temperature in K"), false, groundInputs);
+    m_groundTemperature = numberField(
+        "groundTemperature", QString::fromStdString(formatShortest(kDefaultGroundTemperatureK)),
+        QStringLiteral("the ground's temperature in K"), false, groundInputs);
+    m_skyTemperature = numberField(
+        "skyTemperature", QString::fromStdString(formatShortest(kDefaultColdSkyTemperatureK)),
+        QStringLiteral("the cold sky's temperature in K"), false, groundInputs);
     groundForm->addRow(QStringLiteral("Ground (K)"), m_groundTemperature);
     groundForm->addRow(QStringLiteral("Cold sky (K)"), m_skyTemperature);
 
@@ -168,8 +170,8 @@ SkyPage::~SkyPage()
     m_runner.cancel();
 }
 
-QGroupBox *SkyPage::makeMeasurement(Measurement &m, const QString &title,
-                                    const QString &sourceName, QWidget *inputs)
+QGroupBox *SkyPage::makeMeasurement(Measurement &m, const QString &title, const QString &sourceName,
+                                    QWidget *inputs)
 {
     auto *box = new QGroupBox(title, this);
     const QString name = QString::fromLatin1(skyTargetName(m.target)).toLower();
@@ -184,10 +186,11 @@ QGroupBox *SkyPage::makeMeasurement(Measurement &m, const QString &title,
         field->setObjectName(name + (i == 0 ? QStringLiteral("Source") : QStringLiteral("Cold")));
         makeShownValue(field);
         auto *button = new QPushButton(QStringLiteral("Measure"), box);
-        button->setObjectName(name + (i == 0 ? QStringLiteral("MeasureSource")
-                                             : QStringLiteral("MeasureCold")));
-        button->setToolTip(i == 0 ? QStringLiteral("Point the antenna at %1, then measure").arg(sourceName)
-                                  : QStringLiteral("Point the antenna at cold sky, then measure"));
+        button->setObjectName(
+            name + (i == 0 ? QStringLiteral("MeasureSource") : QStringLiteral("MeasureCold")));
+        button->setToolTip(
+            i == 0 ? QStringLiteral("Point the antenna at %1, then measure").arg(sourceName)
+                   : QStringLiteral("Point the antenna at cold sky, then measure"));
         grid->addWidget(new QLabel(captions[i] + QStringLiteral(" (dB)"), box), i, 0);
         grid->addWidget(field, i, 1);
         grid->addWidget(button, i, 2);
@@ -240,7 +243,8 @@ void SkyPage::updatePositions()
 {
     const QString locator = m_locator->text().trimmed();
     if (locator.isEmpty()) {
-        m_where->setText(QStringLiteral("Type the station's locator to see where the Sun and the Moon are."));
+        m_where->setText(
+            QStringLiteral("Type the station's locator to see where the Sun and the Moon are."));
         return;
     }
     const LocatorResult place = parseLocator(locator.toStdString());
@@ -251,7 +255,8 @@ void SkyPage::updatePositions()
     const SkyPositions p = skyPositions(place.station, julianDayFromUnix(m_clock()));
     m_where->setText(QStringLiteral("%1 UTC\n%2\n%3")
                          .arg(QString::fromStdString(utcText(m_clock())),
-                              positionText("Sun", p.sun, false), positionText("Moon", p.moon, true)));
+                              positionText("Sun", p.sun, false),
+                              positionText("Moon", p.moon, true)));
 }
 
 SkySetup SkyPage::setup(SkyTarget target) const
@@ -365,7 +370,9 @@ bool SkyPage::waitSlice(ModalReading &reading, std::chrono::milliseconds slice)
         return false;
     QEventLoop loop;
     m_waitLoop = &loop;
-    const auto sliceOver = [&loop] { loop.exit(kSliceOver); };
+    const auto sliceOver = [&loop] {
+        loop.exit(kSliceOver);
+    };
     QTimer::singleShot(slice, &loop, sliceOver);
     connect(&m_dialog, &QDialog::finished, &loop, sliceOver);
     const int end = loop.exec();

@@ -51,7 +51,8 @@ TEST_F(SkyPageTest, SunOnTheBenchGivesGOverTAndOneSkyLine)
     const double y = m_engine->bench().truth().ySystem;
     const double truth = sunResult({y, 1.0, {}, {}}, {144.0, 65.0, 0.0, r.k}).gOverTDbK.value;
     EXPECT_NEAR(r.sun.gOverTDbK.value, truth, 2.0 * r.sun.gOverTDbK.totalHalfWidth());
-    EXPECT_TRUE(results("sunResults").startsWith("Sun noise (Y): ")) << results("sunResults").toStdString();
+    EXPECT_TRUE(results("sunResults").startsWith("Sun noise (Y): "))
+        << results("sunResults").toStdString();
     EXPECT_TRUE(results("sunResults").contains("\nG/T: ")) << results("sunResults").toStdString();
     const std::string lines = log();
     EXPECT_EQ(lines.rfind("SKY,12/6/26 2:08:33,Sun,2026-06-20T12:00:00Z,144.000000,65.00,144,", 0),
@@ -68,7 +69,8 @@ TEST_F(SkyPageTest, BadInputSaysOneThingAndMeasuresNothing)
     {
         const char *field, *text, *button, *results, *message;
     } cases[] = {
-        {"flux", "0", "sunMeasureSource", "sunResults", "The solar flux must be a number above 0 sfu."},
+        {"flux", "0", "sunMeasureSource", "sunResults",
+         "The solar flux must be a number above 0 sfu."},
         {"flux", "100:20, 200=30", "sunMeasureSource", "sunResults",
          "'200=30' is not a frequency in MHz and a flux in sfu (MHz:sfu)."},
         {"beamwidth", "0", "moonMeasureSource", "moonResults",
@@ -84,9 +86,10 @@ TEST_F(SkyPageTest, BadInputSaysOneThingAndMeasuresNothing)
         click(c.button);
         EXPECT_EQ(results(c.results), c.message) << c.field;
         const std::string field = c.field;
-        child<QLineEdit>(m_page, c.field)->setText(field == "beamwidth" ? "10"
-                                                   : field == "flux"    ? "65"
-                                                                        : "");
+        child<QLineEdit>(m_page, c.field)
+            ->setText(field == "beamwidth" ? "10"
+                      : field == "flux"    ? "65"
+                                           : "");
     }
     EXPECT_EQ(child<QLabel>(m_page, "whereToPoint")->text(),
               "Type the station's locator to see where the Sun and the Moon are.");
