@@ -12,11 +12,6 @@ namespace {
 
 constexpr double kDbPerNeper = 10.0 / std::numbers::ln10; // d(10 log10 x) / d(ln x)
 
-double degToRad(double deg)
-{
-    return deg * std::numbers::pi / 180.0;
-}
-
 bool positive(double v)
 {
     return std::isfinite(v) && v > 0.0;

@@ -1147,4 +1147,25 @@ TEST_F(Cli, SkyBadInputGivesOneMessageAndNoNumber)
     EXPECT_PRED2(has, read("sky.log"), ",,,,,,\n");
 }
 
+// A stop signal during the readings ends the command with its status and the one line:
+// no result, no SKY line (Ctrl-C's part is the measure command's test).
+TEST_F(Cli, StopSignalsEndASkyMeasurementWithoutAResult)
+{
+    for (const auto &[signal, status] : {std::pair(SIGTERM, 143), std::pair(SIGHUP, 129)}) {
+        const auto begun = std::chrono::steady_clock::now();
+        const pid_t pid = start("sky ground --time 10000 --average 32 --log sky.log");
+        EXPECT_EQ(finish(pid,
+                         [&] {
+                             return std::chrono::steady_clock::now() - begun >
+                                    std::chrono::milliseconds(300);
+                         },
+                         nullptr, signal),
+                  status);
+        EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n");
+        EXPECT_EQ(read("out"), "");
+        EXPECT_EQ(read("sky.log"), "");
+    }
+}
+
 } // namespace
+
