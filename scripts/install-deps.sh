@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-wayland libxcb1-dev
   portaudio19-dev libasound2-dev libasound2-plugins
   libfftw3-dev libsndfile1-dev
-  libhamlib-dev libhamlib-utils
+  libhamlib-dev libhamlib-utils libnova-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales xvfb xauth imagemagick sox

@@ -11,6 +11,7 @@
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
+#include "ui/pages/SkyPage.h"
 #include "ui/pages/SweepPage.h"
 
 #include <QAbstractButton>
@@ -126,6 +127,22 @@ int main(int argc, char *argv[])
             bench.dutSwitchSelects = quillon::DutSwitchSelects::UnknownSource;
             app->engine().bench().setParameters(bench);
             press(page, {"noiseGen", "measure0", "measure2"});
+        } else if (page == app->page<quillon::SkyPage>()) {
+            // The bench's sky mode at a fixed time: the Sun of 65 sfu at 144 MHz, 10% stated,
+            // a 10 deg beam and 7 dBi; the ground and sky at the bench's 420 K and 20 K. Each
+            // measurement's source "Measure" takes its pair.
+            static_cast<quillon::SkyPage *>(page)->setClock([] { return 1781956800.0; });
+            const auto set = [page](const char *name, const char *text) {
+                page->findChild<QLineEdit *>(QLatin1String(name))->setText(QLatin1String(text));
+            };
+            set("locator", "JO01");
+            set("beamwidth", "10");
+            set("flux", "65");
+            set("gain", "7");
+            set("tsys", "1560");
+            set("groundTemperature", "420");
+            set("skyTemperature", "20");
+            press(page, {"sunMeasureSource", "moonMeasureSource", "groundMeasureSource"});
         }
     };
 

@@ -84,6 +84,8 @@ BenchParameters sanitized(const BenchParameters &p)
         inRangeOr(p.dutNfCurvatureDbPerMHz2, -0.01, 0.01, d.dutNfCurvatureDbPerMHz2);
     r.faults = sanitized(p.faults);
     r.chain = sanitized(p.chain);
+    r.skyColdK = inRangeOr(p.skyColdK, 0.0, 10000.0, d.skyColdK);
+    r.skyStepK = inRangeOr(p.skyStepK, 0.1, 1e6, d.skyStepK);
     return r;
 }
 
@@ -165,6 +167,11 @@ BenchTruth computeTruth(const BenchParameters &in, double frequencyMHz)
     // source's own physical temperature.
     t.hotReferenceK = dbToRatio(p.referenceEnrDb) * kBenchT0 + p.sourceOffTemperatureK;
     t.hotUnknownK = dbToRatio(p.unknownEnrDb) * kBenchT0 + p.unknownOffTemperatureK;
+    if (p.skyMode) { // the antenna: cold sky, and the source's step on top of it
+        p.sourceOffTemperatureK = p.skyColdK;
+        t.offTemperatureK = p.skyColdK;
+        t.hotReferenceK = p.skyColdK + p.skyStepK;
+    }
     t.receiverTeK = (dbToRatio(p.receiverNfDb) - 1.0) * kBenchT0;
     t.receiverNfDb = p.receiverNfDb;
     t.dutTeK = (dbToRatio(p.dutNfDb) - 1.0) * kBenchT0;
@@ -442,6 +449,9 @@ void VirtualBench::load(QSettings &settings)
         readNumber(settings, "DutNfCurvatureDbPerMHz2", d.dutNfCurvatureDbPerMHz2);
     loadBenchFaults(settings, p.faults);
     loadBenchChain(settings, p.chain);
+    p.skyMode = readNumber(settings, "SkyMode", 0.0) != 0.0;
+    p.skyColdK = readNumber(settings, "SkyColdK", d.skyColdK);
+    p.skyStepK = readNumber(settings, "SkyStepK", d.skyStepK);
     settings.endGroup();
     setParameters(p);
 }
@@ -479,6 +489,9 @@ void writeParameters(QSettings &settings, const BenchParameters &p)
                       numberText(p.dutNfCurvatureDbPerMHz2));
     saveBenchFaults(settings, p.faults);
     saveBenchChain(settings, p.chain);
+    settings.setValue(QLatin1String("SkyMode"), p.skyMode ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.setValue(QLatin1String("SkyColdK"), numberText(p.skyColdK));
+    settings.setValue(QLatin1String("SkyStepK"), numberText(p.skyStepK));
     settings.endGroup();
 }
 

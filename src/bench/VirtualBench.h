@@ -60,6 +60,14 @@ struct BenchParameters
     // DUT's curves and the reference ENR of the DUT-in path are those at its input (and
     // image) frequency, the calibration path's ENR the one at the receiver's frequency.
     BenchChain chain{};
+
+    // Sky mode ("SkyMode", off): the reference source becomes an antenna looking at cold sky
+    // of "SkyColdK" while its noise-source output is off, and at a source (the Sun, the
+    // ground) that adds "SkyStepK" to its temperature while it is on. The receiver is the
+    // system's (ReceiverNfDb); the truth's ySystem is then the sky measurement's Y.
+    bool skyMode = false;
+    double skyColdK = 20.0;  // 0..10000 K
+    double skyStepK = 400.0; // 0.1..1e6 K
 };
 
 // Ranges the bench accepts; out-of-range or non-finite values fall back to the default of
@@ -68,7 +76,7 @@ struct BenchParameters
 //   passband 10 Hz <= low < high <= 48000 Hz; loudest level -100..+10 dBFS;
 //   hum -120..-3 dBFS; speed 0..10000; frequency and curve centre 0..30000 MHz (the
 //   frequency range of ENR calibration files); slopes -1..1 dB/MHz; curvature
-//   -0.01..0.01 dB/MHz^2.
+//   -0.01..0.01 dB/MHz^2; sky 0..10000 K, its step 0.1..1e6 K.
 BenchParameters sanitized(const BenchParameters &p);
 
 // The band curves at one frequency (MHz): what the reference source's ENR and the DUT's

@@ -18,6 +18,7 @@ int runSpectrum(const std::vector<std::string> &args);
 int runBench(const std::vector<std::string> &args);
 int runSweep(const std::vector<std::string> &args);
 int runLive(const std::vector<std::string> &args);
+int runSky(const std::vector<std::string> &args);
 extern const char *const kMainHelpIntro;
 extern const char *const kMainHelpNotes;
 extern const char *const kDevicesHelp;
@@ -30,6 +31,7 @@ extern const char *const kSpectrumHelp;
 extern const char *const kBenchHelp;
 extern const char *const kSweepHelp;
 extern const char *const kLiveHelp;
+extern const char *const kSkyHelp;
 
 namespace {
 
@@ -55,6 +57,9 @@ const std::array kCommands{
     Command{"live", "", runLive,
             "the live noise figure: the source switched continuously, a line per group",
             kLiveHelp},
+    Command{"sky", "TARGET", runSky,
+            "sun: G/T from the Sun; moon: Moon noise; ground: Tsys from cold sky and ground",
+            kSkyHelp},
 };
 
 std::string synopsis(const Command &c)

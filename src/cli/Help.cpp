@@ -289,6 +289,46 @@ port that drives the noise source (on the bench: Virtual bench, the default ther
 )" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
 
 #undef QUILLON_CORRECTIONS_HELP
+
+extern const char *const kSkyHelp =
+    R"(Usage: quillon-cli sky sun|moon|ground [OPTIONS] [--json]
+
+A whole receiving system, antenna included, measured on natural noise: two readings, the
+first with the antenna on the source (the Sun, the Moon, or the ground), the second on cold
+sky. Without --device the virtual bench's sky mode stands in for the antenna (its SkyColdK
+and SkyStepK); with a device you are asked where to point before each reading.
+
+  sun     G/T = 8 pi k (Y - 1) K / (S lambda^2); with --gain also the antenna temperature
+          rise and Tsys
+  moon    the Moon noise Y in dB, the rise expected of the Moon's disk in the beam and,
+          with --tsys, the Y expected
+  ground  Tsys on cold sky and the receiver's Te, the ground as the hot load
+
+Options:
+  --freq MHZ         the frequency measured (default on the bench: its FrequencyMHz)
+  --utc TIME         the time, 2026-12-07T04:31:06Z or seconds since 1970 (default: now)
+  --locator LOC      the station's Maidenhead locator (JO01, IO91wm, IO91wm48), or
+  --lat DEG --lon DEG  its latitude and longitude (north and east positive): the source's
+                     azimuth and elevation are recorded
+  --beamwidth DEG    the antenna's half-power beamwidth (sun: for K; moon: needed)
+  --flux SFU         sun: the solar flux at --freq, in sfu (1e-22 W m^-2 Hz^-1), or
+  --flux-table LIST  sun: published fluxes "MHZ:SFU, MHZ:SFU, ...", read log-log at --freq
+  --flux-uncertainty PCT  the flux's stated 95% half-width in percent (default 0)
+  --k K              sun: the beam-size correction typed (default: from --beamwidth and the
+                     Sun's diameter)
+  --sun-diameter DEG sun: the radio Sun's diameter (default: the optical disk that day)
+  --gain DBI         sun: the antenna's gain
+  --moon-temperature K  moon: the disk's brightness temperature (default 225)
+  --tsys K           moon: the system temperature the expected Y is for
+  --sky-temperature K   moon, ground: the cold sky (default 10; the bench: SkyColdK)
+  --ground-temperature K  ground: the hot load (default 290; the bench: SkyColdK + SkyStepK)
+  --sky-uncertainty K, --ground-uncertainty K   ground: stated 95% half-widths (default 0)
+)" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored)
+  --auto-dummy       also discard blocks while the level still settles (at most 10)
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
+  --log FILE         append the measurement's "SKY" line to FILE
+)";
+
 #undef QUILLON_NOISE_SOURCE_HELP
 #undef QUILLON_DEVICE_HELP
 #undef QUILLON_FREQUENCY_HELP

@@ -135,6 +135,16 @@ std::string measureLineText(std::string_view stateText, std::string_view resultL
     return line;
 }
 
+std::string skyLineText(std::string_view timeText, std::string_view fields)
+{
+    std::string line("SKY,");
+    line += timeText;
+    line += ',';
+    line += fields;
+    line += '\n';
+    return line;
+}
+
 MeasurementLog::MeasurementLog(LocalClock clock)
     : m_clock(clock ? std::move(clock) : LocalClock(currentLocalDateTime))
 {
@@ -159,6 +169,11 @@ int MeasurementLog::appendMeasure(const std::string &path, bool noiseOn, bool du
         return measureLineText(measureStateText(logTimeText(m_clock()), noiseOn, dutIn),
                                resultLine);
     });
+}
+
+int MeasurementLog::appendSky(const std::string &path, std::string_view fields) const
+{
+    return appendLine(path, [&] { return skyLineText(logTimeText(m_clock()), fields); });
 }
 
 int MeasurementLog::appendReading(ReadingLineKind kind, const std::string &path,

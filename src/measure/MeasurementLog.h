@@ -59,6 +59,9 @@ std::string measureStateText(std::string_view timeText, bool noiseOn, bool dutIn
 // One "Measure" line: "Measure,<state text> <result line>\n".
 std::string measureLineText(std::string_view stateText, std::string_view resultLine);
 
+// One "SKY" line: "SKY,<time>,<fields>\n".
+std::string skyLineText(std::string_view timeText, std::string_view fields);
+
 // The results file that the measuring pages append to while "Log Measurements" is on.
 //
 // Every append opens the file for appending (creating it if missing), writes the whole line
@@ -92,6 +95,11 @@ public:
     // A "Measure" line (Measure Noise page, once per block) with the page's switch states.
     int appendMeasure(const std::string &path, bool noiseOn, bool dutIn,
                       std::string_view resultLine) const;
+
+    // A "SKY" line (Antenna and Sky page, quillon-cli sky) for one completed sky measurement:
+    //   SKY,<time>,<fields>\n
+    // with `fields` as skyLogFields gives them (SkyMeasurement.h).
+    int appendSky(const std::string &path, std::string_view fields) const;
 
 private:
     int appendReading(ReadingLineKind kind, const std::string &path, std::string_view label,

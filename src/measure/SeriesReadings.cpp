@@ -24,7 +24,9 @@ SeriesEvaluation SeriesReadings::results(const std::array<bool, kDeviceReadingCo
                                          const SeriesConditions &c) const
 {
     SeriesEvaluation e;
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        e.complete = present[0] && present[1];
+    } else if (m_kind == SeriesKind::Device) {
         e.device = correctDeviceResults(m_power, present, c.systemMode, c.enrDb, c.t0, c.tsOff,
                                         c.corrections);
         e.complete = e.device.complete;
@@ -40,7 +42,9 @@ SeriesEvaluation SeriesReadings::evaluate(const SeriesConditions &c, const Setti
                                           ResultLine &line) const
 {
     SeriesEvaluation e = results(m_present, c);
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        // The sky results need the page's flux, beam and temperatures: SkyMeasurement.
+    } else if (m_kind == SeriesKind::Device) {
         e.deviceTexts = showDeviceResults(e.device, settings, line);
         e.logText = e.deviceTexts.logText;
         // The corrections go after the results, the line unchanged up to there.
@@ -73,7 +77,7 @@ int SeriesReadings::complete(int i, double power, const SeriesConditions &condit
     m_warnings[index(i)] = {};
     m_timeline[index(i)] = {};
     evaluation = evaluate(conditions, settings, line);
-    if (!settings.logMeasurements)
+    if (!settings.logMeasurements || m_kind == SeriesKind::Sky)
         return kMsgNone;
     const double db = 10.0 * std::log10(power);
     return m_kind == SeriesKind::Device
@@ -107,7 +111,9 @@ SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &prese
     SeriesUncertainty u;
     const DriftEstimate drift = estimateDrift(m_timeline, present);
     const DriftTerm term = drift.known && drift.resolved ? drift.term : DriftTerm{};
-    if (m_kind == SeriesKind::Device) {
+    if (m_kind == SeriesKind::Sky) {
+        // SkyMeasurement propagates the two readings' errors itself.
+    } else if (m_kind == SeriesKind::Device) {
         u.device = correctedDeviceUncertainty(m_power, m_error, present, c.systemMode, c.enrDb,
                                               c.t0, c.tsOff, stated, c.corrections, term);
         u.complete = u.device.complete;

@@ -26,10 +26,14 @@ struct Settings;
 //                in system mode only 0 and 1. Completed readings write "NF" lines.
 //   Calibration  Calibrate Noise Source: 0 reference source ON, 1 OFF, 2 unknown source ON,
 //                3 OFF. Completed readings write "ENR" lines.
+//   Sky          Antenna and Sky: 0 the antenna on the source (Sun, Moon or ground), 1 on
+//                cold sky; no switching, the user points the antenna. Nothing is evaluated or
+//                logged per reading: the pair gives one "SKY" line (SkyMeasurement).
 enum class SeriesKind
 {
     Device,
-    Calibration
+    Calibration,
+    Sky
 };
 
 // Everything an evaluation uses besides the readings.

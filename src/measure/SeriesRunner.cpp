@@ -17,6 +17,8 @@ int nextSeriesReading(const SeriesPlan &plan, int last)
     const int button = plan.button;
     if (last < 0)
         return button >= 0 && button < kDeviceReadingCount ? button : -1;
+    if (plan.conditions.kind == SeriesKind::Sky) // on the source, then (pointed) on cold sky
+        return last == 0 && plan.noiseGen ? 1 : -1;
     const bool calibration = plan.conditions.kind == SeriesKind::Calibration;
     if (calibration && !plan.dutSwitch) {
         const bool pairStart = last == button && (button == 0 || button == 2);
@@ -70,7 +72,15 @@ StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store)
 
 std::string_view seriesReadingLabel(SeriesKind kind, int reading)
 {
-    return kind == SeriesKind::Device ? nfReadingLabel(reading) : enrReadingLabel(reading);
+    switch (kind) {
+    case SeriesKind::Device:
+        return nfReadingLabel(reading);
+    case SeriesKind::Calibration:
+        return enrReadingLabel(reading);
+    case SeriesKind::Sky:
+        break;
+    }
+    return reading == 0 ? "On source" : reading == 1 ? "Cold sky" : "";
 }
 
 std::chrono::milliseconds readingStallLimit(std::uint32_t captureTimeMs)

@@ -109,10 +109,15 @@ StoredSeriesOptions readStoredSeriesOptions(const SettingsStore &store);
 // "Noise Gen", its OFF partner (1 or 3); the buttons of 1 and 3 take their own reading only.
 // Where the DUT output selects the unknown source (`dutSwitch`, quillon-cli calibrate), the
 // order is the device series' (0, 1, 2, 3 with both automations).
+// Sky series: button 0 takes 0 (on the source) and, with `noiseGen` (something points the
+// antenna between them: the bench's sky mode, or quillon-cli's prompt), then 1 (cold sky);
+// button 1 takes 1. Where the runner drives the switch outputs (the bench's sky mode) reading
+// 0 is the noise source's ON state, reading 1 its OFF state.
 int nextSeriesReading(const SeriesPlan &plan, int last);
 
 // The label of reading i in the log and the progress line: nfReadingLabel for a device
-// series ("Noise (ON)", "DUT (OFF)"), enrReadingLabel for a calibration.
+// series ("Noise (ON)", "DUT (OFF)"), enrReadingLabel for a calibration, "On source" and
+// "Cold sky" for a sky series.
 std::string_view seriesReadingLabel(SeriesKind kind, int reading);
 
 // How long a reading waits for the next block before the device counts as failed: three

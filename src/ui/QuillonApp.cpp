@@ -11,6 +11,7 @@
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/MeasureNoisePage.h"
 #include "ui/pages/SetupPage.h"
+#include "ui/pages/SkyPage.h"
 #include "ui/pages/SpectrumPage.h"
 #include "ui/pages/SweepPage.h"
 
@@ -48,6 +49,7 @@ const PageFactory kPages[] = {
     [](const PageContext &c) { return made<CalibrateNoiseSourcePage>(c); },
     [](const PageContext &c) { return made<CalculatorPage>(c.engine, c.shared, c.resultFont); },
     [](const PageContext &c) { return made<SweepPage>(c.engine, c.shared); },
+    [](const PageContext &c) { return made<SkyPage>(c); },
     [](const PageContext &c) { return made<SetupPage>(c.engine, c.store); },
 };
 

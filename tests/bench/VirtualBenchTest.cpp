@@ -50,6 +50,21 @@ TEST(BenchTruth, DefaultsGiveKnownNumbers)
     EXPECT_DOUBLE_EQ(warm.states[1].noiseTemperatureK, cal.states[1].noiseTemperatureK);
 }
 
+// Sky mode: the noise-source output is the antenna on a source SkyStepK above a cold sky of
+// SkyColdK; the receiver is the system's (Te 1539.776 K at 8 dB).
+TEST(BenchTruth, SkyModeIsAStepAboveColdSky)
+{
+    const BenchTruth t = computeTruth({.skyMode = true, .skyColdK = 20.0, .skyStepK = 400.0});
+    EXPECT_NEAR(t.states[switchStateIndex(false, false)].noiseTemperatureK, 20.0 + 1539.776, 0.001);
+    EXPECT_NEAR(t.states[switchStateIndex(true, false)].noiseTemperatureK, 420.0 + 1539.776, 0.001);
+    EXPECT_NEAR(t.ySystem, 1959.776 / 1559.776, 1e-6);
+    EXPECT_DOUBLE_EQ(t.offTemperatureK, 20.0);
+    // Out of range: the defaults (20 K, 400 K); a cold sky of 0 K is allowed.
+    const BenchParameters p = sanitized({.skyColdK = -1.0, .skyStepK = 0.0});
+    EXPECT_EQ(std::pair(p.skyColdK, p.skyStepK), std::pair(20.0, 400.0));
+    EXPECT_EQ(sanitized({.skyColdK = 0.0}).skyColdK, 0.0);
+}
+
 // Every field, the faults' too, as references (also to assign them all at once).
 auto fields(auto &&p)
 {
@@ -60,7 +75,7 @@ auto fields(auto &&p)
                     p.referenceEnrSlopeDbPerMHz, p.dutGainSlopeDbPerMHz,
                     p.dutNfCurvatureDbPerMHz2, p.faults.agcOn, p.faults.agcTimeConstantMs,
                     p.faults.compressionOn, p.faults.gainDriftDbPerMinute, p.faults.toneOn,
-                    p.faults.toneHz, p.faults.toneDbfs);
+                    p.faults.toneHz, p.faults.toneDbfs, p.skyMode, p.skyColdK, p.skyStepK);
 }
 
 // Every field off its default round-trips through the store, 0.1 + 0.2 (not exactly
@@ -75,7 +90,8 @@ TEST(BenchSettings, SaveLoadRoundTripsEveryFieldAndDefaultsTheRest)
     fields(p) =
         std::tuple(14.95, 5.1, 296.15, 350.5, 0.1 + 0.2, -3.5, 4.0, DutSwitchSelects::UnknownSource,
                    150.0, 3100.0, 6.0, true, -66.0, 18446744073709551557ull, 0.0, 432.1, 1296.0,
-                   0.0125, -0.5, -0.003, true, 750.5, true, -0.1, true, 1234.5, -44.25);
+                   0.0125, -0.5, -0.003, true, 750.5, true, -0.1, true, 1234.5, -44.25, true,
+                   3.5, 250.25);
     EXPECT_TRUE(VirtualBench(p).save(store));
     store.sync();
     QSettings reread(store.fileName(), QSettings::IniFormat);

@@ -365,8 +365,9 @@ TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
 // of one table: each lists every command, in the same order, and each command answers --help.
 TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
 {
-    const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",   "measure",
-                                         "calibrate", "spectrum", "bench", "sweep", "live"};
+    const std::vector<std::string> names{"devices",   "level",    "calc",  "enr",   "measure",
+                                         "calibrate", "spectrum", "bench", "sweep", "live",
+                                         "sky"};
     const Result help = run("--help");
     std::vector<std::string> listed;
     const auto list = help.out.find("Commands:\n");
@@ -1333,7 +1334,127 @@ TEST_F(Cli, LiveRefusesBadOptionsAndAPortThatCannotSwitch)
         EXPECT_EQ(r.err, "quillon-cli: Live mode switches the noise source itself: choose a "
                          "switch port on the Setup page first.\n")
             << port;
+
+// The sky measurements on the bench's sky mode: G/T from the Sun within its interval of the
+// bench's truth, everything that makes it comparable recorded in the JSON and the SKY line.
+TEST_F(Cli, SkySunOnTheBenchRecordsItsConditionsAndLogsOneSkyLine)
+{
+    const Result r = run("sky sun --flux-table \"100:50, 200:80\" --flux-uncertainty 10 "
+                         "--beamwidth 10 --average 8 --locator JO01 "
+                         "--utc 2026-06-21T12:00:00Z --log sky.log --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string &j = r.out;
+    EXPECT_PRED2(has, j, "\"target\":\"Sun\",\"utc\":\"2026-06-21T12:00:00Z\"");
+    EXPECT_EQ(jsonNumber(j, "frequencyMHz"), 144.0); // the bench's
+    // 50 (80/50)^(log(144/100)/log(200/100)), between the published 100 and 200 MHz.
+    EXPECT_NEAR(jsonNumber(j, "fluxSfu"), 50.0 * std::pow(1.6, std::log2(1.44)), 1e-9);
+    EXPECT_EQ(jsonNumber(j, "fluxSourceLowMHz"), 100.0);
+    EXPECT_EQ(jsonNumber(j, "fluxSourceHighMHz"), 200.0);
+    // Midsummer noon in JO01 (51.5 N, 1 E): the Sun stands 90 - 51.5 + 23.44 = 61.9 deg high,
+    // a little east of south.
+    EXPECT_NEAR(jsonNumber(j, "elevationDeg"), 61.9, 0.3);
+    EXPECT_NEAR(jsonNumber(j, "azimuthDeg"), 180.0, 5.0);
+    EXPECT_NEAR(jsonNumber(j, "k"), 1.0 + std::log(2.0) * std::pow(0.0525, 2) / 2.0, 1e-4);
+    const double gt = jsonNumber(j, "value", j.find("\"gOverTDbK\""));
+    const double hw = jsonNumber(j, "halfWidth95", j.find("\"gOverTDbK\""));
+    const double truth = jsonNumber(j, "gOverTDbK", j.find("\"benchTruth\""));
+    EXPECT_NEAR(gt, truth, 2.0 * hw); // the interval (coverage in scripts/sky-validate.py)
+    // The flux's 10% at 95%: 5% standard, 0.212 dB, under the total.
+    EXPECT_GT(jsonNumber(j, "standardUncertainty", j.find("\"gOverTDbK\"")), 0.212);
+    EXPECT_EQ(jsonNumber(j, "blocks", j.find("\"coldSky\"")), 8.0);
+
+    const std::string log = read("sky.log");
+    ASSERT_EQ(count(log, "\n"), 1u) << log;
+    EXPECT_EQ(log.rfind("SKY,", 0), 0u);
+    EXPECT_EQ(count(log, ","), 24u) << log; // SKY, the time and the 23 fields
+    EXPECT_PRED2(has, log, ",Sun,2026-06-21T12:00:00Z,144.000000,");
+    EXPECT_PRED2(has, log, ",100-200,10.0,");
+}
+
+TEST_F(Cli, SkyGroundAndMoonOnTheBench)
+{
+    // Ground: the bench's own temperatures (SkyColdK 20, + SkyStepK 400) by default, so Tsys
+    // is the cold sky plus the receiver's 1539.8 K.
+    Result r = run("sky ground --average 16 --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto tsys = r.out.find("\"tsysK\"");
+    EXPECT_NEAR(jsonNumber(r.out, "value", tsys), jsonNumber(r.out, "tsysK", r.out.find("benchTruth")),
+                2.0 * jsonNumber(r.out, "halfWidth95", tsys));
+    EXPECT_NEAR(jsonNumber(r.out, "tsysK", r.out.find("benchTruth")), 1559.776, 0.01);
+    // Moon: the Y expected of a 225 K disk over the bench's 20 K sky in a 2 deg beam with Tsys
+    // 100 K.
+    r = run("sky moon --beamwidth 2 --tsys 100 --utc 2026-06-21T12:00:00Z --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const double d = jsonNumber(r.out, "sourceDiameterDeg");
+    EXPECT_NEAR(d, 0.52, 0.04);
+    const double rise = 205.0 * (1.0 - std::exp(-std::log(2.0) * d * d / 4.0));
+    EXPECT_NEAR(jsonNumber(r.out, "expectedRiseK"), rise, 1e-9);
+    EXPECT_NEAR(jsonNumber(r.out, "expectedYDb"), 10.0 * std::log10(1.0 + rise / 100.0), 1e-9);
+}
+
+// Every message of the sky command, one line on stderr, no result printed.
+TEST_F(Cli, SkyBadInputGivesOneMessageAndNoNumber)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"sky sun --flux 0 --beamwidth 3", "The solar flux must be a number above 0 sfu."},
+        {"sky sun --flux -2 --beamwidth 3", "The solar flux must be a number above 0 sfu."},
+        {"sky sun --flux 65 --beamwidth 0", "The beamwidth must be a number above 0 degrees."},
+        {"sky moon --beamwidth -1", "The beamwidth must be a number above 0 degrees."},
+        {"sky sun --flux 65 --beamwidth 3 --locator JZ01",
+         "The locator is not a Maidenhead locator (two letters A-R, two digits, two letters A-X, "
+         "two digits: JO01, IO91wm, IO91wm48)."},
+        {"sky sun --beamwidth 3", "sky sun needs the solar flux: --flux SFU or --flux-table "
+                                  "\"MHZ:SFU, ...\""},
+        {"sky sun --flux-table 100:20,200=30 --beamwidth 3",
+         "'200=30' is not a frequency in MHz and a flux in sfu (MHz:sfu)."},
+        {"sky sun --flux-table 200:20,300:30 --beamwidth 3",
+         "The frequency lies outside the frequencies of the published solar flux."},
+        {"sky ground --ground-temperature 5", "The ground's temperature must be a number above the "
+                                              "cold sky's."},
+        {"sky sun --flux 65 --beamwidth 3 --utc yesterday",
+         "--utc must be a UTC time as 2026-12-07T04:31:06Z, or seconds since 1970"},
+        {"sky venus", "sky needs one of sun, moon or ground, not 'venus'"},
+        {"sky", "sky needs one of sun, moon or ground"},
+        {"sky sun --flux 65 --k 3 --lat 52", "--lat and --lon go together"},
+        {"sky sun --flux 65 --k 3 --lat 95 --lon 0",
+         "The latitude must be a number from -90 to 90 degrees."},
+    };
+    for (const auto &[args, message] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err, std::string("quillon-cli: ") + message + "\n") << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+    // Y <= 1: a step of 0.1 K under the noise of one block (seed 1 reads the cold sky louder).
+    file(settings, "[VirtualBench]\nSeed=1\nSkyStepK=0.1\n");
+    const Result r = run("sky sun --flux 65 --beamwidth 10 --average 1 --dummy 0 --log sky.log");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quillon-cli: Y must be above 1: the reading on the source must be louder "
+                     "than on cold sky.\n");
+    EXPECT_FALSE(has(r.out, "G/T")) << r.out;
+    // The log keeps the readings and says nothing of results.
+    EXPECT_PRED2(has, read("sky.log"), ",,,,,,\n");
+}
+
+// A stop signal during the readings ends the command with its status and the one line:
+// no result, no SKY line (Ctrl-C's part is the measure command's test).
+TEST_F(Cli, StopSignalsEndASkyMeasurementWithoutAResult)
+{
+    for (const auto &[signal, status] : {std::pair(SIGTERM, 143), std::pair(SIGHUP, 129)}) {
+        const auto begun = std::chrono::steady_clock::now();
+        const pid_t pid = start("sky ground --time 10000 --average 32 --log sky.log");
+        EXPECT_EQ(finish(pid,
+                         [&] {
+                             return std::chrono::steady_clock::now() - begun >
+                                    std::chrono::milliseconds(300);
+                         },
+                         nullptr, signal),
+                  status);
+        EXPECT_EQ(read("err"), "quillon-cli: measurement cancelled\n");
+        EXPECT_EQ(read("out"), "");
+        EXPECT_EQ(read("sky.log"), "");
     }
 }
 
 } // namespace
+

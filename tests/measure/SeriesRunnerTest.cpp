@@ -64,7 +64,7 @@ TEST(SeriesOrder, EveryButtonUnderEveryAutomation)
         bool noiseGen, dutSwitch, systemMode;
         std::vector<int> order;
     };
-    const SeriesKind D = SeriesKind::Device, C = SeriesKind::Calibration;
+    const SeriesKind D = SeriesKind::Device, C = SeriesKind::Calibration, S = SeriesKind::Sky;
     const Case cases[] = {
         {D, 0, true, true, false, {0, 1, 2, 3}}, {D, 0, true, true, true, {0, 1}},
         {D, 0, true, false, false, {0, 1}},      {D, 0, false, true, false, {0, 2}},
@@ -75,6 +75,9 @@ TEST(SeriesOrder, EveryButtonUnderEveryAutomation)
         {C, 1, true, false, false, {1}},         {C, 0, false, false, false, {0}},
         {C, 0, true, true, true, {0, 1, 2, 3}},  {C, 0, false, true, false, {0, 2}},
         {D, 4, true, true, false, {}},
+        // Sky: on the source, then cold sky where something points the antenna between them.
+        {S, 0, false, true, false, {0}},         {S, 0, true, false, false, {0, 1}},
+        {S, 1, true, true, false, {1}},
     };
     for (const Case &c : cases) {
         SeriesPlan plan;

@@ -118,7 +118,7 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
         EXPECT_EQ(tabs->widget(i), app->pages().at(static_cast<std::size_t>(i)));
     }
     EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise "
-                                  "Source|Calculator|Sweep|Setup");
+                                  "Source|Calculator|Sweep|Antenna and Sky|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
