@@ -1334,6 +1334,8 @@ TEST_F(Cli, LiveRefusesBadOptionsAndAPortThatCannotSwitch)
         EXPECT_EQ(r.err, "quillon-cli: Live mode switches the noise source itself: choose a "
                          "switch port on the Setup page first.\n")
             << port;
+    }
+}
 
 // The sky measurements on the bench's sky mode: G/T from the Sun within its interval of the
 // bench's truth, everything that makes it comparable recorded in the JSON and the SKY line.
