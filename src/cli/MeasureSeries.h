@@ -6,6 +6,7 @@
 
 #include "bench/VirtualBench.h"
 #include "cli/CaptureOptions.h"
+#include "cli/LimitOptions.h"
 #include "measure/DeviceResultsText.h"
 #include "measure/ResultUncertainty.h"
 #include "measure/SeriesReadings.h"
@@ -39,6 +40,11 @@ struct MeasureRequest
     // The noise source at the frequency measured (--freq, else the stored entry).
     double enrDb = 25.0;
     StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths
+    // measure: the limits, the DUT record and --report; the frequency the results are taken
+    // at for a limit table (--freq, or the stored entry with an ENR file), NaN for none.
+    LimitRequest limits;
+    double frequencyMHz = LimitRow::kNone;
+    std::string enrFile; // the calibration file read, when the ENR comes from one
 };
 
 // One reading taken.
@@ -62,6 +68,7 @@ struct MeasureRun
     SeriesEvaluation evaluation; // with the shown texts, unless cut short
     SeriesUncertainty uncertainty;
     ReadingWarnings warnings;
+    ResultVerdict verdict; // against request.limits; None without limits or a result
 };
 
 struct MeasureResult
@@ -69,6 +76,9 @@ struct MeasureResult
     int runs = 0;           // series reported: complete ones, and a last one cut short
     bool cancelled = false; // a stop signal (SIGINT, SIGTERM, SIGHUP) ended the measurement
     BenchTruth benchTruth;        // what a correct measurement of the bench reads (on the bench)
+    VerdictCounts verdicts;       // of the complete runs
+    // With --report only: every complete run, its readings included, for the report.
+    std::vector<ReportResult> reportResults;
 };
 
 // Where takeMeasureSeries reports as it goes, on the main thread. The text output prints each
@@ -102,6 +112,10 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
 // after the readings before it were reported.
 MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &engine,
                                 MeasureOutput &output);
+
+// The report of a measure run: its settings, the DUT record, the limits and `results`.
+ReportData measureReport(const MeasureRequest &request, QuillonEngine &engine,
+                         const std::string &deviceName, std::vector<ReportResult> results);
 
 std::unique_ptr<MeasureOutput> makeMeasureTextOutput(const MeasureRequest &request);
 std::unique_ptr<MeasureOutput> makeMeasureJsonOutput(const MeasureRequest &request);

@@ -21,6 +21,8 @@ struct SweepRow
     double nfUncertaintyDb = kNone; // as the measurement reports it (standard uncertainty)
     double gainUncertaintyDb = kNone;
     double teUncertaintyK = kNone;
+    double nfHalfWidth95Db = kNone;   // the total 95% half-widths, as verdicts take them
+    double gainHalfWidth95Db = kNone; // (not in the CSV)
     std::string warnings; // free text, several joined by "; "; may hold any character
 };
 
