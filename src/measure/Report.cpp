@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace quillon {
 
@@ -537,18 +539,27 @@ std::string reportJsonPath(const std::string &htmlPath)
 
 std::string writeReport(const std::string &htmlPath, const ReportData &data)
 {
+    // The message names the file the user chose, whichever of the two failed.
     auto failed = [&](const std::string &path, const FileWriteResult &r) {
-        return "The report \"" + path + "\" could not be written: " + fileWriteReason(r, path) +
-               ".";
+        return "The report \"" + htmlPath + "\" could not be written: " +
+               fileWriteReason(r, path) + ".";
     };
     const std::string jsonPath = reportJsonPath(htmlPath);
-    const FileWriteResult json = writeFileReplacing(jsonPath, reportJson(data));
+    // The JSON goes to a name of its own first and takes its place only once the HTML is
+    // written: a failure leaves an earlier report of the same name as it was, both files.
+    const std::string jsonPart = jsonPath + ".part";
+    const FileWriteResult json = writeFileReplacing(jsonPart, reportJson(data));
     if (!json.ok())
-        return failed(jsonPath, json);
+        return failed(jsonPart, json);
     const FileWriteResult html = writeFileReplacing(htmlPath, reportHtml(data));
     if (!html.ok()) {
-        std::remove(jsonPath.c_str());
+        std::remove(jsonPart.c_str());
         return failed(htmlPath, html);
+    }
+    if (std::rename(jsonPart.c_str(), jsonPath.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(jsonPart.c_str());
+        return "The report \"" + htmlPath + "\" could not be written: " + reason + ".";
     }
     return {};
 }

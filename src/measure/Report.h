@@ -104,8 +104,9 @@ std::string reportJsonPath(const std::string &htmlPath);
 
 // Writes both files, each to a temporary file beside it and renamed over (writeFileReplacing).
 // Empty on success, else the one message for the user: "The report "x" could not be written:
-// <reason>." The JSON is written first, so that an HTML file on disk always has its JSON;
-// when the HTML then fails the JSON written for it is removed again.
+// <reason>." The JSON is written first under a name of its own and renamed beside the HTML
+// once that is written: a failure leaves neither new file, and an earlier report of the same
+// name as it was.
 std::string writeReport(const std::string &htmlPath, const ReportData &data);
 
 // Recomputes every result of a report's JSON text from its inputs and compares each number
