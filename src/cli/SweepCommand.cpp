@@ -236,8 +236,9 @@ int runSweep(const std::vector<std::string> &args)
             std::string line = pointLine(rows[printed]);
             if (limits.limits.any()) {
                 const ResultVerdict v = pointVerdict(limits.limits, rows[printed]);
-                line += v.overall == Verdict::None ? "  no verdict: " + v.message
-                                                   : "  " + std::string(verdictText(v.overall));
+                line += "  " + (v.overall != Verdict::None ? std::string(verdictText(v.overall))
+                                : v.message.empty()           ? std::string("no verdict")
+                                                              : v.message);
             }
             std::printf("%s\n", line.c_str());
         }

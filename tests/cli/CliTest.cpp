@@ -1222,4 +1222,29 @@ TEST_F(Cli, AReportThatCannotBeWrittenLeavesNothingBehind)
     EXPECT_EQ(left, std::vector<std::string>{"filler"});
 }
 
+// A sweep's verdicts: each point's at the end of its line and in the JSON, the summary, the
+// exit status; a limit table that stops short of the last point.
+TEST_F(Cli, SweepVerdictsPerPointAndTheirSummary)
+{
+    const std::string base = "sweep --start 100 --stop 160 --step 10 --average 4 --dummy 0 ";
+    Result r = run(base + "--nf-max 5 --gain-max 30");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, " dB  Gain "), 7u);
+    EXPECT_EQ(count(r.out, " K  PASS\n"), 7u);
+    EXPECT_PRED2(has, r.out, "\nVerdicts: 7 PASS\n");
+    r = run(base + "--gain-min 25");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_PRED2(has, r.out, "\nVerdicts: 7 FAIL\n");
+    file("lim.txt", "100,5\n150,5\n");
+    r = run(base + "--limit-file lim.txt --json --dut-name 'unit 3'");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(count(r.out, "\"overall\":\"PASS\""), 6u);
+    EXPECT_PRED2(has, r.out, "\"overall\":\"\",\"noiseFigure\":\"\",\"gain\":\"\"");
+    EXPECT_PRED2(has, r.out, "\"message\":\"The limit table does not cover 160.000 MHz (it runs "
+                             "from 100.000 MHz to 150.000 MHz): no verdict.\"");
+    EXPECT_PRED2(has, r.out, "\"verdicts\":\"6 PASS, 1 no verdict\"");
+    EXPECT_PRED2(has, r.out, "\"dut\":{\"name\":\"unit 3\"");
+    EXPECT_EQ(run(base + "--report r.html").status, 2); // a sweep's report is not written yet
+}
+
 } // namespace
