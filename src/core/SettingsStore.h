@@ -66,6 +66,14 @@ inline constexpr IntValue AveragePrecisionFlag{"AveragePrecisionFlag", 0};
 inline constexpr TextValue AveragePrecision{"AveragePrecision", "0.05"};
 inline constexpr TextValue AveragePrecisionMaxTime{"AveragePrecisionMaxTime", "60"};
 inline constexpr IntValue AutomaticDummyReads{"AutomaticDummyReads", 0};
+// Measure Device's limits (dB; empty: none) and the record of the device measured, kept as
+// typed.
+inline constexpr TextValue LimitNfMax{"LimitNfMax", ""};
+inline constexpr TextValue LimitGainMin{"LimitGainMin", ""};
+inline constexpr TextValue LimitGainMax{"LimitGainMax", ""};
+inline constexpr TextValue DutName{"DutName", ""};
+inline constexpr TextValue DutSerial{"DutSerial", ""};
+inline constexpr TextValue DutNotes{"DutNotes", ""};
 } // namespace keys
 
 // The per-user settings store: QSettings with organisation "Tremont", application

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "measure/Report.h"
 #include "ui/pages/ReadingPage.h"
 
 #include <QFont>
+
+#include <functional>
 
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace quillon {
 
@@ -31,6 +35,14 @@ public:
     MeasureDevicePage(const PageContext &context, QWidget *parent = nullptr);
     ~MeasureDevicePage() override;
 
+    // The report of the readings present, as "Save Report..." writes it (results empty while
+    // the readings are not complete).
+    ReportData reportData() const;
+    // The file "Save Report..." writes to, or empty when the user cancels. Default: a modal
+    // QFileDialog for saving; tests give their own.
+    using ReportDialog = std::function<QString()>;
+    void setReportDialog(ReportDialog dialog) { m_reportDialog = std::move(dialog); }
+
 protected:
     SeriesConditions conditions() const override;
     // Adds the precision as the page's fields have it.
@@ -43,6 +55,12 @@ protected:
 private:
     void buildControls(const QFont &resultFont, const SettingsStore &store);
     void onTsOffChanged(const QString &text);
+    // The limits as typed (an empty field: no such limit), at the entry's frequency.
+    Limits limits() const;
+    double resultFrequencyMHz() const;
+    // The verdict of the result shown, in words and colour, or why there is none.
+    void showVerdict();
+    void saveReport();
 
     bool m_systemMode = false; // "Overall System Noise Figure": readings 0 and 1 alone
 
@@ -66,6 +84,19 @@ private:
     QCheckBox *m_precisionEnable = nullptr;
     QLineEdit *m_precisionTarget = nullptr;
     QLineEdit *m_precisionMaxTime = nullptr;
+    // Limits, the DUT record and the verdict beside the results.
+    QLineEdit *m_nfMax = nullptr;
+    QLineEdit *m_gainMin = nullptr;
+    QLineEdit *m_gainMax = nullptr;
+    QLineEdit *m_dutName = nullptr;
+    QLineEdit *m_dutSerial = nullptr;
+    QLineEdit *m_dutNotes = nullptr;
+    QLineEdit *m_verdictField = nullptr;
+    QPushButton *m_saveReport = nullptr;
+    bool m_resultShown = false; // showResults ran since the readings were last cleared
+    DeviceResultsUncertainty m_shownUncertainty;
+    DeviceResults m_shownResults;
+    ReportDialog m_reportDialog;
 };
 
 } // namespace quillon
