@@ -59,15 +59,22 @@ std::string num(double v, int decimals)
     return std::isfinite(v) ? formatFixed(v, decimals) : std::string("-");
 }
 
-// As the pages show them: "± 0.052 dB (95%) statistical" and "± 0.11 dB (95%) total", two
-// significant digits, one under the other.
+// As the pages show them, the column's heading saying "95%": "± 0.052 dB statistical" over
+// "± 0.11 dB total", two significant digits.
 std::string halfWidth(const Uncertain &u, std::string_view unit)
 {
+    const std::string suffix = " (95%)";
+    auto bare = [&](std::string text) {
+        if (text.size() >= suffix.size() &&
+            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+            text.resize(text.size() - suffix.size());
+        return escaped(text);
+    };
     const HalfWidthTexts t = halfWidthTexts(u, unit);
     if (t.total.empty())
         return "-";
-    return (t.statistical.empty() ? std::string() : escaped(t.statistical) + " statistical<br>") +
-           escaped(t.total) + " total";
+    return (t.statistical.empty() ? std::string() : bare(t.statistical) + " statistical<br>") +
+           bare(t.total) + " total";
 }
 
 std::string verdictCell(Verdict v, const std::string &message)
@@ -148,6 +155,9 @@ std::string svgPlot(const ReportData &d, bool gain)
         x0 -= 1.0;
         x1 += 1.0;
     }
+    const double xPad = 0.05 * (x1 - x0); // no point on the frame
+    x0 -= xPad;
+    x1 += xPad;
     const double pad = std::max(0.1, 0.08 * (y1 - y0));
     y0 -= pad;
     y1 += pad;
@@ -263,11 +273,12 @@ std::string reportHtml(const ReportData &d)
     const std::string title = "Quillon report: " + (d.dut.name.empty() ? "device" : d.dut.name);
     h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
          escaped(title) + "</title>\n<style>\n"
-         "body{font-family:sans-serif;margin:2em;color:#111;max-width:60em}\n"
+         "body{font-family:sans-serif;margin:2em;color:#111;max-width:80em}\n"
          "h1{font-size:1.5em}h2{font-size:1.15em;margin-top:1.5em;border-bottom:1px solid #999}\n"
          "table{border-collapse:collapse;margin:.5em 0}\n"
          "th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-         "td.n{text-align:right;font-variant-numeric:tabular-nums}\n"
+         "td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+         "table.results{font-size:.9em}\n"
          ".pass{color:#1b7f3a}.fail{color:#b00020}.ind{color:#b36b00}.none{color:#555}\n"
          ".notes{white-space:pre-wrap}\n"
          "@media print{body{margin:0;max-width:none}h2{break-after:avoid}"
@@ -354,7 +365,7 @@ std::string reportHtml(const ReportData &d)
              "the limit (a result exactly on the limit is INDETERMINATE).</p>\n";
     }
 
-    h += "<h2>Results</h2>\n<table>\n<tr><th>Result</th><th>Frequency (MHz)</th>"
+    h += "<h2>Results</h2>\n<table class=\"results\">\n<tr><th>Result</th><th>Frequency (MHz)</th>"
          "<th>ENR (dB)</th>";
     if (!d.systemMode)
         h += "<th>Gain (dB)</th><th>Gain 95%</th>";

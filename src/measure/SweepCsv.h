@@ -21,9 +21,9 @@ struct SweepRow
     double nfUncertaintyDb = kNone; // as the measurement reports it (standard uncertainty)
     double gainUncertaintyDb = kNone;
     double teUncertaintyK = kNone;
+    std::string warnings; // free text, several joined by "; "; may hold any character
     double nfHalfWidth95Db = kNone;   // the total 95% half-widths, as verdicts take them
     double gainHalfWidth95Db = kNone; // (not in the CSV)
-    std::string warnings; // free text, several joined by "; "; may hold any character
 };
 
 // The CSV of a sweep, RFC 4180: a header row, then one record per point in the order

@@ -366,7 +366,7 @@ TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
 TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
 {
     const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",  "measure",
-                                         "calibrate", "spectrum", "bench", "sweep"};
+                                         "calibrate", "spectrum", "bench", "sweep", "recompute"};
     const Result help = run("--help");
     std::vector<std::string> listed;
     const auto list = help.out.find("Commands:\n");
@@ -374,7 +374,7 @@ TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
     for (auto at = list + 10; help.out.compare(at, 2, "  ") == 0; at = help.out.find('\n', at) + 1)
         listed.push_back(help.out.substr(at + 2, help.out.find_first_of(" \n", at + 2) - at - 2));
     EXPECT_EQ(listed, names);
-    EXPECT_PRED2(has, help.out, "\n  level FILE   block levels of a WAV file, as the Measure ");
+    EXPECT_PRED2(has, help.out, "\n  level FILE       block levels of a WAV file, as the Measure ");
     const Result bare = run(""); // no command: the same text, as an error
     EXPECT_EQ(bare.status, 2);
     EXPECT_EQ(bare.err, help.out);

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -97,9 +98,15 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_systemBox->setObjectName(QStringLiteral("systemMode"));
     auto *clearButton = new QPushButton(QStringLiteral("Clear current readings"), mode);
     clearButton->setObjectName(QStringLiteral("clearReadings"));
-    auto *modeLayout = new QVBoxLayout(mode);
-    modeLayout->addWidget(m_systemBox);
-    modeLayout->addWidget(clearButton);
+    auto *limitsButton = new QPushButton(QStringLiteral("Limits and DUT..."), mode);
+    limitsButton->setObjectName(QStringLiteral("limitsButton"));
+    m_saveReport = new QPushButton(QStringLiteral("Save Report..."), mode);
+    m_saveReport->setObjectName(QStringLiteral("saveReport"));
+    auto *modeLayout = new QGridLayout(mode);
+    modeLayout->addWidget(m_systemBox, 0, 0);
+    modeLayout->addWidget(m_saveReport, 0, 1);
+    modeLayout->addWidget(clearButton, 1, 0);
+    modeLayout->addWidget(limitsButton, 1, 1);
 
     auto *results = new QGroupBox(QStringLiteral("Results"), this);
     results->setObjectName(QStringLiteral("resultsGroup"));
@@ -142,8 +149,9 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_verdictField->setObjectName(QStringLiteral("verdictField"));
     m_verdictField->setReadOnly(true);
     m_verdictField->setFocusPolicy(Qt::ClickFocus); // selectable, not in the Tab chain
-    resultsGrid->addWidget(makeCaption(QStringLiteral("Verdict"), m_verdictField, results), row, 0);
-    resultsGrid->addWidget(m_verdictField, row++, 1, 1, 3);
+    // In the heading row, whose first two cells are free: the page keeps its height.
+    resultsGrid->addWidget(makeCaption(QStringLiteral("Verdict"), m_verdictField, results), 0, 0);
+    resultsGrid->addWidget(m_verdictField, 0, 1);
     resultFields.push_back(m_verdictField);
     setResultFields(std::move(resultFields));
     resultsGrid->addWidget(m_warningLabel, row, 0, 1, 4);
@@ -169,8 +177,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_autoDummy->setParent(precision);
     precisionGrid->addWidget(m_autoDummy, 3, 0, 1, 2);
 
-    auto *limitsGroup = new QGroupBox(QStringLiteral("Limits and DUT"), this);
-    limitsGroup->setObjectName(QStringLiteral("limitsGroup"));
+    // The limits and the DUT record in a dialog of their own, kept while the page lives.
+    auto *limitsGroup = new QDialog(this);
+    limitsGroup->setObjectName(QStringLiteral("limitsDialog"));
+    limitsGroup->setWindowTitle(QStringLiteral("Limits and DUT"));
     auto *limitsGrid = new QGridLayout(limitsGroup);
     m_nfMax = makeNumberField("nfMax", limitsGroup);
     m_gainMin = makeNumberField("gainMin", limitsGroup);
@@ -183,8 +193,6 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_dutName = textField("dutName");
     m_dutSerial = textField("dutSerial");
     m_dutNotes = textField("dutNotes");
-    m_saveReport = new QPushButton(QStringLiteral("Save Report..."), limitsGroup);
-    m_saveReport->setObjectName(QStringLiteral("saveReport"));
     int limitRow = 0;
     for (const auto &[caption, field, key] :
          {std::tuple{"NF max (dB)", m_nfMax, &keys::LimitNfMax},
@@ -203,7 +211,10 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
                 showMessageBox(kMsgSaveFailed, this);
         });
     }
-    limitsGrid->addWidget(m_saveReport, limitRow, 0, 1, 2);
+    auto *close = new QPushButton(QStringLiteral("Close"), limitsGroup);
+    limitsGrid->addWidget(close, limitRow, 1);
+    connect(close, &QPushButton::clicked, limitsGroup, &QDialog::accept);
+    connect(limitsButton, &QPushButton::clicked, limitsGroup, &QDialog::show);
 
     // Two columns, each packed from the top: the readings and their results (with the
     // half-widths and warnings beside and below them) on the left, what is typed and chosen on
@@ -220,7 +231,6 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     right->addWidget(mode);
     right->addWidget(m_automate.group);
     right->addWidget(precision);
-    right->addWidget(limitsGroup);
     right->addStretch(1);
     auto *page = new QHBoxLayout(this);
     page->setContentsMargins(16, 16, 16, 12);
@@ -243,13 +253,11 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     QWidget *chain[] = {m_rows[0].measure,       m_rows[1].measure, m_rows[2].measure,
                         m_rows[3].measure,       m_entry,           m_tsOff,
                         m_enrUncertainty,        m_tsOffUncertainty, m_systemBox,
-                        clearButton,             m_automate.noiseGen, m_automate.dutSwitch,
+                        m_saveReport,            clearButton,
+                        limitsButton,            m_automate.noiseGen, m_automate.dutSwitch,
                         m_automate.dummyReads,   m_automate.repeat, m_automate.averageEnable,
                         m_automate.averageCount, m_automate.save,   m_precisionEnable,
-                        m_precisionTarget,       m_precisionMaxTime, m_autoDummy,
-                        m_nfMax,                 m_gainMin,          m_gainMax,
-                        m_dutName,               m_dutSerial,        m_dutNotes,
-                        m_saveReport};
+                        m_precisionTarget,       m_precisionMaxTime, m_autoDummy};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 

@@ -242,6 +242,12 @@ TEST_F(MeasureDevicePageTest, PrecisionChoiceEndsTheReadings)
     }
 }
 
+// A field of the "Limits and DUT" dialog, as typed there (the dialog need not be open).
+void set(MeasureDevicePage *page, const char *name, const QString &text)
+{
+    page->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+}
+
 // The verdict beside the result, in words and colour, as the limits are typed; the DUT record
 // and the limits kept as typed; "Save Report..." writes the report of the readings shown,
 // whose JSON recomputes them, and a folder that cannot be written is one message with the
@@ -257,27 +263,27 @@ TEST_F(MeasureDevicePageTest, VerdictDutRecordAndSaveReport)
         EXPECT_EQ(early.texts, QStringList{"There is no complete result to report yet: take "
                                            "the readings first."});
     }
-    type("nfMax", "5");
+    set(m_page, "nfMax", "5");
     measureAll();
     const QLineEdit *verdict = child<QLineEdit>(m_page, "verdictField");
     EXPECT_EQ(verdict->text(), "PASS");
     EXPECT_TRUE(verdict->styleSheet().contains("#1b7f3a"));
-    type("gainMin", "25"); // the bench's DUT has 20 dB
+    set(m_page, "gainMin", "25"); // the bench's DUT has 20 dB
     EXPECT_EQ(verdict->text(), "FAIL");
     EXPECT_TRUE(verdict->styleSheet().contains("#b00020"));
     // The noise figure's limit exactly at the result: its interval holds it.
     const ReportData shown = m_page->reportData();
     ASSERT_EQ(shown.results.size(), 1u);
-    child<QLineEdit>(m_page, "gainMin")->clear();
-    type("nfMax", QString::number(shown.results[0].results.noise.nf, 'g', 17));
+    set(m_page, "gainMin", "");
+    set(m_page, "nfMax", QString::number(shown.results[0].results.noise.nf, 'g', 17));
     EXPECT_EQ(verdict->text(), "INDETERMINATE");
-    type("nfMax", "abc"); // not a number: marked, no limit, no verdict
+    set(m_page, "nfMax", "abc"); // not a number: marked, no limit, no verdict
     EXPECT_EQ(verdict->text(), "");
-    type("nfMax", "5");
+    set(m_page, "nfMax", "5");
 
-    type("dutName", "2 m LNA <unit 3>");
-    type("dutSerial", "0042");
-    type("dutNotes", "bias 12 V");
+    set(m_page, "dutName", "2 m LNA <unit 3>");
+    set(m_page, "dutSerial", "0042");
+    set(m_page, "dutNotes", "bias 12 V");
     for (const char *name : {"dutName", "dutSerial", "dutNotes", "nfMax"})
         child<QLineEdit>(m_page, name)->editingFinished();
     const SettingsStore stored;
