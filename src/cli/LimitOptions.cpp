@@ -20,7 +20,9 @@ std::string reportPathProblem(const std::string &path)
     auto refused = [&](const std::string &reason) {
         return "The report \"" + path + "\" could not be written: " + reason + ".";
     };
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return refused("it is a folder");
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();

@@ -69,8 +69,8 @@ LimitsAt limitsAt(const Limits &limits, double frequencyMHz)
         return at;
     }
     const std::vector<LimitRow> &t = limits.table;
-    const std::string range = "it runs from " + mhz(t.front().frequencyMHz) + " to " +
-                              mhz(t.back().frequencyMHz);
+    const std::string range =
+        "it runs from " + mhz(t.front().frequencyMHz) + " to " + mhz(t.back().frequencyMHz);
     if (!given(frequencyMHz)) {
         at.covered = false;
         at.message = "The limit table gives limits against frequency, and this result has no "
@@ -79,14 +79,14 @@ LimitsAt limitsAt(const Limits &limits, double frequencyMHz)
     }
     if (frequencyMHz < t.front().frequencyMHz || frequencyMHz > t.back().frequencyMHz) {
         at.covered = false;
-        at.message = "The limit table does not cover " + mhz(frequencyMHz) + " (" + range +
-                     "): no verdict.";
+        at.message =
+            "The limit table does not cover " + mhz(frequencyMHz) + " (" + range + "): no verdict.";
         return at;
     }
     // The first row at or above f, and the one before it (the same at the first row).
-    const auto hi = std::lower_bound(
-        t.begin(), t.end(), frequencyMHz,
-        [](const LimitRow &r, double f) { return r.frequencyMHz < f; });
+    const auto hi =
+        std::lower_bound(t.begin(), t.end(), frequencyMHz,
+                         [](const LimitRow &r, double f) { return r.frequencyMHz < f; });
     const auto lo = hi == t.begin() ? hi : std::prev(hi);
     at.nfMaxDb = between(*lo, *hi, &LimitRow::nfMaxDb, frequencyMHz);
     at.gainMinDb = between(*lo, *hi, &LimitRow::gainMinDb, frequencyMHz);
@@ -268,7 +268,9 @@ bool readLimitFile(const std::string &path, std::vector<LimitRow> &rows, std::st
         message = "The limit file \"" + path + "\" could not be read: " + reason;
         return false;
     };
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0)
         return refused(std::strerror(errno));
     if (!S_ISREG(st.st_mode))

@@ -22,10 +22,10 @@ namespace quillon {
 
 enum class Verdict
 {
-    None,          // nothing to decide: no limit set, no result, or a table not covering it
+    None, // nothing to decide: no limit set, no result, or a table not covering it
     Pass,
     Indeterminate,
-    Fail,          // kept last: the worse of two verdicts is the larger
+    Fail, // kept last: the worse of two verdicts is the larger
 };
 
 // "PASS", "FAIL", "INDETERMINATE", "" for None.

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -118,8 +118,8 @@ std::string svgPlot(const ReportData &d, bool gain)
     for (std::size_t i = 0; i < d.results.size(); ++i) {
         const ReportResult &r = d.results[i];
         const double y = gain ? r.results.gainDb : r.results.noise.nf;
-        const double h = gain ? r.uncertainty.gainDb.totalHalfWidth()
-                              : r.uncertainty.nf.totalHalfWidth();
+        const double h =
+            gain ? r.uncertainty.gainDb.totalHalfWidth() : r.uncertainty.nf.totalHalfWidth();
         if (!r.results.complete || !std::isfinite(y))
             continue;
         points.push_back({byFrequency ? r.frequencyMHz : double(i + 1), y,
@@ -162,14 +162,20 @@ std::string svgPlot(const ReportData &d, bool gain)
     y0 -= pad;
     y1 += pad;
     constexpr double W = 640, H = 260, L = 56, R = 16, T = 14, B = 40;
-    auto sx = [&](double x) { return L + (x - x0) / (x1 - x0) * (W - L - R); };
-    auto sy = [&](double y) { return T + (y1 - y) / (y1 - y0) * (H - T - B); };
-    auto n = [](double v) { return formatFixed(v, 1); };
+    auto sx = [&](double x) {
+        return L + (x - x0) / (x1 - x0) * (W - L - R);
+    };
+    auto sy = [&](double y) {
+        return T + (y1 - y) / (y1 - y0) * (H - T - B);
+    };
+    auto n = [](double v) {
+        return formatFixed(v, 1);
+    };
     std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"260\" "
                     "viewBox=\"0 0 640 260\" role=\"img\" aria-label=\"";
     s += gain ? "Gain (dB)" : "Noise Figure (dB)";
-    s += "\"><rect x=\"" + n(L) + "\" y=\"" + n(T) + "\" width=\"" + n(W - L - R) +
-         "\" height=\"" + n(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>";
+    s += "\"><rect x=\"" + n(L) + "\" y=\"" + n(T) + "\" width=\"" + n(W - L - R) + "\" height=\"" +
+         n(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>";
     for (int i = 0; i <= 4; ++i) {
         const double y = y0 + (y1 - y0) * i / 4.0;
         s += "<text x=\"" + n(L - 4) + "\" y=\"" + n(sy(y) + 4) +
@@ -177,8 +183,10 @@ std::string svgPlot(const ReportData &d, bool gain)
     }
     s += "<text x=\"" + n(L) + "\" y=\"" + n(H - 22) + "\" font-size=\"11\">" +
          formatFixed(x0, byFrequency ? 3 : 0) + "</text>";
-    s += "<text x=\"" + n(W - R) + "\" y=\"" + n(H - 22) + "\" text-anchor=\"end\" "
-         "font-size=\"11\">" + formatFixed(x1, byFrequency ? 3 : 0) + "</text>";
+    s += "<text x=\"" + n(W - R) + "\" y=\"" + n(H - 22) +
+         "\" text-anchor=\"end\" "
+         "font-size=\"11\">" +
+         formatFixed(x1, byFrequency ? 3 : 0) + "</text>";
     s += "<text x=\"" + n((W + L) / 2) + "\" y=\"" + n(H - 6) +
          "\" text-anchor=\"middle\" font-size=\"12\">" +
          (byFrequency ? "Frequency (MHz)" : "Result") + "</text>";
@@ -198,23 +206,22 @@ std::string svgPlot(const ReportData &d, bool gain)
     line(lo, "#b00020");
     for (const P &p : points) {
         const double x = sx(p.x), y = sy(p.y);
-        s += "<line x1=\"" + n(x) + "\" y1=\"" + n(sy(p.y - p.h)) + "\" x2=\"" + n(x) +
-             "\" y2=\"" + n(sy(p.y + p.h)) + "\" stroke=\"#333\"/>";
+        s += "<line x1=\"" + n(x) + "\" y1=\"" + n(sy(p.y - p.h)) + "\" x2=\"" + n(x) + "\" y2=\"" +
+             n(sy(p.y + p.h)) + "\" stroke=\"#333\"/>";
         const char *colour = p.v == Verdict::Pass   ? "#1b7f3a"
                              : p.v == Verdict::Fail ? "#b00020"
                              : p.v == Verdict::None ? "#333"
                                                     : "#b36b00";
         if (p.v == Verdict::Fail) // a cross
-            s += "<path d=\"M" + n(x - 4) + " " + n(y - 4) + "L" + n(x + 4) + " " + n(y + 4) +
-                 "M" + n(x - 4) + " " + n(y + 4) + "L" + n(x + 4) + " " + n(y - 4) +
-                 "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>";
+            s += "<path d=\"M" + n(x - 4) + " " + n(y - 4) + "L" + n(x + 4) + " " + n(y + 4) + "M" +
+                 n(x - 4) + " " + n(y + 4) + "L" + n(x + 4) + " " + n(y - 4) + "\" stroke=\"" +
+                 colour + "\" stroke-width=\"2\"/>";
         else if (p.v == Verdict::Indeterminate) // a diamond
-            s += "<path d=\"M" + n(x) + " " + n(y - 5) + "L" + n(x + 5) + " " + n(y) + "L" +
-                 n(x) + " " + n(y + 5) + "L" + n(x - 5) + " " + n(y) + "Z\" fill=\"" + colour +
-                 "\"/>";
+            s += "<path d=\"M" + n(x) + " " + n(y - 5) + "L" + n(x + 5) + " " + n(y) + "L" + n(x) +
+                 " " + n(y + 5) + "L" + n(x - 5) + " " + n(y) + "Z\" fill=\"" + colour + "\"/>";
         else
-            s += "<circle cx=\"" + n(x) + "\" cy=\"" + n(y) + "\" r=\"4\" fill=\"" + colour +
-                 "\"/>";
+            s +=
+                "<circle cx=\"" + n(x) + "\" cy=\"" + n(y) + "\" r=\"4\" fill=\"" + colour + "\"/>";
     }
     return s + "</svg>";
 }
@@ -247,8 +254,7 @@ void fillReportResult(ReportResult &r, bool systemMode, double t0, double tsOff,
     const bool nfShown = r.results.complete && r.results.noise.valid;
     const bool gainShown = r.results.complete && !systemMode && r.results.gainValid;
     r.verdict = verdictFor(limits, r.frequencyMHz, nfShown ? r.results.noise.nf : kNaN,
-                           r.uncertainty.nf.totalHalfWidth(),
-                           gainShown ? r.results.gainDb : kNaN,
+                           r.uncertainty.nf.totalHalfWidth(), gainShown ? r.results.gainDb : kNaN,
                            r.uncertainty.gainDb.totalHalfWidth());
 }
 
@@ -272,7 +278,8 @@ std::string reportHtml(const ReportData &d)
     std::string h;
     const std::string title = "Quillon report: " + (d.dut.name.empty() ? "device" : d.dut.name);
     h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-         escaped(title) + "</title>\n<style>\n"
+         escaped(title) +
+         "</title>\n<style>\n"
          "body{font-family:sans-serif;margin:2em;color:#111;max-width:80em}\n"
          "h1{font-size:1.5em}h2{font-size:1.15em;margin-top:1.5em;border-bottom:1px solid #999}\n"
          "table{border-collapse:collapse;margin:.5em 0}\n"
@@ -346,8 +353,10 @@ std::string reportHtml(const ReportData &d)
     } else {
         if (d.limits.table.empty()) {
             h += "<table>\n<tr><th>Noise figure maximum (dB)</th><td class=\"n\">" +
-                 num(d.limits.nfMaxDb, 3) + "</td></tr>\n<tr><th>Gain minimum (dB)</th>"
-                 "<td class=\"n\">" + num(d.limits.gainMinDb, 3) +
+                 num(d.limits.nfMaxDb, 3) +
+                 "</td></tr>\n<tr><th>Gain minimum (dB)</th>"
+                 "<td class=\"n\">" +
+                 num(d.limits.gainMinDb, 3) +
                  "</td></tr>\n<tr><th>Gain maximum (dB)</th><td class=\"n\">" +
                  num(d.limits.gainMaxDb, 3) + "</td></tr>\n</table>\n";
         } else {
@@ -370,7 +379,8 @@ std::string reportHtml(const ReportData &d)
     if (!d.systemMode)
         h += "<th>Gain (dB)</th><th>Gain 95%</th>";
     h += "<th>Noise Temp (K)</th><th>Noise Temp 95%</th><th>Noise Factor</th>"
-         "<th>Noise Factor 95%</th><th>Noise Figure (dB)</th><th>Noise Figure 95%</th><th>Verdict</th>"
+         "<th>Noise Factor 95%</th><th>Noise Figure (dB)</th><th>Noise Figure "
+         "95%</th><th>Verdict</th>"
          "<th>Warnings</th></tr>\n";
     VerdictCounts counts;
     for (const ReportResult &r : d.results) {
@@ -442,9 +452,8 @@ std::string reportJson(const ReportData &d)
     QJsonObject o;
     o["report"] = "quillon-report-1";
     o["page"] = qs(d.page);
-    o["dut"] = QJsonObject{{"name", qs(d.dut.name)},
-                           {"serial", qs(d.dut.serial)},
-                           {"notes", qs(d.dut.notes)}};
+    o["dut"] = QJsonObject{
+        {"name", qs(d.dut.name)}, {"serial", qs(d.dut.serial)}, {"notes", qs(d.dut.notes)}};
     o["dateTime"] = qs(d.dateTime);
     o["version"] = qs(d.version);
     o["soundDevice"] = qs(d.soundDevice);
@@ -520,9 +529,9 @@ std::string reportJson(const ReportData &d)
                         {"verdict", QString::fromLatin1(verdictText(r.verdict.overall))},
                         {"verdictMessage", qs(r.verdict.message)}};
         // Each result's 95% half-widths, total and statistical, as the HTML shows them.
-        for (const auto &[name, unc] : {std::pair{"noiseTemperature", &u.te},
-                                        std::pair{"noiseFactor", &u.f},
-                                        std::pair{"noiseFigure", &u.nf}}) {
+        for (const auto &[name, unc] :
+             {std::pair{"noiseTemperature", &u.te}, std::pair{"noiseFactor", &u.f},
+              std::pair{"noiseFigure", &u.nf}}) {
             out[QString::fromLatin1(name) + "HalfWidth95"] = jsonNumber(unc->totalHalfWidth());
             out[QString::fromLatin1(name) + "StatisticalHalfWidth95"] =
                 jsonNumber(unc->statisticalHalfWidth());
@@ -552,8 +561,8 @@ std::string writeReport(const std::string &htmlPath, const ReportData &data)
 {
     // The message names the file the user chose, whichever of the two failed.
     auto failed = [&](const std::string &path, const FileWriteResult &r) {
-        return "The report \"" + htmlPath + "\" could not be written: " +
-               fileWriteReason(r, path) + ".";
+        return "The report \"" + htmlPath + "\" could not be written: " + fileWriteReason(r, path) +
+               ".";
     };
     const std::string jsonPath = reportJsonPath(htmlPath);
     // The JSON goes to a name of its own first and takes its place only once the HTML is
@@ -579,8 +588,7 @@ RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)
 {
     RecomputeOutcome out;
     QJsonParseError err{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray::fromStdString(jsonText), &err);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(jsonText), &err);
     if (doc.isNull() || !doc.isObject()) {
         out.message = "not a JSON object: " + err.errorString().toStdString();
         return out;
@@ -612,8 +620,7 @@ RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)
             break;
         const QJsonObject r = v.toObject();
         EnrRow &row = enr.rows[static_cast<std::size_t>(enr.count++)];
-        row = {r["frequencyMHz"].toDouble(), r["enrDb"].toDouble(),
-               r["uncertaintyDb"].toDouble()};
+        row = {r["frequencyMHz"].toDouble(), r["enrDb"].toDouble(), r["uncertaintyDb"].toDouble()};
     }
     std::sort(enr.rows.begin(), enr.rows.begin() + enr.count,
               [](const EnrRow &a, const EnrRow &b) { return a.frequencyMHz < b.frequencyMHz; });
@@ -653,8 +660,7 @@ RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)
         compare("noise figure (dB)", numberOf(stored["noiseFigureDb"]), res.noise.nf);
         auto compareHalfWidths = [&](const char *what, const char *key, const Uncertain &x) {
             compare((std::string(what) + " 95%").c_str(),
-                    numberOf(stored[QString::fromLatin1(key) + "HalfWidth95"]),
-                    x.totalHalfWidth());
+                    numberOf(stored[QString::fromLatin1(key) + "HalfWidth95"]), x.totalHalfWidth());
             compare((std::string(what) + " statistical 95%").c_str(),
                     numberOf(stored[QString::fromLatin1(key) + "StatisticalHalfWidth95"]),
                     x.statisticalHalfWidth());
@@ -670,8 +676,7 @@ RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)
         const std::string storedVerdict = stored["verdict"].toString().toStdString();
         if (storedVerdict != verdictText(r.verdict.overall))
             out.mismatches.push_back(r.label + ": verdict \"" + storedVerdict + "\" stored, \"" +
-                                     std::string(verdictText(r.verdict.overall)) +
-                                     "\" recomputed");
+                                     std::string(verdictText(r.verdict.overall)) + "\" recomputed");
     }
     return out;
 }

@@ -45,7 +45,7 @@ struct ReportReading
 // results, uncertainties and verdict are computed by fillReportResult from these.
 struct ReportResult
 {
-    std::string label;                    // "Run 1", or the frequency of a sweep's point
+    std::string label;                     // "Run 1", or the frequency of a sweep's point
     double frequencyMHz = LimitRow::kNone; // NaN: taken at no stated frequency
     double enrDb = 25.0;
     StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths
@@ -62,20 +62,20 @@ struct ReportData
 {
     std::string page = "Measure Device"; // "Measure Device" or "Sweep"
     DutRecord dut;
-    std::string dateTime;      // local, "2026-12-07 04:55:12"
+    std::string dateTime; // local, "2026-12-07 04:55:12"
     std::string version = quillonVersionText();
     std::string soundDevice;
-    std::string format;        // the format table's label
+    std::string format; // the format table's label
     int captureTimeMs = 1000;
     int dummyReads = 0;
-    int averageCount = 1;      // blocks counted per reading
+    int averageCount = 1; // blocks counted per reading
     bool highPass = false;
     std::string switchPort;
     std::string rig;           // sweep: the receiver control; empty otherwise
     std::string hamlibVersion; // sweep with hamlib
     bool systemMode = false;
-    double tsOff = 293.0;      // K
-    double t0 = 290.0;         // K
+    double tsOff = 293.0; // K
+    double t0 = 290.0;    // K
     // The ENR: typed, or interpolated from a calibration file, whose rows around each
     // result's frequency are listed in the report.
     bool enrFromFile = false;

@@ -235,8 +235,9 @@ TEST(LimitFile, AFileThatCannotBeReadIsOneMessage)
     const std::string bad = (dir / "bad.txt").string();
     std::ofstream(bad) << "100,1\n150,x\n";
     EXPECT_FALSE(readLimitFile(bad, rows, message));
-    EXPECT_EQ(message, "The limit file \"" + bad +
-                           "\" was refused: line 2: the noise figure maximum \"x\" is not a number");
+    EXPECT_EQ(message,
+              "The limit file \"" + bad +
+                  "\" was refused: line 2: the noise figure maximum \"x\" is not a number");
     std::ofstream(bad) << "100,1\n150,2\n";
     EXPECT_TRUE(readLimitFile(bad, rows, message));
     EXPECT_EQ(rows.size(), 2u);

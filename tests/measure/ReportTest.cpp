@@ -152,8 +152,8 @@ protected:
         return names;
     }
 
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("quillon-report-" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("quillon-report-" + std::to_string(::getpid()));
     ReportData data;
 };
 
