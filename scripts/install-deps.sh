@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   locales xvfb xauth imagemagick sox
   dpkg-dev debhelper lintian desktop-file-utils appstream man-db
+  python3-html5lib
 )
 
 missing=()

@@ -19,6 +19,7 @@ int runBench(const std::vector<std::string> &args);
 int runSweep(const std::vector<std::string> &args);
 int runLive(const std::vector<std::string> &args);
 int runSky(const std::vector<std::string> &args);
+int runRecompute(const std::vector<std::string> &args);
 extern const char *const kMainHelpIntro;
 extern const char *const kMainHelpNotes;
 extern const char *const kDevicesHelp;
@@ -32,6 +33,7 @@ extern const char *const kBenchHelp;
 extern const char *const kSweepHelp;
 extern const char *const kLiveHelp;
 extern const char *const kSkyHelp;
+extern const char *const kRecomputeHelp;
 
 namespace {
 
@@ -60,6 +62,9 @@ const std::array kCommands{
     Command{"sky", "TARGET", runSky,
             "sun: G/T from the Sun; moon: Moon noise; ground: Tsys from cold sky and ground",
             kSkyHelp},
+    Command{"recompute", "FILE", runRecompute,
+            "recompute a report's JSON file from its inputs and compare every number",
+            kRecomputeHelp},
 };
 
 std::string synopsis(const Command &c)

@@ -105,6 +105,26 @@ read prints the reader's message and exits with status 2.
     "  --format ROW       capture format row 0 to 19 (default: the stored format)\n"              \
     "  --time MS          capture time per block: 100, 1000 (default) or 10000 ms\n"             \
     "  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)\n"
+// The limits and the DUT record, as measure and sweep take them, and measure's report.
+#define QUILLON_LIMIT_HELP                                                                         \
+    "  --nf-max DB        limit: the noise figure's maximum\n"                                     \
+    "  --gain-min DB      limit: the gain's minimum;  --gain-max DB  its maximum\n"                \
+    "  --limit-file FILE  limits against frequency, laid out as an ENR file: frequency (MHz), NF\n" \
+    "                     max, gain min and optionally gain max (dB) per line, \"-\" for none;\n"  \
+    "                     interpolated between rows, never beyond the first and last\n"            \
+    "  Each result gets a verdict by its 95% interval (the total half-width): PASS when the\n"     \
+    "  whole interval meets the limit, FAIL when the whole interval misses it, INDETERMINATE\n"    \
+    "  when it holds the limit (a result exactly on the limit is INDETERMINATE). A frequency the\n" \
+    "  limit table does not cover gets a message and no verdict.\n"                                \
+    "  Exit status with limits: 0 all pass, 3 any fail, 4 none fail but some indeterminate or\n"   \
+    "  without a verdict (1, 2 and 130 as always).\n"                                              \
+    "  --dut-name TEXT, --dut-serial TEXT, --dut-notes TEXT   the DUT record, kept with the\n"     \
+    "                     results in the JSON (and the report)\n"
+#define QUILLON_REPORT_HELP                                                                        \
+    "  --report FILE.html write a self-contained HTML report and FILE.json beside it, with every\n" \
+    "                     input to recompute it (quillon-cli recompute FILE.json); a report that\n" \
+    "                     cannot be written is one message and exit 1, the results printed\n"
+
 #define QUILLON_FREQUENCY_HELP                                                                     \
     "  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the\n"    \
     "                     stored file) is read there (default: the stored entry)\n"
@@ -161,6 +181,7 @@ the receiver's gain drift seen in the readings' blocks), and any warning about t
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
 )" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP QUILLON_CORRECTIONS_HELP;
+)" QUILLON_LIMIT_HELP QUILLON_REPORT_HELP QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
 
 extern const char *const kCalibrateHelp =
     R"(Usage: quillon-cli calibrate [OPTIONS] [--json]
@@ -327,10 +348,28 @@ Options:
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --log FILE         append the measurement's "SKY" line to FILE
+)" QUILLON_LIMIT_HELP QUILLON_NOISE_SOURCE_HELP R"(
+The frequency measured is each point's; each point's line ends in its verdict when limits
+are given, and "Verdicts: 19 PASS, 1 INDETERMINATE" sums them up. A point without a
+result (exit 1) decides the exit status before the verdicts.
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP
 #undef QUILLON_DEVICE_HELP
 #undef QUILLON_FREQUENCY_HELP
+#undef QUILLON_LIMIT_HELP
+#undef QUILLON_REPORT_HELP
+
+extern const char *const kRecomputeHelp =
+    R"(Usage: quillon-cli recompute FILE.json [--tolerance X]
+
+Reads the JSON file a report (--report) wrote beside its HTML file, computes every result
+again from the readings, the ENR rows, TSoff, T0 and the stated uncertainties it holds,
+and compares each number (results, their 95% half-widths, the ENR) and each verdict with
+the one stored. Prints each difference and a count.
+  --tolerance X      largest difference taken as agreement, in each number's unit
+                     (default 0.001)
+Exit status: 0 every number agrees, 1 some differ, 2 the file cannot be read or used.
+)";
 
 } // namespace quillon::cli

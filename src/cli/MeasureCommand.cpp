@@ -7,7 +7,10 @@
 #include "cli/CorrectionOptions.h"
 #include "cli/MeasureSeries.h"
 #include "core/SettingsStore.h"
+#include "capture/WaveFormat.h"
+#include "measure/ModalReading.h"
 #include "measure/QuillonEngine.h"
+#include "measure/Report.h"
 
 #include <cstdio>
 #include <string>
@@ -32,6 +35,8 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
         addCorrectionOptionNames(valued, flags);
         flags.insert(flags.end(), {"drift-order", "no-drift-order"});
     addCaptureOptionNames(calibrate ? kCalibrateOptions : kMeasureOptions, valued, flags);
+    if (!calibrate)
+        addLimitOptionNames(valued);
     const Options o(name, args, valued, flags);
     if (o.flag("help"))
         return printHelp(name);
@@ -55,7 +60,7 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     const auto output =
         request.json ? makeMeasureJsonOutput(request) : makeMeasureTextOutput(request);
     DeviceCaps caps;
-    if (request.json)
+    if (request.json || request.limits.reportFile)
         engine.devices().deviceCaps(request.capture.device, caps);
     output->begin(caps.productName);
     MeasureResult result;
@@ -70,10 +75,49 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     result.benchTruth = engine.bench().truth();
     result.benchChain = engine.bench().parameters().chain;
     output->finished(result);
-    return result.cancelled ? stopStatus() : kExitOk;
+    if (request.limits.reportFile && !result.reportResults.empty()) {
+        const std::string failed = writeReport(*request.limits.reportFile,
+                                               measureReport(request, engine, caps.productName,
+                                                             std::move(result.reportResults)));
+        if (!failed.empty()) { // the results are printed above; no report file is left
+            printError(failed);
+            return result.cancelled ? stopStatus() : kExitFailed;
+        }
+    }
+    if (result.cancelled)
+        return stopStatus();
+    return verdictExitStatus(request.limits.limits, result.verdicts);
 }
 
 } // namespace
+
+ReportData measureReport(const MeasureRequest &request, QuillonEngine &engine,
+                         const std::string &deviceName, std::vector<ReportResult> results)
+{
+    const CaptureRequest &c = request.capture;
+    ReportData d;
+    d.page = "Measure Device";
+    d.dut = request.limits.dut;
+    d.dateTime = reportDateTime();
+    d.soundDevice = deviceName.empty() && c.onBench ? "Quillon virtual bench" : deviceName;
+    d.format = WaveFormatTable[static_cast<std::size_t>(c.formatRow)].label;
+    d.captureTimeMs = static_cast<int>(c.captureTimeMs);
+    d.dummyReads = c.plan.dummyReads;
+    d.averageCount = ModalReading::countedBlocks(c.plan);
+    d.highPass = c.highPass;
+    d.switchPort = c.switchPort;
+    d.systemMode = request.systemMode;
+    d.tsOff = c.tsOff;
+    d.t0 = c.t0;
+    d.enrFromFile = c.enr.fromFile;
+    if (c.enr.fromFile) {
+        d.enrFile = request.enrFile;
+        d.enrRows = enrRowsUsed(c.enr.table, c.enr.frequencyMHz);
+    }
+    d.limits = request.limits.limits;
+    d.results = std::move(results);
+    return d;
+}
 
 MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEngine &engine)
 {
@@ -124,6 +168,13 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
                                        : enr.enrDbAt(mhz);
                 });
         }
+        request.limits = parseLimitOptions(o);
+        // A result has a frequency where the ENR was read at one: --freq, or the calibration
+        // file's entry.
+        if (o.has("freq") || enr.fromFile)
+            request.frequencyMHz = enr.frequencyMHz;
+        if (enr.fromFile)
+            request.enrFile = o.text("enr-file").value_or(engine.settings().enrCalibrationFile);
     }
     return request;
 }

@@ -86,6 +86,35 @@ void writeDevice(Json &doc, const MeasureRun &run, bool systemMode)
     doc.endObject();
 }
 
+// A run's verdict against the limits: overall, per result, the limits in force, or why
+// there is none.
+void writeVerdict(Json &doc, const ResultVerdict &v)
+{
+    doc.key("verdict").beginObject();
+    doc.key("overall").value(verdictText(v.overall));
+    doc.key("noiseFigure").value(verdictText(v.nf)).key("gain").value(verdictText(v.gain));
+    doc.key("nfMaxDb").value(v.limits.nfMaxDb).key("gainMinDb").value(v.limits.gainMinDb);
+    doc.key("gainMaxDb").value(v.limits.gainMaxDb).key("message").value(v.message);
+    doc.endObject();
+}
+
+// "Verdict: PASS (noise figure PASS, gain INDETERMINATE)", or the table's message.
+void printVerdict(const ResultVerdict &v)
+{
+    if (v.overall == Verdict::None) {
+        if (!v.message.empty())
+            std::printf("Verdict: none. %s\n", v.message.c_str());
+        return;
+    }
+    std::string parts;
+    if (v.nf != Verdict::None)
+        parts += "noise figure " + std::string(verdictText(v.nf));
+    if (v.gain != Verdict::None)
+        parts += (parts.empty() ? "gain " : ", gain ") + std::string(verdictText(v.gain));
+    std::printf("Verdict: %s (%s)\n", std::string(verdictText(v.overall)).c_str(),
+                parts.c_str());
+}
+
 // A Calibrate Noise Source run's computed ENR and its uncertainty.
 void writeCalibration(Json &doc, const MeasureRun &run)
 {
@@ -145,6 +174,8 @@ public:
                 appliedCorrections(m_request.corrections, systemMode);
             if (applied.any())
                 std::printf("%s\n", correctedForText(applied).c_str());
+            if (m_request.limits.limits.any())
+                printVerdict(run.verdict);
         }
         const std::string warnings = warningText(run.warnings);
         std::size_t at = 0;
@@ -157,6 +188,8 @@ public:
     }
     void finished(const MeasureResult &result) override
     {
+        if (m_request.limits.limits.any() && m_request.repeat != 1)
+            std::printf("Verdicts: %s\n", result.verdicts.summary().c_str());
         if (!m_request.capture.onBench || result.cancelled)
             return;
         const BenchTruth &truth = result.benchTruth;
@@ -243,6 +276,15 @@ void JsonOutput::begin(const std::string &deviceName)
         doc.key("tsOffUnknown").value(m_request.tsOffUnknown);
     else
         writeCorrectionsJson(doc, m_request.corrections);
+    if (!calibration) {
+        const LimitRequest &l = m_request.limits;
+        doc.key("dut").beginObject().key("name").value(l.dut.name);
+        doc.key("serial").value(l.dut.serial).key("notes").value(l.dut.notes).endObject();
+        doc.key("limits").beginObject().key("nfMaxDb").value(l.limits.nfMaxDb);
+        doc.key("gainMinDb").value(l.limits.gainMinDb).key("gainMaxDb").value(l.limits.gainMaxDb);
+        doc.key("file").value(l.limits.tableFile).key("frequencyMHz").value(m_request.frequencyMHz);
+        doc.endObject();
+    }
     // "interrupted" follows the runs: it is known only at the end.
     doc.key("runs").beginArray();
     write();
@@ -279,6 +321,8 @@ void JsonOutput::seriesComplete(const MeasureRun &run)
         writeCalibration(doc, run);
     else
         writeDevice(doc, run, m_request.systemMode);
+    if (!calibration && m_request.limits.limits.any() && !run.cutShort)
+        writeVerdict(doc, run.verdict);
     writeWarnings(doc, run.warnings);
     doc.endObject();
     write();
@@ -290,6 +334,8 @@ void JsonOutput::finished(const MeasureResult &result)
     Json &doc = m_doc;
     doc.endArray();
     doc.key("interrupted").value(result.cancelled);
+    if (m_request.limits.limits.any())
+        doc.key("verdicts").value(result.verdicts.summary());
     if (m_request.capture.onBench) {
         const BenchTruth &truth = result.benchTruth;
         doc.key("benchTruth").beginObject();

@@ -139,6 +139,21 @@ public:
         run.evaluation = pass.evaluation;
         run.uncertainty = pass.uncertainty;
         run.warnings = pass.warnings;
+        if (!run.cutShort && m_request.kind == SeriesKind::Device) {
+            const DeviceResults &res = run.evaluation.device;
+            const DeviceResultsUncertainty &u = run.uncertainty.device;
+            const bool nfShown = res.complete && res.noise.valid;
+            const bool gainShown = res.complete && !m_request.systemMode && res.gainValid;
+            run.verdict = verdictFor(m_request.limits.limits, m_request.frequencyMHz,
+                                     nfShown ? res.noise.nf : LimitRow::kNone,
+                                     u.nf.totalHalfWidth(),
+                                     gainShown ? res.gainDb : LimitRow::kNone,
+                                     u.gainDb.totalHalfWidth());
+            if (res.complete)
+                m_verdicts.add(run.verdict.overall);
+            if (m_request.limits.reportFile)
+                m_reportResults.push_back(reportResult(run));
+        }
         m_readings.clear();
         m_inPass = false;
         ++m_passes;
@@ -147,6 +162,8 @@ public:
 
     int passes() const { return m_passes; }
     bool noAnswer() const { return m_noAnswer; }
+    const VerdictCounts &verdicts() const { return m_verdicts; }
+    std::vector<ReportResult> takeReportResults() { return std::move(m_reportResults); }
 
 private:
     const MeasureRequest &m_request;
@@ -158,6 +175,45 @@ private:
     bool m_noAnswer = false;
     std::vector<MeasureReading> m_readings; // of the pass in progress
     int m_passes = 0;                       // passes reported, the one cut short included
+    VerdictCounts m_verdicts;
+    std::vector<ReportResult> m_reportResults; // --report: the complete runs
+
+    // A run as the report keeps it: its readings and conditions; the numbers are computed
+    // again from them (fillReportResult), as quillon-cli recompute does.
+    ReportResult reportResult(const MeasureRun &run) const
+    {
+        ReportResult r;
+        r.label = "Run " + std::to_string(m_passes + 1); // m_passes counts the runs before
+        r.frequencyMHz = m_request.frequencyMHz;
+        r.enrDb = m_request.enrDb;
+        r.stated = m_request.stated;
+        for (const MeasureReading &x : run.readings) {
+            ReportReading reading;
+            reading.number = x.number;
+            reading.label = std::string(seriesReadingLabel(m_request.kind, x.number));
+            reading.power = x.power;
+            reading.blocks = x.blocks;
+            reading.statistics = x.statistics;
+            reading.warnings = warningList(x.warnings);
+            r.readings.push_back(std::move(reading));
+        }
+        r.warnings = warningList(run.warnings);
+        const CaptureRequest &c = m_request.capture;
+        fillReportResult(r, m_request.systemMode, c.t0, c.tsOff, m_request.limits.limits);
+        return r;
+    }
+    static std::vector<std::string> warningList(const ReadingWarnings &w)
+    {
+        std::vector<std::string> list;
+        const std::string text = warningText(w);
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            list.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        return list;
+    }
 };
 
 } // namespace
@@ -190,6 +246,8 @@ MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &en
     MeasureResult result;
     result.runs = listener.passes();
     result.cancelled = outcome.end == SeriesEnd::Cancelled;
+    result.verdicts = listener.verdicts();
+    result.reportResults = listener.takeReportResults();
     if (listener.noAnswer())
         throw CliError("no switch port drives the noise source and the DUT: give --port, or "
                        "answer the prompts on standard input");

@@ -6,6 +6,7 @@
 
 #include "bench/VirtualBench.h"
 #include "cli/CaptureOptions.h"
+#include "cli/LimitOptions.h"
 #include "measure/DeviceResultsText.h"
 #include "measure/ResultUncertainty.h"
 #include "measure/SeriesReadings.h"
@@ -44,6 +45,11 @@ struct MeasureRequest
     // measure: the losses around the DUT and the converter at the receiver's frequency
     // (CorrectionOptions.h); nothing set = uncorrected.
     ChainCorrections corrections;
+    // measure: the limits, the DUT record and --report; the frequency the results are taken
+    // at for a limit table (--freq, or the stored entry with an ENR file), NaN for none.
+    LimitRequest limits;
+    double frequencyMHz = LimitRow::kNone;
+    std::string enrFile; // the calibration file read, when the ENR comes from one
 };
 
 // One reading taken.
@@ -67,6 +73,7 @@ struct MeasureRun
     SeriesEvaluation evaluation; // with the shown texts, unless cut short
     SeriesUncertainty uncertainty;
     ReadingWarnings warnings;
+    ResultVerdict verdict; // against request.limits; None without limits or a result
 };
 
 struct MeasureResult
@@ -76,6 +83,9 @@ struct MeasureResult
     BenchTruth benchTruth;        // what a correct measurement of the bench reads (on the bench)
     BenchChain benchChain;        // the bench's losses and converter (its truth's uncorrected
                                   // reading differs from the truth only with them)
+    VerdictCounts verdicts;       // of the complete runs
+    // With --report only: every complete run, its readings included, for the report.
+    std::vector<ReportResult> reportResults;
 };
 
 // Where takeMeasureSeries reports as it goes, on the main thread. The text output prints each
@@ -109,6 +119,10 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
 // after the readings before it were reported.
 MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &engine,
                                 MeasureOutput &output);
+
+// The report of a measure run: its settings, the DUT record, the limits and `results`.
+ReportData measureReport(const MeasureRequest &request, QuillonEngine &engine,
+                         const std::string &deviceName, std::vector<ReportResult> results);
 
 std::unique_ptr<MeasureOutput> makeMeasureTextOutput(const MeasureRequest &request);
 std::unique_ptr<MeasureOutput> makeMeasureJsonOutput(const MeasureRequest &request);

@@ -5,6 +5,7 @@
 #include "cli/CorrectionOptions.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "cli/LimitOptions.h"
 #include "core/Messages.h"
 #include "core/SettingsRecord.h"
 #include "core/SettingsStore.h"
@@ -104,6 +105,13 @@ std::string pointLine(const SweepRow &r)
     return line;
 }
 
+// A point's verdict against the limits at its frequency.
+ResultVerdict pointVerdict(const Limits &limits, const SweepRow &r)
+{
+    return verdictFor(limits, r.frequencyMHz, r.nfDb, r.nfHalfWidth95Db, r.gainDb,
+                      r.gainHalfWidth95Db);
+}
+
 RigMode modeArg(const Options &o, RigMode stored)
 {
     const auto text = o.text("mode");
@@ -129,6 +137,7 @@ int runSweep(const std::vector<std::string> &args)
     std::vector<std::string_view> flags{"json"};
     addCaptureOptionNames(kSweepOptions, valued, flags);
     addCorrectionOptionNames(valued, flags);
+    addLimitOptionNames(valued, false);
     const Options o("sweep", args, valued, flags);
     if (o.flag("help"))
         return printHelp("sweep");
@@ -151,6 +160,7 @@ int runSweep(const std::vector<std::string> &args)
     if (!planned.ok())
         throw CliError(planned.message);
 
+    const LimitRequest limits = parseLimitOptions(o);
     CommandEngine command(o);
     QuillonEngine &engine = command.engine;
     const CaptureRequest request = parseCaptureOptions(o, kSweepOptions, engine);
@@ -237,8 +247,16 @@ int runSweep(const std::vector<std::string> &args)
                 runner.abort();
         }
         const std::vector<SweepRow> rows = runner.rows();
-        for (; !json && printed < rows.size(); ++printed)
-            std::printf("%s\n", pointLine(rows[printed]).c_str());
+        for (; !json && printed < rows.size(); ++printed) {
+            std::string line = pointLine(rows[printed]);
+            if (limits.limits.any()) {
+                const ResultVerdict v = pointVerdict(limits.limits, rows[printed]);
+                line += "  " + (v.overall != Verdict::None ? std::string(verdictText(v.overall))
+                                : v.message.empty()           ? std::string("no verdict")
+                                                              : v.message);
+            }
+            std::printf("%s\n", line.c_str());
+        }
         std::fflush(stdout);
         // The file is replaced whole each time: a kill loses at most the point being read.
         if (csvAsWeGo && csvFailure.empty() && written < rows.size()) {
@@ -250,6 +268,9 @@ int runSweep(const std::vector<std::string> &args)
     }
     restoreStopSignals();
     const std::vector<SweepRow> rows = runner.rows();
+    VerdictCounts verdicts;
+    for (const SweepRow &r : rows)
+        verdicts.add(pointVerdict(limits.limits, r).overall);
 
     std::vector<std::pair<double, std::string>> failedPoints; // frequency, why
     for (const SweepRow &r : rows)
@@ -274,6 +295,10 @@ int runSweep(const std::vector<std::string> &args)
         printError(csvFailure);
         status = kExitFailed;
     }
+    if (status == kExitOk)
+        status = verdictExitStatus(limits.limits, verdicts);
+    if (limits.limits.any() && !json)
+        std::printf("Verdicts: %s\n", verdicts.summary().c_str());
     if (json) {
         Json out;
         out.beginObject();
@@ -282,6 +307,10 @@ int runSweep(const std::vector<std::string> &args)
                                                           : "failed");
         out.key("message").value(outcome.message);
         out.key("virtualBench").value(onBench);
+        if (limits.limits.any())
+            out.key("verdicts").value(verdicts.summary());
+        out.key("dut").beginObject().key("name").value(limits.dut.name);
+        out.key("serial").value(limits.dut.serial).key("notes").value(limits.dut.notes).endObject();
         out.key("points").beginArray();
         for (const SweepRow &r : rows) {
             out.beginObject().key("frequencyMHz").value(r.frequencyMHz);
@@ -299,6 +328,14 @@ int runSweep(const std::vector<std::string> &args)
                 out.key("outputLossDb").value(r.outputLossDb);
                 out.key("calibrationLossDb").value(r.calibrationLossDb);
                 out.key("correctedFor").value(r.correctedFor);
+            }
+            if (limits.limits.any()) {
+                const ResultVerdict v = pointVerdict(limits.limits, r);
+                out.key("verdict").beginObject().key("overall").value(verdictText(v.overall));
+                out.key("noiseFigure").value(verdictText(v.nf)).key("gain").value(verdictText(v.gain));
+                out.key("nfMaxDb").value(v.limits.nfMaxDb).key("gainMinDb").value(v.limits.gainMinDb);
+                out.key("gainMaxDb").value(v.limits.gainMaxDb).key("message").value(v.message);
+                out.endObject();
             }
             if (onBench) {
                 const BenchTruth t = computeTruth(bench, r.frequencyMHz);

@@ -68,6 +68,14 @@ inline constexpr TextValue AveragePrecisionMaxTime{"AveragePrecisionMaxTime", "6
 inline constexpr IntValue AutomaticDummyReads{"AutomaticDummyReads", 0};
 // Measure Device takes every ON reading in two halves around its OFF partner.
 inline constexpr IntValue DriftCancellingOrder{"DriftCancellingOrder", 0};
+// Measure Device's limits (dB; empty: none) and the record of the device measured, kept as
+// typed.
+inline constexpr TextValue LimitNfMax{"LimitNfMax", ""};
+inline constexpr TextValue LimitGainMin{"LimitGainMin", ""};
+inline constexpr TextValue LimitGainMax{"LimitGainMax", ""};
+inline constexpr TextValue DutName{"DutName", ""};
+inline constexpr TextValue DutSerial{"DutSerial", ""};
+inline constexpr TextValue DutNotes{"DutNotes", ""};
 } // namespace keys
 
 // The per-user settings store: QSettings with organisation "Tremont", application

@@ -30,6 +30,8 @@ struct SweepRow
     double outputLossDb = kNone;
     double calibrationLossDb = kNone;
     std::string correctedFor;
+    double nfHalfWidth95Db = kNone;   // the total 95% half-widths, as verdicts take them
+    double gainHalfWidth95Db = kNone; // (not in the CSV)
 };
 
 // The CSV of a sweep, RFC 4180: a header row, then one record per point in the order

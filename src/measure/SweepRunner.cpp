@@ -202,12 +202,14 @@ bool SweepRunner::measurePoint(double f, SweepRow &row, SeriesReadings &last,
     if (pass.evaluation.complete) {
         row.gainDb = res.gainDb;
         row.gainUncertaintyDb = u.gainDb.total;
+        row.gainHalfWidth95Db = u.gainDb.totalHalfWidth();
         if (!res.gainValid)
             row.warnings = joined(row.warnings, "gain out of range");
         if (res.noise.valid) {
             row.nfDb = res.noise.nf;
             row.teK = res.noise.te;
             row.nfUncertaintyDb = u.nf.total;
+            row.nfHalfWidth95Db = u.nf.totalHalfWidth();
             row.teUncertaintyK = u.te.total;
         } else {
             row.warnings = joined(row.warnings, "noise temperature out of range");

@@ -2,6 +2,7 @@
 #include "capture/HighPass.h"
 #include "capture/Level.h"
 #include "core/Messages.h"
+#include "support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
@@ -368,6 +369,8 @@ TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
     const std::vector<std::string> names{"devices",   "level",    "calc",  "enr",   "measure",
                                          "calibrate", "spectrum", "bench", "sweep", "live",
                                          "sky"};
+    const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",  "measure",
+                                         "calibrate", "spectrum", "bench", "sweep", "recompute"};
     const Result help = run("--help");
     std::vector<std::string> listed;
     const auto list = help.out.find("Commands:\n");
@@ -375,7 +378,7 @@ TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
     for (auto at = list + 10; help.out.compare(at, 2, "  ") == 0; at = help.out.find('\n', at) + 1)
         listed.push_back(help.out.substr(at + 2, help.out.find_first_of(" \n", at + 2) - at - 2));
     EXPECT_EQ(listed, names);
-    EXPECT_PRED2(has, help.out, "\n  level FILE   block levels of a WAV file, as the Measure ");
+    EXPECT_PRED2(has, help.out, "\n  level FILE       block levels of a WAV file, as the Measure ");
     const Result bare = run(""); // no command: the same text, as an error
     EXPECT_EQ(bare.status, 2);
     EXPECT_EQ(bare.err, help.out);
@@ -1456,6 +1459,204 @@ TEST_F(Cli, StopSignalsEndASkyMeasurementWithoutAResult)
         EXPECT_EQ(read("out"), "");
         EXPECT_EQ(read("sky.log"), "");
     }
+// Limits on the bench's result (seeded: every run reads the same): the interval's ends and
+// its middle on the limit, each verdict's exit status, in the text and in the JSON.
+TEST_F(Cli, MeasureVerdictsAtTheLimitsAndTheirExitStatus)
+{
+    const std::string base = "measure --average 8 --dummy 0 --decimals 3";
+    const Result first = run(base + " --json");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const auto at = first.out.find("\"noiseFigure\":{");
+    const double nf = jsonNumber(first.out, "noiseFigure", first.out.find("\"results\""));
+    const double hw = jsonNumber(first.out, "totalHalfWidth95", at);
+    ASSERT_TRUE(std::isfinite(nf) && hw > 0.0) << first.out;
+    auto limit = [](double v) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        return std::string(text);
+    };
+    const struct
+    {
+        double nfMax;
+        int status;
+        const char *verdict;
+    } cases[] = {
+        {nf + hw, 0, "PASS"},            // the interval ends on the limit: it meets it
+        {nf, 4, "INDETERMINATE"},        // the result exactly on the limit
+        {nf - hw, 4, "INDETERMINATE"},   // the interval starts on it
+        {nf - hw - 0.001, 3, "FAIL"},    // the whole interval above
+    };
+    for (const auto &c : cases) {
+        const Result r = run(base + " --nf-max " + limit(c.nfMax));
+        EXPECT_EQ(r.status, c.status) << c.verdict << r.err;
+        EXPECT_PRED2(has, r.out,
+                     std::string("Verdict: ") + c.verdict + " (noise figure " + c.verdict + ")\n");
+        const Result j = run(base + " --json --nf-max " + limit(c.nfMax));
+        EXPECT_EQ(j.status, c.status);
+        EXPECT_PRED2(has, j.out, std::string("\"verdict\":{\"overall\":\"") + c.verdict + "\"");
+    }
+    // The gain's limits with the noise figure's: the worst decides; three runs summed up.
+    const Result gain = run(base + " --nf-max 5 --gain-min 25 --repeat 3");
+    EXPECT_EQ(gain.status, 3);
+    EXPECT_PRED2(has, gain.out, "Verdict: FAIL (noise figure PASS, gain FAIL)\n");
+    EXPECT_PRED2(has, gain.out, "Verdicts: 3 FAIL\n");
+    // No limits: no verdict line, exit 0 as before.
+    EXPECT_FALSE(has(run(base).out, "Verdict"));
+    // System mode has no gain: a gain limit cannot be met by a noise figure alone.
+    const Result system = run(base + " --system --nf-max 20 --gain-min 10");
+    EXPECT_EQ(system.status, 4);
+    EXPECT_PRED2(has, system.out, "Verdict: INDETERMINATE (noise figure PASS)\n");
+}
+
+// A limit table read at the frequency measured (--freq with an ENR file), and one that does
+// not reach it: a message, no verdict, and the status of a result not known to pass.
+TEST_F(Cli, LimitTablesAgainstFrequency)
+{
+    file("enr.txt", "50,25\n500,25\n");
+    file("limits.txt", "# MHz, NF max, gain min, gain max\n100,1.5,18,22\n200,3,-,-\n");
+    const std::string base = "measure --average 8 --dummy 0 --enr-file enr.txt ";
+    Result r = run(base + "--freq 150 --limit-file limits.txt --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // At 150 MHz: NF max interpolated to 2.25 dB; the gain limits stop at 100 MHz.
+    EXPECT_PRED2(has, r.out, "\"nfMaxDb\":2.25,\"gainMinDb\":null,\"gainMaxDb\":null");
+    EXPECT_PRED2(has, r.out, "\"overall\":\"PASS\"");
+    r = run(base + "--freq 300 --limit-file limits.txt");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_PRED2(has, r.out,
+                 "Verdict: none. The limit table does not cover 300.000 MHz (it runs from "
+                 "100.000 MHz to 200.000 MHz): no verdict.\n");
+    // Without a frequency the table has nothing to go by.
+    r = run("measure --average 8 --dummy 0 --limit-file limits.txt");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_PRED2(has, r.out, "this result has no frequency: no verdict.\n");
+}
+
+TEST_F(Cli, LimitAndReportOptionsRefuseBadInputBeforeMeasuring)
+{
+    file("bad.txt", "100,1\n200,x\n");
+    std::filesystem::create_directories(dir / "folder");
+    const struct
+    {
+        const char *args;
+        std::string message;
+    } cases[] = {
+        {"--nf-max abc", "quillon-cli: --nf-max needs a number, not 'abc'\n"},
+        {"--gain-min 5 --gain-max 1", "quillon-cli: --gain-min must not be above --gain-max\n"},
+        {"--limit-file missing.txt",
+         "quillon-cli: The limit file \"missing.txt\" could not be read: No such file or "
+         "directory\n"},
+        {"--limit-file bad.txt",
+         "quillon-cli: The limit file \"bad.txt\" was refused: line 2: the noise figure maximum "
+         "\"x\" is not a number\n"},
+        {"--limit-file bad.txt --nf-max 2",
+         "quillon-cli: give --limit-file or single limits (--nf-max, --gain-min, --gain-max), "
+         "not both\n"},
+        {"--report nowhere/r.html",
+         "quillon-cli: The report \"nowhere/r.html\" could not be written: its folder nowhere: "
+         "No such file or directory.\n"},
+        {"--report folder", "quillon-cli: The report \"folder\" could not be written: it is a "
+                            "folder.\n"},
+        {"--report -", "quillon-cli: --report needs a file name (FILE.html)\n"},
+    };
+    for (const auto &c : cases) {
+        const Result r = run(std::string("measure --average 1 ") + c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(r.out, "") << c.args; // refused before the first reading
+    }
+    // calibrate has no limits.
+    EXPECT_EQ(run("calibrate --nf-max 2").status, 2);
+}
+
+// The report of three runs: strict HTML5, self-contained, every number the text output
+// shows in it, the DUT record as typed (markup in it is text), and its JSON recomputing
+// every number; a changed number is found.
+TEST_F(Cli, ReportIsStrictHtmlWithEveryShownNumberAndRecomputes)
+{
+    const std::string name = "LNA <b>2</b> & \"Co\"";
+    const Result r = run("measure --average 8 --dummy 0 --decimals 3 --repeat 3 --nf-max 1.2 "
+                         "--gain-min 19 --report r.html --dut-serial SN-0042 "
+                         "--dut-notes 'bias 12 V' --dut-name '" + name + "'");
+    ASSERT_EQ(r.err, "");
+    file("printed.txt", r.out);
+    const int checked = std::system(
+        (std::string(QUILLON_CHECK_REPORT) + " " + (dir / "r.html").string() + " " +
+         (dir / "printed.txt").string() + " '" + name + "' SN-0042 'bias 12 V' 'Run 3' " +
+         "'Quillon virtual bench' 'TSoff (K)' '293.00' 'T0 (K)' '290.00' 'Corrections' >" +
+         (dir / "check.txt").string() + " 2>&1")
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt");
+    EXPECT_FALSE(has(read("r.html"), "<b>2</b>")); // escaped, not markup
+    const std::string json = read("r.json");
+    EXPECT_PRED2(has, json, "\"name\": \"LNA <b>2</b> & \\\"Co\\\"\"");
+    EXPECT_EQ(count(json, "\"power\":"), 12u);
+
+    Result again = run("recompute r.json");
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(again.out, "39 numbers and verdicts compared, 0 differ\n");
+    // One number changed by 0.002 dB: named, exit 1. Within --tolerance it agrees.
+    std::string changed = json;
+    const auto at = changed.find("\"noiseFigureDb\": ") + 17;
+    const double nf = std::strtod(changed.c_str() + at, nullptr);
+    changed.replace(at, changed.find_first_of(",\n", at) - at, std::to_string(nf + 0.002));
+    file("changed.json", changed);
+    again = run("recompute changed.json");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_PRED2(has, again.out, "differs: Run 1: noise figure (dB) ");
+    EXPECT_PRED2(has, again.out, "39 numbers and verdicts compared, 1 differ\n");
+    EXPECT_EQ(run("recompute changed.json --tolerance 0.01").status, 0);
+    // A file that is not a report.
+    file("other.json", "{\"a\": 1}");
+    again = run("recompute other.json");
+    EXPECT_EQ(again.status, 2);
+    EXPECT_EQ(again.err, "quillon-cli: The report \"other.json\" could not be used: not a "
+                         "Quillon report: \"results\", \"t0\" or \"tsOff\" is missing.\n");
+    EXPECT_EQ(run("recompute missing.json").err,
+              "quillon-cli: The report \"missing.json\" could not be read.\n");
+}
+
+// A full disk under the report: the results are printed, one message, exit 1, and neither
+// file nor a temporary is left there.
+TEST_F(Cli, AReportThatCannotBeWrittenLeavesNothingBehind)
+{
+    quillon::test::SmallDisk disk(2);
+    if (!disk.ok())
+        GTEST_SKIP() << disk.whyNot();
+    ASSERT_TRUE(disk.put("filler", 2 * quillon::test::SmallDisk::kPage)); // the disk full
+    const Result r = run("measure --average 4 --dummy 0 --report " + disk.file("r.html"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_PRED2(has, r.out, "Noise Figure (dB):");
+    EXPECT_PRED2(has, r.err, "could not be written: No space left on device.\n");
+    EXPECT_EQ(count(r.err, "\n"), 1u);
+    std::vector<std::string> left;
+    for (const auto &e : std::filesystem::directory_iterator(disk.path()))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"filler"});
+}
+
+// A sweep's verdicts: each point's at the end of its line and in the JSON, the summary, the
+// exit status; a limit table that stops short of the last point.
+TEST_F(Cli, SweepVerdictsPerPointAndTheirSummary)
+{
+    const std::string base = "sweep --start 100 --stop 160 --step 10 --average 4 --dummy 0 ";
+    Result r = run(base + "--nf-max 5 --gain-max 30");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, " dB  Gain "), 7u);
+    EXPECT_EQ(count(r.out, " K  PASS\n"), 7u);
+    EXPECT_PRED2(has, r.out, "\nVerdicts: 7 PASS\n");
+    r = run(base + "--gain-min 25");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_PRED2(has, r.out, "\nVerdicts: 7 FAIL\n");
+    file("lim.txt", "100,5\n150,5\n");
+    r = run(base + "--limit-file lim.txt --json --dut-name 'unit 3'");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(count(r.out, "\"overall\":\"PASS\""), 6u);
+    EXPECT_PRED2(has, r.out, "\"overall\":\"\",\"noiseFigure\":\"\",\"gain\":\"\"");
+    EXPECT_PRED2(has, r.out, "\"message\":\"The limit table does not cover 160.000 MHz (it runs "
+                             "from 100.000 MHz to 150.000 MHz): no verdict.\"");
+    EXPECT_PRED2(has, r.out, "\"verdicts\":\"6 PASS, 1 no verdict\"");
+    EXPECT_PRED2(has, r.out, "\"dut\":{\"name\":\"unit 3\"");
+    EXPECT_EQ(run(base + "--report r.html").status, 2); // a sweep's report is not written yet
 }
 
 } // namespace

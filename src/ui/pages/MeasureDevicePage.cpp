@@ -5,6 +5,9 @@
 #include "core/Settings.h"
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
+#include "capture/DeviceList.h"
+#include "capture/WaveFormat.h"
+#include "measure/ModalReading.h"
 #include "measure/SharedValues.h"
 #include "nf/EnrTable.h"
 #include "ui/CorrectionsDialog.h"
@@ -12,6 +15,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDateTime>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +27,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <tuple>
 
 namespace quillon {
@@ -30,6 +37,30 @@ namespace {
 const char *const kRowCaptions[kDeviceReadingCount] = {
     "Noise source ON, DUT out of circuit", "Noise source OFF, DUT out of circuit",
     "Noise source ON, DUT in circuit", "Noise source OFF, DUT in circuit"};
+
+// A limit field: empty for none; a text that is not a number (marked where it is typed)
+// gives none either.
+double limitFrom(const QLineEdit *field)
+{
+    const std::string text = field->text().trimmed().toStdString();
+    return isDecimalText(text) ? parseDecimal(text) : LimitRow::kNone;
+}
+
+// Words first; the colour only repeats them.
+const char *verdictStyle(Verdict v)
+{
+    switch (v) {
+    case Verdict::Pass:
+        return "QLineEdit { color: #1b7f3a; font-weight: bold; }";
+    case Verdict::Fail:
+        return "QLineEdit { color: #b00020; font-weight: bold; }";
+    case Verdict::Indeterminate:
+        return "QLineEdit { color: #b36b00; font-weight: bold; }";
+    case Verdict::None:
+        break;
+    }
+    return "";
+}
 
 } // namespace
 
@@ -71,12 +102,18 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_systemBox->setObjectName(QStringLiteral("systemMode"));
     auto *clearButton = new QPushButton(QStringLiteral("Clear current readings"), mode);
     clearButton->setObjectName(QStringLiteral("clearReadings"));
+    auto *limitsButton = new QPushButton(QStringLiteral("Limits and DUT..."), mode);
+    limitsButton->setObjectName(QStringLiteral("limitsButton"));
+    m_saveReport = new QPushButton(QStringLiteral("Save Report..."), mode);
+    m_saveReport->setObjectName(QStringLiteral("saveReport"));
+    auto *modeLayout = new QGridLayout(mode);
+    modeLayout->addWidget(m_systemBox, 0, 0);
+    modeLayout->addWidget(m_saveReport, 0, 1);
+    modeLayout->addWidget(clearButton, 1, 0);
+    modeLayout->addWidget(limitsButton, 1, 1);
     m_correctionsButton = new QPushButton(QStringLiteral("Corrections..."), mode);
     m_correctionsButton->setObjectName(QStringLiteral("correctionsButton"));
-    auto *modeLayout = new QVBoxLayout(mode);
-    modeLayout->addWidget(m_systemBox);
-    modeLayout->addWidget(clearButton);
-    modeLayout->addWidget(m_correctionsButton);
+    modeLayout->addWidget(m_correctionsButton, 2, 0);
 
     auto *results = new QGroupBox(QStringLiteral("Results"), this);
     results->setObjectName(QStringLiteral("resultsGroup"));
@@ -98,7 +135,7 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     std::vector<QLineEdit *> cleared{m_gainField, m_teField, m_fField, m_nfField};
     for (const HalfWidthFields &f : {m_gainHalfWidth, m_teHalfWidth, m_fHalfWidth, m_nfHalfWidth})
         cleared.insert(cleared.end(), {f.statistical, f.total});
-    setResultFields(std::move(cleared));
+    std::vector<QLineEdit *> resultFields = cleared;
     resultsGrid->addWidget(new QLabel(QStringLiteral("Statistical"), results), 0, 2,
                            Qt::AlignHCenter);
     resultsGrid->addWidget(new QLabel(QStringLiteral("Total"), results), 0, 3, Qt::AlignHCenter);
@@ -115,6 +152,15 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
         resultsGrid->addWidget(halfWidth.statistical, row, 2);
         resultsGrid->addWidget(halfWidth.total, row++, 3);
     }
+    m_verdictField = new QLineEdit(results);
+    m_verdictField->setObjectName(QStringLiteral("verdictField"));
+    m_verdictField->setReadOnly(true);
+    m_verdictField->setFocusPolicy(Qt::ClickFocus); // selectable, not in the Tab chain
+    // In the heading row, whose first two cells are free: the page keeps its height.
+    resultsGrid->addWidget(makeCaption(QStringLiteral("Verdict"), m_verdictField, results), 0, 0);
+    resultsGrid->addWidget(m_verdictField, 0, 1);
+    resultFields.push_back(m_verdictField);
+    setResultFields(std::move(resultFields));
     resultsGrid->addWidget(m_warningLabel, row++, 0, 1, 4);
     m_correctedFor = new QLabel(results);
     m_correctedFor->setObjectName(QStringLiteral("correctedFor"));
@@ -151,6 +197,45 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     m_driftOrder->setChecked(store.read(keys::DriftCancellingOrder) != 0);
     precisionGrid->addWidget(m_driftOrder, 4, 0, 1, 2);
 
+    // The limits and the DUT record in a dialog of their own, kept while the page lives.
+    auto *limitsGroup = new QDialog(this);
+    limitsGroup->setObjectName(QStringLiteral("limitsDialog"));
+    limitsGroup->setWindowTitle(QStringLiteral("Limits and DUT"));
+    auto *limitsGrid = new QGridLayout(limitsGroup);
+    m_nfMax = makeNumberField("nfMax", limitsGroup);
+    m_gainMin = makeNumberField("gainMin", limitsGroup);
+    m_gainMax = makeNumberField("gainMax", limitsGroup);
+    auto textField = [limitsGroup](const char *name) {
+        auto *field = new QLineEdit(limitsGroup);
+        field->setObjectName(QLatin1String(name));
+        return field;
+    };
+    m_dutName = textField("dutName");
+    m_dutSerial = textField("dutSerial");
+    m_dutNotes = textField("dutNotes");
+    int limitRow = 0;
+    for (const auto &[caption, field, key] :
+         {std::tuple{"NF max (dB)", m_nfMax, &keys::LimitNfMax},
+          {"Gain min (dB)", m_gainMin, &keys::LimitGainMin},
+          {"Gain max (dB)", m_gainMax, &keys::LimitGainMax},
+          {"DUT name", m_dutName, &keys::DutName},
+          {"Serial", m_dutSerial, &keys::DutSerial},
+          {"Notes", m_dutNotes, &keys::DutNotes}}) {
+        field->setText(QString::fromStdString(store.read(*key)));
+        limitsGrid->addWidget(makeCaption(QString::fromUtf8(caption), field, limitsGroup),
+                              limitRow, 0);
+        limitsGrid->addWidget(field, limitRow++, 1);
+        // Kept as typed, with the results they describe.
+        connect(field, &QLineEdit::editingFinished, this, [this, key, field] {
+            if (!m_store.write(*key, field->text().toStdString()))
+                showMessageBox(kMsgSaveFailed, this);
+        });
+    }
+    auto *close = new QPushButton(QStringLiteral("Close"), limitsGroup);
+    limitsGrid->addWidget(close, limitRow, 1);
+    connect(close, &QPushButton::clicked, limitsGroup, &QDialog::accept);
+    connect(limitsButton, &QPushButton::clicked, limitsGroup, &QDialog::show);
+
     // Two columns, each packed from the top: the readings and their results (with the
     // half-widths and warnings beside and below them) on the left, what is typed and chosen on
     // the right, where the wait dialog sits while a reading runs.
@@ -175,6 +260,9 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
 
     addNumberField(m_tsOff, QStringLiteral("The noise source's temperature when off in K, "
                                            "e.g. 293.0"));
+    for (QLineEdit *limit : {m_nfMax, m_gainMin, m_gainMax})
+        addNumberField(limit, QStringLiteral("A limit in dB, e.g. 1.5, or empty for none"), true,
+                       false);
     addNumberField(m_precisionTarget,
                    QStringLiteral("The noise figure's 95% half-width to reach in dB, e.g. 0.05"),
                    false, false);
@@ -185,7 +273,8 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     QWidget *chain[] = {m_rows[0].measure,       m_rows[1].measure, m_rows[2].measure,
                         m_rows[3].measure,       m_entry,           m_tsOff,
                         m_enrUncertainty,        m_tsOffUncertainty, m_systemBox,
-                        clearButton,             m_automate.noiseGen, m_automate.dutSwitch,
+                        m_saveReport,            clearButton,
+                        limitsButton,            m_automate.noiseGen, m_automate.dutSwitch,
                         m_automate.dummyReads,   m_automate.repeat, m_automate.averageEnable,
                         m_automate.averageCount, m_automate.save,   m_precisionEnable,
                         m_precisionTarget,       m_precisionMaxTime, m_autoDummy,
@@ -214,7 +303,18 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
         updateControls();
         compute();
     });
-    connect(clearButton, &QPushButton::clicked, this, &MeasureDevicePage::clearReadings);
+    connect(clearButton, &QPushButton::clicked, this, [this] {
+        m_resultShown = false;
+        clearReadings();
+        showVerdict();
+    });
+    for (QLineEdit *limit : {m_nfMax, m_gainMin, m_gainMax})
+        connect(limit, &QLineEdit::textChanged, this, &MeasureDevicePage::showVerdict);
+    connect(m_saveReport, &QPushButton::clicked, this, &MeasureDevicePage::saveReport);
+    m_reportDialog = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
+                                            QStringLiteral("HTML files (*.html);;All files (*)"));
+    };
     connect(m_correctionsButton, &QPushButton::clicked, this, &MeasureDevicePage::editCorrections);
 }
 
@@ -334,6 +434,125 @@ void MeasureDevicePage::showResults(const SeriesEvaluation &evaluation,
         fields.statistical->setText(valid ? halfWidthForField(texts.statistical) : QString());
         fields.total->setText(valid ? halfWidthForField(texts.total) : QString());
     }
+    m_shownResults = evaluation.device;
+    m_shownUncertainty = uncertainty.device;
+    m_resultShown = evaluation.device.complete;
+    showVerdict();
+}
+
+double MeasureDevicePage::resultFrequencyMHz() const
+{
+    // With the ENR file in use the entry is the frequency measured at.
+    return m_engine.settings().useEnrFile ? m_shared.enrEntry() : LimitRow::kNone;
+}
+
+Limits MeasureDevicePage::limits() const
+{
+    Limits l;
+    l.nfMaxDb = limitFrom(m_nfMax);
+    l.gainMinDb = limitFrom(m_gainMin);
+    l.gainMaxDb = limitFrom(m_gainMax);
+    return l;
+}
+
+void MeasureDevicePage::showVerdict()
+{
+    const Limits l = limits();
+    if (!m_resultShown || !l.any()) {
+        m_verdictField->clear();
+        m_verdictField->setStyleSheet(QString());
+        return;
+    }
+    const DeviceResults &res = m_shownResults;
+    const bool nfShown = res.complete && res.noise.valid;
+    const bool gainShown = res.complete && !m_systemMode && res.gainValid;
+    const ResultVerdict v = verdictFor(
+        l, resultFrequencyMHz(), nfShown ? res.noise.nf : LimitRow::kNone,
+        m_shownUncertainty.nf.totalHalfWidth(), gainShown ? res.gainDb : LimitRow::kNone,
+        m_shownUncertainty.gainDb.totalHalfWidth());
+    QString text = QString::fromLatin1(verdictText(v.overall));
+    if (v.overall == Verdict::None)
+        text = QString::fromStdString(v.message.empty() ? "no verdict" : v.message);
+    m_verdictField->setText(text);
+    m_verdictField->setStyleSheet(QString::fromLatin1(verdictStyle(v.overall)));
+}
+
+ReportData MeasureDevicePage::reportData() const
+{
+    const Settings &s = m_engine.settings();
+    ReportData d;
+    d.page = "Measure Device";
+    d.dut = {m_dutName->text().toStdString(), m_dutSerial->text().toStdString(),
+             m_dutNotes->text().toStdString()};
+    d.dateTime = QDateTime::currentDateTime()
+                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                     .toStdString();
+    DeviceCaps caps;
+    if (m_engine.devices().deviceCaps(s.waveInDevice, caps))
+        d.soundDevice = caps.productName;
+    if (s.waveInFormat >= 0 && s.waveInFormat < kWaveFormatCount)
+        d.format = WaveFormatTable[static_cast<std::size_t>(s.waveInFormat)].label;
+    d.captureTimeMs = static_cast<int>(s.captureTimeMs);
+    const SeriesPlan plan = ReadingPage::seriesPlan(0);
+    d.dummyReads = plan.reading.dummyReads;
+    d.averageCount = ModalReading::countedBlocks(plan.reading);
+    d.highPass = s.highPassFilter;
+    d.switchPort = s.switchPortName;
+    d.systemMode = m_systemMode;
+    d.tsOff = m_shared.tsOff();
+    d.t0 = m_shared.t0();
+    const double frequency = resultFrequencyMHz();
+    d.enrFromFile = s.useEnrFile;
+    if (s.useEnrFile) {
+        d.enrFile = s.enrCalibrationFile;
+        d.enrRows = enrRowsUsed(m_engine.enrTable(), frequency);
+    }
+    d.limits = limits();
+    const SeriesReadings &r = readings();
+    const int count = m_systemMode ? 2 : kDeviceReadingCount;
+    for (int i = 0; i < count; ++i)
+        if (!r.present(i))
+            return d; // no complete result: nothing to report
+    ReportResult result;
+    result.label = "Result";
+    result.frequencyMHz = frequency;
+    result.enrDb = enrInEffect();
+    result.stated = stated();
+    for (int i = 0; i < count; ++i) {
+        ReportReading x;
+        x.number = i;
+        x.label = kRowCaptions[i];
+        x.power = r.power(i);
+        x.statistics.relativeStandardError = r.error(i).relative;
+        x.statistics.degreesOfFreedom = r.error(i).degreesOfFreedom;
+        const std::string w = warningText(r.warnings(i));
+        for (std::size_t at = 0; at < w.size();) {
+            const std::size_t end = std::min(w.find('\n', at), w.size());
+            x.warnings.push_back(w.substr(at, end - at));
+            at = end + 1;
+        }
+        result.readings.push_back(std::move(x));
+    }
+    fillReportResult(result, m_systemMode, d.t0, d.tsOff, d.limits);
+    d.results.push_back(std::move(result));
+    return d;
+}
+
+void MeasureDevicePage::saveReport()
+{
+    const ReportData data = reportData();
+    if (data.results.empty()) {
+        showMessageText(QStringLiteral("There is no complete result to report yet: take the "
+                                       "readings first."),
+                        this);
+        return;
+    }
+    const QString path = m_reportDialog ? m_reportDialog() : QString();
+    if (path.isEmpty())
+        return;
+    const std::string failed = writeReport(path.toStdString(), data);
+    if (!failed.empty()) // the readings and results stay as they are
+        showMessageText(QString::fromStdString(failed), this);
 }
 
 void MeasureDevicePage::onTsOffChanged(const QString &text)

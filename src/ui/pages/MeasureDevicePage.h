@@ -1,9 +1,12 @@
 #pragma once
 
 #include "measure/CorrectionSettings.h"
+#include "measure/Report.h"
 #include "ui/pages/ReadingPage.h"
 
 #include <QFont>
+
+#include <functional>
 
 class QCheckBox;
 class QGroupBox;
@@ -33,6 +36,14 @@ public:
     MeasureDevicePage(const PageContext &context, QWidget *parent = nullptr);
     ~MeasureDevicePage() override;
 
+    // The report of the readings present, as "Save Report..." writes it (results empty while
+    // the readings are not complete).
+    ReportData reportData() const;
+    // The file "Save Report..." writes to, or empty when the user cancels. Default: a modal
+    // QFileDialog for saving; tests give their own.
+    using ReportDialog = std::function<QString()>;
+    void setReportDialog(ReportDialog dialog) { m_reportDialog = std::move(dialog); }
+
 protected:
     SeriesConditions conditions() const override;
     // Adds the precision as the page's fields have it.
@@ -53,6 +64,12 @@ private:
     // The corrections at the frequency measured: the ENR entry while the ENR file is in use,
     // else the one entered with the corrections.
     Result resolvedCorrections(ChainCorrections &out) const;
+    // The limits as typed (an empty field: no such limit), at the entry's frequency.
+    Limits limits() const;
+    double resultFrequencyMHz() const;
+    // The verdict of the result shown, in words and colour, or why there is none.
+    void showVerdict();
+    void saveReport();
 
     bool m_systemMode = false; // "Overall System Noise Figure": readings 0 and 1 alone
 
@@ -84,6 +101,19 @@ private:
     QPushButton *m_correctionsButton = nullptr;
     QLabel *m_correctedFor = nullptr;
     QCheckBox *m_driftOrder = nullptr; // kept in the store as it is clicked
+    // Limits, the DUT record and the verdict beside the results.
+    QLineEdit *m_nfMax = nullptr;
+    QLineEdit *m_gainMin = nullptr;
+    QLineEdit *m_gainMax = nullptr;
+    QLineEdit *m_dutName = nullptr;
+    QLineEdit *m_dutSerial = nullptr;
+    QLineEdit *m_dutNotes = nullptr;
+    QLineEdit *m_verdictField = nullptr;
+    QPushButton *m_saveReport = nullptr;
+    bool m_resultShown = false; // showResults ran since the readings were last cleared
+    DeviceResultsUncertainty m_shownUncertainty;
+    DeviceResults m_shownResults;
+    ReportDialog m_reportDialog;
 };
 
 } // namespace quillon

@@ -6,6 +6,10 @@
 #include "ui/CorrectionsDialog.h"
 
 #include <QApplication>
+#include "core/SettingsStore.h"
+#include "measure/Report.h"
+
+#include <QFile>
 
 #include <QRegularExpression>
 
@@ -388,6 +392,81 @@ TEST_F(MeasureDevicePageTest, DriftOrderIsKeptAndTakenAndItsWarningShown)
         << warning->text().toStdString();
     click("driftOrder");
     EXPECT_EQ(SettingsStore().read(keys::DriftCancellingOrder), 0);
+// A field of the "Limits and DUT" dialog, as typed there (the dialog need not be open).
+void set(MeasureDevicePage *page, const char *name, const QString &text)
+{
+    page->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+}
+
+// The verdict beside the result, in words and colour, as the limits are typed; the DUT record
+// and the limits kept as typed; "Save Report..." writes the report of the readings shown,
+// whose JSON recomputes them, and a folder that cannot be written is one message with the
+// results kept.
+TEST_F(MeasureDevicePageTest, VerdictDutRecordAndSaveReport)
+{
+    makePage();
+    m_shared.setAveraging(true);
+    m_shared.setAverageCount(8);
+    {
+        test::BoxCatcher early; // one catcher at a time: each takes every box it sees
+        click("saveReport");    // nothing measured yet
+        EXPECT_EQ(early.texts, QStringList{"There is no complete result to report yet: take "
+                                           "the readings first."});
+    }
+    set(m_page, "nfMax", "5");
+    measureAll();
+    const QLineEdit *verdict = child<QLineEdit>(m_page, "verdictField");
+    EXPECT_EQ(verdict->text(), "PASS");
+    EXPECT_TRUE(verdict->styleSheet().contains("#1b7f3a"));
+    set(m_page, "gainMin", "25"); // the bench's DUT has 20 dB
+    EXPECT_EQ(verdict->text(), "FAIL");
+    EXPECT_TRUE(verdict->styleSheet().contains("#b00020"));
+    // The noise figure's limit exactly at the result: its interval holds it.
+    const ReportData shown = m_page->reportData();
+    ASSERT_EQ(shown.results.size(), 1u);
+    set(m_page, "gainMin", "");
+    set(m_page, "nfMax", QString::number(shown.results[0].results.noise.nf, 'g', 17));
+    EXPECT_EQ(verdict->text(), "INDETERMINATE");
+    set(m_page, "nfMax", "abc"); // not a number: marked, no limit, no verdict
+    EXPECT_EQ(verdict->text(), "");
+    set(m_page, "nfMax", "5");
+
+    set(m_page, "dutName", "2 m LNA <unit 3>");
+    set(m_page, "dutSerial", "0042");
+    set(m_page, "dutNotes", "bias 12 V");
+    for (const char *name : {"dutName", "dutSerial", "dutNotes", "nfMax"})
+        child<QLineEdit>(m_page, name)->editingFinished();
+    const SettingsStore stored;
+    EXPECT_EQ(stored.read(keys::DutName), "2 m LNA <unit 3>");
+    EXPECT_EQ(stored.read(keys::DutSerial), "0042");
+    EXPECT_EQ(stored.read(keys::LimitNfMax), "5");
+
+    const QString path = folder() + "/lna.html";
+    m_page->setReportDialog([path] { return path; });
+    {
+        test::BoxCatcher none;
+        click("saveReport");
+        EXPECT_TRUE(none.texts.isEmpty()) << none.texts.join('|').toStdString();
+    }
+    QFile html(path), json(folder() + "/lna.json");
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(html.readAll());
+    EXPECT_TRUE(page.contains("2 m LNA &lt;unit 3&gt;"));
+    EXPECT_TRUE(page.contains(text("nfField").trimmed()));
+    const RecomputeOutcome again = recomputeReport(json.readAll().toStdString());
+    EXPECT_TRUE(again.readable && again.mismatches.empty() && again.compared == 13);
+
+    const QString nowhere = folder() + "/none/lna.html";
+    m_page->setReportDialog([nowhere] { return nowhere; });
+    const QString nf = text("nfField");
+    test::BoxCatcher failed;
+    click("saveReport");
+    EXPECT_EQ(failed.texts, QStringList{"The report \"" + nowhere +
+                                        "\" could not be written: No such file or directory."});
+    EXPECT_EQ(text("nfField"), nf);
+    EXPECT_EQ(verdict->text(), "PASS");
+    click("clearReadings");
+    EXPECT_EQ(verdict->text(), "");
 }
 
 } // namespace
