@@ -180,8 +180,8 @@ the receiver's gain drift seen in the readings' blocks), and any warning about t
                      --json prints each run as it ends
   --log FILE         append an "NF" line per reading to FILE
   --decimals D       0 to 3 (default: the stored setting)
-)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP QUILLON_CORRECTIONS_HELP;
-)" QUILLON_LIMIT_HELP QUILLON_REPORT_HELP QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
+)" QUILLON_LIMIT_HELP QUILLON_REPORT_HELP QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP
+    QUILLON_CORRECTIONS_HELP;
 
 extern const char *const kCalibrateHelp =
     R"(Usage: quillon-cli calibrate [OPTIONS] [--json]
@@ -268,8 +268,10 @@ A point without a result (a reading over range) is named on stderr and the sweep
   --csv FILE         write the points as CSV (RFC 4180, header row), the file rewritten
                      after every point; checked before the first; - is standard output
   --log FILE         append the "NF" lines of each completed point to FILE
-)" QUILLON_NOISE_SOURCE_HELP R"(
-The frequency measured is each point's.
+)" QUILLON_LIMIT_HELP QUILLON_NOISE_SOURCE_HELP R"(
+The frequency measured is each point's; each point's line ends in its verdict when limits
+are given, and "Verdicts: 19 PASS, 1 INDETERMINATE" sums them up. A point without a
+result (exit 1) decides the exit status before the verdicts.
 )" QUILLON_CORRECTIONS_HELP;
 
 extern const char *const kLiveHelp =
@@ -348,10 +350,6 @@ Options:
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --log FILE         append the measurement's "SKY" line to FILE
-)" QUILLON_LIMIT_HELP QUILLON_NOISE_SOURCE_HELP R"(
-The frequency measured is each point's; each point's line ends in its verdict when limits
-are given, and "Verdicts: 19 PASS, 1 INDETERMINATE" sums them up. A point without a
-result (exit 1) decides the exit status before the verdicts.
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP

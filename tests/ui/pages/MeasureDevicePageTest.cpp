@@ -392,6 +392,8 @@ TEST_F(MeasureDevicePageTest, DriftOrderIsKeptAndTakenAndItsWarningShown)
         << warning->text().toStdString();
     click("driftOrder");
     EXPECT_EQ(SettingsStore().read(keys::DriftCancellingOrder), 0);
+}
+
 // A field of the "Limits and DUT" dialog, as typed there (the dialog need not be open).
 void set(MeasureDevicePage *page, const char *name, const QString &text)
 {
