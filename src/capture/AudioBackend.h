@@ -62,6 +62,7 @@ public:
     {
         m_free.clear();
         m_full.clear();
+        m_filled.store(0, std::memory_order_relaxed);
         m_shutdown.store(false, std::memory_order_release);
     }
 
@@ -98,6 +99,7 @@ public:
     {
         h->lostFramesBefore = m_lostFrames.load(std::memory_order_relaxed);
         m_full.push(h);
+        m_filled.fetch_add(1, std::memory_order_release);
         m_fullSignal.fetch_add(1, std::memory_order_release);
         m_fullSignal.notify_all();
     }
@@ -126,6 +128,10 @@ public:
     }
 
     bool isShutdown() const { return m_shutdown.load(std::memory_order_acquire); }
+
+    // Blocks the producer has handed over since reset(), delivered or not. Any thread. A
+    // block pushed after a read of this count was still being filled when it was read.
+    std::uint64_t filledCount() const { return m_filled.load(std::memory_order_acquire); }
 
     // Audio that could not be captured because no buffer was free, in frames.
     // Producer thread adds; any thread reads. `newGap` is false when these frames extend
@@ -187,6 +193,7 @@ private:
     std::atomic<std::uint32_t> m_freeSignal{0};
     std::atomic<std::uint32_t> m_fullSignal{0};
     std::atomic<bool> m_shutdown{false};
+    std::atomic<std::uint64_t> m_filled{0};
     std::atomic<std::uint64_t> m_lostFrames{0};
     std::atomic<std::uint64_t> m_lostEvents{0};
 };

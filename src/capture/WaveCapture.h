@@ -91,6 +91,12 @@ public:
     // Counts one block and returns its position in the capture: 0 for the first.
     int nextBlock() { return m_blockCounter.fetch_add(1, std::memory_order_relaxed); }
 
+    // Blocks the device has filled since the last start (delivered to the callback or still
+    // waiting in the ring). Any thread. Read right after a switch has taken effect, every
+    // block from this number + 1 on was captured wholly after it (the block with this number
+    // may have been filling at the time).
+    std::uint64_t blocksCaptured() const { return m_queue.filledCount(); }
+
     // Audio lost since the last start because no buffer was free: frames, and the number
     // of gaps. Any thread.
     std::uint64_t lostFrames() const { return m_queue.lostFrames(); }

@@ -35,6 +35,9 @@ const char *messageText(int id)
                "(is a decimal comma used?).";
     case kMsgDeviceStoppedDelivering:
         return "The wave device stopped delivering audio during the reading.";
+    case kMsgLiveNeedsSwitchPort:
+        return "Live mode switches the noise source itself: choose a switch port on the Setup "
+               "page first.";
     default: return "";
     }
 }

@@ -32,6 +32,7 @@ enum MessageId : int {
     kMsgDeviceStoppedDelivering = 157, // a device that opened and started but sends no blocks
     kMsgEnrNotANumber = 158,           // an ENR file's frequency or ENR that is not a number
     kMsgEnrUncertaintyRange = 159,     // an ENR file's third column that cannot be a half-width
+    kMsgLiveNeedsSwitchPort = 160,     // live mode without a port that switches the source
 };
 
 // The text of message `id`; an empty string for an unknown number.

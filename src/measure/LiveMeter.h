@@ -62,6 +62,13 @@ struct CalibrationCheck
     bool otherEnr = false;       // more than 0.005 dB apart
     bool otherTsOff = false;     // more than 0.05 K apart
     double ageSeconds = 0.0;
+    // What was compared: the calibration's conditions and the plan's.
+    double calibrationFrequencyMHz = ReceiverCalibration::kNaN;
+    double frequencyMHz = ReceiverCalibration::kNaN;
+    double calibrationEnrDb = ReceiverCalibration::kNaN;
+    double enrDb = ReceiverCalibration::kNaN;
+    double calibrationTsOff = ReceiverCalibration::kNaN;
+    double tsOff = ReceiverCalibration::kNaN;
     bool fits() const { return !missing && !tooOld && !otherFrequency && !otherEnr && !otherTsOff; }
 };
 CalibrationCheck checkCalibration(const ReceiverCalibration &calibration, const LivePlan &plan,
@@ -128,6 +135,9 @@ public:
     void calibrate(int groups = 16);
     // The calibration in use (any thread).
     ReceiverCalibration calibration() const;
+    // Blocks dropped since start (any thread): captured before a switch took effect, or
+    // judged unsettled after it.
+    std::uint64_t discardedBlocks() const;
 
 private:
     struct Impl;

@@ -8,6 +8,7 @@
 #include "capture/ResultText.h"
 #include "capture/WaveCapture.h"
 #include "nf/EnrTable.h"
+#include "measure/LiveMeter.h"
 #include "measure/MeasurementLog.h"
 #include "switch/SwitchControl.h"
 
@@ -58,6 +59,9 @@ public:
     ResultLine &resultLine() { return m_resultLine; }
     SwitchControl &switches() { return *m_switches; }
     MeasurementLog &log() { return m_log; }
+    // The receiver alone as the last device series took it (its readings 0 and 1) or the
+    // live view's "Calibrate": what the live readout corrects with. Window thread.
+    ReceiverCalibration &receiverCalibration() { return m_receiverCalibration; }
 
     // Device number of the virtual bench (the last device).
     int benchDevice() { return m_devices.deviceCount() - 1; }
@@ -72,6 +76,7 @@ private:
     EnrTable m_enrTable;
     ResultLine m_resultLine;
     MeasurementLog m_log;
+    ReceiverCalibration m_receiverCalibration;
     std::unique_ptr<SwitchControl> m_switches;
     std::unique_ptr<WaveCapture> m_capture;
 };

@@ -239,6 +239,8 @@ SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const Readin
     pass.precision[k] = precisionReading(report.statistics, true);
     pass.evaluation = report.evaluation;
     pass.uncertainty = report.uncertainty;
+    if (c.kind == SeriesKind::Device && reading <= 1 && pass.taken[0] && pass.taken[1])
+        keepReceiverCalibration(pass);
     pass.listener.readingDone(report);
     if (rc != kMsgNone) {
         // The reading is stored, shown and evaluated, but the series ends.
@@ -247,6 +249,23 @@ SeriesRunner::Taken SeriesRunner::complete(Pass &pass, int reading, const Readin
         return Taken::Failed;
     }
     return Taken::Ok;
+}
+
+void SeriesRunner::keepReceiverCalibration(const Pass &pass)
+{
+    // Readings 0 and 1 are the receiver with the DUT out of circuit, this pass's own.
+    const SeriesConditions &c = pass.plan.conditions;
+    ReceiverCalibration &cal = m_engine.receiverCalibration();
+    cal.valid = true;
+    cal.onPower = pass.readings.power(0);
+    cal.offPower = pass.readings.power(1);
+    cal.onError = pass.readings.error(0);
+    cal.offError = pass.readings.error(1);
+    cal.enrDb = c.enrDb;
+    cal.t0 = c.t0;
+    cal.tsOff = c.tsOff;
+    cal.frequencyMHz = pass.plan.enrFrequencyMHz;
+    cal.takenAt = std::chrono::system_clock::now();
 }
 
 bool SeriesRunner::runPilotPass(Pass &pass, const std::vector<int> &sequence)

@@ -60,6 +60,9 @@ struct SeriesPlan
     // then goes back to the readings whose pilot does not yet meet its share.
     std::optional<PrecisionTarget> precision;
     int pilotBlocks = 2;
+    // Where the ENR is taken from the ENR file (the entry frequency, MHz), NaN without a
+    // file: kept with the receiver calibration a device series leaves in the engine.
+    double enrFrequencyMHz = PrecisionReading::kNaN;
     // Linear powers expected for readings the store does not hold (the previous point of a
     // sweep); NaN = not known. They only share the precision target.
     std::array<double, kDeviceReadingCount> expectedPowers{
@@ -217,6 +220,7 @@ private:
     Taken take(Pass &pass, int reading, const ReadingPlan &plan, const ReadingCarry *resume);
     Taken complete(Pass &pass, int reading, const ReadingCarry &carry);
     bool runPass(Pass &pass);
+    void keepReceiverCalibration(const Pass &pass);
     bool runPilotPass(Pass &pass, const std::vector<int> &sequence);
     ReadingPlan precisionPlan(const Pass &pass, int reading) const;
     bool cancelled() const { return m_cancel.load(std::memory_order_acquire); }

@@ -71,6 +71,13 @@ void SwitchControl::setUsbLibraryPath(std::string path)
 
 void SwitchControl::setSwitches(bool noiseOn, bool dutIn)
 {
+    const int failure = trySetSwitches(noiseOn, dutIn);
+    if (failure != 0)
+        m_messages.showMessage(failure);
+}
+
+int SwitchControl::trySetSwitches(bool noiseOn, bool dutIn)
+{
     const std::string &name = m_settings.switchPortName;
     // A port chosen earlier and since replaced on the Setup page is let go, so that its lines
     // are not mistaken for the new port's.
@@ -79,45 +86,40 @@ void SwitchControl::setSwitches(bool noiseOn, bool dutIn)
 
     switch (switchPortKind(name)) {
     case SwitchPortKind::Serial:
-        setSerial(noiseOn, dutIn);
-        break;
+        return setSerial(noiseOn, dutIn);
     case SwitchPortKind::Usb:
-        setUsb(noiseOn, dutIn);
-        break;
+        return setUsb(noiseOn, dutIn);
     case SwitchPortKind::VirtualBench:
         if (m_benchOutputs)
             m_benchOutputs(noiseOn, dutIn);
-        break;
+        return 0;
     case SwitchPortKind::Parallel:
     case SwitchPortKind::None:
         break;
     }
+    return 0;
 }
 
-void SwitchControl::setSerial(bool noiseOn, bool dutIn)
+int SwitchControl::setSerial(bool noiseOn, bool dutIn)
 {
     const std::string &name = m_settings.switchPortName;
     if (!isPortOpen()) {
-        if (!m_lines->open(name)) {
-            m_messages.showMessage(kMsgCannotOpenComPort);
-            return;
-        }
+        if (!m_lines->open(name))
+            return kMsgCannotOpenComPort;
         m_openPort = name;
     }
-    if (!m_lines->setLine(serialLine(m_settings.noiseSourceLine), noiseOn)) {
-        m_messages.showMessage(kMsgCannotSetComPort);
-        return;
-    }
+    if (!m_lines->setLine(serialLine(m_settings.noiseSourceLine), noiseOn))
+        return kMsgCannotSetComPort;
     if (!m_lines->setLine(serialLine(m_settings.dutLine), dutIn))
-        m_messages.showMessage(kMsgCannotSetComPort);
+        return kMsgCannotSetComPort;
+    return 0;
 }
 
-void SwitchControl::setUsb(bool noiseOn, bool dutIn)
+int SwitchControl::setUsb(bool noiseOn, bool dutIn)
 {
     const UsbSwitchCommand command = usbSwitchCommand(
         noiseOn, dutIn, m_settings.noiseSourceLine, m_settings.dutLine);
-    if (!m_usb->write(command))
-        m_messages.showMessage(kMsgCannotWriteUsb);
+    return m_usb->write(command) ? 0 : kMsgCannotWriteUsb;
 }
 
 } // namespace quillon

@@ -67,6 +67,11 @@ public:
     // Sets the noise-source output (`noiseOn`: source powered) and the DUT output (`dutIn`:
     // DUT in the receive path).
     void setSwitches(bool noiseOn, bool dutIn);
+    // The same without the message sink: returns the message number of the failure
+    // (kMsgCannotOpenComPort, kMsgCannotSetComPort, kMsgCannotWriteUsb) or 0. For a thread
+    // that owns the outputs for a while and is not the window thread (the live meter's): it
+    // reports the failure its own way. One thread at a time.
+    int trySetSwitches(bool noiseOn, bool dutIn);
 
     // Closes the serial port if it is open; the next serial call opens it again. The Setup
     // page calls this before it probes the ports.
@@ -82,8 +87,8 @@ public:
     void setUsbLibraryPath(std::string path);
 
 private:
-    void setSerial(bool noiseOn, bool dutIn);
-    void setUsb(bool noiseOn, bool dutIn);
+    int setSerial(bool noiseOn, bool dutIn);
+    int setUsb(bool noiseOn, bool dutIn);
 
     const Settings &m_settings;
     MessageSink &m_messages;

@@ -108,6 +108,9 @@ TEST(Messages, EveryNumberAndItsTextAndNoOtherNumberHasOne)
          "used?)."},
         {kMsgDeviceStoppedDelivering, 157,
          "The wave device stopped delivering audio during the reading."},
+        {kMsgLiveNeedsSwitchPort, 160,
+         "Live mode switches the noise source itself: choose a switch port on the Setup page "
+         "first."},
     };
     EXPECT_STREQ(kApplicationName, "Quillon");
     EXPECT_STREQ(kOrganisationName, "Tremont");
