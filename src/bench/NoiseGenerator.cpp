@@ -141,6 +141,16 @@ double cascadeNoiseGain(const Biquad &highPass, const Biquad &lowPass)
     return sum;
 }
 
+void BenchGenerator::setStatePowers(const std::array<double, 4> &statePower)
+{
+    m_setup.statePower = statePower;
+    for (int s = 0; s < 4; ++s) {
+        // Codes^2 of the written samples = analogue variance + 1/12 (rounding).
+        const double codes2 = m_setup.statePower[s] * m_fullScale * m_fullScale - 1.0 / 12.0;
+        m_sigma[s] = codes2 > 0.0 ? std::sqrt(codes2 / m_noiseGain) : 0.0;
+    }
+}
+
 BenchGenerator::BenchGenerator(const GeneratorSetup &setup) : m_setup(setup)
 {
     m_setup.channels = std::clamp(m_setup.channels, 1, 2);
@@ -155,11 +165,7 @@ BenchGenerator::BenchGenerator(const GeneratorSetup &setup) : m_setup(setup)
     m_noiseGain = cascadeNoiseGain(hp, lp);
 
     m_fullScale = m_setup.bitsPerSample == 24 ? 8388608.0 : 32768.0;
-    for (int s = 0; s < 4; ++s) {
-        // Codes^2 of the written samples = analogue variance + 1/12 (rounding).
-        const double codes2 = m_setup.statePower[s] * m_fullScale * m_fullScale - 1.0 / 12.0;
-        m_sigma[s] = codes2 > 0.0 ? std::sqrt(codes2 / m_noiseGain) : 0.0;
-    }
+    setStatePowers(m_setup.statePower);
 
     std::uint64_t sm = m_setup.seed;
     for (Channel &c : m_channel) {

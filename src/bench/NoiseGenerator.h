@@ -117,6 +117,9 @@ public:
     // Runs the filters for `frames` frames of the given state without writing anything:
     // settles the passband filters after the start.
     void warmUp(std::uint32_t frames, int state);
+    // New noise powers of the four switch states (as GeneratorSetup::statePower) from the
+    // next sample on; the filters' state goes on, as it does at a switch.
+    void setStatePowers(const std::array<double, 4> &statePower);
 
     // Frames of warm-up that settle the filters to well below the statistical resolution.
     std::uint32_t settleFrames() const;

@@ -214,9 +214,69 @@ BenchParameters VirtualBench::parameters() const
 
 void VirtualBench::setParameters(const BenchParameters &p)
 {
+    clearLiveDut();
     m_params = sanitized(p);
     m_frequencyMHz.store(m_params.frequencyMHz, std::memory_order_relaxed);
     m_seedStarted = false;
+}
+
+namespace {
+
+std::array<double, 4> generatorPowers(const BenchTruth &t)
+{
+    std::array<double, 4> powers{};
+    for (std::size_t s = 0; s < powers.size(); ++s)
+        powers[s] = t.states[s].noiseTemperatureK * t.fullScaleUnitsPerKelvin;
+    return powers;
+}
+
+// The truth with another DUT on the same receiver and sound card: the audio's scale stays
+// that of the stored parameters (their loudest state at LoudestLevelDbfs), so a DUT with
+// more gain is louder, as it would be.
+BenchTruth withDut(const BenchParameters &stored, double nfDb, double gainDb)
+{
+    BenchParameters p = stored;
+    p.dutNfDb = nfDb;
+    p.dutGainDb = gainDb;
+    p = sanitized(p);
+    BenchTruth t = computeTruth(p);
+    t.fullScaleUnitsPerKelvin = computeTruth(stored).fullScaleUnitsPerKelvin;
+    for (SwitchStateTruth &st : t.states) {
+        st.power = st.noiseTemperatureK * t.fullScaleUnitsPerKelvin + t.humPower;
+        st.levelDbfs = ratioToDb(st.power);
+    }
+    return t;
+}
+
+} // namespace
+
+void VirtualBench::setLiveDut(double nfDb, double gainDb)
+{
+    const std::lock_guard lock(m_liveMutex);
+    BenchParameters p = parameters();
+    p.dutNfDb = nfDb;
+    p.dutGainDb = gainDb;
+    p = sanitized(p);
+    m_liveDut = true;
+    m_liveNfDb = p.dutNfDb;
+    m_liveGainDb = p.dutGainDb;
+    m_live.publish(true, generatorPowers(withDut(parameters(), m_liveNfDb, m_liveGainDb)));
+}
+
+void VirtualBench::clearLiveDut()
+{
+    const std::lock_guard lock(m_liveMutex);
+    if (!m_liveDut)
+        return;
+    m_liveDut = false;
+    m_live.publish(false, {});
+}
+
+BenchTruth VirtualBench::liveTruth() const
+{
+    const BenchParameters p = parameters();
+    const std::lock_guard lock(m_liveMutex);
+    return m_liveDut ? withDut(p, m_liveNfDb, m_liveGainDb) : computeTruth(p);
 }
 
 bool VirtualBench::setFrequencyMHz(double frequencyMHz)
@@ -243,8 +303,7 @@ GeneratorSetup VirtualBench::nextGeneratorSetup(const CaptureFormat &format)
     g.sampleRate = format.samplesPerSec;
     g.channels = format.channels;
     g.bitsPerSample = format.bitsPerSample;
-    for (int s = 0; s < 4; ++s)
-        g.statePower[s] = t.states[s].noiseTemperatureK * t.fullScaleUnitsPerKelvin;
+    g.statePower = generatorPowers(t);
     g.passbandLowHz = m_params.passbandLowHz; // the curves do not move the passband
     g.passbandHighHz = m_params.passbandHighHz;
     g.humPower = t.humPower;

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class QSettings;
@@ -132,6 +133,45 @@ BenchTruth computeTruth(const BenchParameters &p, double frequencyMHz);
 // The truth as a small text table (README, demos, test output).
 std::string formatTruth(const BenchParameters &p, const BenchTruth &t);
 
+// The state powers a running stream is to use instead of those it opened with: how a test
+// changes the bench's DUT while a capture runs. A sequence lock: writers (any thread, one at
+// a time) bump the sequence to odd, store, bump to even; a generator takes the values only
+// from an even sequence that did not move while it read them, so it never mixes two writes.
+class LiveStatePowers
+{
+public:
+    // Writers are serialised by the caller (VirtualBench's mutex).
+    void publish(bool active, const std::array<double, 4> &powers)
+    {
+        m_sequence.fetch_add(1, std::memory_order_acq_rel);
+        m_active.store(active, std::memory_order_relaxed);
+        for (std::size_t i = 0; i < powers.size(); ++i)
+            m_power[i].store(powers[i], std::memory_order_relaxed);
+        m_sequence.fetch_add(1, std::memory_order_release);
+    }
+    // Generator thread: true with the values when they changed since `seen` (updated);
+    // `active` false means "the powers the stream opened with".
+    bool poll(std::uint64_t &seen, bool &active, std::array<double, 4> &powers) const
+    {
+        const std::uint64_t before = m_sequence.load(std::memory_order_acquire);
+        if (before == seen || (before & 1) != 0)
+            return false;
+        active = m_active.load(std::memory_order_relaxed);
+        for (std::size_t i = 0; i < powers.size(); ++i)
+            powers[i] = m_power[i].load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (m_sequence.load(std::memory_order_relaxed) != before)
+            return false; // a write came between: the next poll takes it
+        seen = before;
+        return true;
+    }
+
+private:
+    std::atomic<std::uint64_t> m_sequence{0};
+    std::atomic<bool> m_active{false};
+    std::array<std::atomic<double>, 4> m_power{};
+};
+
 // The simulated Y-factor set-up: two noise sources, a DUT, a receiver, and two switch
 // outputs. Parameters are read and changed on the window thread; the switch outputs and the
 // frequency may be set from any thread (the switch outputs are read by the generator threads
@@ -155,6 +195,17 @@ public:
     // false, changing nothing, for a frequency outside 0..30000 MHz or not finite.
     bool setFrequencyMHz(double frequencyMHz);
     double frequencyMHz() const { return m_frequencyMHz.load(std::memory_order_relaxed); }
+
+    // Changes the DUT while captures run: its noise figure and gain (dB, at the curve centre,
+    // as DutNfDb and DutGainDb; held within their ranges). Open streams pick the new powers
+    // up within one of their chunks (10 ms of audio in real time, 50 ms at speed 0) and
+    // streams opened later start with them. The parameters (what the window and quillon-cli
+    // read and store) do not change; truth() stays theirs, liveTruth() is the bench now.
+    // Any thread while the parameters are not being set. setParameters() ends it.
+    void setLiveDut(double nfDb, double gainDb);
+    void clearLiveDut();
+    BenchTruth liveTruth() const;
+    const LiveStatePowers &liveStatePowers() const { return m_live; }
 
     // The switch port: any thread. Generators pick the change up from their next sample.
     void setOutputs(bool noiseOn, bool dutIn)
@@ -184,6 +235,11 @@ private:
     BenchParameters m_params; // its frequencyMHz is not used: m_frequencyMHz is
     std::atomic<double> m_frequencyMHz{BenchParameters{}.frequencyMHz};
     std::atomic<int> m_state{0};
+    LiveStatePowers m_live;
+    mutable std::mutex m_liveMutex; // the live DUT's writers, and its values below
+    bool m_liveDut = false;
+    double m_liveNfDb = 0.0;
+    double m_liveGainDb = 0.0;
     std::uint64_t m_seedState = 0; // splitmix64 state of the stream seed sequence
     bool m_seedStarted = false;
 };

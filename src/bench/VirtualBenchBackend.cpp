@@ -21,7 +21,8 @@ class VirtualBenchStream final : public InputStream
 public:
     VirtualBenchStream(BlockQueue &queue, const VirtualBench &bench, const CaptureFormat &format,
                        const GeneratorSetup &setup, double speed)
-        : InputStream(queue), m_state(bench.stateWord()), m_generator(setup),
+        : InputStream(queue), m_state(bench.stateWord()), m_live(bench.liveStatePowers()),
+          m_generator(setup), m_openPowers(setup.statePower),
           m_frameBytes(format.blockAlign), m_rate(format.samplesPerSec), m_speed(speed)
     {
         if (m_speed > 0.0) {
@@ -87,8 +88,20 @@ private:
     // Writes up to `frames` frames into the current header; returns how many it wrote.
     std::uint32_t fill(std::uint32_t frames);
 
+    // A DUT changed while the stream runs: looked at before every chunk.
+    void followLiveDut()
+    {
+        bool active = false;
+        std::array<double, 4> powers{};
+        if (m_live.poll(m_liveSeen, active, powers))
+            m_generator.setStatePowers(active ? powers : m_openPowers);
+    }
+
     const std::atomic<int> &m_state;
+    const LiveStatePowers &m_live;
     BenchGenerator m_generator;
+    const std::array<double, 4> m_openPowers;
+    std::uint64_t m_liveSeen = 0; // generator thread
     const std::uint32_t m_frameBytes;
     const std::uint32_t m_rate;
     const double m_speed;
@@ -123,6 +136,7 @@ std::uint32_t VirtualBenchStream::fill(std::uint32_t frames)
 
 void VirtualBenchStream::run()
 {
+    followLiveDut();
     m_generator.warmUp(m_generator.settleFrames(), m_state.load(std::memory_order_relaxed));
 
     if (m_speed <= 0.0) {
@@ -133,6 +147,7 @@ void VirtualBenchStream::run()
                     break; // queue shut down
                 m_filled = 0;
             }
+            followLiveDut();
             fill(m_chunkFrames);
         }
         m_header = nullptr;
@@ -153,6 +168,7 @@ void VirtualBenchStream::run()
                      static_cast<double>(scheduled) / framesPerSecond));
         if (!sleepUntil(due))
             break;
+        followLiveDut();
         std::uint32_t remaining = m_chunkFrames;
         while (remaining > 0) {
             if (m_header == nullptr) {

@@ -155,12 +155,15 @@ CalibrationCheck checkCalibration(const ReceiverCalibration &calibration, const 
     }
     c.ageSeconds = std::chrono::duration<double>(now - calibration.takenAt).count();
     c.tooOld = maxAge.count() > 0 && c.ageSeconds > static_cast<double>(maxAge.count());
+    constexpr double kSlack = 1e-9;
     const double fc = calibration.frequencyMHz;
     const double fn = plan.frequencyMHz;
     if (std::isfinite(fc) && std::isfinite(fn))
-        c.otherFrequency = std::abs(fc - fn) > std::max(0.005 * std::abs(fn), 0.01);
-    c.otherEnr = !(std::abs(calibration.enrDb - plan.conditions.enrDb) <= 0.005);
-    c.otherTsOff = !(std::abs(calibration.tsOff - plan.conditions.tsOff) <= 0.05);
+        c.otherFrequency = std::abs(fc - fn) > std::max(0.005 * std::abs(fn), 0.01) + kSlack;
+    // The limits themselves still fit (typed values such as 15.005 differ from 15 by a
+    // little more than 0.005 in binary).
+    c.otherEnr = !(std::abs(calibration.enrDb - plan.conditions.enrDb) <= 0.005 + kSlack);
+    c.otherTsOff = !(std::abs(calibration.tsOff - plan.conditions.tsOff) <= 0.05 + kSlack);
     return c;
 }
 
