@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
         if (steps > 0 && std::abs(shown - (high ? 1.3 : 1.0)) < 0.15)
             ++followed;
         high = !high;
-        engine.bench().setDut(high ? 1.3 : 1.0, 20.0);
+        engine.bench().setLiveDut(high ? 1.3 : 1.0, 20.0);
         ++steps;
     });
 

@@ -94,8 +94,8 @@ int watchLive(quillon::QuillonEngine &engine, quillon::LiveNoiseFigurePage &page
 {
     engine.settings().captureTimeMs = 100;
     page.findChild<QAbstractButton *>(QStringLiteral("calibrate"))->click();
-    QTimer::singleShot(30000, &page, [&engine] { engine.bench().setDut(1.5, 19.0); });
-    QTimer::singleShot(50000, &page, [&engine] { engine.bench().setDut(1.2, 20.0); });
+    QTimer::singleShot(30000, &page, [&engine] { engine.bench().setLiveDut(1.5, 19.0); });
+    QTimer::singleShot(50000, &page, [&engine] { engine.bench().setLiveDut(1.2, 20.0); });
     return 70000;
 }
 
