@@ -152,10 +152,14 @@ int main(int argc, char *argv[])
     std::printf("DUT retuned:     %d times, the readout within 0.15 dB of it a minute later %d of "
                 "%d\n",
                 steps, followed, std::max(0, steps - 1));
-    std::printf("resident memory: %ld KiB after warm-up, %ld KiB with the trend full, %ld KiB at "
-                "the end (%+ld KiB since the trend was full)\n",
-                rssAfterWarmup, rssTrendFull, rssEnd,
-                rssTrendFull >= 0 ? rssEnd - rssTrendFull : rssEnd - rssAfterWarmup);
+    if (rssTrendFull >= 0)
+        std::printf("resident memory: %ld KiB after warm-up, %ld KiB with the trend full, %ld KiB "
+                    "at the end (%+ld KiB since the trend was full)\n",
+                    rssAfterWarmup, rssTrendFull, rssEnd, rssEnd - rssTrendFull);
+    else
+        std::printf("resident memory: %ld KiB after warm-up, %ld KiB at the end (%+ld KiB; the "
+                    "trend fills for five minutes)\n",
+                    rssAfterWarmup, rssEnd, rssEnd - rssAfterWarmup);
     std::printf("window thread:   worst lateness of a %d ms timer %.1f ms over %lld ticks "
                 "(%lld ticks more than 5 ms late)\n",
                 kTimerMs, worstLateUs / 1000.0, ticks, lateTicks);
