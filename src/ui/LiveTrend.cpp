@@ -16,7 +16,7 @@ void LiveTrend::add(const LiveTrendPoint &point)
     while (m_points.size() > kMaxPoints ||
            m_points.front().seconds < point.seconds - m_span)
         m_points.pop_front();
-    if (std::isfinite(point.nfDb) && (!m_hasBest || point.nfDb < m_best.nfDb)) {
+    if (point.full && std::isfinite(point.nfDb) && (!m_hasBest || point.nfDb < m_best.nfDb)) {
         m_best = point;
         m_hasBest = true;
     }

@@ -18,6 +18,9 @@ struct LiveTrendPoint
     double nfDb = kNaN;   // the noise figure shown (the DUT's, or the system's without a
                           // calibration), dB
     double gainDb = kNaN; // the DUT's gain, dB; NaN without a calibration
+    // The average behind it was full (as many groups as the smoothing): only such points
+    // can be the best, as one that averages fewer groups scatters further.
+    bool full = true;
 };
 
 // The live view's trend strip data: the points of the last `span` seconds and the best
@@ -41,8 +44,8 @@ public:
 
     const std::deque<LiveTrendPoint> &points() const { return m_points; }
 
-    // The best so far: the lowest finite noise figure added since the last resetBest (or
-    // clear), with the time and gain of its point.
+    // The best so far: the lowest finite noise figure of a full point added since the last
+    // resetBest (or clear), with the time and gain of its point.
     bool hasBest() const { return m_hasBest; }
     const LiveTrendPoint &best() const { return m_best; }
     void resetBest() { m_hasBest = false; }

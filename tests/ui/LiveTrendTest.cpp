@@ -36,6 +36,7 @@ TEST(LiveTrend, BestIsTheLowestNoiseFigureSinceTheResetAndOutlivesTheSpan)
     EXPECT_FALSE(trend.hasBest());
     trend.add({0.0, 1.30, 19.0});
     trend.add({1.0, LiveTrendPoint::kNaN, 19.5}); // no value: never the best
+    trend.add({1.5, 0.50, 21.0, false}); // an average still filling: never the best
     trend.add({2.0, 1.10, 20.5});
     trend.add({3.0, 1.20, 20.0});
     ASSERT_TRUE(trend.hasBest());

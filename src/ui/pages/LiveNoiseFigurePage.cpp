@@ -89,6 +89,8 @@ LiveNoiseFigurePage::LiveNoiseFigurePage(const PageContext &context, QWidget *pa
     m_nfHalfWidth = text("nfHalfWidth", this);
     m_gainValue = digits("gainValue", this);
     m_gainHalfWidth = text("gainHalfWidth", this);
+    m_nfHalfWidth->setWordWrap(false);
+    m_gainHalfWidth->setWordWrap(false);
     QFont captionFont = m_nfCaption->font();
     captionFont.setPointSize(16);
     m_nfCaption->setFont(captionFont);
@@ -136,15 +138,16 @@ LiveNoiseFigurePage::LiveNoiseFigurePage(const PageContext &context, QWidget *pa
     m_strip->setObjectName(QStringLiteral("trendStrip"));
 
     // Layout: the digits at the top, the controls and texts left, the trend right.
+    // Each value's caption with its ± under it, left of the digits.
     auto *readout = new QGridLayout;
-    readout->addWidget(m_nfCaption, 0, 0);
-    readout->addWidget(m_nfValue, 0, 1);
-    readout->addWidget(m_nfHalfWidth, 0, 2);
-    readout->addWidget(gainCaption, 1, 0);
-    readout->addWidget(m_gainValue, 1, 1);
-    readout->addWidget(m_gainHalfWidth, 1, 2);
-    readout->addWidget(m_modeLabel, 2, 0, 1, 3);
-    readout->setColumnStretch(2, 1);
+    readout->addWidget(m_nfCaption, 0, 0, Qt::AlignBottom);
+    readout->addWidget(m_nfHalfWidth, 1, 0, Qt::AlignTop);
+    readout->addWidget(m_nfValue, 0, 1, 2, 1);
+    readout->addWidget(gainCaption, 2, 0, Qt::AlignBottom);
+    readout->addWidget(m_gainHalfWidth, 3, 0, Qt::AlignTop);
+    readout->addWidget(m_gainValue, 2, 1, 2, 1);
+    readout->addWidget(m_modeLabel, 4, 0, 1, 2);
+    readout->setColumnStretch(1, 1);
 
     auto *runBox = new QGroupBox(QStringLiteral("Switching"), this);
     auto *runGrid = new QGridLayout(runBox);
@@ -387,7 +390,8 @@ void LiveNoiseFigurePage::showUpdate(const LiveUpdate &update)
         m_trend.clear();
     m_shownCorrected = corrected;
     m_trend.add({update.seconds, nf.value,
-                 corrected ? update.dutGainDb.value : LiveTrendPoint::kNaN});
+                 corrected ? update.dutGainDb.value : LiveTrendPoint::kNaN,
+                 update.groupsUsed >= m_smoothing->value()});
     showBest();
     m_strip->update();
 }

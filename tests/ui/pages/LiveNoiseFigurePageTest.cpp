@@ -148,6 +148,20 @@ TEST_F(LivePageTest, StartShowsTheSystemThenCalibrateTheDutAndStopLeavesTheSourc
     EXPECT_TRUE(label("gainHalfWidth").endsWith("dB (95%)")) << label("gainHalfWidth").toStdString();
     for (const LiveTrendPoint &point : m_page->trend().points())
         EXPECT_TRUE(std::isfinite(point.gainDb)); // no system point left in the DUT's trend
+    // The best so far is the DUT's, from full averages only: the first seven updates after
+    // the calibration average one to seven groups and scatter far (0.5 to 0.6 dB here).
+    const auto &points = m_page->trend().points();
+    ASSERT_GE(points.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(points[i].full, i == 7) << i;
+    ASSERT_TRUE(m_page->trend().hasBest());
+    EXPECT_GE(m_page->trend().best().seconds, points[7].seconds);
+    EXPECT_TRUE(label("bestLabel").startsWith("Best so far: ")) << label("bestLabel").toStdString();
+    click("resetBest");
+    EXPECT_FALSE(m_page->trend().hasBest());
+    EXPECT_EQ(label("bestLabel"), "Best so far: none since the reset.");
+    ASSERT_TRUE(waitForUpdates(1));
+    EXPECT_TRUE(m_page->trend().hasBest()); // the next full group is the best again
 
     m_engine->bench().setLiveDut(2.0, 15.0); // the DUT retuned while the capture runs
     ASSERT_TRUE(test::waitFor([&] { return std::fabs(shown("nfValue") - 2.0) < 0.3; }));
