@@ -437,6 +437,10 @@ void LiveNoiseFigurePage::calibrated(const ReceiverCalibration &calibration)
             return;
         m_calibration = calibration; // taken now, whether or not the run is still on
         m_engine.receiverCalibration() = calibration;
+        // No readout came while it was taken: the trend's line breaks there.
+        if (!m_trend.points().empty())
+            m_trend.add({m_trend.points().back().seconds, LiveTrendPoint::kNaN,
+                         LiveTrendPoint::kNaN, false});
         m_calibrating = false;
         m_calibrateButton->setEnabled(true);
         showCalibration();

@@ -176,6 +176,34 @@ TEST_F(LivePageTest, StartShowsTheSystemThenCalibrateTheDutAndStopLeavesTheSourc
     EXPECT_EQ(m_page->updatesShown(), updates);
 }
 
+// A calibration taken during a corrected run replaces the one in use (the engine keeps it
+// too); the trend goes on for the DUT, its line broken where no readout came meanwhile.
+TEST_F(LivePageTest, CalibrateDuringACorrectedRunReplacesTheCalibrationAndBreaksTheTrend)
+{
+    m_engine->receiverCalibration() = calibration(3);
+    const auto before = m_engine->receiverCalibration().takenAt;
+    makePage();
+    click("startLive");
+    ASSERT_TRUE(waitForUpdates(10));
+    EXPECT_TRUE(m_page->lastUpdate().corrected);
+    const std::size_t pointsBefore = m_page->trend().points().size();
+    click("calibrate");
+    EXPECT_FALSE(child<QPushButton>(m_page, "calibrate")->isEnabled()); // one at a time
+    ASSERT_TRUE(test::waitFor([&] { return m_page->calibration().takenAt > before; }));
+    EXPECT_TRUE(child<QPushButton>(m_page, "calibrate")->isEnabled());
+    EXPECT_EQ(m_engine->receiverCalibration().takenAt, m_page->calibration().takenAt);
+    ASSERT_TRUE(waitForUpdates(3));
+    const auto &points = m_page->trend().points();
+    ASSERT_GT(points.size(), pointsBefore + 1);
+    int breaks = 0;
+    for (const LiveTrendPoint &point : points)
+        breaks += std::isnan(point.nfDb);
+    EXPECT_EQ(breaks, 1);
+    EXPECT_TRUE(std::isfinite(points.front().nfDb)); // the points before it stay
+    EXPECT_TRUE(std::isfinite(points.back().nfDb));
+    click("stopLive");
+}
+
 // The smoothing typed while the meter runs reaches it: the average restarts and fills up to
 // the new number; it is stored and a new page starts with it. Text that is no number in
 // range is refused where it is typed, as in every spin box of the program.
