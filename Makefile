@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak live-soak close-soak validate clean
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak live-soak close-soak validate validate-live clean
 
 all: build
 
@@ -57,6 +57,13 @@ screenshots: build
 validate: configure
 	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
 	python3 scripts/validate.py $(BUILD)
+
+# quillon-cli live against the virtual bench's truth (about a minute): the mean DUT noise
+# figure over 5 minutes of a receiver drifting 0.2 dB/min, the coverage of the live +- over
+# 400 windows of 8 groups, and the update period in real time at 100 ms blocks.
+validate-live: configure
+	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)
+	python3 scripts/validate-live.py $(BUILD)
 
 # Measure Noise on the virtual bench in real time, 100 ms blocks, logging on:
 # reports lost blocks and memory growth. SOAK_SECONDS sets the length.

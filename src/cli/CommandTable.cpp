@@ -17,6 +17,7 @@ int runCalibrate(const std::vector<std::string> &args);
 int runSpectrum(const std::vector<std::string> &args);
 int runBench(const std::vector<std::string> &args);
 int runSweep(const std::vector<std::string> &args);
+int runLive(const std::vector<std::string> &args);
 extern const char *const kMainHelpIntro;
 extern const char *const kMainHelpNotes;
 extern const char *const kDevicesHelp;
@@ -28,6 +29,7 @@ extern const char *const kCalibrateHelp;
 extern const char *const kSpectrumHelp;
 extern const char *const kBenchHelp;
 extern const char *const kSweepHelp;
+extern const char *const kLiveHelp;
 
 namespace {
 
@@ -50,6 +52,9 @@ const std::array kCommands{
             "what a correct measurement of the virtual bench reads, at its settings", kBenchHelp},
     Command{"sweep", "", runSweep,
             "noise figure and gain against frequency, the receiver tuned per point", kSweepHelp},
+    Command{"live", "", runLive,
+            "the live noise figure: the source switched continuously, a line per group",
+            kLiveHelp},
 };
 
 std::string synopsis(const Command &c)

@@ -222,6 +222,43 @@ A point without a result (a reading over range) is named on stderr and the sweep
 The frequency measured is each point's.
 )";
 
+extern const char *const kLiveHelp =
+    R"(Usage: quillon-cli live [OPTIONS] [--json]
+
+Switches the noise source continuously, ON, OFF, OFF, ON, one capture block per state, and
+prints one line per group of four: the noise figure with its 95% half-width (total), the
+gain with --calibrate, and how many groups the average holds. In each group a receiver gain
+that drifts linearly cancels. The blocks captured while a switch took effect are dropped.
+Without --calibrate the noise figure is that of the whole chain (DUT and receiver); with it
+the receiver is first measured alone with the DUT switched out, and then the DUT's own noise
+figure and gain are shown, the receiver's contribution removed. Runs until Ctrl-C (exit
+status 130) or --count updates (0); the noise source is left OFF either way. Needs a switch
+port that drives the noise source (on the bench: Virtual bench, the default there).
+
+)" QUILLON_DEVICE_HELP R"(  --smoothing N      average the last N groups, 1 to 32 (default 8); the line shows the
+                     groups it holds while it fills ("groups 3/8")
+  --count N          stop after N updates and exit 0
+  --calibrate N      first take a receiver calibration over N groups with the DUT
+                     switched out (1 to 1024), then show the DUT corrected
+  --recalibrate N    take that calibration again after every N corrected updates (a
+                     receiver whose gain drifts: the DUT's gain reads its drift)
+  --auto-dummy       also drop blocks while the level still settles after a switch
+  --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
+  --port NAME        switch port: a serial device, USB or Virtual bench (default: Virtual
+                     bench for the bench, else the stored port)
+  --noise-line L     noise-source output: rts or dtr (serial), 0 to 7 (USB data bit)
+  --dut-line L       DUT switch output, as --noise-line
+  --bench-speed S    the bench's speed, 0 (as fast as it can) to 10000 (default 1: real
+                     time)
+  --decimals D       0 to 3 (default: the stored setting)
+  --json             one JSON object per line: "group", "seconds", "groupsUsed",
+                     "smoothing", "corrected", "ySystemDb", "systemNfDb", "systemTeK", with
+                     --calibrate "nfDb", "teK", "gainDb" (each {"value", "halfWidth",
+                     "statisticalHalfWidth"}, null while unknown), "discardedBlocks",
+                     "lostFrames"; and {"calibration": {...}} when the calibration is taken
+--dummy and --average do not apply: every state is one block.
+)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
+
 #undef QUILLON_NOISE_SOURCE_HELP
 #undef QUILLON_DEVICE_HELP
 #undef QUILLON_FREQUENCY_HELP

@@ -175,6 +175,7 @@ MeasureResult takeMeasureSeries(const MeasureRequest &request, QuillonEngine &en
     plan.noiseGen = plan.dutSwitch = true;
     plan.driveSwitches = s.switchPortChosen;
     plan.passes = request.repeat;
+    plan.enrFrequencyMHz = c.enr.fromFile ? c.enr.frequencyMHz : PrecisionReading::kNaN;
     plan.reading = c.plan;
     if (c.plan.precision)
         plan.precision = c.plan.precision->target;

@@ -335,8 +335,8 @@ int LiveMeter::Impl::start(const LivePlan &p, const ReceiverCalibration &calibra
     slotKept = 0;
     slotPower = slotTime = 0.0;
     group = {};
-    calibrationMode = false;
-    calibrationLeft = 0;
+    calibrationLeft = std::clamp(plan.calibrateFirst, 0, 1024);
+    calibrationMode = calibrationLeft > 0;
     appliedKnown = false;
     awaitedRequest = 0;
     deliveryEnded = false;
@@ -559,7 +559,10 @@ void LiveMeter::Impl::liveLoop()
                 fail(rc);
                 return;
             }
-            // Every block filled up to now, and the one filling, began before the switch.
+            // Every block filled up to now, and the one filling, began before the switch. The
+            // fence keeps the count from being read before the outputs' own stores (a bench
+            // output is a plain atomic store).
+            std::atomic_thread_fence(std::memory_order_seq_cst);
             firstClean.store(capture.blocksCaptured() + 1, std::memory_order_relaxed);
             ackRequest.store(request, std::memory_order_release);
             lock.lock();

@@ -51,6 +51,9 @@ struct LivePlan
     double frequencyMHz = ReceiverCalibration::kNaN; // where the ENR is taken now
     int smoothingGroups = 8;  // 1..32 (held within)
     bool autoDummy = false;   // further blocks after a switch discarded while they settle
+    // Groups of a receiver calibration (DUT switched out) to take before the first DUT group,
+    // as calibrate() would take them; 0 = none.
+    int calibrateFirst = 0;
 };
 
 // Why a calibration does not fit the conditions now; all false = it fits.

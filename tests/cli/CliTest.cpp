@@ -20,6 +20,7 @@
 #include <map>
 #include <numbers>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -364,8 +365,8 @@ TEST_F(Cli, CalcAndEnrJsonCarryFullPrecisionAndStoredDefaults)
 // of one table: each lists every command, in the same order, and each command answers --help.
 TEST_F(Cli, EveryCommandIsListedFromTheOneTable)
 {
-    const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",  "measure",
-                                         "calibrate", "spectrum", "bench", "sweep"};
+    const std::vector<std::string> names{"devices",  "level",    "calc",  "enr",   "measure",
+                                         "calibrate", "spectrum", "bench", "sweep", "live"};
     const Result help = run("--help");
     std::vector<std::string> listed;
     const auto list = help.out.find("Commands:\n");
@@ -1044,6 +1045,125 @@ TEST_F(Cli, SweepCsvToDevicesAndStandardOutput)
     EXPECT_EQ(count(out.out, "\r\n"), 2u);
     EXPECT_PRED2(has, out.out, "\nFrequency (MHz),ENR used (dB),");
     EXPECT_FALSE(std::filesystem::exists(dir / "-"));
+}
+
+// live: a line per group with the groups the average holds as it fills; the bench's source
+// OFF at the end.
+TEST_F(Cli, LivePrintsALinePerGroupUntilItsCount)
+{
+    const Result r = run("live --bench-speed 0 --time 100 --smoothing 3 --count 5");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "quillon-cli: live stopped; the bench's noise source is OFF\n");
+    std::istringstream lines(r.out);
+    std::string line;
+    const char *used[] = {"1/3", "2/3", "3/3", "3/3", "3/3"};
+    int n = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_LT(n, 5) << r.out;
+        EXPECT_EQ(line.rfind("group " + std::to_string(n + 1) + "  system NF ", 0), 0u) << line;
+        EXPECT_PRED2(has, line, std::string(" dB  groups ") + used[n]);
+        // One group cannot tell its spread.
+        EXPECT_EQ(has(line, "± ? dB"), n == 0) << line;
+        ++n;
+    }
+    EXPECT_EQ(n, 5);
+}
+
+// With --calibrate the receiver is taken alone first; then the DUT's own figures, near the
+// bench's truth (DUT 1 dB, 20 dB gain).
+TEST_F(Cli, LiveJsonWithACalibrationCorrectsForTheReceiver)
+{
+    const Result r = run("live --bench-speed 0 --calibrate 8 --smoothing 8 --count 9 --json");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::vector<std::string> updates;
+    int calibrations = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(line.front(), '{');
+        ASSERT_EQ(line.back(), '}');
+        if (line.rfind("{\"calibration\":{\"onPower\":", 0) == 0) {
+            ++calibrations;
+            EXPECT_TRUE(updates.empty()); // before the first update
+            EXPECT_NEAR(jsonNumber(line, "enrDb"), 25.0, 1e-9);
+            EXPECT_NEAR(jsonNumber(line, "tsOffK"), 293.0, 1e-9);
+            EXPECT_PRED2(has, line, "\"frequencyMHz\":null");
+        } else {
+            updates.push_back(line);
+        }
+    }
+    EXPECT_EQ(calibrations, 1);
+    ASSERT_EQ(updates.size(), 9u) << r.out;
+    for (const std::string &u : updates)
+        EXPECT_PRED2(has, u, "\"smoothing\":8,\"corrected\":true");
+    const std::string &last = updates.back();
+    EXPECT_EQ(last.rfind("{\"group\":9,", 0), 0u) << last;
+    EXPECT_EQ(jsonNumber(last, "groupsUsed"), 8.0);
+    const auto at = last.find("\"nfDb\":");
+    ASSERT_NE(at, std::string::npos);
+    const double nf = jsonNumber(last, "value", at), hw = jsonNumber(last, "halfWidth", at);
+    EXPECT_GT(hw, 0.0);
+    EXPECT_NEAR(nf, 1.0, std::max(2 * hw, 0.05));
+    const auto g = last.find("\"gainDb\":");
+    EXPECT_NEAR(jsonNumber(last, "value", g), 20.0, std::max(2 * jsonNumber(last, "halfWidth", g),
+                                                             0.05));
+    EXPECT_GT(jsonNumber(last, "discardedBlocks"), 0.0);
+    EXPECT_EQ(jsonNumber(last, "lostFrames"), 0.0);
+
+    // --recalibrate 3: a calibration after every third update, taken from the group boundary
+    // the delivery thread meets next (at speed 0 it may be a group ahead); each restarts the
+    // average: "C" a calibration, then groups used 1, 2, 3 (and 4).
+    const Result again =
+        run("live --bench-speed 0 --calibrate 2 --recalibrate 3 --smoothing 8 --count 12 --json");
+    EXPECT_EQ(again.status, 0) << again.err;
+    std::string seen;
+    std::istringstream more(again.out);
+    while (std::getline(more, line))
+        seen += line.rfind("{\"calibration\":", 0) == 0
+                    ? 'C'
+                    : line[line.find("\"groupsUsed\":") + 13];
+    EXPECT_TRUE(std::regex_match(seen, std::regex("C(1234?C)+1[1-4]*"))) << seen;
+}
+
+// Ctrl-C (and the other stop signals) end live with the source OFF and the signal's status.
+TEST_F(Cli, LiveStopsOnASignalWithTheSourceOff)
+{
+    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto &[signal, status] : signals) {
+        file("out"); // the run before's lines are not this one's
+        const pid_t pid = start("live --bench-speed 0 --time 100 --smoothing 4");
+        EXPECT_EQ(finish(pid, [&] { return count(read("out"), "\n") >= 6; }, nullptr, signal),
+                  status);
+        EXPECT_EQ(read("err"), "quillon-cli: live stopped; the bench's noise source is OFF\n");
+        EXPECT_EQ(read("out").rfind("group 1  system NF ", 0), 0u);
+    }
+}
+
+TEST_F(Cli, LiveRefusesBadOptionsAndAPortThatCannotSwitch)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"--smoothing 0", "--smoothing must be 1 to 32 (got 0)"},
+        {"--smoothing 33", "--smoothing must be 1 to 32 (got 33)"},
+        {"--smoothing x", "--smoothing needs a whole number, not 'x'"},
+        {"--count 0", "--count must be 1 to 1000000000 (got 0)"},
+        {"--calibrate 0", "--calibrate must be 1 to 1024 (got 0)"},
+        {"--bench-speed -1", "--bench-speed must lie between 0 and 10000 (got -1)"},
+        {"extra", "live takes no argument 'extra'"},
+        {"--recalibrate 5", "--recalibrate needs --calibrate (the groups each calibration takes)"},
+    };
+    for (const auto &[args, message] : cases) {
+        const Result r = run(std::string("live --bench-speed 0 ") + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err, "quillon-cli: " + std::string(message) + "\n") << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+    for (const char *port : {"None", "/dev/parport0"}) {
+        const Result r = run(std::string("live --count 1 --port ") + port);
+        EXPECT_EQ(r.status, 1) << port;
+        EXPECT_EQ(r.err, "quillon-cli: Live mode switches the noise source itself: choose a "
+                         "switch port on the Setup page first.\n")
+            << port;
+    }
 }
 
 } // namespace

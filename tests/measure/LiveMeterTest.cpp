@@ -379,6 +379,21 @@ TEST_F(LiveSquaresTest, CalibrateSwitchesTheDutOutAndCorrectsWithWhatItTook)
     EXPECT_NEAR(u.dutTe.value, d.noise.te, 1e-6);
     // The readout started again with the calibration: the groups after it only.
     EXPECT_LE(u.groupsUsed, 2);
+
+    // Asked for in the plan: taken before the first group, every update corrected.
+    test::LiveRecorder first;
+    LivePlan p = plan(2);
+    p.calibrateFirst = 2;
+    ASSERT_EQ(meter.start(p, {}, first), kMsgNone);
+    ASSERT_TRUE(first.waitForUpdates(3, 20s));
+    meter.stop();
+    ASSERT_EQ(first.calibrations().size(), 1u);
+    EXPECT_NEAR(first.calibrations()[0].onPower, cal.onPower, 1e-12);
+    for (const LiveUpdate &x : first.updates()) {
+        EXPECT_TRUE(x.corrected);
+        EXPECT_NEAR(x.dutGainDb.value, 10 * std::log10(220.0 / 12.0), 1e-9);
+    }
+    EXPECT_EQ(first.updates()[0].group, 1);
 }
 
 TEST_F(LiveSquaresTest, StopFromAnotherThreadWhileUpdatesFlowEndsEveryCall)
@@ -540,8 +555,9 @@ TEST_F(LiveBenchTest, TheReadoutFollowsAStepOfTheDutWithinTwoGroups)
             stepAt = u.group;
         }
     };
-    ASSERT_EQ(meter.start(plan(1), {}, rec), kMsgNone);
-    meter.calibrate(8);
+    LivePlan lp = plan(1);
+    lp.calibrateFirst = 8;
+    ASSERT_EQ(meter.start(lp, {}, rec), kMsgNone);
     ASSERT_TRUE(rec.waitForUpdates(20, 60s));
     meter.stop();
     ASSERT_EQ(stepAt.load(), 12);
