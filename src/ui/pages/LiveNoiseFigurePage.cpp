@@ -270,10 +270,16 @@ void LiveNoiseFigurePage::setRunning(bool on)
 
 void LiveNoiseFigurePage::start()
 {
+    startWith(0);
+}
+
+void LiveNoiseFigurePage::startWith(int calibrationGroups)
+{
     if (m_running)
         return;
     pickCalibration();
-    const LivePlan plan = currentPlan();
+    LivePlan plan = currentPlan();
+    plan.calibrateFirst = calibrationGroups;
     ++m_run; // before the meter's thread exists: calls of an earlier run are dropped
     if (const int rc = m_meter->start(plan, m_calibration, *this); rc != kMsgNone) {
         showMessageBox(rc, this);
@@ -298,14 +304,14 @@ void LiveNoiseFigurePage::calibrate()
 {
     if (m_calibrating)
         return;
-    if (!m_running) {
-        start();
-        if (!m_running)
-            return;
-    }
+    if (m_running)
+        m_meter->calibrate(kCalibrationGroups);
+    else
+        startWith(kCalibrationGroups); // the calibration before the first DUT group
+    if (!m_running)
+        return;
     m_calibrating = true;
     m_calibrateButton->setEnabled(false);
-    m_meter->calibrate(kCalibrationGroups);
     m_statusLabel->setText(QStringLiteral(
         "Calibrating: the receiver alone, the DUT switched out of circuit (%1 groups).")
                                .arg(kCalibrationGroups));

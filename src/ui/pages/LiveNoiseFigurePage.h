@@ -70,6 +70,8 @@ public:
 
 private:
     void start();
+    // Starts, with a receiver calibration of that many groups first (0: none).
+    void startWith(int calibrationGroups);
     void stop();
     void calibrate();
     void setRunning(bool on);
