@@ -223,6 +223,7 @@ void LiveNoiseFigurePage::initializePage()
 void LiveNoiseFigurePage::activatePage()
 {
     pickCalibration();
+    m_plan = currentPlan(); // the conditions change only on other pages
     showCalibration();
     m_clock.start();
 }
@@ -255,7 +256,7 @@ LivePlan LiveNoiseFigurePage::currentPlan() const
 
 void LiveNoiseFigurePage::pickCalibration()
 {
-    // The engine keeps the newest: Measure Device's readings 1 and 2 write it there, and so
+    // The engine keeps the newest: Measure Device's first two readings write it there, and so
     // does this page's Calibrate.
     m_calibration = m_engine.receiverCalibration();
 }
@@ -278,7 +279,8 @@ void LiveNoiseFigurePage::startWith(int calibrationGroups)
     if (m_running)
         return;
     pickCalibration();
-    LivePlan plan = currentPlan();
+    m_plan = currentPlan();
+    LivePlan plan = m_plan;
     plan.calibrateFirst = calibrationGroups;
     ++m_run; // before the meter's thread exists: calls of an earlier run are dropped
     if (const int rc = m_meter->start(plan, m_calibration, *this); rc != kMsgNone) {
@@ -319,7 +321,7 @@ void LiveNoiseFigurePage::calibrate()
 
 void LiveNoiseFigurePage::showCalibration()
 {
-    const LivePlan plan = currentPlan();
+    const LivePlan &plan = m_plan;
     QString now = QStringLiteral("Now: ");
     if (std::isfinite(plan.frequencyMHz))
         now += QStringLiteral("%1 MHz, ENR %2 dB from the calibration file")

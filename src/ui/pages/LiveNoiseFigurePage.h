@@ -92,6 +92,7 @@ private:
     SettingsStore &m_store;
     SharedValues &m_shared;
     LiveTrend m_trend;
+    LivePlan m_plan; // the conditions shown and checked: read at activation and at Start
     ReceiverCalibration m_calibration;
     LiveUpdate m_last;
     int m_updatesShown = 0;
