@@ -2,9 +2,12 @@
 
 #include "cli/CorrectionOptions.h"
 
+#include "bench/VirtualBench.h"
+#include "cli/CaptureOptions.h"
 #include "cli/CliSupport.h"
 #include "cli/Json.h"
 #include "core/SettingsStore.h"
+#include "measure/QuillonEngine.h"
 
 #include <string>
 
@@ -144,6 +147,25 @@ void writeCorrectionsJson(Json &doc, const ChainCorrections &c)
         doc.endObject();
     }
     doc.endObject();
+}
+
+ChainCorrections capturedCorrections(const Options &o, const CaptureRequest &capture,
+                                     QuillonEngine &engine)
+{
+    const CorrectionSettings corrections = parseCorrectionOptions(o, storedCorrectionSettings());
+    if (!corrections.any())
+        return {};
+    const EnrSource &enr = capture.enr;
+    const BenchParameters bench = engine.bench().parameters();
+    const bool benchSource =
+        capture.onBench && !o.has("enr") && !o.has("enr-file") && !o.has("freq");
+    const double outputMHz = enr.fromFile      ? enr.frequencyMHz
+                             : capture.onBench ? bench.frequencyMHz
+                                               : corrections.frequencyMHz;
+    LossTables tables;
+    return resolveCorrectionsOrThrow(corrections, tables, outputMHz, [&](double mhz) {
+        return benchSource ? benchCurvesAt(bench, mhz).referenceEnrDb : enr.enrDbAt(mhz);
+    });
 }
 
 } // namespace quillon::cli

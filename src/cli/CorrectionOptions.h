@@ -6,7 +6,13 @@
 #include <string_view>
 #include <vector>
 
+namespace quillon {
+class QuillonEngine;
+}
+
 namespace quillon::cli {
+
+struct CaptureRequest;
 
 class Json;
 class Options;
@@ -44,6 +50,14 @@ CorrectionSettings storedCorrectionSettings();
 ChainCorrections resolveCorrectionsOrThrow(const CorrectionSettings &settings, LossTables &tables,
                                            double outputMHz,
                                            const std::function<double(double)> &enrAt);
+
+// measure and live: the corrections of the options (or the store) resolved at the receiver's
+// frequency: where the ENR file is read, else the bench's tuning, else the one stored with
+// the corrections; the bench's own source (no --enr, --enr-file or --freq) gives its ENR
+// curve at a converter's frequencies. Nothing entered: none. Throws as
+// resolveCorrectionsOrThrow.
+ChainCorrections capturedCorrections(const Options &o, const CaptureRequest &capture,
+                                     QuillonEngine &engine);
 
 // "corrections": {"correctedFor": text, "inputLoss"/"outputLoss"/"calibrationLoss":
 // {"db", "temperatureK", "uncertaintyDb"} or null, "converter": {"loMHz", "sideband",

@@ -309,7 +309,7 @@ port that drives the noise source (on the bench: Virtual bench, the default ther
                      "statisticalHalfWidth"}, null while unknown), "discardedBlocks",
                      "lostFrames"; and {"calibration": {...}} when the calibration is taken
 --dummy and --average do not apply: every state is one block.
-)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP;
+)" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP QUILLON_CORRECTIONS_HELP;
 
 #undef QUILLON_CORRECTIONS_HELP
 

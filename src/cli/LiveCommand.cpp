@@ -2,6 +2,7 @@
 // or --count updates.
 
 #include "cli/CaptureOptions.h"
+#include "cli/CorrectionOptions.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
@@ -180,6 +181,7 @@ int runLive(const std::vector<std::string> &args)
                                          "recalibrate", "bench-speed", "decimals"},
         flags{"json"};
     addCaptureOptionNames(kLiveOptions, valued, flags);
+    addCorrectionOptionNames(valued, flags);
     const Options o("live", args, valued, flags);
     if (o.flag("help"))
         return printHelp("live");
@@ -216,6 +218,8 @@ int runLive(const std::vector<std::string> &args)
     plan.smoothingGroups = smoothing;
     plan.autoDummy = request.plan.autoDummy;
     plan.calibrateFirst = calibrateGroups;
+    // The losses around the DUT and a converter (they apply once the receiver is calibrated).
+    plan.conditions.corrections = capturedCorrections(o, request, engine);
 
     LivePrinter printer(o.flag("json"), count, smoothing, decimals);
     LiveMeter meter(engine);

@@ -150,25 +150,7 @@ MeasureRequest parseMeasureRequest(const Options &o, SeriesKind kind, QuillonEng
     request.enrDb = enr.enrDb();
     request.stated = {enr.uncertaintyDb(), request.capture.tsOffUncertaintyK};
     if (!calibrate) {
-        const CorrectionSettings corrections =
-            parseCorrectionOptions(o, storedCorrectionSettings());
-        if (corrections.any()) {
-            // The receiver's frequency: where the ENR file is read, else the bench's tuning,
-            // else the one stored with the corrections. The bench's own source has its ENR
-            // curve at the converter's frequencies.
-            const BenchParameters bench = engine.bench().parameters();
-            const bool benchSource = request.capture.onBench && !o.has("enr") &&
-                                     !o.has("enr-file") && !o.has("freq");
-            const double outputMHz = enr.fromFile            ? enr.frequencyMHz
-                                     : request.capture.onBench ? bench.frequencyMHz
-                                                               : corrections.frequencyMHz;
-            LossTables tables;
-            request.corrections = resolveCorrectionsOrThrow(
-                corrections, tables, outputMHz, [&](double mhz) {
-                    return benchSource ? benchCurvesAt(bench, mhz).referenceEnrDb
-                                       : enr.enrDbAt(mhz);
-                });
-        }
+        request.corrections = capturedCorrections(o, request.capture, engine);
         request.limits = parseLimitOptions(o);
         // A result has a frequency where the ENR was read at one: --freq, or the calibration
         // file's entry.

@@ -9,6 +9,7 @@
 #include "measure/QuillonEngine.h"
 #include "measure/ReadingGuards.h"
 #include "measure/SeriesRunner.h"
+#include "nf/Corrections.h"
 #include "nf/YFactorMath.h"
 
 #include <algorithm>
@@ -617,8 +618,11 @@ void LiveMeter::Impl::handleGroup(const GroupRecord &g)
     r.systemNf = sys.nf;
     r.systemTe = sys.te;
     if (liveCalibration.valid) {
-        const DeviceNoise d = deviceNoise(liveCalibration.onPower, liveCalibration.offPower,
-                                          y * off, off, c.enrDb, c.t0, c.tsOff);
+        // The losses around the DUT and a converter (c.corrections) as Measure Device
+        // applies them; with none entered, deviceNoise's results.
+        const DeviceResults d = correctDeviceResults(
+            {liveCalibration.onPower, liveCalibration.offPower, y * off, off},
+            {true, true, true, true}, false, c.enrDb, c.t0, c.tsOff, c.corrections);
         r.dutNf = d.noise.nf;
         r.dutTe = d.noise.te;
         r.dutGainDb = d.gainDb;
@@ -665,9 +669,11 @@ void LiveMeter::Impl::publishUpdate(int groupNumber, double endFrames)
         const std::array<ReadingError, kDeviceReadingCount> errors{
             liveCalibration.onError, liveCalibration.offError, ReadingError{}, ReadingError{}};
         // The calibration's own reading errors and the stated parts.
-        const DeviceUncertainty du =
-            deviceNoiseUncertainty(powers, errors, c.enrDb, c.t0, c.tsOff, plan.stated);
-        const DeviceNoise d = deviceNoise(powers[0], powers[1], pOn, pOff, c.enrDb, c.t0, c.tsOff);
+        constexpr std::array<bool, kDeviceReadingCount> all{true, true, true, true};
+        const DeviceResultsUncertainty du = correctedDeviceUncertainty(
+            powers, errors, all, false, c.enrDb, c.t0, c.tsOff, plan.stated, c.corrections);
+        const DeviceResults d =
+            correctDeviceResults(powers, all, false, c.enrDb, c.t0, c.tsOff, c.corrections);
         u.dutNf = combine(d.noise.nf, spreadOf(n, [&](int i) { return at(i).dutNf; }), n, du.nf);
         u.dutTe = combine(d.noise.te, spreadOf(n, [&](int i) { return at(i).dutTe; }), n, du.te);
         u.dutGainDb =

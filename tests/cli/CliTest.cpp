@@ -605,6 +605,24 @@ TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
     EXPECT_NEAR(jsonNumber(r.out, "noiseFigure", r.out.find("\"results\"")), 0.92, 0.15);
 }
 
+// live corrects its DUT readout for the same losses once the receiver is calibrated: near
+// the bench's own 0.5 dB and 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read; a
+// refused entry starts nothing.
+TEST_F(Cli, LiveAppliesTheCorrections)
+{
+    file(settings, kLossBench);
+    const Result r = run("live --bench-speed 0 --tsoff 303 --calibrate 16 --smoothing 32 "
+                         "--count 32 --json --loss-before 0.4@300 --loss-after 1.0");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string last = r.out.substr(r.out.rfind("{\"group\":32,"));
+    EXPECT_NEAR(jsonNumber(last, "value", last.find("\"nfDb\":")), 0.5, 0.15) << last;
+    EXPECT_NEAR(jsonNumber(last, "value", last.find("\"gainDb\":")), 20.0, 0.15) << last;
+    const Result refused = run("live --bench-speed 0 --calibrate 2 --loss-after 1@0");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "quillon-cli: Output loss: the physical temperature must be above 0 K.\n");
+}
+
 // Each refused correction: one line, status 2, nothing measured.
 TEST_F(Cli, EveryRefusedCorrectionGivesOneLineAndNoResult)
 {

@@ -3,6 +3,7 @@
 #include "core/Messages.h"
 #include "core/NumberText.h"
 #include "core/Settings.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SeriesReadings.h"
 #include "measure/SharedValues.h"
@@ -254,6 +255,25 @@ LivePlan LiveNoiseFigurePage::currentPlan() const
     return plan;
 }
 
+Result LiveNoiseFigurePage::resolveCorrections(const LivePlan &plan, ChainCorrections &out) const
+{
+    out = {};
+    const CorrectionSettings entered = loadCorrectionSettings(SettingsStore(kCorrectionsGroup));
+    if (!entered.any())
+        return {};
+    LossTables tables;
+    if (const Result r = readLossTables(entered, tables); !r.ok())
+        return r;
+    const Settings &s = m_engine.settings();
+    const EnrTable &table = m_engine.enrTable();
+    const double typedEnr = plan.conditions.enrDb;
+    const auto enrAt = [&](double mhz) {
+        return s.useEnrFile ? enrForEntry(mhz, true, table) : typedEnr;
+    };
+    const double frequency = s.useEnrFile ? m_shared.enrEntry() : entered.frequencyMHz;
+    return quillon::resolveCorrections(entered, tables, frequency, enrAt, out);
+}
+
 void LiveNoiseFigurePage::pickCalibration()
 {
     // The engine keeps the newest: Measure Device's first two readings write it there, and so
@@ -280,6 +300,12 @@ void LiveNoiseFigurePage::startWith(int calibrationGroups)
         return;
     pickCalibration();
     m_plan = currentPlan();
+    // A correction that cannot be applied starts nothing: never an uncorrected figure shown
+    // as corrected.
+    if (const Result r = resolveCorrections(m_plan, m_plan.conditions.corrections); !r.ok()) {
+        showMessageText(QString::fromStdString(r.detail), this);
+        return;
+    }
     LivePlan plan = m_plan;
     plan.calibrateFirst = calibrationGroups;
     ++m_run; // before the meter's thread exists: calls of an earlier run are dropped
@@ -330,6 +356,10 @@ void LiveNoiseFigurePage::showCalibration()
         now += QStringLiteral("ENR %1 dB").arg(fixed(plan.conditions.enrDb, 3));
     now += QStringLiteral(", TSoff %1 K, T0 %2 K (Measure Device)")
                .arg(fixed(plan.conditions.tsOff, 2), fixed(plan.conditions.t0, 2));
+    if (const std::string corrected =
+            correctedForText(appliedCorrections(plan.conditions.corrections, false));
+        !corrected.empty())
+        now += QStringLiteral("; ") + QString::fromStdString(corrected);
     m_conditionsLabel->setText(now);
 
     const ReceiverCalibration &c = m_calibration;

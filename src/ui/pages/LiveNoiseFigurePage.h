@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/Result.h"
+#include "nf/Corrections.h"
+
 #include "core/SettingsStore.h"
 #include "measure/LiveMeter.h"
 #include "ui/LiveTrend.h"
@@ -65,8 +68,12 @@ public:
     // The calibration the next Start uses (or the running meter uses).
     const ReceiverCalibration &calibration() const { return m_calibration; }
 
-    // What the conditions are now, as Start would hand them to the meter.
+    // What the conditions are now, as Start would hand them to the meter (the corrections
+    // not yet resolved: resolveCorrections).
     LivePlan currentPlan() const;
+    // The losses around the DUT and a converter as Measure Device keeps them (settings group
+    // "Corrections"), at the frequency measured now; a failed Result names the entry.
+    Result resolveCorrections(const LivePlan &plan, ChainCorrections &out) const;
 
 private:
     void start();

@@ -4,6 +4,8 @@
 // the noise source OFF, the calibration warnings follow age, frequency, ENR and TSoff, the
 // stored values, refused input, and the failures the meter reports.
 #include "ui/pages/LiveNoiseFigurePage.h"
+
+#include "measure/CorrectionSettings.h"
 #include "PageTestSupport.h"
 #include "capture/WaveFormat.h"
 #include "core/NumberText.h"
@@ -390,6 +392,54 @@ TEST_F(LivePageTest, FailuresShowTheMetersMessageAndLeaveTheSourceOff)
         EXPECT_FALSE(m_engine->bench().noiseOn());
         EXPECT_TRUE(child<QPushButton>(m_page, "startLive")->isEnabled());
     }
+}
+
+// The losses Measure Device keeps ("Corrections") apply to the live DUT readout too: the
+// bench's own 0.5 dB and 20 dB behind 0.4 dB at 300 K and 1.0 dB at 290 K (the plain formulas
+// read 0.92 dB and 18.6 dB), and the page says what it corrects for. An entry that cannot be
+// applied starts nothing.
+TEST_F(LivePageTest, TheStoredCorrectionsApplyAndARefusedOneStartsNothing)
+{
+    CorrectionSettings c;
+    c.at(LossPlace::Input) = {true, false, 0.4, "", 300.0};
+    c.at(LossPlace::Output) = {true, false, 1.0, "", 290.0};
+    {
+        SettingsStore store(kCorrectionsGroup);
+        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
+    }
+    BenchParameters bench{.seed = 7, .speed = 0.0};
+    bench.dutNfDb = 0.5;
+    bench.sourceOffTemperatureK = 303.0;
+    bench.chain.inputLossDb = 0.4;
+    bench.chain.inputLossTemperatureK = 300.0;
+    bench.chain.outputLossDb = 1.0;
+    m_engine->bench().setParameters(bench);
+    m_shared.setTsOff(303.0);
+    makePage();
+    child<QSpinBox>(m_page, "smoothing")->setValue(32);
+    click("calibrate");
+    ASSERT_TRUE(test::waitFor([&] {
+        return m_page->lastUpdate().corrected && m_page->lastUpdate().groupsUsed == 32;
+    }));
+    EXPECT_NEAR(shown("nfValue"), 0.5, 0.15);
+    EXPECT_NEAR(shown("gainValue"), 20.0, 0.15);
+    EXPECT_TRUE(label("conditionsLabel")
+                    .endsWith("; corrected for: input loss 0.40 dB at 300 K, output loss 1.00 "
+                              "dB at 290 K"))
+        << label("conditionsLabel").toStdString();
+    click("stopLive");
+
+    c.at(LossPlace::Input).db = -0.2;
+    {
+        SettingsStore store(kCorrectionsGroup);
+        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
+    }
+    test::BoxCatcher boxes;
+    click("startLive");
+    ASSERT_TRUE(test::waitFor([&] { return !boxes.texts.isEmpty(); }));
+    EXPECT_EQ(boxes.texts, QStringList{"Input loss: a loss must be a number of 0 dB or more."});
+    EXPECT_FALSE(m_page->running());
+    EXPECT_FALSE(m_engine->bench().noiseOn());
 }
 
 TEST(CalibrationAge, TextInSecondsMinutesAndHours)
