@@ -118,11 +118,13 @@ def main():
     print(f"coverage, system NF, all {total} windows: {100.0 * total_hit / total:.1f}%")
 
     # 2b. Coverage, DUT NF and gain, a calibration per window.
-    write_conf(home)
     t = truth(cli, env)
     runs = 400 if not quick else 50
     hit_nf = hit_gain = 0
-    for _ in range(runs):
+    for run in range(runs):
+        # A seed of its own for every run: with one seed for all, every run would see the
+        # same noise (shifted only by the blocks dropped), and the 400 windows would be a few.
+        write_conf(home, f"Seed={SEED + 1000 + run}\n")
         lines = updates(live(cli, env, ["--bench-speed", "0", "--calibrate", "8",
                                         "--smoothing", "8", "--count", "8"]))
         u = lines[-1]
