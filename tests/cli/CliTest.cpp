@@ -1615,6 +1615,29 @@ TEST_F(Cli, ReportIsStrictHtmlWithEveryShownNumberAndRecomputes)
               "quillon-cli: The report \"missing.json\" could not be read.\n");
 }
 
+// A corrected measurement's report: the "corrected for" line and the losses' numbers in the
+// HTML, the numbers the text output printed (the corrected ones), and recompute agreeing
+// with every one of them from the JSON's losses.
+TEST_F(Cli, ACorrectedMeasurementsReportRecomputes)
+{
+    file(settings, kLossBench);
+    const Result r = run("measure --average 8 --dummy 0 --decimals 3 --tsoff 303 "
+                         "--loss-before 0.4@300 --loss-after 1.0 --report c.html");
+    ASSERT_EQ(r.status, 0) << r.err;
+    file("printed.txt", r.out);
+    const int checked = std::system(
+        (std::string(QUILLON_CHECK_REPORT) + " " + (dir / "c.html").string() + " " +
+         (dir / "printed.txt").string() +
+         " 'corrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB at 290 K' "
+         "'0.400 dB at 300.0 K' '1.000 dB at 290.0 K' >" + (dir / "check.txt").string() +
+         " 2>&1")
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt");
+    const Result again = run("recompute c.json");
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(again.out, "13 numbers and verdicts compared, 0 differ\n");
+}
+
 // A full disk under the report: the results are printed, one message, exit 1, and neither
 // file nor a temporary is left there.
 TEST_F(Cli, AReportThatCannotBeWrittenLeavesNothingBehind)
