@@ -1617,8 +1617,9 @@ TEST_F(Cli, ReportIsStrictHtmlWithEveryShownNumberAndRecomputes)
 
 // A corrected measurement's report: the "corrected for" line and the losses' numbers in the
 // HTML, the numbers the text output printed (the corrected ones), and recompute agreeing
-// with every one of them from the JSON's losses.
-TEST_F(Cli, ACorrectedMeasurementsReportRecomputes)
+// with every one of them from the JSON's losses; a bench drifting 20 dB per minute in the
+// drift-cancelling order: its drift term kept, so the totals recompute too.
+TEST_F(Cli, ACorrectedOrDriftingMeasurementsReportRecomputes)
 {
     file(settings, kLossBench);
     const Result r = run("measure --average 8 --dummy 0 --decimals 3 --tsoff 303 "
@@ -1633,9 +1634,16 @@ TEST_F(Cli, ACorrectedMeasurementsReportRecomputes)
          " 2>&1")
             .c_str());
     EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt");
-    const Result again = run("recompute c.json");
+    Result again = run("recompute c.json");
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(again.out, "13 numbers and verdicts compared, 0 differ\n");
+
+    file(settings, "[VirtualBench]\nSeed=4\nGainDriftDbPerMinute=20\n");
+    ASSERT_EQ(run("measure --time 100 --average 16 --drift-order --report d.html").status, 0);
+    const std::string json = read("d.json");
+    EXPECT_GT(jsonNumber(json, "rateStandard"), 0.0) << json;
+    again = run("recompute d.json");
+    EXPECT_EQ(again.out, "13 numbers and verdicts compared, 0 differ\n") << again.err;
 }
 
 // A full disk under the report: the results are printed, one message, exit 1, and neither
