@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak close-soak validate validate-corrections validate-live drift clean package package-test sky-validate
+.PHONY: all deps configure build test sanitize asan tsan bench run screenshots soak spectrum-soak live-soak close-soak validate validate-corrections validate-live drift clean package package-test sky-validate
 
 all: build
 
@@ -94,6 +94,12 @@ soak: build
 # blocks captured, computed, lost (must be 0) and drawn, and the window thread's lateness.
 spectrum-soak: build
 	bash scripts/spectrum-soak.sh $(BUILD) $(SOAK_SECONDS)
+
+# Live Noise Figure on the virtual bench in real time, 100 ms blocks, under Xvfb: the groups
+# shown, blocks lost (must be 0), memory growth once the trend is full, the window thread's
+# lateness, and the noise source OFF after the close.
+live-soak: build
+	bash scripts/live-soak.sh $(BUILD) $(SOAK_SECONDS)
 
 # Closes the window 100 times at random moments on every page under Xvfb, by a close
 # request and by destroying the window: each close must end the program within 2 s.

@@ -2,7 +2,8 @@
 // manager (scripts/close-soak.sh runs it under Xvfb). Each round starts the window on the
 // virtual bench in real time (Show Spectrum at 96 kHz, 1024 points), makes one page active
 // (on Measure Device and Calibrate Noise Source every other round with a series running
-// behind the modal "Measuring Noise" dialog or a switch prompt), waits a random time and
+// behind the modal "Measuring Noise" dialog or a switch prompt, on Live Noise Figure with the
+// noise source switching), waits a random time and
 // closes the window from another X client, in turn the two ways a window is closed:
 //   request:  the WM_DELETE_WINDOW message a window manager sends for the close button;
 //   destroy:  XDestroyWindow on the window, as `xdotool windowclose` does.
@@ -98,7 +99,10 @@ int main(int argc, char *argv[])
         app->sheet().setActivePage(page);
         const std::string what = page->metaObject()->className();
         const auto window = static_cast<std::uint32_t>(app->sheet().winId());
+        // A series on the two reading pages, switching on Live Noise Figure.
         auto *measure = page->findChild<QPushButton *>(QStringLiteral("measure0"));
+        if (measure == nullptr)
+            measure = page->findChild<QPushButton *>(QStringLiteral("startLive"));
         const bool hasSeries = measure != nullptr;
         if (series && hasSeries)
             QTimer::singleShot(0, measure, [measure] { measure->click(); });
@@ -123,10 +127,15 @@ int main(int argc, char *argv[])
         application.exec();
         watchdog.stop();
         app->shutDown();
+        // Live Noise Figure leaves the noise source OFF however it is closed.
+        const bool leftOn = what == "quillon::LiveNoiseFigurePage" && app->engine().bench().noiseOn();
         app.reset();
         const qint64 ms = sinceClose.isValid() ? sinceClose.elapsed() : -1;
         worstMs = std::max(worstMs, ms);
-        if (late || ms < 0 || ms > 2000) {
+        if (leftOn) {
+            ++failed;
+            failures.push_back("round " + std::to_string(round) + ": the noise source was left ON");
+        } else if (late || ms < 0 || ms > 2000) {
             ++failed;
             failures.push_back("round " + std::to_string(round) + ": " +
                                (destroy ? "destroy" : "request") + (series && hasSeries ? " (series)" : "") +

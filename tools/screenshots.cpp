@@ -8,6 +8,7 @@
 #include "ui/MainWindow.h"
 #include "ui/SpectrumView.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/LiveNoiseFigurePage.h"
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/PropertyPage.h"
 #include "ui/pages/SpectrumPage.h"
@@ -85,6 +86,18 @@ void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
     page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
     for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Live Noise Figure as a user tuning a preamplifier sees it: a receiver calibration taken
+// with "Calibrate" (which starts the switching), the DUT at 1.0 dB, then retuned to 1.5 dB
+// and 19 dB gain after 30 s and back to 1.2 dB after 50 s. Returns how long to watch, ms.
+int watchLive(quillon::QuillonEngine &engine, quillon::LiveNoiseFigurePage &page)
+{
+    engine.settings().captureTimeMs = 100;
+    page.findChild<QAbstractButton *>(QStringLiteral("calibrate"))->click();
+    QTimer::singleShot(30000, &page, [&engine] { engine.bench().setLiveDut(1.5, 19.0); });
+    QTimer::singleShot(50000, &page, [&engine] { engine.bench().setLiveDut(1.2, 20.0); });
+    return 70000;
 }
 
 } // namespace
@@ -167,6 +180,8 @@ int main(int argc, char *argv[])
             wait = prepareSpectrum(*spectrum);
         if (auto *sweep = qobject_cast<quillon::SweepPage *>(shown))
             sweepTheBench(app->engine(), sweep);
+        if (auto *live = qobject_cast<quillon::LiveNoiseFigurePage *>(shown))
+            wait = watchLive(app->engine(), *live);
         QTimer::singleShot(wait, [&, self] {
             auto *page = qobject_cast<quillon::PropertyPage *>(sheet.tabs()->widget(index));
             QString name = page->helpTopic();

@@ -31,9 +31,10 @@ int runSeriesCommand(const std::vector<std::string> &args, SeriesKind kind)
     const char *name = calibrate ? "calibrate" : "measure";
     std::vector<std::string_view> valued{"repeat", "decimals"}, flags{"json"};
     (calibrate ? valued : flags).push_back(calibrate ? "tsoff-unknown" : "system");
-    if (!calibrate)
+    if (!calibrate) {
         addCorrectionOptionNames(valued, flags);
         flags.insert(flags.end(), {"drift-order", "no-drift-order"});
+    }
     addCaptureOptionNames(calibrate ? kCalibrateOptions : kMeasureOptions, valued, flags);
     if (!calibrate)
         addLimitOptionNames(valued);

@@ -8,6 +8,7 @@
 #include "ui/WindowCloseWatch.h"
 #include "ui/pages/CalculatorPage.h"
 #include "ui/pages/CalibrateNoiseSourcePage.h"
+#include "ui/pages/LiveNoiseFigurePage.h"
 #include "ui/pages/MeasureDevicePage.h"
 #include "ui/pages/MeasureNoisePage.h"
 #include "ui/pages/SetupPage.h"
@@ -45,6 +46,7 @@ template <typename Page, typename... Parts> std::unique_ptr<PropertyPage> made(P
 const PageFactory kPages[] = {
     [](const PageContext &c) { return made<MeasureNoisePage>(c.engine, c.store, c.shared); },
     [](const PageContext &c) { return made<MeasureDevicePage>(c); },
+    [](const PageContext &c) { return made<LiveNoiseFigurePage>(c); },
     [](const PageContext &c) { return made<SpectrumPage>(c.engine, c.shared); },
     [](const PageContext &c) { return made<CalibrateNoiseSourcePage>(c); },
     [](const PageContext &c) { return made<CalculatorPage>(c.engine, c.shared, c.resultFont); },

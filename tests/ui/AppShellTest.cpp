@@ -117,20 +117,21 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
         captions << tabs->tabText(i);
         EXPECT_EQ(tabs->widget(i), app->pages().at(static_cast<std::size_t>(i)));
     }
-    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Show Spectrum|Calibrate Noise "
-                                  "Source|Calculator|Sweep|Antenna and Sky|Setup");
+    EXPECT_EQ(captions.join('|'), "Measure Noise|Measure Device|Live Noise Figure|Show "
+                                  "Spectrum|Calibrate Noise Source|Calculator|Sweep|Antenna and "
+                                  "Sky|Setup");
     EXPECT_EQ(app->sheet().windowTitle(), "Quillon");
     EXPECT_FALSE(app->sheet().windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(app->sheet().minimumSize(), app->sheet().maximumSize());
     EXPECT_FALSE(app->sheet().windowIcon().isNull());
 
     // Leaving the page stops the capture; coming back starts it again.
-    tabs->setCurrentIndex(4);
+    tabs->setCurrentIndex(5);
     EXPECT_FALSE(app->engine().capture().running());
     tabs->setCurrentIndex(0);
     EXPECT_TRUE(app->engine().capture().running());
     // Show Spectrum captures blocks of one FFT size (8192 frames of 2 bytes).
-    tabs->setCurrentIndex(2);
+    tabs->setCurrentIndex(3);
     EXPECT_TRUE(app->engine().capture().running());
     EXPECT_EQ(app->engine().capture().blockLength(), 8192u * 2);
 }

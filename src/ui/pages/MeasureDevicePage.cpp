@@ -113,7 +113,7 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     modeLayout->addWidget(limitsButton, 1, 1);
     m_correctionsButton = new QPushButton(QStringLiteral("Corrections..."), mode);
     m_correctionsButton->setObjectName(QStringLiteral("correctionsButton"));
-    modeLayout->addWidget(m_correctionsButton, 2, 0);
+    modeLayout->addWidget(m_correctionsButton, 0, 2);
 
     auto *results = new QGroupBox(QStringLiteral("Results"), this);
     results->setObjectName(QStringLiteral("resultsGroup"));
