@@ -45,8 +45,8 @@ bool fromJson(const QJsonObject &o, std::vector<ReferencePoint> &points, std::st
     if (o["points"].isArray()) { // quillon-cli sweep --json
         for (const QJsonValue &v : o["points"].toArray()) {
             const QJsonObject p = v.toObject();
-            keep(points, {jsonNumber(p["frequencyMHz"]), jsonNumber(p["nfDb"]),
-                          jsonNumber(p["gainDb"])});
+            keep(points,
+                 {jsonNumber(p["frequencyMHz"]), jsonNumber(p["nfDb"]), jsonNumber(p["gainDb"])});
         }
     } else if (o["results"].isArray() && o["report"].isString()) { // a report's JSON
         for (const QJsonValue &v : o["results"].toArray()) {

@@ -11,8 +11,10 @@ namespace quillon {
 std::string rigReportText(const RigSettings &rig)
 {
     switch (rig.kind) {
-    case RigKind::None: return "none (tuned by hand)";
-    case RigKind::VirtualBench: return "Virtual bench";
+    case RigKind::None:
+        return "none (tuned by hand)";
+    case RigKind::VirtualBench:
+        return "Virtual bench";
     case RigKind::Hamlib:
         return "hamlib model " + std::to_string(rig.hamlibModel) +
                (rig.port.empty() ? std::string() : " at " + rig.port);
@@ -54,15 +56,13 @@ ReportData sweepReportData(const SweepConfig &config, const std::vector<SweepRow
                     }))
                     d.enrRows.push_back(e);
         const std::string correctedFor = correctedForText(r.corrections);
-        if (!correctedFor.empty() &&
-            std::find(d.corrections.begin(), d.corrections.end(), correctedFor) ==
-                d.corrections.end())
+        if (!correctedFor.empty() && std::find(d.corrections.begin(), d.corrections.end(),
+                                               correctedFor) == d.corrections.end())
             d.corrections.push_back(correctedFor);
         d.results.push_back(std::move(r));
     }
-    std::sort(d.enrRows.begin(), d.enrRows.end(), [](const EnrRow &a, const EnrRow &b) {
-        return a.frequencyMHz < b.frequencyMHz;
-    });
+    std::sort(d.enrRows.begin(), d.enrRows.end(),
+              [](const EnrRow &a, const EnrRow &b) { return a.frequencyMHz < b.frequencyMHz; });
     return d;
 }
 

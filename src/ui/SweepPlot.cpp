@@ -15,10 +15,14 @@ namespace {
 QColor verdictColour(Verdict v)
 {
     switch (v) {
-    case Verdict::Pass: return QColor(0x1b, 0x7f, 0x3a);
-    case Verdict::Fail: return QColor(0xb0, 0x00, 0x20);
-    case Verdict::Indeterminate: return QColor(0xb3, 0x6b, 0x00);
-    case Verdict::None: break;
+    case Verdict::Pass:
+        return QColor(0x1b, 0x7f, 0x3a);
+    case Verdict::Fail:
+        return QColor(0xb0, 0x00, 0x20);
+    case Verdict::Indeterminate:
+        return QColor(0xb3, 0x6b, 0x00);
+    case Verdict::None:
+        break;
     }
     return Qt::darkGray;
 }
@@ -153,7 +157,8 @@ void SweepPlot::panel(QPainter &p, const QRect &area, const QString &title, cons
                       bool gain)
 {
     double SweepRow::*value = gain ? &SweepRow::gainDb : &SweepRow::nfDb;
-    double SweepRow::*uncertainty = gain ? &SweepRow::gainUncertaintyDb : &SweepRow::nfUncertaintyDb;
+    double SweepRow::*uncertainty =
+        gain ? &SweepRow::gainUncertaintyDb : &SweepRow::nfUncertaintyDb;
     const QRect plot = area.adjusted(62, 22, -14, -30);
     p.setPen(Qt::black);
     p.setBrush(Qt::NoBrush);
