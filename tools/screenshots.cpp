@@ -77,9 +77,9 @@ void runSweep(quillon::SweepPage *page)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// The Sweep page comparing two units against limits: "unit 2" (a DUT 0.4 dB noisier) swept
-// first and exported as the reference trace, then the DUT itself against NF max 1.3 dB and
-// gain min 19.5 dB.
+// The Sweep page comparing two units against limits: "unit 2" (a DUT 0.4 dB noisier, with
+// 0.4 dB less gain) swept first and exported as the reference trace, then the DUT itself
+// against NF max 1.3 dB and gain min 19.5 dB.
 void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
 {
     quillon::BenchParameters bench = engine.bench().parameters();
@@ -98,6 +98,7 @@ void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
     const QString reference = QDir::temp().filePath(QStringLiteral("unit-2.csv"));
     quillon::BenchParameters noisier = bench;
     noisier.dutNfDb += 0.4;
+    noisier.dutGainDb -= 0.4;
     engine.bench().setParameters(noisier);
     runSweep(page);
     page->setFileDialog([reference] { return reference; });

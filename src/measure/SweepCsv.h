@@ -37,7 +37,7 @@ struct SweepRow
     // What a report needs of the point (not in the CSV): its readings with their statistics,
     // the ENR, stated uncertainties, corrections and drift term it was computed with; no
     // readings where the point has no complete series.
-    ReportResult report;
+    ReportResult report{};
 };
 
 // The CSV of a sweep, RFC 4180: a header row, then one record per point in the order
