@@ -169,9 +169,9 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     const SettingsStore store;
     auto stored = [&](QLineEdit *field, const TextValue &key) {
         field->setText(QString::fromStdString(store.read(key)));
-        connect(field, &QLineEdit::editingFinished, this, [this, field, &key] {
+        connect(field, &QLineEdit::editingFinished, this, [this, field, k = &key] {
             SettingsStore writable;
-            if (!writable.write(key, field->text().toStdString()))
+            if (!writable.write(*k, field->text().toStdString()))
                 showMessageBox(kMsgSaveFailed, this);
         });
         return field;
