@@ -173,7 +173,8 @@ TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
     EXPECT_EQ(m_page->rows().size(), 2u); // the last sweep's, untouched
 }
 
-// Limits: the verdict column, the plot's marks and dashed lines, the summary; a limit exactly
+// Limits (stored where Measure Device keeps them): the verdict column, the plot's marks and
+// dashed lines, the summary; a limit exactly
 // at a point's NF makes it INDETERMINATE; a limit table that stops short leaves the points
 // beyond it without a verdict (its message) and the line with them; an unreadable table is
 // one message and the single values back in force.
@@ -199,6 +200,8 @@ TEST_F(SweepPageTest, LimitsMarkEveryPointAndSumThemUp)
     EXPECT_EQ(limitPixels(), 0);
 
     set("nfMax", "5");
+    child<QLineEdit>(m_page, "nfMax")->editingFinished(); // kept as Measure Device keeps it
+    EXPECT_EQ(SettingsStore().read(keys::LimitNfMax), "5");
     EXPECT_FALSE(table->isColumnHidden(6));
     EXPECT_EQ(summary->text(), "4 PASS");
     EXPECT_EQ(table->item(3, 6)->text(), "PASS");
