@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTabWidget>
@@ -69,23 +70,45 @@ int prepareSpectrum(quillon::SpectrumPage &page)
 
 // A bench sweep from 100 to 190 MHz, the ENR from the bench's calibration file, the
 // bench as fast as it can generate; returns once the sweep has ended.
+void runSweep(quillon::SweepPage *page)
+{
+    page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
+    for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The Sweep page comparing two units against limits: "unit 2" (a DUT 0.4 dB noisier, with
+// 0.4 dB less gain) swept first and exported as the reference trace, then the DUT itself
+// against NF max 1.3 dB and gain min 19.5 dB.
 void sweepTheBench(quillon::QuillonEngine &engine, quillon::SweepPage *page)
 {
     quillon::BenchParameters bench = engine.bench().parameters();
     bench.dutSwitchSelects = quillon::DutSwitchSelects::Dut;
     bench.speed = 0.0;
-    engine.bench().setParameters(bench);
     if (quillon::parseEnrFile(QUILLON_SOURCE_DIR "/resources/bench-enr.txt", engine.enrTable()) == 0)
         engine.settings().useEnrFile = true;
     const std::pair<const char *, const char *> typed[] = {
-        {"startField", "100"}, {"stopField", "190"}, {"stepField", "5"}};
+        {"startField", "100"}, {"stopField", "190"}, {"stepField", "5"},
+        {"nfMax", "1.3"},      {"gainMin", "19.5"}, {"dutName", "2 m LNA unit 3"}};
     for (const auto &[name, text] : typed)
         page->findChild<QLineEdit *>(QLatin1String(name))->setText(QLatin1String(text));
     auto *control = page->findChild<QComboBox *>(QStringLiteral("controlList"));
     control->setCurrentIndex(control->findData(static_cast<int>(quillon::RigKind::VirtualBench)));
-    page->findChild<QAbstractButton *>(QStringLiteral("startButton"))->click();
-    for (QDeadlineTimer deadline(120000); page->sweeping() && !deadline.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    const QString reference = QDir::temp().filePath(QStringLiteral("unit-2.csv"));
+    quillon::BenchParameters noisier = bench;
+    noisier.dutNfDb += 0.4;
+    noisier.dutGainDb -= 0.4;
+    engine.bench().setParameters(noisier);
+    runSweep(page);
+    page->setFileDialog([reference] { return reference; });
+    page->findChild<QAbstractButton *>(QStringLiteral("exportButton"))->click();
+    page->setReferenceDialog([reference] { return reference; });
+    page->findChild<QAbstractButton *>(QStringLiteral("addReference"))->click();
+    QFile::remove(reference);
+
+    engine.bench().setParameters(bench);
+    runSweep(page);
 }
 
 // Live Noise Figure as a user tuning a preamplifier sees it: a receiver calibration taken

@@ -105,7 +105,7 @@ read prints the reader's message and exits with status 2.
     "  --format ROW       capture format row 0 to 19 (default: the stored format)\n"              \
     "  --time MS          capture time per block: 100, 1000 (default) or 10000 ms\n"             \
     "  --dummy N          blocks discarded before each reading, 0 to 10 (default: stored)\n"
-// The limits and the DUT record, as measure and sweep take them, and measure's report.
+// The limits and the DUT record, as measure and sweep take them, and their report.
 #define QUILLON_LIMIT_HELP                                                                         \
     "  --nf-max DB        limit: the noise figure's maximum\n"                                     \
     "  --gain-min DB      limit: the gain's minimum;  --gain-max DB  its maximum\n"                \
@@ -268,7 +268,7 @@ A point without a result (a reading over range) is named on stderr and the sweep
   --csv FILE         write the points as CSV (RFC 4180, header row), the file rewritten
                      after every point; checked before the first; - is standard output
   --log FILE         append the "NF" lines of each completed point to FILE
-)" QUILLON_LIMIT_HELP QUILLON_NOISE_SOURCE_HELP R"(
+)" QUILLON_LIMIT_HELP QUILLON_REPORT_HELP QUILLON_NOISE_SOURCE_HELP R"(
 The frequency measured is each point's; each point's line ends in its verdict when limits
 are given, and "Verdicts: 19 PASS, 1 INDETERMINATE" sums them up. A point without a
 result (exit 1) decides the exit status before the verdicts.

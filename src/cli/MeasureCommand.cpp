@@ -115,6 +115,10 @@ ReportData measureReport(const MeasureRequest &request, QuillonEngine &engine,
         d.enrFile = request.enrFile;
         d.enrRows = enrRowsUsed(c.enr.table, c.enr.frequencyMHz);
     }
+    const std::string correctedFor =
+        correctedForText(appliedCorrections(request.corrections, request.systemMode));
+    if (!correctedFor.empty())
+        d.corrections.push_back(correctedFor);
     d.limits = request.limits.limits;
     d.results = std::move(results);
     return d;

@@ -198,6 +198,8 @@ private:
             r.readings.push_back(std::move(reading));
         }
         r.warnings = warningList(run.warnings);
+        r.corrections = appliedCorrections(m_request.corrections, m_request.systemMode);
+        r.drift = run.uncertainty.drift;
         const CaptureRequest &c = m_request.capture;
         fillReportResult(r, m_request.systemMode, c.t0, c.tsOff, m_request.limits.limits);
         return r;

@@ -11,6 +11,7 @@
 #include "core/SettingsStore.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SweepPlan.h"
+#include "measure/SweepReport.h"
 #include "measure/SweepRunner.h"
 #include "nf/Uncertainty.h"
 #include "rig/RigControl.h"
@@ -137,7 +138,7 @@ int runSweep(const std::vector<std::string> &args)
     std::vector<std::string_view> flags{"json"};
     addCaptureOptionNames(kSweepOptions, valued, flags);
     addCorrectionOptionNames(valued, flags);
-    addLimitOptionNames(valued, false);
+    addLimitOptionNames(valued, true);
     const Options o("sweep", args, valued, flags);
     if (o.flag("help"))
         return printHelp("sweep");
@@ -226,6 +227,9 @@ int runSweep(const std::vector<std::string> &args)
             throw CliError(problem);
     const bool csvAsWeGo = !csv.empty() && csvAfterEveryPoint(csv);
 
+    // The report states the sweep's settings as it ran with them.
+    const std::optional<SweepConfig> reportConfig =
+        limits.reportFile ? std::optional<SweepConfig>(config) : std::nullopt;
     SweepRunner runner(engine);
     SweepOutcome outcome;
     runner.setFinishedHook([&outcome](const SweepOutcome &done) { outcome = done; });
@@ -294,6 +298,24 @@ int runSweep(const std::vector<std::string> &args)
     if (!csvFailure.empty()) {
         printError(csvFailure);
         status = kExitFailed;
+    }
+    if (reportConfig) {
+        ReportData report = sweepReportData(*reportConfig, rows, limits.limits, limits.dut);
+        if (!report.results.empty()) {
+            report.dateTime = reportDateTime();
+            DeviceCaps caps;
+            engine.devices().deviceCaps(request.device, caps);
+            report.soundDevice =
+                caps.productName.empty() && onBench ? "Quillon virtual bench" : caps.productName;
+            if (reportConfig->useEnrFile)
+                report.enrFile = o.text("enr-file").value_or(s.enrCalibrationFile);
+            // The results are printed; a report that cannot be written leaves no file.
+            if (const std::string failed = writeReport(*limits.reportFile, report);
+                !failed.empty()) {
+                printError(failed);
+                status = kExitFailed;
+            }
+        }
     }
     if (status == kExitOk)
         status = verdictExitStatus(limits.limits, verdicts);

@@ -4,6 +4,7 @@
 
 #include "core/FileWriter.h"
 #include "core/NumberText.h"
+#include "measure/CorrectionSettings.h"
 #include "measure/ResultUncertainty.h"
 
 #include <QJsonArray>
@@ -101,6 +102,95 @@ double numberOf(const QJsonValue &v)
 QString qs(const std::string &s)
 {
     return QString::fromStdString(s);
+}
+
+// The JSON names of the loss places, by LossPlace.
+constexpr std::array<const char *, kLossPlaceCount> kLossKeys{"input", "output", "calibration"};
+
+// What recompute needs of a result's corrections: each loss as applied, the converter, the
+// frequencies and the ENRs at its signal and image frequencies.
+QJsonObject correctionsJson(const ChainCorrections &c)
+{
+    QJsonObject losses;
+    for (int k = 0; k < kLossPlaceCount; ++k) {
+        const AppliedLoss &l = c.loss[static_cast<std::size_t>(k)];
+        losses[QString::fromLatin1(kLossKeys[static_cast<std::size_t>(k)])] =
+            QJsonObject{{"active", l.active},
+                        {"db", l.db},
+                        {"temperatureK", l.temperatureK},
+                        {"standardUncertaintyDb", l.uncertaintyDb}};
+    }
+    const ConverterPlan &v = c.converter;
+    return QJsonObject{
+        {"losses", losses},
+        {"converter", QJsonObject{{"on", v.on},
+                                  {"loMHz", v.loMHz},
+                                  {"sideband", QString::fromLatin1(sidebandName(v.sideband))},
+                                  {"imageRejectionDb", v.imageRejectionDb},
+                                  {"doubleSignalAbove", v.doubleSignalAbove},
+                                  {"imageResponse", imageResponse(v)}}},
+        {"inputMHz", jsonNumber(c.frequencies.inputMHz)},
+        {"imageMHz", jsonNumber(c.frequencies.imageMHz)},
+        {"outputMHz", jsonNumber(c.frequencies.outputMHz)},
+        {"enrSignalDb", jsonNumber(c.enrSignalDb)},
+        {"enrImageDb", jsonNumber(c.enrImageDb)}};
+}
+
+// Back from correctionsJson; a missing object reads as no corrections.
+ChainCorrections correctionsFromJson(const QJsonObject &o)
+{
+    ChainCorrections c;
+    const QJsonObject losses = o["losses"].toObject();
+    for (int k = 0; k < kLossPlaceCount; ++k) {
+        const QJsonObject l =
+            losses[QString::fromLatin1(kLossKeys[static_cast<std::size_t>(k)])].toObject();
+        AppliedLoss &a = c.loss[static_cast<std::size_t>(k)];
+        a.active = l["active"].toBool();
+        a.db = l["db"].toDouble();
+        a.temperatureK = l["temperatureK"].toDouble(290.0);
+        a.uncertaintyDb = l["standardUncertaintyDb"].toDouble();
+    }
+    const QJsonObject v = o["converter"].toObject();
+    c.converter.on = v["on"].toBool();
+    c.converter.loMHz = v["loMHz"].toDouble();
+    c.converter.sideband = sidebandFromName(v["sideband"].toString().toStdString());
+    c.converter.imageRejectionDb = v["imageRejectionDb"].toDouble(100.0);
+    c.converter.doubleSignalAbove = v["doubleSignalAbove"].toBool(true);
+    c.frequencies = {numberOf(o["inputMHz"]), numberOf(o["imageMHz"]), numberOf(o["outputMHz"])};
+    c.enrSignalDb = numberOf(o["enrSignalDb"]);
+    c.enrImageDb = numberOf(o["enrImageDb"]);
+    return c;
+}
+
+QJsonObject driftJson(const DriftTerm &d)
+{
+    QJsonArray bias, slope;
+    for (std::size_t i = 0; i < d.bias.size(); ++i) {
+        bias.append(d.bias[i]);
+        slope.append(d.slope[i]);
+    }
+    return QJsonObject{{"bias", bias}, {"slopeSeconds", slope}, {"rateStandard", d.rateStandard}};
+}
+
+DriftTerm driftFromJson(const QJsonObject &o)
+{
+    DriftTerm d;
+    const QJsonArray bias = o["bias"].toArray(), slope = o["slopeSeconds"].toArray();
+    for (std::size_t i = 0; i < d.bias.size(); ++i) {
+        d.bias[i] = bias.at(static_cast<qsizetype>(i)).toDouble();
+        d.slope[i] = slope.at(static_cast<qsizetype>(i)).toDouble();
+    }
+    d.rateStandard = o["rateStandard"].toDouble();
+    return d;
+}
+
+// "0.30 dB at 295.0 K, u 0.020 dB" or "-" for a loss not applied.
+std::string lossCell(const AppliedLoss &l)
+{
+    if (!l.active)
+        return "-";
+    return formatFixed(l.db, 3) + " dB at " + formatFixed(l.temperatureK, 1) + " K" +
+           (l.uncertaintyDb > 0 ? ", u " + formatFixed(l.uncertaintyDb, 3) + " dB" : "");
 }
 
 // One plot as inline SVG: the noise figure (and the gain) of each result against its x
@@ -250,9 +340,10 @@ void fillReportResult(ReportResult &r, bool systemMode, double t0, double tsOff,
         error[i] = readingError(x.statistics);
         present[i] = true;
     }
-    r.results = computeDeviceResults(power, present, systemMode, r.enrDb, t0, tsOff);
-    r.uncertainty =
-        computeDeviceUncertainty(power, error, present, systemMode, r.enrDb, t0, tsOff, r.stated);
+    const ChainCorrections applied = appliedCorrections(r.corrections, systemMode);
+    r.results = correctDeviceResults(power, present, systemMode, r.enrDb, t0, tsOff, applied);
+    r.uncertainty = correctedDeviceUncertainty(power, error, present, systemMode, r.enrDb, t0,
+                                               tsOff, r.stated, applied, r.drift);
     const bool nfShown = r.results.complete && r.results.noise.valid;
     const bool gainShown = r.results.complete && !systemMode && r.results.gainValid;
     r.verdict = verdictFor(limits, r.frequencyMHz, nfShown ? r.results.noise.nf : kNaN,
@@ -347,6 +438,27 @@ std::string reportHtml(const ReportData &d)
         for (const std::string &c : d.corrections)
             h += "<li>" + escaped(c) + "</li>\n";
         h += "</ul>\n";
+    }
+    bool anyCorrected = false;
+    for (const ReportResult &r : d.results)
+        anyCorrected = anyCorrected || appliedCorrections(r.corrections, d.systemMode).any();
+    if (anyCorrected) {
+        h += "<table>\n<tr><th>Result</th><th>Input loss</th><th>Output loss</th>"
+             "<th>Calibration path loss</th><th>Image response</th><th>ENR at signal (dB)</th>"
+             "<th>ENR at image (dB)</th></tr>\n";
+        for (const ReportResult &r : d.results) {
+            const ChainCorrections c = appliedCorrections(r.corrections, d.systemMode);
+            h += "<tr><td>" + escaped(r.label) + "</td>";
+            for (const AppliedLoss &l : c.loss)
+                h += "<td class=\"n\">" + escaped(lossCell(l)) + "</td>";
+            h += "<td class=\"n\">" +
+                 (c.converter.on ? formatShortest(imageResponse(c.converter)) : std::string("-")) +
+                 "</td><td class=\"n\">" + (c.converter.on ? num(c.enrSignalDb, 3) : "-") +
+                 "</td><td class=\"n\">" + (c.converter.on ? num(c.enrImageDb, 3) : "-") +
+                 "</td></tr>\n";
+        }
+        h += "</table>\n<p>Loss uncertainties are standard ones (k = 1); they enter the "
+             "total.</p>\n";
     }
 
     h += "<h2>Limits</h2>\n";
@@ -522,6 +634,8 @@ std::string reportJson(const ReportData &d)
         for (const std::string &t : r.warnings)
             w.append(qs(t));
         j["warnings"] = w;
+        j["corrections"] = correctionsJson(appliedCorrections(r.corrections, d.systemMode));
+        j["drift"] = driftJson(r.drift);
         const DeviceResults &res = r.results;
         const DeviceResultsUncertainty &u = r.uncertainty;
         QJsonObject out{{"complete", res.complete},
@@ -634,6 +748,8 @@ RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)
         r.frequencyMHz = numberOf(j["frequencyMHz"]);
         r.enrDb = j["enrDb"].toDouble();
         r.stated = {j["enrUncertaintyDb"].toDouble(), j["tsOffUncertaintyK"].toDouble()};
+        r.corrections = correctionsFromJson(j["corrections"].toObject());
+        r.drift = driftFromJson(j["drift"].toObject());
         for (const QJsonValue &x : j["readings"].toArray()) {
             const QJsonObject xo = x.toObject();
             ReportReading reading;

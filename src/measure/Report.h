@@ -8,6 +8,7 @@
 
 #include "capture/ReadingStatistics.h"
 #include "measure/Limits.h"
+#include "nf/Corrections.h"
 #include "nf/EnrTable.h"
 #include "nf/NoiseResults.h"
 #include "nf/Uncertainty.h"
@@ -51,6 +52,12 @@ struct ReportResult
     StatedUncertainty stated; // the ENR's there and the off temperature's, 95% half-widths
     std::vector<ReportReading> readings;
     std::vector<std::string> warnings; // the result's, merged from its readings
+    // The corrections applied to it (appliedCorrections: in system mode the calibration
+    // path's loss alone); nothing active: the readings' results as they are.
+    ChainCorrections corrections;
+    // The receiver's drift as it entered the total half-widths (zero where it did not: a
+    // drift the blocks do not resolve adds nothing).
+    DriftTerm drift;
 
     // Filled by fillReportResult.
     DeviceResults results;

@@ -111,6 +111,7 @@ SeriesReadings::uncertaintyOf(const std::array<bool, kDeviceReadingCount> &prese
     SeriesUncertainty u;
     const DriftEstimate drift = estimateDrift(m_timeline, present);
     const DriftTerm term = drift.known && drift.resolved ? drift.term : DriftTerm{};
+    u.drift = term;
     if (m_kind == SeriesKind::Sky) {
         // SkyMeasurement propagates the two readings' errors itself.
     } else if (m_kind == SeriesKind::Device) {

@@ -69,6 +69,7 @@ struct SeriesUncertainty
     bool complete = false;
     DeviceResultsUncertainty device;
     CalibrationUncertainty calibration;
+    DriftTerm drift; // the drift term in the totals; zero where the blocks resolve none
 };
 
 // The stated 95% half-widths in effect: the ENR's from the ENR file's third column where the

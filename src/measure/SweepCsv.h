@@ -1,5 +1,7 @@
 #pragma once
 
+#include "measure/Report.h"
+
 #include <limits>
 #include <string>
 #include <string_view>
@@ -32,6 +34,10 @@ struct SweepRow
     std::string correctedFor;
     double nfHalfWidth95Db = kNone;   // the total 95% half-widths, as verdicts take them
     double gainHalfWidth95Db = kNone; // (not in the CSV)
+    // What a report needs of the point (not in the CSV): its readings with their statistics,
+    // the ENR, stated uncertainties, corrections and drift term it was computed with; no
+    // readings where the point has no complete series.
+    ReportResult report{};
 };
 
 // The CSV of a sweep, RFC 4180: a header row, then one record per point in the order

@@ -1,6 +1,7 @@
 #include "measure/SweepRunner.h"
 
 #include "core/Messages.h"
+#include "core/NumberText.h"
 #include "measure/DeviceResultsText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/QuillonEngine.h"
@@ -53,9 +54,15 @@ public:
         reading.waitFinished(slice);
         return !m_runner.m_abort.load();
     }
+    void readingDone(const SeriesReadingReport &report) override
+    {
+        if (report.reading >= 0 && report.reading < kDeviceReadingCount)
+            m_statistics[static_cast<std::size_t>(report.reading)] = report.statistics;
+    }
     void passDone(const SeriesPassReport &pass) override { m_pass = pass; }
 
     SeriesPassReport m_pass;
+    std::array<ReadingStatistics, kDeviceReadingCount> m_statistics{}; // by reading number
 
 private:
     SweepRunner &m_runner;
@@ -217,6 +224,35 @@ bool SweepRunner::measurePoint(double f, SweepRow &row, SeriesReadings &last,
     }
     if (row.warnings.empty() && ended.end == SeriesEnd::Failed)
         row.warnings = messageText(ended.messageId);
+    if (pass.evaluation.complete) {
+        ReportResult &r = row.report;
+        r.label = formatFixed(f, 3) + " MHz";
+        r.frequencyMHz = f;
+        r.enrDb = plan.conditions.enrDb;
+        r.stated = plan.stated;
+        r.corrections = plan.conditions.corrections;
+        r.drift = pass.uncertainty.drift;
+        for (int i = 0; i < kDeviceReadingCount; ++i) {
+            ReportReading x;
+            x.number = i;
+            x.label = std::string(nfReadingLabel(i));
+            x.power = readings.power(i);
+            x.statistics = listener.m_statistics[static_cast<std::size_t>(i)];
+            // The error the series used (halves in the drift-cancelling order).
+            x.statistics.relativeStandardError = readings.error(i).relative;
+            x.statistics.degreesOfFreedom = readings.error(i).degreesOfFreedom;
+            x.blocks = x.statistics.blocks;
+            const std::string w = warningText(readings.warnings(i));
+            for (std::size_t at = 0; at < w.size();) {
+                const std::size_t end = std::min(w.find('\n', at), w.size());
+                x.warnings.push_back(w.substr(at, end - at));
+                at = end + 1;
+            }
+            r.readings.push_back(std::move(x));
+        }
+        if (!row.warnings.empty())
+            r.warnings.push_back(row.warnings);
+    }
     last = readings;
     if (ended.messageId == kMsgCannotOpenLog) {
         // The point is kept (its readings are stored), the sweep ends with the message.

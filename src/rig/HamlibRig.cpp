@@ -371,4 +371,9 @@ RigResult HamlibRig::setAgcOff(AgcState &agc)
     return {};
 }
 
+std::string hamlibVersionText()
+{
+    return hamlib_version;
+}
+
 } // namespace quillon

@@ -59,4 +59,7 @@ private:
 // IPv6 address. False when the port is not a number 1..65535 or the host is empty.
 bool splitHostPort(const std::string &address, std::string &host, int &port);
 
+// The hamlib library's own version text ("Hamlib 4.5.5 ..."), as a report states it.
+std::string hamlibVersionText();
+
 } // namespace quillon

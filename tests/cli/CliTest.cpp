@@ -1633,8 +1633,39 @@ TEST_F(Cli, ReportIsStrictHtmlWithEveryShownNumberAndRecomputes)
               "quillon-cli: The report \"missing.json\" could not be read.\n");
 }
 
-// A full disk under the report: the results are printed, one message, exit 1, and neither
-// file nor a temporary is left there.
+// A corrected measurement's report: the "corrected for" line and the losses' numbers in the
+// HTML, the numbers the text output printed (the corrected ones), and recompute agreeing
+// with every one of them from the JSON's losses; a bench drifting 20 dB per minute in the
+// drift-cancelling order: its drift term kept, so the totals recompute too.
+TEST_F(Cli, ACorrectedOrDriftingMeasurementsReportRecomputes)
+{
+    file(settings, kLossBench);
+    const Result r = run("measure --average 8 --dummy 0 --decimals 3 --tsoff 303 "
+                         "--loss-before 0.4@300 --loss-after 1.0 --report c.html");
+    ASSERT_EQ(r.status, 0) << r.err;
+    file("printed.txt", r.out);
+    const int checked = std::system(
+        (std::string(QUILLON_CHECK_REPORT) + " " + (dir / "c.html").string() + " " +
+         (dir / "printed.txt").string() +
+         " 'corrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB at 290 K' "
+         "'0.400 dB at 300.0 K' '1.000 dB at 290.0 K' >" + (dir / "check.txt").string() +
+         " 2>&1")
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt");
+    Result again = run("recompute c.json");
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(again.out, "13 numbers and verdicts compared, 0 differ\n");
+
+    file(settings, "[VirtualBench]\nSeed=4\nGainDriftDbPerMinute=20\n");
+    ASSERT_EQ(run("measure --time 100 --average 16 --drift-order --report d.html").status, 0);
+    const std::string json = read("d.json");
+    EXPECT_GT(jsonNumber(json, "rateStandard"), 0.0) << json;
+    again = run("recompute d.json");
+    EXPECT_EQ(again.out, "13 numbers and verdicts compared, 0 differ\n") << again.err;
+}
+
+// A full disk under the report of a measurement or a sweep: the results are printed, one
+// message, exit 1, and neither file nor a temporary is left there.
 TEST_F(Cli, AReportThatCannotBeWrittenLeavesNothingBehind)
 {
     quillon::test::SmallDisk disk(2);
@@ -1647,6 +1678,18 @@ TEST_F(Cli, AReportThatCannotBeWrittenLeavesNothingBehind)
     EXPECT_PRED2(has, r.err, "could not be written: No space left on device.\n");
     EXPECT_EQ(count(r.err, "\n"), 1u);
     std::vector<std::string> left;
+    for (const auto &e : std::filesystem::directory_iterator(disk.path()))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"filler"});
+
+    // A sweep's likewise: every point printed, then the one message.
+    const Result sweep = run("sweep --start 100 --stop 120 --step 10 --average 4 --dummy 0 "
+                             "--report " + disk.file("s.html"));
+    EXPECT_EQ(sweep.status, 1);
+    EXPECT_EQ(count(sweep.out, " MHz  ENR "), 3u);
+    EXPECT_EQ(sweep.err, "quillon-cli: The report \"" + disk.file("s.html") +
+                             "\" could not be written: No space left on device.\n");
+    left.clear();
     for (const auto &e : std::filesystem::directory_iterator(disk.path()))
         left.push_back(e.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"filler"});
@@ -1674,7 +1717,48 @@ TEST_F(Cli, SweepVerdictsPerPointAndTheirSummary)
                              "from 100.000 MHz to 150.000 MHz): no verdict.\"");
     EXPECT_PRED2(has, r.out, "\"verdicts\":\"6 PASS, 1 no verdict\"");
     EXPECT_PRED2(has, r.out, "\"dut\":{\"name\":\"unit 3\"");
-    EXPECT_EQ(run(base + "--report r.html").status, 2); // a sweep's report is not written yet
+}
+
+// A sweep's report: strict HTML5 holding every number the text output printed (each point's
+// NF, gain, Te and verdict), the receiver control and the corrections, one result per point;
+// its JSON recomputes every point exactly, the converter's ENRs and the losses included. A
+// folder that cannot be written: the sweep refused before its first point.
+TEST_F(Cli, SweepReportRecomputesEveryPoint)
+{
+    const std::string base = "sweep --start 100 --stop 160 --step 20 --average 4 --dummy 0 "
+                             "--nf-max 5 --loss-before 0.3@295 --report s.html --dut-name LNA ";
+    const Result r = run(base);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The numbers the report states as the lines print them: each point's ENR, NF and gain
+    // (the lines give standard uncertainties and a shorter Te, the report 95% half-widths).
+    std::string printed;
+    const std::regex shown("ENR ([-0-9.]+) dB  NF ([-0-9.]+) .* Gain ([-0-9.]+) ");
+    for (std::sregex_iterator m(r.out.begin(), r.out.end(), shown), end; m != end; ++m)
+        printed += (*m)[1].str() + " " + (*m)[2].str() + " " + (*m)[3].str() + "\n";
+    EXPECT_EQ(count(printed, "\n"), 4u) << r.out;
+    file("printed.txt", printed);
+    const int checked = std::system(
+        (std::string(QUILLON_CHECK_REPORT) + " " + (dir / "s.html").string() + " " +
+         (dir / "printed.txt").string() + " 'Virtual bench' '160.000 MHz' 'Sweep' " +
+         "'corrected for: input loss 0.30 dB at 295 K' 'Summary: 4 PASS' >" +
+         (dir / "check.txt").string() + " 2>&1")
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt") << r.out;
+    const std::string json = read("s.json");
+    EXPECT_EQ(count(json, "\"label\": \"1"), 4u) << json; // "100.000 MHz" .. "160.000 MHz"
+    Result again = run("recompute s.json");
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(again.out, "56 numbers and verdicts compared, 0 differ\n");
+
+    // A converter: its ENRs at the signal and image frequencies are in the JSON and used.
+    ASSERT_EQ(run(base + "--lo 1152 --sideband double").status, 0);
+    again = run("recompute s.json");
+    EXPECT_EQ(again.out, "56 numbers and verdicts compared, 0 differ\n") << again.err;
+    EXPECT_GT(jsonNumber(read("s.json"), "enrSignalDb"), 0.0);
+
+    const Result refused = run(base + "--report none/s.html");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
 }
 
 } // namespace

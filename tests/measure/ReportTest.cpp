@@ -73,6 +73,75 @@ TEST(Report, ResultsComeFromTheReadingsByTheirNumbers)
     EXPECT_EQ(system.verdict.overall, Verdict::Indeterminate);
 }
 
+// A corrected result: the double-sideband converter's worked example (no losses, flat ENR:
+// the noise factor exactly twice the uncorrected one, the gain 3.01 dB lower), the losses'
+// standard uncertainty and the drift term in the totals, and all of it back from the JSON:
+// recompute agrees, and a JSON without them (as an older report would be) does not.
+TEST(Report, CorrectionsAndTheDriftTermRecomputeFromTheJson)
+{
+    ReportResult plain = benchResult();
+    fillReportResult(plain, false, 290.0, 293.0, {});
+    ReportResult r = benchResult();
+    r.corrections.converter.on = true;
+    r.corrections.converter.sideband = Sideband::Double;
+    r.corrections.converter.loMHz = 1152.0;
+    r.corrections.frequencies = converterFrequencies(r.corrections.converter, 144.0);
+    r.corrections.enrSignalDb = r.corrections.enrImageDb = 25.0;
+    fillReportResult(r, false, 290.0, 293.0, {});
+    EXPECT_NEAR(r.results.noise.f, 2.0 * plain.results.noise.f, 1e-9);
+    EXPECT_NEAR(r.results.gainDb, plain.results.gainDb - 3.0103, 1e-4);
+
+    // An input loss known to 0.05 dB (k = 1) widens the total, not the statistical part.
+    AppliedLoss &in = r.corrections.at(LossPlace::Input);
+    in = {true, 0.3, 295.0, 0.05};
+    ReportResult exact = r;
+    exact.corrections.at(LossPlace::Input).uncertaintyDb = 0.0;
+    fillReportResult(exact, false, 290.0, 293.0, {});
+    fillReportResult(r, false, 290.0, 293.0, {});
+    EXPECT_GT(r.uncertainty.nf.totalHalfWidth(), exact.uncertainty.nf.totalHalfWidth() + 0.01);
+    EXPECT_DOUBLE_EQ(r.uncertainty.nf.statistical, exact.uncertainty.nf.statistical);
+    // A drift of 1e-4/s over readings 1 s apart widens it again.
+    r.drift.slope = {0.0, 1.0, 2.0, 3.0};
+    r.drift.rateStandard = 1e-3;
+    const double withoutDrift = r.uncertainty.nf.totalHalfWidth();
+    fillReportResult(r, false, 290.0, 293.0, {});
+    EXPECT_GT(r.uncertainty.nf.totalHalfWidth(), withoutDrift);
+
+    ReportData d;
+    d.corrections = {correctedForText(r.corrections)};
+    d.results.push_back(r);
+    const std::string json = reportJson(d);
+    RecomputeOutcome out = recomputeReport(json);
+    ASSERT_TRUE(out.readable) << out.message;
+    EXPECT_EQ(out.compared, 13); // no ENR file: the ENR is not compared
+    EXPECT_TRUE(out.mismatches.empty()) << out.mismatches.front();
+    const std::string html = reportHtml(d);
+    EXPECT_NE(html.find("<li>corrected for: input loss 0.30 dB at 295 K, double sideband "
+                        "converter"),
+              std::string::npos);
+    EXPECT_NE(html.find("<td class=\"n\">0.300 dB at 295.0 K, u 0.050 dB</td>"), std::string::npos);
+
+    // Without the drift: the half-widths differ, the values agree.
+    std::string noDrift = json;
+    const auto at = noDrift.find("\"drift\"");
+    ASSERT_NE(at, std::string::npos);
+    noDrift.replace(at, 7, "\"nodrift\"");
+    out = recomputeReport(noDrift);
+    ASSERT_FALSE(out.mismatches.empty());
+    for (const std::string &m : out.mismatches)
+        EXPECT_NE(m.find("95%"), std::string::npos) << m;
+    // Without the corrections: the noise figure itself differs.
+    std::string none = json;
+    none.replace(none.find("\"corrections\": {"), 13, "\"uncorrected\"");
+    out = recomputeReport(none);
+    ASSERT_TRUE(out.readable) << out.message;
+    EXPECT_NE(std::find_if(out.mismatches.begin(), out.mismatches.end(),
+                           [](const std::string &m) {
+                               return m.rfind("Run 1: noise figure (dB) ", 0) == 0;
+                           }),
+              out.mismatches.end());
+}
+
 TEST(Report, TheDutRecordIsTextNeverMarkup)
 {
     ReportData d;

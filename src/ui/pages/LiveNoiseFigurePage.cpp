@@ -98,6 +98,10 @@ LiveNoiseFigurePage::LiveNoiseFigurePage(const PageContext &context, QWidget *pa
     auto *gainCaption = new QLabel(QStringLiteral("DUT Gain"), this);
     gainCaption->setFont(m_nfCaption->font());
     m_modeLabel = text("modeLabel", this);
+    m_verdictLabel = text("verdictLabel", this);
+    m_verdictLabel->setToolTip(QStringLiteral(
+        "Against Measure Device's limits: PASS when the whole 95% interval meets the limit, "
+        "FAIL when it misses it, INDETERMINATE when the interval holds the limit"));
     m_groupsLabel = text("groupsLabel", this);
 
     m_smoothing = new QSpinBox(this);
@@ -148,6 +152,7 @@ LiveNoiseFigurePage::LiveNoiseFigurePage(const PageContext &context, QWidget *pa
     readout->addWidget(m_gainHalfWidth, 3, 0, Qt::AlignTop);
     readout->addWidget(m_gainValue, 2, 1, 2, 1);
     readout->addWidget(m_modeLabel, 4, 0, 1, 2);
+    readout->addWidget(m_verdictLabel, 5, 0, 1, 2);
     readout->setColumnStretch(1, 1);
 
     auto *runBox = new QGroupBox(QStringLiteral("Switching"), this);
@@ -225,6 +230,7 @@ void LiveNoiseFigurePage::activatePage()
 {
     pickCalibration();
     m_plan = currentPlan(); // the conditions change only on other pages
+    readLimits();           // and so do the limits
     showCalibration();
     m_clock.start();
 }
@@ -431,7 +437,50 @@ void LiveNoiseFigurePage::showUpdate(const LiveUpdate &update)
                  corrected ? update.dutGainDb.value : LiveTrendPoint::kNaN,
                  update.groupsUsed >= m_smoothing->value()});
     showBest();
+    showVerdict();
     m_strip->update();
+}
+
+void LiveNoiseFigurePage::readLimits()
+{
+    // As Measure Device reads its fields: empty or not a number is no limit.
+    auto limit = [this](const TextValue &key) {
+        const std::string text = m_store.read(key);
+        return isDecimalText(text) ? parseDecimal(text) : LimitRow::kNone;
+    };
+    m_limits = {};
+    m_limits.nfMaxDb = limit(keys::LimitNfMax);
+    m_limits.gainMinDb = limit(keys::LimitGainMin);
+    m_limits.gainMaxDb = limit(keys::LimitGainMax);
+    showVerdict();
+}
+
+void LiveNoiseFigurePage::showVerdict()
+{
+    if (!m_limits.any() || m_updatesShown == 0) {
+        m_verdictLabel->clear();
+        m_verdictLabel->setStyleSheet(QString());
+        return;
+    }
+    // The DUT's noise figure and gain with a calibration; without one the system's noise
+    // figure alone, as Measure Device judges its system mode.
+    const LiveUpdate &u = m_last;
+    const Uncertain &nf = u.corrected ? u.dutNf : u.systemNf;
+    const ResultVerdict v = verdictFor(
+        m_limits, m_plan.frequencyMHz, nf.value, nf.totalHalfWidth(),
+        u.corrected ? u.dutGainDb.value : LimitRow::kNone,
+        u.corrected ? u.dutGainDb.totalHalfWidth() : LimitRow::kNone);
+    const char *colour = v.overall == Verdict::Pass   ? "#1b7f3a"
+                         : v.overall == Verdict::Fail ? "#b00020"
+                         : v.overall == Verdict::Indeterminate ? "#b36b00"
+                                                               : "#555555";
+    m_verdictLabel->setText(
+        QStringLiteral("Verdict: ") +
+        (v.overall != Verdict::None
+             ? QString::fromLatin1(verdictText(v.overall))
+             : QString::fromStdString(v.message.empty() ? "no verdict" : v.message)));
+    m_verdictLabel->setStyleSheet(QStringLiteral("QLabel { color: %1; font-weight: bold; }")
+                                      .arg(QLatin1String(colour)));
 }
 
 void LiveNoiseFigurePage::showBest()

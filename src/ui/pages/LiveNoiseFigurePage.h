@@ -4,6 +4,7 @@
 #include "nf/Corrections.h"
 
 #include "core/SettingsStore.h"
+#include "measure/Limits.h"
 #include "measure/LiveMeter.h"
 #include "ui/LiveTrend.h"
 #include "ui/pages/PropertyPage.h"
@@ -37,7 +38,9 @@ QString calibrationAgeText(double seconds);
 // noise figure while no receiver calibration is in use. Under them: the groups used and the
 // smoothing, Start, Stop, "Calibrate" (the receiver alone, the DUT switched out, taken by the
 // meter), the calibration's age and conditions and a plain warning when it is too old or was
-// taken at another frequency, ENR or TSoff than now; a trend strip of the last five minutes
+// taken at another frequency, ENR or TSoff than now; the verdict of the noise figure and gain
+// shown against Measure Device's limits (PASS, FAIL or INDETERMINATE in words and colour, by
+// the same rule: the 95% interval against the limit); a trend strip of the last five minutes
 // of NF and gain with the best noise figure so far, which "Reset best" forgets.
 //
 // The conditions are the shared ones of Measure Device (ENR entry, TSoff, T0, the ENR file
@@ -74,6 +77,8 @@ public:
     // The losses around the DUT and a converter as Measure Device keeps them (settings group
     // "Corrections"), at the frequency measured now; a failed Result names the entry.
     Result resolveCorrections(const LivePlan &plan, ChainCorrections &out) const;
+    // Measure Device's limits as stored (read at activation).
+    const Limits &limits() const { return m_limits; }
 
 private:
     void start();
@@ -88,6 +93,8 @@ private:
     void showCalibration();
     void showUpdate(const LiveUpdate &update);
     void showBest();
+    void readLimits();
+    void showVerdict();
     void runFailed(int messageId);
 
     // LiveListener: the meter's thread; each posts to the window thread.
@@ -102,6 +109,7 @@ private:
     LivePlan m_plan; // the conditions shown and checked: read at activation and at Start
     ReceiverCalibration m_calibration;
     LiveUpdate m_last;
+    Limits m_limits;
     int m_updatesShown = 0;
     bool m_running = false;
     bool m_calibrating = false;
@@ -115,6 +123,7 @@ private:
     QLabel *m_gainValue = nullptr;
     QLabel *m_gainHalfWidth = nullptr;
     QLabel *m_modeLabel = nullptr;
+    QLabel *m_verdictLabel = nullptr;
     QLabel *m_groupsLabel = nullptr;
     QSpinBox *m_smoothing = nullptr;
     QSpinBox *m_maxAge = nullptr;

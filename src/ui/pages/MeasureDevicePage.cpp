@@ -508,6 +508,10 @@ ReportData MeasureDevicePage::reportData() const
         d.enrRows = enrRowsUsed(m_engine.enrTable(), frequency);
     }
     d.limits = limits();
+    const ChainCorrections applied = appliedCorrections(conditions().corrections, m_systemMode);
+    const std::string correctedFor = correctedForText(applied);
+    if (!correctedFor.empty())
+        d.corrections.push_back(correctedFor);
     const SeriesReadings &r = readings();
     const int count = m_systemMode ? 2 : kDeviceReadingCount;
     for (int i = 0; i < count; ++i)
@@ -518,6 +522,11 @@ ReportData MeasureDevicePage::reportData() const
     result.frequencyMHz = frequency;
     result.enrDb = enrInEffect();
     result.stated = stated();
+    result.corrections = applied;
+    // The drift term as the shown totals took it (SeriesReadings::uncertainty).
+    const DriftEstimate drift = r.drift();
+    if (drift.known && drift.resolved)
+        result.drift = drift.term;
     for (int i = 0; i < count; ++i) {
         ReportReading x;
         x.number = i;

@@ -1,12 +1,15 @@
 #include "ui/pages/SweepPage.h"
 
+#include "core/Messages.h"
 #include "core/NumberText.h"
 #include "core/SettingsStore.h"
 #include "measure/CorrectionSettings.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SharedValues.h"
 #include "measure/SweepPlan.h"
+#include "measure/SweepReport.h"
 #include "rig/RigSettings.h"
+#include "ui/MessageBox.h"
 #include "ui/PostToWindow.h"
 #include "ui/SweepPlot.h"
 
@@ -21,9 +24,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPixmap>
 #include <QKeySequence>
 #include <QLabel>
+#include <QDateTime>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -51,6 +58,30 @@ QString withUncertainty(double v, double u, int decimals)
         text += QStringLiteral(" ± ") + number(u, decimals);
     return text;
 }
+
+// A limit field: empty for none; a text that is not a number (marked) gives none either.
+double limitFrom(QLineEdit *field)
+{
+    const std::string text = field->text().trimmed().toStdString();
+    const bool number = isDecimalText(text);
+    field->setStyleSheet(number || text.empty() ? QString()
+                                                : QStringLiteral("QLineEdit { color: #c00000; }"));
+    return number ? parseDecimal(text) : LimitRow::kNone;
+}
+
+// Words first; the colour only repeats them.
+QColor verdictTextColour(Verdict v)
+{
+    switch (v) {
+    case Verdict::Pass: return QColor(0x1b, 0x7f, 0x3a);
+    case Verdict::Fail: return QColor(0xb0, 0x00, 0x20);
+    case Verdict::Indeterminate: return QColor(0xb3, 0x6b, 0x00);
+    case Verdict::None: break;
+    }
+    return QColor(0x55, 0x55, 0x55);
+}
+
+constexpr int kVerdictColumn = 6;
 
 void showBox(QWidget *parent, const QString &text)
 {
@@ -107,8 +138,8 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_table->setHorizontalHeaderLabels(
         {QStringLiteral("MHz"), QStringLiteral("ENR (dB)"), QStringLiteral("NF (dB)"),
          QStringLiteral("Gain (dB)"), QStringLiteral("Te (K)"), QStringLiteral("Warnings"),
-         QString()});
-    m_table->setColumnHidden(6, true);
+         QStringLiteral("Verdict")});
+    m_table->setColumnHidden(kVerdictColumn, true); // shown with limits
     m_table->verticalHeader()->setVisible(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Ctrl+C copies the selected cells, a row a line, TAB between cells (a spreadsheet pastes
@@ -133,6 +164,44 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_plot = new SweepPlot(m_rows, this);
     m_plot->setObjectName(QStringLiteral("sweepPlot"));
 
+    // The limits and the DUT record: the single values and the record are Measure Device's
+    // (the same stored entries), the limit file the page's own.
+    const SettingsStore store;
+    auto stored = [&](QLineEdit *field, const TextValue &key) {
+        field->setText(QString::fromStdString(store.read(key)));
+        connect(field, &QLineEdit::editingFinished, this, [this, field, k = &key] {
+            SettingsStore writable;
+            if (!writable.write(*k, field->text().toStdString()))
+                showMessageBox(kMsgSaveFailed, this);
+        });
+        return field;
+    };
+    m_nfMax = stored(named(new QLineEdit(this), "nfMax"), keys::LimitNfMax);
+    m_gainMin = stored(named(new QLineEdit(this), "gainMin"), keys::LimitGainMin);
+    m_gainMax = stored(named(new QLineEdit(this), "gainMax"), keys::LimitGainMax);
+    m_dutName = stored(named(new QLineEdit(this), "dutName"), keys::DutName);
+    m_dutSerial = stored(named(new QLineEdit(this), "dutSerial"), keys::DutSerial);
+    m_dutNotes = stored(named(new QLineEdit(this), "dutNotes"), keys::DutNotes);
+    m_limitFile = named(new QLineEdit(this), "limitFile");
+    m_limitFile->setPlaceholderText(QStringLiteral("or a limit table file"));
+    m_limitFile->setToolTip(QStringLiteral(
+        "A limit table laid out as an ENR file: frequency (MHz), NF max, gain min and "
+        "optionally gain max (dB) per line, \"-\" for none. It replaces the single values."));
+    for (QLineEdit *field : {m_nfMax, m_gainMin, m_gainMax})
+        connect(field, &QLineEdit::textChanged, this, &SweepPage::limitsChanged);
+    connect(m_limitFile, &QLineEdit::editingFinished, this, &SweepPage::readLimitTable);
+    m_summary = named(new QLabel(this), "summaryLabel");
+    m_summary->setTextFormat(Qt::PlainText);
+    m_reportButton = named(new QPushButton(QStringLiteral("Save Report..."), this), "saveReport");
+    auto *addReference =
+        named(new QPushButton(QStringLiteral("Add Reference..."), this), "addReference");
+    auto *removeReference =
+        named(new QPushButton(QStringLiteral("Remove"), this), "removeReference");
+    m_referenceList = named(new QListWidget(this), "referenceList");
+    m_referenceList->setMaximumHeight(70);
+    m_referenceList->setToolTip(
+        QStringLiteral("Earlier sweeps (their CSV or JSON results) drawn on the plots"));
+
     auto *sweepBox = new QGroupBox(QStringLiteral("Frequencies"), this);
     auto *sweepForm = new QFormLayout(sweepBox);
     sweepForm->addRow(QStringLiteral("Start (MHz)"), m_start);
@@ -148,16 +217,42 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     rigForm->addRow(QStringLiteral("Baud rate"), m_baud);
     rigForm->addRow(QStringLiteral("Mode"), m_mode);
 
+    auto *limitBox = new QGroupBox(QStringLiteral("Limits and DUT"), this);
+    auto *limitGrid = new QGridLayout(limitBox);
+    limitGrid->addWidget(new QLabel(QStringLiteral("NF max (dB)"), limitBox), 0, 0);
+    limitGrid->addWidget(m_nfMax, 0, 1);
+    limitGrid->addWidget(new QLabel(QStringLiteral("Gain min (dB)"), limitBox), 0, 2);
+    limitGrid->addWidget(m_gainMin, 0, 3);
+    limitGrid->addWidget(new QLabel(QStringLiteral("Gain max (dB)"), limitBox), 0, 4);
+    limitGrid->addWidget(m_gainMax, 0, 5);
+    limitGrid->addWidget(new QLabel(QStringLiteral("Limit file"), limitBox), 1, 0);
+    limitGrid->addWidget(m_limitFile, 1, 1, 1, 5);
+    limitGrid->addWidget(new QLabel(QStringLiteral("DUT name"), limitBox), 2, 0);
+    limitGrid->addWidget(m_dutName, 2, 1);
+    limitGrid->addWidget(new QLabel(QStringLiteral("Serial"), limitBox), 2, 2);
+    limitGrid->addWidget(m_dutSerial, 2, 3);
+    limitGrid->addWidget(new QLabel(QStringLiteral("Notes"), limitBox), 2, 4);
+    limitGrid->addWidget(m_dutNotes, 2, 5);
+    auto *referenceBox = new QGroupBox(QStringLiteral("Reference traces"), this);
+    auto *referenceGrid = new QGridLayout(referenceBox);
+    referenceGrid->addWidget(m_referenceList, 0, 0, 2, 1);
+    referenceGrid->addWidget(addReference, 0, 1);
+    referenceGrid->addWidget(removeReference, 1, 1);
+
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_startButton);
     buttons->addWidget(m_stopButton);
     buttons->addWidget(m_exportButton);
+    buttons->addWidget(m_reportButton);
     buttons->addStretch();
     auto *left = new QVBoxLayout;
     left->addWidget(sweepBox);
     left->addWidget(rigBox);
+    left->addWidget(limitBox);
+    left->addWidget(referenceBox);
     left->addLayout(buttons);
     left->addWidget(m_status);
+    left->addWidget(m_summary);
     left->addStretch();
     auto *right = new QVBoxLayout;
     right->addWidget(m_plot, 3);
@@ -169,6 +264,9 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     connect(m_startButton, &QPushButton::clicked, this, &SweepPage::start);
     connect(m_stopButton, &QPushButton::clicked, this, &SweepPage::stop);
     connect(m_exportButton, &QPushButton::clicked, this, &SweepPage::exportCsv);
+    connect(m_reportButton, &QPushButton::clicked, this, &SweepPage::saveReport);
+    connect(addReference, &QPushButton::clicked, this, &SweepPage::addReference);
+    connect(removeReference, &QPushButton::clicked, this, &SweepPage::removeReference);
 
     // Worker thread: copies go to the window thread; the page outlives the runner's worker
     // (the destructor ends it first), and Qt drops calls still queued when the page goes.
@@ -184,7 +282,17 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
         return QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString(),
                                             QStringLiteral("CSV files (*.csv);;All files (*)"));
     };
+    m_referenceDialog = [this] {
+        return QFileDialog::getOpenFileName(
+            this, QStringLiteral("Add Reference"), QString(),
+            QStringLiteral("Sweep results (*.csv *.json);;All files (*)"));
+    };
+    m_reportDialog = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
+                                            QStringLiteral("HTML files (*.html);;All files (*)"));
+    };
     setSweeping(false);
+    limitsChanged();
 }
 
 SweepPage::~SweepPage()
@@ -222,6 +330,7 @@ void SweepPage::setSweeping(bool on)
     m_startButton->setEnabled(!on);
     m_stopButton->setEnabled(on);
     m_exportButton->setEnabled(!on && !m_rows.empty());
+    m_reportButton->setEnabled(!on && !m_rows.empty());
     for (QWidget *w : std::initializer_list<QWidget *>{m_start, m_stop, m_step, m_list, m_settle,
                                                        m_control, m_model, m_port, m_baud, m_mode})
         w->setEnabled(!on);
@@ -305,6 +414,8 @@ void SweepPage::start()
     m_rows.clear();
     m_table->setRowCount(0);
     m_plot->update();
+    showVerdicts();
+    m_shownConfig = config; // the report states what the points were taken with
     if (!m_runner->start(std::move(config))) {
         showBox(this, QStringLiteral("The last sweep is still ending; try again in a moment."));
         return;
@@ -334,6 +445,8 @@ void SweepPage::addRow(const SweepRow &row)
                              QString::fromStdString(row.warnings)};
     for (int c = 0; c < 6; ++c)
         m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
+    m_table->setItem(r, kVerdictColumn, new QTableWidgetItem);
+    showVerdicts();
     m_table->resizeColumnsToContents();
     m_table->scrollToBottom();
     m_plot->update();
@@ -368,6 +481,152 @@ void SweepPage::exportCsv()
     const std::string failed = writeSweepCsv(path.toStdString(), m_rows);
     if (!failed.empty())
         showBox(this, QString::fromStdString(failed));
+}
+
+} // namespace quillon
+
+namespace quillon {
+
+Limits SweepPage::limits() const
+{
+    Limits l;
+    if (!m_limitTable.empty()) {
+        l.table = m_limitTable;
+        l.tableFile = m_limitFile->text().trimmed().toStdString();
+        return l;
+    }
+    l.nfMaxDb = limitFrom(m_nfMax);
+    l.gainMinDb = limitFrom(m_gainMin);
+    l.gainMaxDb = limitFrom(m_gainMax);
+    return l;
+}
+
+void SweepPage::limitsChanged()
+{
+    // A table replaces the single values: their fields say so by being disabled.
+    for (QLineEdit *field : {m_nfMax, m_gainMin, m_gainMax})
+        field->setEnabled(m_limitTable.empty());
+    m_plot->setLimits(limits());
+    showVerdicts();
+}
+
+void SweepPage::readLimitTable()
+{
+    const std::string path = m_limitFile->text().trimmed().toStdString();
+    std::vector<LimitRow> rows;
+    std::string message;
+    if (!path.empty() && !readLimitFile(path, rows, message)) {
+        // One message; no table in force, the single values back.
+        m_limitFile->setStyleSheet(QStringLiteral("QLineEdit { color: #c00000; }"));
+        m_limitTable.clear();
+        limitsChanged();
+        showMessageText(QString::fromStdString(message), this);
+        return;
+    }
+    m_limitFile->setStyleSheet(QString());
+    m_limitTable = std::move(rows);
+    limitsChanged();
+}
+
+void SweepPage::showVerdicts()
+{
+    const Limits l = limits();
+    const bool any = l.any();
+    m_table->setColumnHidden(kVerdictColumn, !any);
+    VerdictCounts counts;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const SweepRow &r = m_rows[i];
+        const ResultVerdict v =
+            verdictFor(l, r.frequencyMHz, r.nfDb, r.nfHalfWidth95Db, r.gainDb, r.gainHalfWidth95Db);
+        counts.add(v.overall);
+        QTableWidgetItem *item = m_table->item(static_cast<int>(i), kVerdictColumn);
+        if (item == nullptr)
+            continue;
+        item->setText(!any                          ? QString()
+                      : v.overall != Verdict::None ? QString::fromLatin1(verdictText(v.overall))
+                      : QString::fromStdString(v.message.empty() ? "no verdict" : v.message));
+        item->setForeground(verdictTextColour(v.overall));
+    }
+    m_summary->setText(any && !m_rows.empty() ? QString::fromStdString(counts.summary())
+                                              : QString());
+}
+
+void SweepPage::addReference()
+{
+    const QString path = m_referenceDialog ? m_referenceDialog() : QString();
+    if (path.isEmpty())
+        return;
+    ReferenceTrace trace;
+    std::string message;
+    if (!readReferenceTrace(path.toStdString(), trace, message)) {
+        showMessageText(QString::fromStdString(message), this); // nothing loaded
+        return;
+    }
+    m_references.push_back(std::move(trace));
+    const std::size_t index = m_references.size() - 1;
+    auto *item = new QListWidgetItem(QString::fromStdString(m_references[index].name));
+    QPixmap swatch(12, 12);
+    swatch.fill(SweepPlot::referenceColour(index));
+    item->setIcon(QIcon(swatch));
+    item->setToolTip(path);
+    m_referenceList->addItem(item);
+    m_plot->setReferences(m_references);
+}
+
+void SweepPage::removeReference()
+{
+    int row = m_referenceList->currentRow();
+    if (row < 0 && m_referenceList->count() > 0)
+        row = m_referenceList->count() - 1; // none chosen: the last added
+    if (row < 0)
+        return;
+    m_references.erase(m_references.begin() + row);
+    m_referenceList->clear();
+    for (std::size_t i = 0; i < m_references.size(); ++i) {
+        auto *item = new QListWidgetItem(QString::fromStdString(m_references[i].name));
+        QPixmap swatch(12, 12);
+        swatch.fill(SweepPlot::referenceColour(i)); // the colours follow the order
+        item->setIcon(QIcon(swatch));
+        m_referenceList->addItem(item);
+    }
+    m_plot->setReferences(m_references);
+}
+
+ReportData SweepPage::reportData() const
+{
+    if (!m_shownConfig)
+        return {};
+    const DutRecord dut{m_dutName->text().toStdString(), m_dutSerial->text().toStdString(),
+                        m_dutNotes->text().toStdString()};
+    ReportData d = sweepReportData(*m_shownConfig, m_rows, limits(), dut);
+    d.dateTime = QDateTime::currentDateTime()
+                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                     .toStdString();
+    DeviceCaps caps;
+    if (m_engine.devices().deviceCaps(m_shownConfig->settings.waveInDevice, caps))
+        d.soundDevice = caps.productName;
+    if (m_shownConfig->useEnrFile)
+        d.enrFile = m_shownConfig->settings.enrCalibrationFile;
+    return d;
+}
+
+void SweepPage::saveReport()
+{
+    if (m_sweeping)
+        return;
+    const ReportData data = reportData();
+    if (data.results.empty()) {
+        showMessageText(QStringLiteral("There is no complete point to report yet: run a sweep "
+                                       "first."),
+                        this);
+        return;
+    }
+    const QString path = m_reportDialog ? m_reportDialog() : QString();
+    if (path.isEmpty())
+        return;
+    const std::string failed = writeReport(path.toStdString(), data);
+    if (!failed.empty()) // the points stay as they are; no file is left half-written
+        showMessageText(QString::fromStdString(failed), this);
 }
 
 } // namespace quillon

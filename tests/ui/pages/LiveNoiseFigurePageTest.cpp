@@ -442,6 +442,51 @@ TEST_F(LivePageTest, TheStoredCorrectionsApplyAndARefusedOneStartsNothing)
     EXPECT_FALSE(m_engine->bench().noiseOn());
 }
 
+// The verdict against Measure Device's limits, read when the page is shown: without a
+// calibration the system's noise figure alone (a gain limit then leaves it INDETERMINATE, as
+// Measure Device's system mode does); with one the DUT's noise figure and gain, FAIL for a
+// gain far below its minimum, INDETERMINATE for a limit exactly at the value shown; in words
+// and colour, nothing without limits.
+TEST_F(LivePageTest, VerdictAgainstMeasureDevicesLimitsInWordsAndColour)
+{
+    makePage();
+    click("startLive");
+    ASSERT_TRUE(waitForUpdates(2));
+    EXPECT_EQ(label("verdictLabel"), ""); // no limits stored
+    click("stopLive");
+
+    SettingsStore().write(keys::LimitNfMax, "3");
+    m_sheet->setActivePage(m_other);
+    m_sheet->setActivePage(m_page); // the limits are read as the page is shown
+    EXPECT_EQ(m_page->limits().nfMaxDb, 3.0);
+    EXPECT_EQ(label("verdictLabel"), "Verdict: PASS"); // the last readout, judged now
+    SettingsStore().write(keys::LimitGainMin, "25");
+    m_sheet->setActivePage(m_other);
+    m_sheet->setActivePage(m_page);
+    click("startLive");
+    ASSERT_TRUE(waitForUpdates(2));
+    EXPECT_FALSE(m_page->lastUpdate().corrected);
+    EXPECT_EQ(label("verdictLabel"), "Verdict: INDETERMINATE");
+    EXPECT_TRUE(child<QLabel>(m_page, "verdictLabel")->styleSheet().contains("#b36b00"));
+
+    click("calibrate");
+    ASSERT_TRUE(test::waitFor([&] { return m_page->lastUpdate().corrected; }));
+    ASSERT_TRUE(waitForUpdates(1));
+    EXPECT_EQ(label("verdictLabel"), "Verdict: FAIL"); // the bench's DUT has 20 dB
+    EXPECT_TRUE(child<QLabel>(m_page, "verdictLabel")->styleSheet().contains("#b00020"));
+    click("stopLive");
+    SettingsStore().write(keys::LimitGainMin, "");
+    SettingsStore().write(keys::LimitNfMax,
+                          formatShortest(m_page->lastUpdate().dutNf.value)); // exactly on it
+    m_sheet->setActivePage(m_other);
+    m_sheet->setActivePage(m_page);
+    EXPECT_EQ(label("verdictLabel"), "Verdict: INDETERMINATE");
+    SettingsStore().write(keys::LimitNfMax, "");
+    m_sheet->setActivePage(m_other);
+    m_sheet->setActivePage(m_page);
+    EXPECT_EQ(label("verdictLabel"), "");
+}
+
 TEST(CalibrationAge, TextInSecondsMinutesAndHours)
 {
     const std::pair<double, const char *> cases[] = {

@@ -248,7 +248,8 @@ TEST_F(MeasureDevicePageTest, PrecisionChoiceEndsTheReadings)
 
 // The losses stored in "Corrections", the bench built with them: the results are the DUT's
 // own (NF 0.5 dB, gain 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read), the line
-// under them says what they are corrected for, and the NF line carries it at its end. In
+// under them says what they are corrected for, and the NF line carries it at its end; "Save
+// Report..." reports the corrected numbers with that line, and its JSON recomputes them. In
 // system mode only the calibration path's loss applies: none here.
 TEST_F(MeasureDevicePageTest, CorrectedResultsSayWhatTheyAreCorrectedFor)
 {
@@ -289,6 +290,22 @@ TEST_F(MeasureDevicePageTest, CorrectedResultsSayWhatTheyAreCorrectedFor)
     EXPECT_TRUE(logLines().last().endsWith(
         ",corrected for: input loss 0.40 dB at 300 K; output loss 1.00 dB at 290 K"))
         << logLines().last().toStdString();
+    const QString path = folder() + "/corrected.html";
+    m_page->setReportDialog([path] { return path; });
+    {
+        test::BoxCatcher none;
+        click("saveReport");
+        EXPECT_TRUE(none.texts.isEmpty()) << none.texts.join('|').toStdString();
+    }
+    QFile html(path), json(folder() + "/corrected.json");
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(html.readAll());
+    EXPECT_TRUE(report.contains("<li>" + line->text() + "</li>"));
+    EXPECT_TRUE(report.contains(">" + text("nfField").trimmed() + "<"));
+    EXPECT_TRUE(report.contains(">" + text("gainField").trimmed() + "<"));
+    const RecomputeOutcome again = recomputeReport(json.readAll().toStdString());
+    EXPECT_TRUE(again.readable && again.mismatches.empty() && again.compared == 13)
+        << again.compared << (again.mismatches.empty() ? "" : again.mismatches.front());
     click("systemMode");
     EXPECT_EQ(line->text(), "");
     EXPECT_NEAR(text("nfField").toDouble(), 8.0, 1.5);

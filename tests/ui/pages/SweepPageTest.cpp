@@ -1,5 +1,6 @@
 // Sweep page on the bench: Start fills the table and the plot and Export CSV writes them;
-// Stop and closing the window during a settle end the sweep at once.
+// Stop and closing the window during a settle end the sweep at once; limits mark every
+// point and are summed up, reference traces load and go, and the sweep's report recomputes.
 #include "ui/pages/SweepPage.h"
 #include "PageTestSupport.h"
 #include "capture/WaveFormat.h"
@@ -9,6 +10,11 @@
 #include "measure/SharedValues.h"
 #include "rig/RigSettings.h"
 #include "ui/MainWindow.h"
+#include "ui/SweepPlot.h"
+
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
 
 #include <QClipboard>
 #include <QComboBox>
@@ -20,6 +26,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -164,6 +171,170 @@ TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
                                    "the frequency 250.000 MHz.");
     EXPECT_FALSE(m_page->sweeping());
     EXPECT_EQ(m_page->rows().size(), 2u); // the last sweep's, untouched
+}
+
+// Limits (stored where Measure Device keeps them): the verdict column, the plot's marks and
+// dashed lines, the summary; a limit exactly
+// at a point's NF makes it INDETERMINATE; a limit table that stops short leaves the points
+// beyond it without a verdict (its message) and the line with them; an unreadable table is
+// one message and the single values back in force.
+TEST_F(SweepPageTest, LimitsMarkEveryPointAndSumThemUp)
+{
+    set("listField", "140, 142, 144, 146");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    ASSERT_EQ(m_page->rows().size(), 4u);
+    auto *table = child<QTableWidget>(m_page, "pointTable");
+    auto *plot = child<SweepPlot>(m_page, "sweepPlot");
+    QLabel *summary = child<QLabel>(m_page, "summaryLabel");
+    EXPECT_TRUE(table->isColumnHidden(6));
+    EXPECT_EQ(summary->text(), "");
+    auto limitPixels = [plot] { // the limit lines' red, drawn nowhere else
+        const QImage image = plot->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixelColor(x, y) == QColor(0xb0, 0x00, 0x20);
+        return n;
+    };
+    EXPECT_EQ(limitPixels(), 0);
+
+    set("nfMax", "5");
+    child<QLineEdit>(m_page, "nfMax")->editingFinished(); // kept as Measure Device keeps it
+    EXPECT_EQ(SettingsStore().read(keys::LimitNfMax), "5");
+    EXPECT_FALSE(table->isColumnHidden(6));
+    EXPECT_EQ(summary->text(), "4 PASS");
+    EXPECT_EQ(table->item(3, 6)->text(), "PASS");
+    EXPECT_EQ(table->item(3, 6)->foreground().color(), QColor(0x1b, 0x7f, 0x3a));
+    const auto lines = plot->limitLines(false);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].points.size(), 4u);
+    EXPECT_EQ(lines[0].points.back(), QPointF(146, 5));
+    EXPECT_TRUE(plot->limitLines(true).empty());
+    EXPECT_GT(limitPixels(), 100);
+
+    set("gainMin", "25"); // the bench's DUT has about 20 dB
+    EXPECT_EQ(summary->text(), "4 FAIL");
+    EXPECT_EQ(plot->marks(true).front().verdict, Verdict::Fail);
+    EXPECT_EQ(plot->marks(false).front().verdict, Verdict::Pass);
+    set("gainMin", "");
+    set("nfMax", QString::number(m_page->rows()[1].nfDb, 'g', 17));
+    EXPECT_EQ(table->item(1, 6)->text(), "INDETERMINATE");
+    EXPECT_EQ(plot->marks(false)[1].verdict, Verdict::Indeterminate);
+    set("nfMax", "x"); // not a number: no limit
+    EXPECT_EQ(summary->text(), "");
+
+    const QString limitFile = folder() + "/limits.txt";
+    std::ofstream(limitFile.toStdString()) << "140, 5, 15\n143, 5, 15\n";
+    set("limitFile", limitFile);
+    child<QLineEdit>(m_page, "limitFile")->editingFinished();
+    EXPECT_FALSE(child<QLineEdit>(m_page, "nfMax")->isEnabled());
+    EXPECT_EQ(summary->text(), "2 PASS, 2 no verdict");
+    EXPECT_EQ(table->item(3, 6)->text(), "The limit table does not cover 146.000 MHz (it runs "
+                                         "from 140.000 MHz to 143.000 MHz): no verdict.");
+    // At 140 and 142 MHz and the table's row at 143 MHz between the points.
+    ASSERT_EQ(plot->limitLines(false).size(), 1u);
+    EXPECT_EQ(plot->limitLines(false)[0].points.size(), 3u);
+    EXPECT_EQ(plot->marks(false)[3].verdict, Verdict::None);
+
+    test::BoxCatcher boxes;
+    set("nfMax", "5");
+    set("limitFile", folder() + "/none.txt");
+    child<QLineEdit>(m_page, "limitFile")->editingFinished();
+    EXPECT_EQ(boxes.texts, QStringList{"The limit file \"" + folder() +
+                                       "/none.txt\" could not be read: No such file or directory"});
+    EXPECT_TRUE(child<QLineEdit>(m_page, "nfMax")->isEnabled());
+    EXPECT_EQ(summary->text(), "4 PASS");
+}
+
+// Reference traces: the sweep's own CSV and a report's JSON load, each named in the list and
+// drawn; a file that is neither is one message and nothing loaded; Remove takes the chosen
+// one away, the others keeping their order.
+TEST_F(SweepPageTest, ReferenceTracesLoadAndGo)
+{
+    set("listField", "140, 144");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    const QString csv = folder() + "/unit2.csv";
+    m_page->setFileDialog([&csv] { return csv; });
+    click("exportButton");
+    const QString html = folder() + "/unit3.html";
+    m_page->setReportDialog([&html] { return html; });
+    click("saveReport");
+
+    QString next = csv;
+    m_page->setReferenceDialog([&next] { return next; });
+    click("addReference");
+    next = folder() + "/unit3.json";
+    click("addReference");
+    ASSERT_EQ(m_page->references().size(), 2u);
+    EXPECT_EQ(m_page->references()[0].name, "unit2.csv");
+    EXPECT_EQ(m_page->references()[1].points.size(), 2u);
+    EXPECT_EQ(m_page->references()[0].points[1].nfDb, m_page->rows()[1].nfDb); // full precision
+    EXPECT_NEAR(m_page->references()[1].points[0].gainDb, m_page->rows()[0].gainDb, 1e-9);
+    auto *list = child<QListWidget>(m_page, "referenceList");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(1)->text(), "unit3.json");
+
+    const QString bad = folder() + "/notes.csv";
+    std::ofstream(bad.toStdString()) << "Frequency,Level\n144,3\n";
+    next = bad;
+    {
+        test::BoxCatcher boxes;
+        click("addReference");
+        EXPECT_EQ(boxes.texts,
+                  QStringList{"The reference file \"" + bad +
+                              "\" holds no sweep results: a CSV file without the columns "
+                              "\"Frequency (MHz)\" and \"NF (dB)\" or \"Gain (dB)\"."});
+    }
+    EXPECT_EQ(m_page->references().size(), 2u);
+    EXPECT_EQ(list->count(), 2);
+
+    list->setCurrentRow(0);
+    click("removeReference");
+    ASSERT_EQ(m_page->references().size(), 1u);
+    EXPECT_EQ(m_page->references()[0].name, "unit3.json");
+    EXPECT_EQ(list->item(0)->text(), "unit3.json");
+}
+
+// "Save Report...": not before a sweep; after one, the report of every
+// point, whose JSON recomputes them all with the verdicts; a folder that cannot be written is
+// one message, nothing left there, the points kept.
+TEST_F(SweepPageTest, SaveReportOfTheSweepRecomputes)
+{
+    EXPECT_FALSE(child<QPushButton>(m_page, "saveReport")->isEnabled()); // no points yet
+    set("listField", "140, 142, 144");
+    set("nfMax", "5");
+    set("dutName", "unit <3>");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    const QString path = folder() + "/sweep.html";
+    m_page->setReportDialog([&path] { return path; });
+    {
+        test::BoxCatcher none;
+        click("saveReport");
+        EXPECT_TRUE(none.texts.isEmpty()) << none.texts.join('|').toStdString();
+    }
+    QFile html(path), json(folder() + "/sweep.json");
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(html.readAll());
+    EXPECT_TRUE(page.contains("unit &lt;3&gt;"));
+    EXPECT_TRUE(page.contains("Summary: <strong>3 PASS</strong>"));
+    EXPECT_TRUE(page.contains("<td>Virtual bench</td>"));
+    EXPECT_TRUE(page.contains(QString::number(m_page->rows()[2].nfDb, 'f', 3)));
+    const RecomputeOutcome again = recomputeReport(json.readAll().toStdString());
+    EXPECT_TRUE(again.readable);
+    EXPECT_EQ(again.compared, 3 * 13);
+    EXPECT_TRUE(again.mismatches.empty()) << again.mismatches.front();
+
+    const QString nowhere = folder() + "/none/sweep.html";
+    m_page->setReportDialog([&nowhere] { return nowhere; });
+    test::BoxCatcher failed;
+    click("saveReport");
+    EXPECT_EQ(failed.texts, QStringList{"The report \"" + nowhere +
+                                        "\" could not be written: No such file or directory."});
+    EXPECT_FALSE(std::filesystem::exists((folder() + "/none").toStdString()));
+    EXPECT_EQ(m_page->rows().size(), 3u);
 }
 
 } // namespace
