@@ -103,14 +103,19 @@ public:
             ++m_printed;
         }
         m_changed.notify_all();
-        if (m_meter != nullptr && u.corrected && ++m_sinceCalibration >= m_recalibrateEvery) {
-            m_sinceCalibration = 0;
+        // Counted from the calibration itself, not from the request: the groups the delivery
+        // thread had already taken with the DUT in still arrive after it, and are not counted.
+        if (m_meter != nullptr && u.corrected && !m_calibrationAsked &&
+            ++m_sinceCalibration >= m_recalibrateEvery) {
+            m_calibrationAsked = true;
             m_meter->calibrate(m_calibrationGroups); // from the next group on
         }
     }
 
     void calibrated(const ReceiverCalibration &c) override
     {
+        m_sinceCalibration = 0; // live thread, as update()
+        m_calibrationAsked = false;
         std::string line;
         if (m_json) {
             Json json;
@@ -171,6 +176,7 @@ private:
     int m_recalibrateEvery = 0;
     int m_calibrationGroups = 0;
     int m_sinceCalibration = 0;
+    bool m_calibrationAsked = false;
 };
 
 } // namespace
