@@ -62,6 +62,16 @@ std::string num(double v, int decimals)
     return std::isfinite(v) ? formatFixed(v, decimals) : std::string("-");
 }
 
+// The value and total standard uncertainty of each result as the sweep's lines and table
+// print them: "NF 1.035 ± 0.059 dB, gain 19.758 ± 0.057 dB, Te 78.0 ± 5.0 K".
+std::string standardUncertainties(const DeviceResults &res, const DeviceResultsUncertainty &u)
+{
+    std::string t = "NF " + num(res.noise.nf, 3) + " &plusmn; " + num(u.nf.total, 3) + " dB";
+    if (!u.systemMode)
+        t += ", gain " + num(res.gainDb, 3) + " &plusmn; " + num(u.gainDb.total, 3) + " dB";
+    return t + ", Te " + num(res.noise.te, 1) + " &plusmn; " + num(u.te.total, 1) + " K";
+}
+
 // As the pages show them, the column's heading saying "95%": "± 0.052 dB statistical" over
 // "± 0.11 dB total", two significant digits.
 std::string halfWidth(const Uncertain &u, std::string_view unit)
@@ -494,7 +504,7 @@ std::string reportHtml(const ReportData &d)
         h += "<th>Gain (dB)</th><th>Gain 95%</th>";
     h += "<th>Noise Temp (K)</th><th>Noise Temp 95%</th><th>Noise Factor</th>"
          "<th>Noise Factor 95%</th><th>Noise Figure (dB)</th><th>Noise Figure "
-         "95%</th><th>Verdict</th>"
+         "95%</th><th>Standard uncertainties (total, 1&sigma;)</th><th>Verdict</th>"
          "<th>Warnings</th></tr>\n";
     VerdictCounts counts;
     for (const ReportResult &r : d.results) {
@@ -512,7 +522,8 @@ std::string reportHtml(const ReportData &d)
              (ok ? num(res.noise.f, 3) : "-") + "</td><td class=\"n\">" +
              (ok && u.complete ? halfWidth(u.f, "") : "-") + "</td><td class=\"n\">" +
              (ok ? num(res.noise.nf, 3) : "-") + "</td><td class=\"n\">" +
-             (ok && u.complete ? halfWidth(u.nf, "dB") : "-") + "</td>" +
+             (ok && u.complete ? halfWidth(u.nf, "dB") : "-") + "</td><td class=\"n\">" +
+             (ok && u.complete ? standardUncertainties(res, u) : "-") + "</td>" +
              (d.limits.any() ? verdictCell(r.verdict.overall, r.verdict.message)
                              : std::string("<td class=\"none\">no limit</td>"));
         std::string w;

@@ -1731,12 +1731,17 @@ TEST_F(Cli, SweepReportRecomputesEveryPoint)
                              "--nf-max 5 --loss-before 0.3@295 --report s.html --dut-name LNA ";
     const Result r = run(base);
     ASSERT_EQ(r.status, 0) << r.err;
-    // The numbers the report states as the lines print them: each point's ENR, NF and gain
-    // (the lines give standard uncertainties and a shorter Te, the report 95% half-widths).
+    // Every number of the lines but the frequency (printed to 6 places, the report's 3):
+    // each point's ENR, NF, gain and Te with their standard uncertainties, which the report
+    // gives beside its 95% half-widths.
     std::string printed;
-    const std::regex shown("ENR ([-0-9.]+) dB  NF ([-0-9.]+) .* Gain ([-0-9.]+) ");
-    for (std::sregex_iterator m(r.out.begin(), r.out.end(), shown), end; m != end; ++m)
-        printed += (*m)[1].str() + " " + (*m)[2].str() + " " + (*m)[3].str() + "\n";
+    const std::regex shown("ENR ([-0-9.]+) dB  NF ([-0-9.]+) ± ([0-9.]+) dB  Gain ([-0-9.]+) ± "
+                           "([0-9.]+) dB  Te ([-0-9.]+) ± ([0-9.]+) K");
+    for (std::sregex_iterator m(r.out.begin(), r.out.end(), shown), end; m != end; ++m) {
+        for (int i = 1; i <= 7; ++i)
+            printed += (*m)[i].str() + " ";
+        printed += "\n";
+    }
     EXPECT_EQ(count(printed, "\n"), 4u) << r.out;
     file("printed.txt", printed);
     const int checked = std::system(
