@@ -61,23 +61,15 @@ Corrected evaluate(const Powers &p, bool systemMode, double enrDb, double t0, do
     return {te, gain};
 }
 
-// One result's uncertainty from its partial derivatives (as Uncertainty.cpp combines them:
-// readings statistical with Welch-Satterthwaite degrees, stated parts as exactly known
-// distributions). `stated` holds 95% half-widths (k = 2); the losses' are standard ones.
+// One result's uncertainty from its partial derivatives, combined as every other result's
+// (combineUncertainty), with the losses' standard uncertainties among the stated parts.
+// `stated` holds 95% half-widths (k = 2).
 Uncertain combine(double value, const std::array<double, kDeviceReadingCount> &dLnPower,
                   const std::array<ReadingError, kDeviceReadingCount> &errors, double dEnr,
                   double dTsOff, const std::array<double, kLossPlaceCount> &dLoss,
                   const StatedUncertainty &stated, const ChainCorrections &c,
                   const DriftTerm &drift)
 {
-    double statistical = 0.0, welch = 0.0;
-    for (std::size_t i = 0; i < dLnPower.size(); ++i) {
-        const double part = dLnPower[i] * errors[i].relative;
-        if (part == 0.0)
-            continue;
-        statistical += part * part;
-        welch += part * part * part * part / errors[i].degreesOfFreedom;
-    }
     const double enr = dEnr * stated.enrDb / 2.0;
     const double off = dTsOff * stated.offTemperatureK / 2.0;
     double systematic = enr * enr + off * off;
@@ -85,24 +77,7 @@ Uncertain combine(double value, const std::array<double, kDeviceReadingCount> &d
         const double part = dLoss[k] * (c.loss[k].active ? c.loss[k].uncertaintyDb : 0.0);
         systematic += part * part;
     }
-    // The receiver's drift, as computeDeviceUncertainty takes it (DriftTerm).
-    double bias = 0.0, slope = 0.0;
-    for (std::size_t i = 0; i < dLnPower.size(); ++i) {
-        bias += dLnPower[i] * drift.bias[i];
-        slope += dLnPower[i] * drift.slope[i];
-    }
-    const double driftPart = std::hypot(bias, slope * drift.rateStandard);
-    systematic += driftPart * driftPart;
-    Uncertain u;
-    u.value = value;
-    u.drift = driftPart;
-    u.statistical = std::sqrt(statistical);
-    u.total = std::sqrt(statistical + systematic);
-    if (welch > 0.0) {
-        u.statisticalDegrees = statistical * statistical / welch;
-        u.totalDegrees = (statistical + systematic) * (statistical + systematic) / welch;
-    }
-    return u;
+    return combineUncertainty(value, dLnPower, errors, systematic, drift);
 }
 
 } // namespace

@@ -51,15 +51,6 @@ using Errors = std::array<ReadingError, kDeviceReadingCount>;
 Uncertain combine(double value, const Gradient &g, const Errors &errors,
                   const StatedUncertainty &stated, const DriftTerm &drift)
 {
-    double statistical = 0.0;
-    double welch = 0.0; // sum of (c u)^4 / degrees over the readings
-    for (std::size_t i = 0; i < g.lnPower.size(); ++i) {
-        const double part = g.lnPower[i] * errors[i].relative;
-        if (part == 0.0)
-            continue;
-        statistical += part * part;
-        welch += part * part * part * part / errors[i].degreesOfFreedom;
-    }
     // Stated values are 95% half-widths at k = 2.
     const double enr = g.enrDb * stated.enrDb / 2.0;
     double systematic = enr * enr;
@@ -67,24 +58,7 @@ Uncertain combine(double value, const Gradient &g, const Errors &errors,
         const double part = c * stated.offTemperatureK / 2.0;
         systematic += part * part;
     }
-    double bias = 0.0;
-    double slope = 0.0;
-    for (std::size_t i = 0; i < g.lnPower.size(); ++i) {
-        bias += g.lnPower[i] * drift.bias[i];
-        slope += g.lnPower[i] * drift.slope[i];
-    }
-    const double driftPart = std::hypot(bias, slope * drift.rateStandard);
-    systematic += driftPart * driftPart;
-    Uncertain u;
-    u.value = value;
-    u.drift = driftPart;
-    u.statistical = std::sqrt(statistical);
-    u.total = std::sqrt(statistical + systematic);
-    if (welch > 0.0) {
-        u.statisticalDegrees = statistical * statistical / welch;
-        u.totalDegrees = (statistical + systematic) * (statistical + systematic) / welch;
-    }
-    return u;
+    return combineUncertainty(value, g.lnPower, errors, systematic, drift);
 }
 
 // Te of one Y factor and its gradient: the Y factor is reading `on` over reading `off`.
@@ -133,6 +107,37 @@ void factorAndFigure(double te, const Gradient &teGradient, double t0, const Err
 }
 
 } // namespace
+
+Uncertain combineUncertainty(double value, const std::array<double, kDeviceReadingCount> &dLnPower,
+                             const std::array<ReadingError, kDeviceReadingCount> &errors,
+                             double systematic, const DriftTerm &drift)
+{
+    double statistical = 0.0;
+    double welch = 0.0; // sum of (c u)^4 / degrees over the readings
+    double bias = 0.0;
+    double slope = 0.0;
+    for (std::size_t i = 0; i < dLnPower.size(); ++i) {
+        bias += dLnPower[i] * drift.bias[i];
+        slope += dLnPower[i] * drift.slope[i];
+        const double part = dLnPower[i] * errors[i].relative;
+        if (part == 0.0)
+            continue;
+        statistical += part * part;
+        welch += part * part * part * part / errors[i].degreesOfFreedom;
+    }
+    const double driftPart = std::hypot(bias, slope * drift.rateStandard);
+    systematic += driftPart * driftPart;
+    Uncertain u;
+    u.value = value;
+    u.drift = driftPart;
+    u.statistical = std::sqrt(statistical);
+    u.total = std::sqrt(statistical + systematic);
+    if (welch > 0.0) {
+        u.statisticalDegrees = statistical * statistical / welch;
+        u.totalDegrees = (statistical + systematic) * (statistical + systematic) / welch;
+    }
+    return u;
+}
 
 double coverageFactor95(double degrees)
 {

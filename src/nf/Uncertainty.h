@@ -70,6 +70,15 @@ struct Uncertain
     double totalHalfWidth() const;
 };
 
+// One result's uncertainty from its partial derivatives against the readings' log powers:
+// the readings' errors give the statistical part with Welch-Satterthwaite degrees; the
+// drift term (its bias and the rate's uncertainty through the gradient) and `systematic`,
+// the variance of the stated parts in the result's unit squared, join the total as exactly
+// known distributions. Every result of this library and of the correction chain is made here.
+Uncertain combineUncertainty(double value, const std::array<double, kDeviceReadingCount> &dLnPower,
+                             const std::array<ReadingError, kDeviceReadingCount> &errors,
+                             double systematic, const DriftTerm &drift);
+
 // Student's t for a two-sided 95% interval with `degrees` degrees of freedom: 12.706 for 1,
 // 4.303 for 2, 2.131 for 15, 1.960 for infinitely many. Below 1 counts as 1; NaN as
 // infinite. (Exact at 1, 2 and 3, interpolated between; a Cornish-Fisher series from 3 on,
