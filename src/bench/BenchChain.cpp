@@ -1,5 +1,6 @@
 #include "bench/BenchChain.h"
 
+#include "bench/BenchStoreValues.h"
 #include "core/NumberText.h"
 
 #include <QSettings>
@@ -12,23 +13,9 @@ namespace quillon {
 
 namespace {
 
-double inRangeOr(double v, double lo, double hi, double fallback)
-{
-    return (std::isfinite(v) && v >= lo && v <= hi) ? v : fallback;
-}
-
-double readNumber(const QSettings &s, const char *key, double fallback)
-{
-    const QVariant v = s.value(QLatin1String(key));
-    return v.isValid() ? parseDecimal(v.toString().toStdString()) : fallback;
-}
-
-QString numberText(double v)
-{
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, static_cast<int>(r.ptr - buf));
-}
+using benchstore::inRangeOr;
+using benchstore::numberText;
+using benchstore::readNumber;
 
 } // namespace
 

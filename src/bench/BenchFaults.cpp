@@ -1,5 +1,6 @@
 #include "bench/BenchFaults.h"
 
+#include "bench/BenchStoreValues.h"
 #include "core/NumberText.h"
 
 #include <QSettings>
@@ -14,30 +15,13 @@ namespace quillon {
 
 namespace {
 
-double inRangeOr(double v, double lo, double hi, double fallback)
-{
-    return (std::isfinite(v) && v >= lo && v <= hi) ? v : fallback;
-}
-
-double readNumber(const QSettings &s, const char *key, double fallback)
-{
-    const QVariant v = s.value(QLatin1String(key));
-    if (!v.isValid())
-        return fallback;
-    return parseDecimal(v.toString().toStdString());
-}
+using benchstore::inRangeOr;
+using benchstore::numberText;
+using benchstore::readNumber;
 
 bool readFlag(const QSettings &s, const char *key, bool fallback)
 {
     return readNumber(s, key, fallback ? 1.0 : 0.0) != 0.0;
-}
-
-// Shortest text that reads back as the same double, "." as decimal point in any locale.
-QString numberText(double v)
-{
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, static_cast<int>(r.ptr - buf));
 }
 
 QString flagText(bool on)

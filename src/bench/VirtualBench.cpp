@@ -1,5 +1,6 @@
 #include "bench/VirtualBench.h"
 
+#include "bench/BenchStoreValues.h"
 #include "core/NumberText.h"
 #include "core/SettingsFile.h"
 
@@ -15,6 +16,10 @@ namespace quillon {
 
 namespace {
 
+using benchstore::inRangeOr;
+using benchstore::numberText;
+using benchstore::readNumber;
+
 double dbToRatio(double db)
 {
     return std::pow(10.0, db * 0.1);
@@ -22,27 +27,6 @@ double dbToRatio(double db)
 double ratioToDb(double r)
 {
     return 10.0 * std::log10(r);
-}
-
-double inRangeOr(double v, double lo, double hi, double fallback)
-{
-    return (std::isfinite(v) && v >= lo && v <= hi) ? v : fallback;
-}
-
-// Shortest text that reads back as the same double, "." as decimal point in any locale.
-QString numberText(double v)
-{
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, static_cast<int>(r.ptr - buf));
-}
-
-double readNumber(const QSettings &s, const char *key, double fallback)
-{
-    const QVariant v = s.value(QLatin1String(key));
-    if (!v.isValid())
-        return fallback;
-    return parseDecimal(v.toString().toStdString());
 }
 
 const char *kGroup = "VirtualBench";
