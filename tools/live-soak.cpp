@@ -8,6 +8,7 @@
 // Exit status 1 when audio was lost, the run ended by itself, the readout stopped following,
 // memory grew by more than 4 MiB after the trend was full, the window thread was 50 ms late
 // or more, or the noise source was left ON.
+#include "SoakMeasures.h"
 #include "ToolSupport.h"
 
 #include "measure/QuillonEngine.h"
@@ -16,54 +17,21 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
-namespace {
-
-long residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string first;
-    file >> first;
-    return first.empty() ? std::string("?") : first;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
+using namespace quillon::tools;
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     constexpr int kWarmupSeconds = 10;
-    constexpr int kTimerMs = 10;
     constexpr int kTrendFullSeconds = 310; // the trend's five minutes, and a little
 
     const std::string loadBefore = loadAverage();
@@ -80,21 +48,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastTick = 0, worstLateUs = 0, lateTicks = 0, ticks = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed() / 1000;
-        if (ticks > 0) {
-            const qint64 late = now - lastTick - kTimerMs * 1000;
-            worstLateUs = std::max(worstLateUs, late);
-            lateTicks += late > 5000;
-        }
-        lastTick = now;
-        ++ticks;
-    });
+    WindowLateness lateness;
 
     // The DUT retuned every minute between 1.0 and 2.0 dB; the readout must follow each step:
     // the mean of the last 10 s of the trend within 0.25 dB of the DUT (one update of 8
@@ -125,8 +79,7 @@ int main(int argc, char *argv[])
         rssAfterWarmup = residentKiB();
         groupsAfterWarmup = page.updatesShown();
         cpuBefore = cpuSeconds();
-        clock.restart();
-        tick.start(kTimerMs);
+        lateness.start();
         retune.start(60000);
     });
     if (seconds > kTrendFullSeconds)
@@ -140,7 +93,7 @@ int main(int argc, char *argv[])
     });
     application.exec();
 
-    const double measured = clock.elapsed() / 1000.0;
+    const double measured = lateness.seconds();
     const double cpu = cpuSeconds() - cpuBefore;
     const long rssEnd = residentKiB();
     const int groups = page.updatesShown() - groupsAfterWarmup;
@@ -173,9 +126,7 @@ int main(int argc, char *argv[])
         std::printf("resident memory: %ld KiB after warm-up, %ld KiB at the end (%+ld KiB; the "
                     "trend fills for five minutes)\n",
                     rssAfterWarmup, rssEnd, rssEnd - rssAfterWarmup);
-    std::printf("window thread:   worst lateness of a %d ms timer %.1f ms over %lld ticks "
-                "(%lld ticks more than 5 ms late)\n",
-                kTimerMs, worstLateUs / 1000.0, ticks, lateTicks);
+    lateness.print();
     std::printf("machine:         load average %s at the start, %s at the end; this process "
                 "used %.1f s of CPU (%.0f %% of one core)\n",
                 loadBefore.c_str(), loadAverage().c_str(), cpu,
@@ -183,7 +134,7 @@ int main(int argc, char *argv[])
     std::printf("after close:     noise source %s\n", noiseOn ? "ON" : "OFF");
     const long growth = rssTrendFull >= 0 ? rssEnd - rssTrendFull : 0;
     const bool ok = lostFrames == 0 && stillRunning && corrected && groups > 0 &&
-                    followed + 1 >= steps && growth < 4096 && worstLateUs < 50000 && !noiseOn;
+                    followed + 1 >= steps && growth < 4096 && lateness.worstMs() < 50.0 && !noiseOn;
     if (!stillRunning)
         std::printf("the run had ended by itself\n");
     std::printf("%s\n", ok ? "PASS" : "FAIL");

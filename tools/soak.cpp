@@ -2,6 +2,7 @@
 // logging every block, for a set time. Reports blocks logged against blocks expected,
 // audio lost by the capture engine, and resident memory growth after a warm-up.
 // Exit status 1 when any audio was lost or a block is missing.
+#include "SoakMeasures.h"
 #include "ToolSupport.h"
 
 #include "ui/MainWindow.h"
@@ -20,17 +21,6 @@
 #include <string>
 
 namespace {
-
-long residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
 
 long countLines(const QString &path)
 {
@@ -71,7 +61,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     QTimer::singleShot(kWarmupSeconds * 1000, [&] {
-        rssAfterWarmup = residentKiB();
+        rssAfterWarmup = quillon::tools::residentKiB();
         linesAfterWarmup = countLines(logPath);
         clock.restart();
     });
@@ -80,7 +70,7 @@ int main(int argc, char *argv[])
 
     const double measured = clock.elapsed() / 1000.0;
     const long lines = countLines(logPath) - linesAfterWarmup;
-    const long rssEnd = residentKiB();
+    const long rssEnd = quillon::tools::residentKiB();
     const auto lostFrames = app->engine().capture().lostFrames();
     const auto lostEvents = app->engine().capture().lostEvents();
     app->sheet().close();

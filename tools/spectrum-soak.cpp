@@ -5,6 +5,7 @@
 // rows the window drew, and how late a 10 ms timer on the window thread ran at worst.
 // Exit status 1 when audio was lost, a delivered block was not computed, blocks are missing,
 // or the window thread was 50 ms late or more.
+#include "SoakMeasures.h"
 #include "ToolSupport.h"
 
 #include "ui/MainWindow.h"
@@ -12,38 +13,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
-namespace {
-
-// The machine's 1-minute load average: other processes compete with the capture threads.
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string first;
-    file >> first;
-    return first.empty() ? std::string("?") : first;
-}
-
-// CPU time this process has used (all threads), s.
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
+using namespace quillon::tools;
 
 int main(int argc, char *argv[])
 {
@@ -51,7 +28,6 @@ int main(int argc, char *argv[])
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const int fftSize = argc > 2 ? std::atoi(argv[2]) : 1024;
     constexpr int kRate = 96000;
-    constexpr int kTimerMs = 10;
 
     const std::string loadBefore = loadAverage();
     quillon::tools::storeBenchSetup(1.0);
@@ -70,30 +46,14 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // The window thread's lateness: how much later than 10 ms after the previous tick each
-    // tick of a precise 10 ms timer runs.
-    QElapsedTimer clock;
-    clock.start();
+    WindowLateness lateness;
     const double cpuBefore = cpuSeconds();
-    qint64 lastTick = 0, worstLateUs = 0, lateTicks = 0, ticks = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed() / 1000;
-        if (ticks > 0) {
-            const qint64 late = now - lastTick - kTimerMs * 1000;
-            worstLateUs = std::max(worstLateUs, late);
-            lateTicks += late > 5000;
-        }
-        lastTick = now;
-        ++ticks;
-    });
-    tick.start(kTimerMs);
+    lateness.start();
     QTimer::singleShot(seconds * 1000, [&] { QApplication::quit(); });
     application.exec();
 
     // Counted with the capture stopped, so that no block is between its two counters.
-    const double measured = clock.elapsed() / 1000.0;
+    const double measured = lateness.seconds();
     const double cpu = cpuSeconds() - cpuBefore;
     app->sheet().close();
     const auto delivered = page.blocksDelivered();
@@ -115,14 +75,12 @@ int main(int argc, char *argv[])
                 static_cast<unsigned long long>(lostFrames));
     std::printf("rows drawn:      %llu (repaint requests %llu)\n",
                 static_cast<unsigned long long>(drawn), static_cast<unsigned long long>(requests));
-    std::printf("window thread:   worst lateness of a %d ms timer %.1f ms over %lld ticks "
-                "(%lld ticks more than 5 ms late)\n",
-                kTimerMs, worstLateUs / 1000.0, ticks, lateTicks);
+    lateness.print();
     std::printf("machine:         load average %s at the start, %s at the end; this process "
                 "used %.1f s of CPU (%.0f %% of one core)\n",
                 loadBefore.c_str(), loadAverage().c_str(), cpu, 100.0 * cpu / measured);
     const bool ok = lostFrames == 0 && computed == delivered &&
-                    static_cast<long long>(delivered) + 2 >= expected && worstLateUs < 50000;
+                    static_cast<long long>(delivered) + 2 >= expected && lateness.worstMs() < 50.0;
     std::printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }

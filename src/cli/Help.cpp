@@ -347,9 +347,13 @@ Options:
   --ground-temperature K  ground: the hot load (default 290; the bench: SkyColdK + SkyStepK)
   --sky-uncertainty K, --ground-uncertainty K   ground: stated 95% half-widths (default 0)
 )" QUILLON_DEVICE_HELP R"(  --average N        blocks averaged per reading, 1 to 32 (default: stored)
+  --precision DB     average each reading until Y's statistical 95% half-width (dB) will
+                     be at most DB, shared equally between the two readings
+  --max-time S       longest counted time of one reading with --precision (default 60)
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --log FILE         append the measurement's "SKY" line to FILE
+  --report FILE.html write the measurement as a report (HTML, and FILE.json beside it)
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP

@@ -67,15 +67,21 @@ LimitRequest parseLimitOptions(const Options &o)
     r.dut.name = o.text("dut-name").value_or("");
     r.dut.serial = o.text("dut-serial").value_or("");
     r.dut.notes = o.text("dut-notes").value_or("");
-    r.reportFile = o.text("report");
-    if (r.reportFile) {
-        if (r.reportFile->empty() || *r.reportFile == "-")
+    r.reportFile = reportFileOption(o);
+    return r;
+}
+
+std::optional<std::string> reportFileOption(const Options &o)
+{
+    std::optional<std::string> file = o.text("report");
+    if (file) {
+        if (file->empty() || *file == "-")
             throw CliError("--report needs a file name (FILE.html)");
-        const std::string problem = reportPathProblem(*r.reportFile);
+        const std::string problem = reportPathProblem(*file);
         if (!problem.empty())
             throw CliError(problem);
     }
-    return r;
+    return file;
 }
 
 int verdictExitStatus(const Limits &limits, const VerdictCounts &counts)

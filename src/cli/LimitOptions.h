@@ -35,6 +35,9 @@ struct LimitRequest
 // report whose folder cannot take the file, before anything is measured.
 LimitRequest parseLimitOptions(const Options &o);
 
+// --report FILE.html as given, checked as parseLimitOptions checks it (the sky command's too).
+std::optional<std::string> reportFileOption(const Options &o);
+
 // 0 when every result passed or no limit was set, 3 when any failed, 4 when none failed but
 // some were indeterminate or had no verdict.
 int verdictExitStatus(const Limits &limits, const VerdictCounts &counts);

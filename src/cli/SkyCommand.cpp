@@ -6,12 +6,17 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "cli/LimitOptions.h"
+#include "capture/DeviceList.h"
+#include "capture/WaveFormat.h"
 #include "core/Messages.h"
 #include "core/NumberText.h"
 #include "measure/MeasurementLog.h"
+#include "measure/ModalReading.h"
 #include "measure/QuillonEngine.h"
 #include "measure/SeriesRunner.h"
 #include "measure/SkyMeasurement.h"
+#include "measure/SkyReport.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -26,9 +31,9 @@ namespace quillon::cli {
 
 namespace {
 
-// No switch port and no precision: the user points the antenna (the bench's sky mode
-// stands in for it through the bench's own outputs).
-constexpr CaptureOptionSet kSkyOptions{false, false, EnrLookup::AtEachPoint, false};
+// No switch port: the user points the antenna (the bench's sky mode stands in for it
+// through the bench's own outputs). --precision bounds Y.
+constexpr CaptureOptionSet kSkyOptions{false, true, EnrLookup::AtEachPoint, false};
 
 // "2026-12-07T04:31:06Z" (the Z optional, a blank for the T allowed), or seconds since 1970.
 double parseUtc(const std::string &text)
@@ -272,7 +277,8 @@ int runSky(const std::vector<std::string> &args)
                                          "sky-temperature",
                                          "ground-temperature",
                                          "sky-uncertainty",
-                                         "ground-uncertainty"};
+                                         "ground-uncertainty",
+                                         "report"};
     std::vector<std::string_view> flags{"json"};
     addCaptureOptionNames(kSkyOptions, valued, flags);
     const Options o("sky", args, valued, flags);
@@ -291,6 +297,7 @@ int runSky(const std::vector<std::string> &args)
     const CaptureRequest capture = parseCaptureOptions(o, kSkyOptions, engine);
     const SkySetup setup =
         parseSkySetup(o, *target, sanitized(engine.bench().parameters()), capture.onBench);
+    const std::optional<std::string> reportFile = reportFileOption(o);
     applyCaptureRequest(capture, engine);
     if (capture.onBench) {
         // The bench's noise-source output stands for the antenna on the source.
@@ -305,6 +312,8 @@ int runSky(const std::vector<std::string> &args)
     plan.noiseGen = true; // both readings: the bench, or the prompt, points between them
     plan.driveSwitches = capture.onBench;
     plan.reading = capture.plan;
+    if (capture.plan.precision)
+        plan.precision = capture.plan.precision->target;
     SeriesRunner runner(engine, engine.settings(), engine.resultLine());
     SeriesReadings readings(SeriesKind::Sky);
     SkyListener listener(*target, !capture.onBench);
@@ -323,6 +332,27 @@ int runSky(const std::vector<std::string> &args)
     if (s.logMeasurements &&
         engine.log().appendSky(s.logResultsFile, skyLogFields(record)) != kMsgNone)
         throw CliError(messageText(kMsgCannotOpenLog), kExitFailed);
+    std::string reportFailed;
+    if (reportFile) {
+        SkyReportData d;
+        d.dateTime = reportDateTime();
+        if (const auto locator = o.text("locator"))
+            d.station = *locator;
+        else if (setup.station)
+            d.station = "latitude " + *o.text("lat") + ", longitude " + *o.text("lon");
+        DeviceCaps caps;
+        engine.devices().deviceCaps(capture.device, caps);
+        d.soundDevice =
+            caps.productName.empty() && capture.onBench ? "Quillon virtual bench" : caps.productName;
+        d.format = WaveFormatTable[static_cast<std::size_t>(capture.formatRow)].label;
+        d.captureTimeMs = static_cast<int>(capture.captureTimeMs);
+        d.dummyReads = capture.plan.dummyReads;
+        d.averageCount = ModalReading::countedBlocks(capture.plan);
+        d.highPass = capture.highPass;
+        d.precision = plan.precision;
+        d.records = {record};
+        reportFailed = writeSkyReport(*reportFile, d); // said after the results are printed
+    }
 
     // On the bench: what a correct measurement reads, by the same formulas from the bench's
     // own Y (the formulas themselves are checked against worked examples).
@@ -383,11 +413,11 @@ int runSky(const std::vector<std::string> &args)
             std::printf("\n");
         }
     }
-    if (!record.ok()) {
+    if (!record.ok())
         printError(record.error);
-        return kExitFailed;
-    }
-    return kExitOk;
+    if (!reportFailed.empty()) // the results are printed above; no report file is left
+        printError(reportFailed);
+    return record.ok() && reportFailed.empty() ? kExitOk : kExitFailed;
 }
 
 } // namespace quillon::cli

@@ -141,7 +141,7 @@ void ModalReading::onBlock(WaveCapture &capture, CaptureHeader &header)
             precisionReading(s.statistics.statistics(), false);
         const PrecisionDecision d = decidePrecision(
             series, current, s.blockSeconds, m_precision->systemMode, m_precision->enrDb,
-            m_precision->t0, m_precision->tsOff, m_precision->target);
+            m_precision->t0, m_precision->tsOff, m_precision->target, m_precision->quantity);
         if (d.verdict == PrecisionVerdict::Continue) {
             capture.requeue(header);
             if (m_progressHook)

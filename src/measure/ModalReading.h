@@ -35,8 +35,8 @@ struct ReadingProgress
     Kind kind = Kind::Dummy;
     int count = 0;
     // Averaging to a precision (Counted only): `count` is then the blocks taken so far, and
-    // these the noise figure's current statistical 95% half-width from this reading and the
-    // part it is to come down to, dB; NaN otherwise.
+    // these the noise figure's (a sky series: the Y factor's) current statistical 95%
+    // half-width from this reading and the part it is to come down to, dB; NaN otherwise.
     double halfWidthDb = std::numeric_limits<double>::quiet_NaN();
     double goalDb = std::numeric_limits<double>::quiet_NaN();
 };
@@ -75,6 +75,7 @@ struct ReadingPlan
         double enrDb = 0.0;
         double t0 = 290.0;
         double tsOff = 293.0;
+        PrecisionQuantity quantity = PrecisionQuantity::NoiseFigure;
     };
     std::optional<Precision> precision;
 };

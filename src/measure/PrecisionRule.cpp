@@ -56,16 +56,20 @@ PrecisionReading precisionReading(const ReadingStatistics &s, bool taken)
 
 PrecisionDecision decidePrecision(const std::array<PrecisionReading, kDeviceReadingCount> &readings,
                                   int current, double elapsedSeconds, bool systemMode, double enrDb,
-                                  double t0, double tsOff, const PrecisionTarget &target)
+                                  double t0, double tsOff, const PrecisionTarget &target,
+                                  PrecisionQuantity quantity)
 {
     PrecisionDecision d;
-    const int needed = systemMode ? 2 : kDeviceReadingCount;
+    const bool yFactor = quantity == PrecisionQuantity::YFactor;
+    const int needed = systemMode || yFactor ? 2 : kDeviceReadingCount;
     if (current < 0 || current >= needed)
         return d;
     const PrecisionReading &now = readings[static_cast<std::size_t>(current)];
 
     const std::array<double, kDeviceReadingCount> c =
-        sensitivities(readings, needed, systemMode, enrDb, t0, tsOff);
+        yFactor ? std::array<double, kDeviceReadingCount>{kFallbackSensitivity,
+                                                          kFallbackSensitivity, 0.0, 0.0}
+                : sensitivities(readings, needed, systemMode, enrDb, t0, tsOff);
     // The budget: the target as a standard uncertainty, at the current reading's degrees of
     // freedom (the final result has more, so this errs on the safe side).
     const double k = coverageFactor95(now.error.degreesOfFreedom);

@@ -26,9 +26,19 @@ namespace quillon {
 // from the powers of this series, with the last series' values for readings still to come;
 // while any is unknown (the first series), every reading counts 1 dB per dB.
 
+// What the target bounds. A sky series (two readings, on the source and on cold sky) bounds
+// its Y factor in dB: every result it gives moves with Y alone, and each reading moves Y by
+// 10 / ln 10 dB per unit of ln P whatever the powers, so its shares are known from the
+// first block (no pilot) and equal.
+enum class PrecisionQuantity
+{
+    NoiseFigure,
+    YFactor
+};
+
 struct PrecisionTarget
 {
-    double halfWidthDb = 0.05; // the noise figure's statistical 95% half-width, dB, > 0
+    double halfWidthDb = 0.05; // the statistical 95% half-width (noise figure or Y), dB, > 0
     double maxSeconds = 60.0;  // counted time of one reading, s
     int minBlocks = 2;         // blocks before the rule may stop a reading
 };
@@ -65,11 +75,12 @@ struct PrecisionDecision
     double goalDb = std::numeric_limits<double>::quiet_NaN();
 };
 
-// `current` is the reading being taken (0..3; 0 or 1 in system mode), `elapsedSeconds` its
-// counted time so far. ENR, T0 and TSoff as for computeDeviceResults. Any thread: a pure
-// function of its arguments, allocates nothing.
+// `current` is the reading being taken (0..3; 0 or 1 in system mode and for the Y factor),
+// `elapsedSeconds` its counted time so far. ENR, T0 and TSoff as for computeDeviceResults
+// (unused for the Y factor). Any thread: a pure function of its arguments, allocates nothing.
 PrecisionDecision decidePrecision(const std::array<PrecisionReading, kDeviceReadingCount> &readings,
                                   int current, double elapsedSeconds, bool systemMode, double enrDb,
-                                  double t0, double tsOff, const PrecisionTarget &target);
+                                  double t0, double tsOff, const PrecisionTarget &target,
+                                  PrecisionQuantity quantity = PrecisionQuantity::NoiseFigure);
 
 } // namespace quillon

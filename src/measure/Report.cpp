@@ -25,7 +25,9 @@ namespace {
 
 constexpr double kNaN = LimitRow::kNone;
 
-std::string escaped(std::string_view text)
+} // namespace
+
+std::string htmlEscaped(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
@@ -54,6 +56,32 @@ std::string escaped(std::string_view text)
         }
     }
     return out;
+}
+
+std::string reportHtmlStart(const std::string &title)
+{
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           htmlEscaped(title) +
+           "</title>\n<style>\n"
+           "body{font-family:sans-serif;margin:2em;color:#111;max-width:80em}\n"
+           "h1{font-size:1.5em}h2{font-size:1.15em;margin-top:1.5em;border-bottom:1px solid #999}\n"
+           "table{border-collapse:collapse;margin:.5em 0}\n"
+           "th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}\n"
+           "td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
+           "table.results{font-size:.9em}\n"
+           ".pass{color:#1b7f3a}.fail{color:#b00020}.ind{color:#b36b00}.none{color:#555}\n"
+           ".notes{white-space:pre-wrap}\n"
+           "@media print{body{margin:0;max-width:none}h2{break-after:avoid}"
+           "table,svg{break-inside:avoid}}\n"
+           "</style>\n</head>\n<body>\n<h1>" +
+           htmlEscaped(title) + "</h1>\n";
+}
+
+namespace {
+
+std::string escaped(std::string_view text)
+{
+    return htmlEscaped(text);
 }
 
 // A shown number: `decimals` places, "-" where there is none.
@@ -380,21 +408,7 @@ std::string reportHtml(const ReportData &d)
 {
     std::string h;
     const std::string title = "Quillon report: " + (d.dut.name.empty() ? "device" : d.dut.name);
-    h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-         escaped(title) +
-         "</title>\n<style>\n"
-         "body{font-family:sans-serif;margin:2em;color:#111;max-width:80em}\n"
-         "h1{font-size:1.5em}h2{font-size:1.15em;margin-top:1.5em;border-bottom:1px solid #999}\n"
-         "table{border-collapse:collapse;margin:.5em 0}\n"
-         "th,td{border:1px solid #bbb;padding:.2em .5em;text-align:left;vertical-align:top}\n"
-         "td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}\n"
-         "table.results{font-size:.9em}\n"
-         ".pass{color:#1b7f3a}.fail{color:#b00020}.ind{color:#b36b00}.none{color:#555}\n"
-         ".notes{white-space:pre-wrap}\n"
-         "@media print{body{margin:0;max-width:none}h2{break-after:avoid}"
-         "table,svg{break-inside:avoid}}\n"
-         "</style>\n</head>\n<body>\n";
-    h += "<h1>" + escaped(title) + "</h1>\n";
+    h += reportHtmlStart(title);
 
     h += "<h2>Device under test</h2>\n<table>\n";
     h += "<tr><th>Name</th><td>" + escaped(d.dut.name) + "</td></tr>\n";
@@ -684,7 +698,8 @@ std::string reportJsonPath(const std::string &htmlPath)
     return htmlPath + ".json";
 }
 
-std::string writeReport(const std::string &htmlPath, const ReportData &data)
+std::string writeReportFiles(const std::string &htmlPath, const std::string &html,
+                             const std::string &json)
 {
     // The message names the file the user chose, whichever of the two failed.
     auto failed = [&](const std::string &path, const FileWriteResult &r) {
@@ -695,13 +710,13 @@ std::string writeReport(const std::string &htmlPath, const ReportData &data)
     // The JSON goes to a name of its own first and takes its place only once the HTML is
     // written: a failure leaves an earlier report of the same name as it was, both files.
     const std::string jsonPart = jsonPath + ".part";
-    const FileWriteResult json = writeFileReplacing(jsonPart, reportJson(data));
-    if (!json.ok())
-        return failed(jsonPart, json);
-    const FileWriteResult html = writeFileReplacing(htmlPath, reportHtml(data));
-    if (!html.ok()) {
+    const FileWriteResult jsonWritten = writeFileReplacing(jsonPart, json);
+    if (!jsonWritten.ok())
+        return failed(jsonPart, jsonWritten);
+    const FileWriteResult htmlWritten = writeFileReplacing(htmlPath, html);
+    if (!htmlWritten.ok()) {
         std::remove(jsonPart.c_str());
-        return failed(htmlPath, html);
+        return failed(htmlPath, htmlWritten);
     }
     if (std::rename(jsonPart.c_str(), jsonPath.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
@@ -709,6 +724,11 @@ std::string writeReport(const std::string &htmlPath, const ReportData &data)
         return "The report \"" + htmlPath + "\" could not be written: " + reason + ".";
     }
     return {};
+}
+
+std::string writeReport(const std::string &htmlPath, const ReportData &data)
+{
+    return writeReportFiles(htmlPath, reportHtml(data), reportJson(data));
 }
 
 RecomputeOutcome recomputeReport(const std::string &jsonText, double tolerance)

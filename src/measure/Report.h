@@ -14,6 +14,7 @@
 #include "nf/Uncertainty.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon {
@@ -115,6 +116,14 @@ std::string reportJsonPath(const std::string &htmlPath);
 // once that is written: a failure leaves neither new file, and an earlier report of the same
 // name as it was.
 std::string writeReport(const std::string &htmlPath, const ReportData &data);
+// The same for any report's two texts (the sky report's).
+std::string writeReportFiles(const std::string &htmlPath, const std::string &html,
+                             const std::string &json);
+
+// What every report's HTML shares: `text` with &, <, >, " and ' escaped (a NUL as U+FFFD),
+// and the document's start, its style and the heading `title`, up to the open <body>.
+std::string htmlEscaped(std::string_view text);
+std::string reportHtmlStart(const std::string &title);
 
 // Recomputes every result of a report's JSON text from its inputs and compares each number
 // with the one stored (within `toleranceDb`, in each number's unit), and each verdict.

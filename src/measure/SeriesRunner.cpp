@@ -145,17 +145,34 @@ SeriesRunner::~SeriesRunner()
     m_reading.stop(); // no block may reach the hooks once the runner is gone
 }
 
+std::optional<PrecisionQuantity> precisionQuantity(const SeriesPlan &plan)
+{
+    if (!plan.precision)
+        return std::nullopt;
+    switch (plan.conditions.kind) {
+    case SeriesKind::Device:
+        return PrecisionQuantity::NoiseFigure;
+    case SeriesKind::Sky:
+        return PrecisionQuantity::YFactor;
+    case SeriesKind::Calibration: // its rule would share a noise figure's target
+        break;
+    }
+    return std::nullopt;
+}
+
 ReadingPlan SeriesRunner::precisionPlan(const Pass &pass, int reading) const
 {
     ReadingPlan plan = pass.plan.reading;
     plan.precision.reset();
-    if (!pass.plan.precision || pass.plan.conditions.kind != SeriesKind::Device)
+    const std::optional<PrecisionQuantity> quantity = precisionQuantity(pass.plan);
+    if (!quantity)
         return plan;
     const SeriesConditions &c = pass.plan.conditions;
     ReadingPlan::Precision p;
     p.target = *pass.plan.precision;
     p.series = pass.precision;
     p.current = reading;
+    p.quantity = *quantity;
     p.systemMode = c.systemMode;
     p.enrDb = c.enrDb;
     p.t0 = c.t0;
@@ -377,12 +394,13 @@ bool SeriesRunner::runPass(Pass &pass)
     std::vector<int> sequence;
     for (int r = nextSeriesReading(pass.plan, -1); r >= 0; r = nextSeriesReading(pass.plan, r))
         sequence.push_back(r);
-    const bool precision =
-        pass.plan.precision && pass.plan.conditions.kind == SeriesKind::Device;
+    const std::optional<PrecisionQuantity> quantity = precisionQuantity(pass.plan);
+    const bool precision = quantity.has_value();
     const bool unknown = std::any_of(sequence.begin(), sequence.end(), [&](int r) {
         return !(pass.precision[static_cast<std::size_t>(r)].power > 0.0);
     });
-    if (precision && unknown && sequence.size() > 1)
+    // The Y factor's shares need no powers: its readings are taken in one go.
+    if (quantity == PrecisionQuantity::NoiseFigure && unknown && sequence.size() > 1)
         return runPilotPass(pass, sequence);
     const bool driftOrder =
         pass.plan.driftOrder && !precision && pass.plan.conditions.kind == SeriesKind::Device;

@@ -59,12 +59,13 @@ struct SeriesPlan
     // Dummy reads, averaging and the automatic dummy reads of every reading (its `precision`
     // is ignored: the runner fills it from `precision` below).
     ReadingPlan reading;
-    // Averaging to a precision (Measure Device series only): every reading takes blocks
-    // until the noise figure's statistical 95% half-width will be at most the target. The
-    // target is shared among the readings by their sensitivities, which need every
-    // reading's power: a pass that does not know them all (the first) takes a pilot of
-    // `pilotBlocks` counted blocks of each reading but the last, takes the last in full, and
-    // then goes back to the readings whose pilot does not yet meet its share.
+    // Averaging to a precision (device and sky series): every reading takes blocks until the
+    // noise figure's (a sky series: the Y factor's) statistical 95% half-width will be at
+    // most the target. The target is shared among the readings by their sensitivities; a
+    // noise figure's need every reading's power: a pass that does not know them all (the
+    // first) takes a pilot of `pilotBlocks` counted blocks of each reading but the last,
+    // takes the last in full, and then goes back to the readings whose pilot does not yet
+    // meet its share.
     std::optional<PrecisionTarget> precision;
     int pilotBlocks = 2;
     // Where the ENR is taken from the ENR file (the entry frequency, MHz), NaN without a
@@ -82,6 +83,10 @@ struct SeriesPlan
 // the default. Nothing when off or the target is not a number above 0.
 std::optional<PrecisionTarget> precisionFromText(bool on, std::string_view targetDb,
                                                  std::string_view maxSeconds);
+
+// What a plan's precision target bounds: the noise figure for a device series, the Y factor
+// for a sky series; nothing without a target or for a calibration series.
+std::optional<PrecisionQuantity> precisionQuantity(const SeriesPlan &plan);
 
 // The series options Measure Device keeps in the store as they are edited, which the sweep
 // and quillon-cli take as their defaults: "EnrUncertainty" and "TSoffUncertainty" (typed

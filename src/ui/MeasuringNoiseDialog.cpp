@@ -1,8 +1,11 @@
 #include "ui/MeasuringNoiseDialog.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quillon {
@@ -81,6 +84,39 @@ void MeasuringNoiseDialog::reject()
     m_cancelled = true;
     if (isVisible())
         done(kCancelled);
+}
+
+namespace {
+constexpr int kSliceOver = 1; // the loop's exit code for a slice that ended as it should
+} // namespace
+
+bool MeasuringNoiseDialog::waitSlice(const ModalReading &reading, std::chrono::milliseconds slice,
+                                     const bool &active)
+{
+    showRun();
+    if (reading.finished()) {
+        QCoreApplication::processEvents(); // what is pending: a Cancel pressed meanwhile counts
+        return active && !m_cancelled;
+    }
+    if (!active || m_cancelled)
+        return false;
+    // Any end of the loop but these is the application quitting, which ends the series too.
+    QEventLoop loop;
+    m_waitLoop = &loop;
+    const auto sliceOver = [&loop] {
+        loop.exit(kSliceOver);
+    };
+    QTimer::singleShot(slice, &loop, sliceOver);
+    connect(this, &QDialog::finished, &loop, sliceOver);
+    const int end = loop.exec();
+    m_waitLoop = nullptr;
+    return end == kSliceOver && active && !m_cancelled;
+}
+
+void MeasuringNoiseDialog::wake()
+{
+    if (m_waitLoop != nullptr)
+        m_waitLoop->exit(kSliceOver);
 }
 
 } // namespace quillon

@@ -5,7 +5,9 @@
 #include <QDialog>
 
 #include <atomic>
+#include <chrono>
 
+class QEventLoop;
 class QLabel;
 
 namespace quillon {
@@ -47,12 +49,25 @@ public:
 
     QString statusText() const;
 
+    // Window thread, a page's SeriesListener::waitSlice: shows the run and runs the window's
+    // events until `slice` is over, wake() is called, or the dialog closes (Cancel, the page
+    // left). Whether the series goes on: the page still `active` (read after the wait) and
+    // the run not cancelled. A reading that has finished only lets what is pending run (a
+    // Cancel pressed meanwhile still counts).
+    bool waitSlice(const ModalReading &reading, std::chrono::milliseconds slice,
+                   const bool &active);
+    // Window thread: ends a running slice now (the reading's end, posted from the delivery
+    // thread). A wake meant for an earlier reading may end a later slice early; the runner
+    // then looks again.
+    void wake();
+
     // Cancel, Escape and the title-bar close; also how the window ends a run (page change,
     // window close). Window thread.
     void reject() override;
 
 private:
     QLabel *m_status = nullptr;
+    QEventLoop *m_waitLoop = nullptr; // the slice running in waitSlice
     QString m_label;                  // window thread
     std::atomic<int> m_generation{0}; // the run; read by postProgress on any thread
     bool m_ended = false;             // window thread: this run has ended

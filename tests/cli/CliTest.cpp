@@ -1413,6 +1413,47 @@ TEST_F(Cli, SkyGroundAndMoonOnTheBench)
     EXPECT_NEAR(jsonNumber(r.out, "expectedYDb"), 10.0 * std::log10(1.0 + rise / 100.0), 1e-9);
 }
 
+// --precision bounds Y's 95% half-width (the ground's Y has no stated part), reached closely.
+TEST_F(Cli, SkyToAPrecisionOfY)
+{
+    const Result r = run("sky ground --precision 0.1 --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const double halfWidth = jsonNumber(r.out, "halfWidth95", r.out.find("\"yDb\""));
+    EXPECT_LE(halfWidth, 0.1);
+    EXPECT_GT(halfWidth, 0.05);
+    EXPECT_GT(jsonNumber(r.out, "blocks", r.out.find("\"onSource\"")), 2.0);
+}
+
+// The sky report: strict HTML5 and self-contained, every number the text output printed in
+// it with the station and the precision, the same G/T in the JSON; a report that cannot be
+// written is refused before any reading.
+TEST_F(Cli, SkyReportHoldsEveryPrintedNumber)
+{
+    const Result r = run("sky sun --flux 65 --flux-uncertainty 10 --beamwidth 10 --gain 20 "
+                         "--locator IO91wm --utc 2026-06-21T12:00:00Z --precision 0.2 "
+                         "--report s.html");
+    ASSERT_EQ(r.status, 0) << r.err;
+    file("printed.txt", r.out);
+    const int checked = std::system(
+        (std::string(QUILLON_CHECK_REPORT) + " " + (dir / "s.html").string() + " " +
+         (dir / "printed.txt").string() +
+         " 'The Sun' IO91wm 'Quillon virtual bench' 'Y within 0.2 dB (95%, statistical)' >" +
+         (dir / "check.txt").string() + " 2>&1")
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(checked), 0) << read("check.txt");
+    const std::string json = read("s.json");
+    EXPECT_PRED2(has, json, "\"report\": \"quillon-sky-report-1\"");
+    EXPECT_PRED2(has, json, "\"target\": \"Sun\"");
+    const std::string gt = r.out.substr(r.out.find("G/T: ") + 5, 6);
+    EXPECT_NEAR(jsonNumber(json, "value", json.find("\"gOverTDbK\"")), std::stod(gt), 0.006);
+
+    Result refused = run("sky ground --report nowhere/s.html");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "quillon-cli: The report \"nowhere/s.html\" could not be written: its "
+                           "folder nowhere: No such file or directory.\n");
+    EXPECT_EQ(refused.out, "");
+}
+
 // Every message of the sky command, one line on stderr, no result printed.
 TEST_F(Cli, SkyBadInputGivesOneMessageAndNoNumber)
 {

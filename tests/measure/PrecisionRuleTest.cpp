@@ -144,5 +144,42 @@ TEST(PrecisionRule, TimeLimitMinimumBlocksAndAnOvershootingReading)
     EXPECT_LT(last.halfWidthDb, last.goalDb);
 }
 
+// A sky series bounds Y (dB): each reading moves it 10 / ln 10 dB per unit of ln P whatever
+// the powers, so unknown powers change nothing and the two readings share the variance
+// equally. For 0.05 dB at k = 1.96 the first stops at the first error below
+// 0.05 / (1.96 * 4.3429 * sqrt 2) = 0.4153%; the second takes what is left, Y's half-width
+// then just within the target. Readings 2 and 3 are no part of it.
+TEST(PrecisionRule, TheYFactorsTwoReadingsShareItsTargetEqually)
+{
+    const double perLn = 10.0 / std::log(10.0);
+    Readings r; // powers unknown: NaN
+    for (PrecisionReading &x : r)
+        x.power = NAN;
+    const auto takeReading = [&](int i) {
+        PrecisionReading &x = r[static_cast<std::size_t>(i)];
+        for (double u = 0.5;; u *= 0.99) {
+            x.error = {u, kManyDegrees};
+            ++x.blocks;
+            if (decidePrecision(r, i, 0.0, false, kEnrDb, kT0, kTsOff, {.halfWidthDb = kTarget},
+                                PrecisionQuantity::YFactor)
+                    .verdict == PrecisionVerdict::Reached)
+                break;
+        }
+        x.taken = true;
+        return x.error.relative;
+    };
+    const double first = takeReading(0);
+    EXPECT_LE(first, 0.004153);
+    EXPECT_GT(first, 0.99 * 0.004153);
+    const double second = takeReading(1);
+    const double yHalfWidth = 1.959964 * perLn * std::hypot(first, second);
+    EXPECT_LE(yHalfWidth, kTarget);
+    EXPECT_GT(yHalfWidth, 0.99 * kTarget);
+    EXPECT_NEAR(second, first, 0.02 * first);
+    EXPECT_EQ(decidePrecision(r, 2, 0.0, false, kEnrDb, kT0, kTsOff, {}, PrecisionQuantity::YFactor)
+                  .verdict,
+              PrecisionVerdict::Continue);
+}
+
 } // namespace
 } // namespace quillon

@@ -5,10 +5,15 @@
 #include "core/NumberText.h"
 #include "measure/MeasurementLog.h"
 #include "measure/SeriesRunner.h"
+#include "measure/SkyReport.h"
 #include "support/BenchSeries.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -76,6 +81,24 @@ TEST_F(SkySeries, TwoReadingsGiveTheBenchsYAndNoReadingLines)
     EXPECT_NEAR(mean, engine.bench().truth().ySystem, 3.0 * se);
     EXPECT_LT(se, 0.01);
     EXPECT_FALSE(std::ifstream(log).good()) << "no reading line";
+}
+
+// Averaging to a precision bounds Y: each reading is taken once (no pilot, the shares need no
+// powers), with as many blocks as Y's statistical 95% half-width needs to come within the
+// target, and close to it rather than far below.
+TEST_F(SkySeries, AveragingToAPrecisionBringsYsHalfWidthToTheTarget)
+{
+    SeriesPlan plan = skyPlan();
+    plan.precision = PrecisionTarget{.halfWidthDb = 0.1};
+    ASSERT_EQ(runner.run(plan, readings, recorder).end, SeriesEnd::Complete);
+    ASSERT_EQ(recorder.done.size(), 2u);
+    const ReadingStatistics &hot = recorder.done[0].statistics, &cold = recorder.done[1].statistics;
+    EXPECT_GT(hot.blocks + cold.blocks, 16);
+    const double k = coverageFactor95(std::min(hot.degreesOfFreedom, cold.degreesOfFreedom));
+    const double halfWidth = k * 10.0 / std::log(10.0) *
+                             std::hypot(hot.relativeStandardError, cold.relativeStandardError);
+    EXPECT_LE(halfWidth, 0.1 * 1.0001);
+    EXPECT_GT(halfWidth, 0.07);
 }
 
 SkyReadingRecord reading(double power, double relative, int blocks)
@@ -198,6 +221,65 @@ TEST(SkyRecord, ProblemsGiveTheMessageAndEmptyResults)
     EXPECT_EQ(checkSkySetup(moon), "The beamwidth must be a number above 0 degrees.");
     moon.frequencyMHz = kSkyNaN;
     EXPECT_EQ(checkSkySetup(moon), "The frequency must be a number above 0 MHz.");
+}
+
+// The report: each measurement under its heading with its rows, a failed one with its
+// message, what is typed escaped; the JSON with the same numbers (NaN as null) and the
+// precision; written through the device report's file writer.
+TEST(SkyReport, EveryMeasurementInBothFiles)
+{
+    SkySetup s;
+    s.unixSeconds = 1781956800.0;
+    s.frequencyMHz = 1296.0;
+    s.beamDeg = 10.0;
+    s.flux = {{1296.0, 80.0}};
+    SkyReportData d;
+    d.station = "IO91<b>wm</b>";
+    d.precision = PrecisionTarget{.halfWidthDb = 0.05, .maxSeconds = 30.0};
+    d.records.push_back(evaluateSky(s, reading(2e-3, 0.01, 8), reading(1e-3, 0.01, 8)));
+    s.target = SkyTarget::Ground;
+    d.records.push_back(evaluateSky(s, reading(1e-3, 0.01, 4), reading(2e-3, 0.01, 4)));
+    ASSERT_TRUE(d.records[0].ok());
+    ASSERT_FALSE(d.records[1].ok());
+
+    const std::string html = skyReportHtml(d);
+    EXPECT_NE(html.find("<h2>The Sun</h2>"), std::string::npos);
+    EXPECT_NE(html.find("<h2>Cold sky and ground</h2>\n<p class=\"fail\">Y must be above 1"),
+              std::string::npos);
+    EXPECT_NE(html.find("<tr><th>Station</th><td>IO91&lt;b&gt;wm&lt;/b&gt;</td></tr>"),
+              std::string::npos);
+    EXPECT_NE(html.find("Y within 0.05 dB (95%, statistical), at most 30 s per reading"),
+              std::string::npos);
+    for (const SkyReportRow &row : skyReportRows(d.records[0]))
+        EXPECT_NE(html.find("<tr><th>" + htmlEscaped(row.name) + "</th><td>" +
+                            htmlEscaped(row.text) + "</td></tr>"),
+                  std::string::npos)
+            << row.name;
+
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(skyReportJson(d))).object();
+    EXPECT_EQ(o["report"].toString(), "quillon-sky-report-1");
+    EXPECT_EQ(o["station"].toString(), "IO91<b>wm</b>");
+    EXPECT_EQ(o["precision"]["maxSeconds"].toDouble(), 30.0);
+    const QJsonArray m = o["measurements"].toArray();
+    ASSERT_EQ(m.size(), 2);
+    EXPECT_EQ(m[0]["results"]["gOverTDbK"]["value"].toDouble(),
+              d.records[0].sun.gOverTDbK.value); // the shortest text that reads back exact
+    EXPECT_EQ(m[0]["results"]["gOverTDbK"]["halfWidth95"].toDouble(),
+              d.records[0].sun.gOverTDbK.totalHalfWidth());
+    EXPECT_EQ(m[0]["coldSky"]["blocks"].toInt(), 8);
+    EXPECT_EQ(m[1]["error"].toString().toStdString(), d.records[1].error);
+    EXPECT_TRUE(m[1]["results"].isUndefined());
+    EXPECT_TRUE(m[1]["fluxSfu"].isNull()); // a ground measurement has no flux
+
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/sky.html").toStdString();
+    ASSERT_EQ(writeSkyReport(path, d), "");
+    EXPECT_EQ(QFile(dir.path() + "/sky.json").size(),
+              static_cast<qint64>(skyReportJson(d).size()));
+    const std::string nowhere = (dir.path() + "/none/sky.html").toStdString();
+    EXPECT_EQ(writeSkyReport(nowhere, d),
+              "The report \"" + nowhere + "\" could not be written: No such file or directory.");
 }
 
 TEST(SkyRecord, TargetNamesAndUtcText)

@@ -14,8 +14,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeySequence>
@@ -23,7 +21,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QTimer>
 
 namespace quillon {
 
@@ -31,10 +28,6 @@ namespace {
 
 // Longest text the entry fields take.
 constexpr int kMaxEntryLength = 127;
-
-// The exit code of a wait slice that ended as planned (QCoreApplication::exit ends every
-// loop with its own code, 0 by default).
-constexpr int kSliceOver = 1;
 
 QString fixedText(double value, int decimals)
 {
@@ -386,33 +379,7 @@ bool ReadingPage::beforeReading(int, std::string_view label)
 
 bool ReadingPage::waitSlice(ModalReading &reading, std::chrono::milliseconds slice)
 {
-    m_dialog.showRun();
-    if (reading.finished()) {
-        QCoreApplication::processEvents(); // what is pending: a Cancel pressed meanwhile counts
-        return m_active && !m_dialog.cancelled();
-    }
-    if (!m_active || m_dialog.cancelled())
-        return false;
-    // Until the slice is over, the reading's wake, or the dialog's close (Cancel, the page
-    // left). Any other end is the application quitting, which ends the series too.
-    QEventLoop loop;
-    m_waitLoop = &loop;
-    const auto sliceOver = [&loop] {
-        loop.exit(kSliceOver);
-    };
-    QTimer::singleShot(slice, &loop, sliceOver);
-    connect(&m_dialog, &QDialog::finished, &loop, sliceOver);
-    const int end = loop.exec();
-    m_waitLoop = nullptr;
-    return end == kSliceOver && m_active && !m_dialog.cancelled();
-}
-
-void ReadingPage::wake()
-{
-    // A wake from an earlier reading may end a later slice early; the runner then looks
-    // again.
-    if (m_waitLoop != nullptr)
-        m_waitLoop->exit(kSliceOver);
+    return m_dialog.waitSlice(reading, slice, m_active);
 }
 
 void ReadingPage::afterReading(int)
@@ -443,7 +410,7 @@ void ReadingPage::progress(const ReadingProgress &progress)
 
 void ReadingPage::readingEnded(int)
 {
-    postToWindow(this, [this] { wake(); });
+    postToWindow(this, [this] { m_dialog.wake(); });
 }
 
 } // namespace quillon

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-class QEventLoop;
 class QGridLayout;
 class QGroupBox;
 class QCheckBox;
@@ -149,7 +148,6 @@ private:
     void runSeries(int button);
     void onEntryChanged(const QString &text);
     void saveAsDefault();
-    void wake();
 
     // SeriesListener, window thread.
     bool beforeReading(int reading, std::string_view label) override;
@@ -173,7 +171,6 @@ private:
     SeriesRunner m_runner;
     double m_enrInEffect = 0.0;       // dB; set by every change of the entry field
     bool m_active = false;            // the page is the active tab; a series ends when it is left
-    QEventLoop *m_waitLoop = nullptr; // the slice running in waitSlice
 };
 
 } // namespace quillon

@@ -2,6 +2,9 @@
 
 #include "core/Messages.h"
 #include "core/NumberText.h"
+#include "capture/DeviceList.h"
+#include "capture/WaveFormat.h"
+#include "measure/ModalReading.h"
 #include "measure/DeviceResultsText.h"
 #include "measure/QuillonEngine.h"
 #include "measure/ReadingGuards.h"
@@ -11,9 +14,9 @@
 #include "ui/PostToWindow.h"
 #include "ui/pages/ReadingPageWidgets.h"
 
-#include <QCoreApplication>
+#include <QCheckBox>
 #include <QDateTime>
-#include <QEventLoop>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,8 +32,6 @@
 namespace quillon {
 
 namespace {
-
-constexpr int kSliceOver = 1;
 
 QLineEdit *numberField(const char *name, const QString &text, const QString &expected,
                        bool emptyAllowed, QWidget *parent)
@@ -69,7 +70,8 @@ QString positionText(const char *name, const BodyPosition &b, bool withDistance)
 
 SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     : PropertyPage(QStringLiteral("Antenna and Sky"), QStringLiteral("antenna-and-sky"), parent),
-      m_engine(context.engine), m_shared(context.shared), m_dialog(context.waitDialog),
+      m_engine(context.engine), m_store(context.store), m_shared(context.shared),
+      m_dialog(context.waitDialog),
       m_runner(m_engine, m_engine.settings(), m_engine.resultLine()),
       m_clock([] { return static_cast<double>(QDateTime::currentSecsSinceEpoch()); })
 {
@@ -100,7 +102,36 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     m_where->setObjectName(QStringLiteral("whereToPoint"));
     m_where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addWidget(m_where, 1, 0, 1, 6);
+    // Averaging to a precision of Y, which every result of the three follows.
+    m_precisionEnable = new QCheckBox(QStringLiteral("Averaging to a precision"), station);
+    m_precisionEnable->setObjectName(QStringLiteral("precisionEnable"));
+    m_precisionEnable->setToolTip(QStringLiteral(
+        "Each reading takes blocks until Y's statistical 95% half-width will be at most the "
+        "target, or its time is up"));
+    m_precisionEnable->setChecked(m_store.read(keys::SkyPrecisionFlag) != 0);
+    m_precisionTarget = numberField("precisionTarget", QString(),
+                                    QStringLiteral("Y's 95% half-width in dB, e.g. 0.05"), false,
+                                    station);
+    m_precisionMaxTime =
+        numberField("precisionMaxTime", QString(),
+                    QStringLiteral("the longest counted time of one reading in s"), false, station);
+    form->addWidget(m_precisionEnable, 2, 0, 1, 2);
+    form->addWidget(makeCaption(QStringLiteral("Y \u00b1 (dB, 95%)"), m_precisionTarget, station), 2,
+                    2);
+    form->addWidget(m_precisionTarget, 2, 3);
+    form->addWidget(makeCaption(QStringLiteral("Max time (s)"), m_precisionMaxTime, station), 2, 4);
+    form->addWidget(m_precisionMaxTime, 2, 5);
     form->setColumnStretch(6, 1);
+    auto *saveReport = new QPushButton(QStringLiteral("Save Report..."), station);
+    saveReport->setObjectName(QStringLiteral("saveReport"));
+    saveReport->setToolTip(QStringLiteral(
+        "The measurements taken, with their conditions, as an HTML file and a JSON file beside it"));
+    form->addWidget(saveReport, 0, 7);
+    connect(saveReport, &QPushButton::clicked, this, &SkyPage::saveReport);
+    m_reportDialog = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
+                                            QStringLiteral("HTML files (*.html);;All files (*)"));
+    };
 
     // The Sun's inputs.
     auto *sunInputs = new QWidget(this);
@@ -158,6 +189,21 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     page->addWidget(station);
     page->addLayout(row, 1);
 
+    for (const auto &[field, key] :
+         {std::pair{m_locator, &keys::SkyLocator}, {m_frequency, &keys::SkyFrequency},
+          {m_beam, &keys::SkyBeamwidth}, {m_flux, &keys::SkyFlux},
+          {m_fluxUncertainty, &keys::SkyFluxUncertainty}, {m_k, &keys::SkyK},
+          {m_gain, &keys::SkyGain}, {m_moonTemperature, &keys::SkyMoonTemperature},
+          {m_tsys, &keys::SkyTsys}, {m_skyTemperature, &keys::SkyColdSkyTemperature},
+          {m_groundTemperature, &keys::SkyGroundTemperature},
+          {m_precisionTarget, &keys::SkyPrecision},
+          {m_precisionMaxTime, &keys::SkyPrecisionMaxTime}})
+        keepInStore(field, *key);
+    connect(m_precisionEnable, &QCheckBox::clicked, this, [this](bool checked) {
+        if (!m_store.write(keys::SkyPrecisionFlag, checked ? 1 : 0))
+            showMessageBox(kMsgSaveFailed, this);
+    });
+
     m_positionTimer = new QTimer(this);
     m_positionTimer->setInterval(10000);
     connect(m_positionTimer, &QTimer::timeout, this, &SkyPage::updatePositions);
@@ -208,10 +254,65 @@ QGroupBox *SkyPage::makeMeasurement(Measurement &m, const QString &title, const 
     return box;
 }
 
+void SkyPage::keepInStore(QLineEdit *field, const TextValue &key)
+{
+    field->setText(QString::fromStdString(m_store.read(key)));
+    connect(field, &QLineEdit::editingFinished, this, [this, field, &key] {
+        if (!m_store.write(key, field->text().trimmed().toStdString()))
+            showMessageBox(kMsgSaveFailed, this);
+    });
+}
+
 void SkyPage::setClock(std::function<double()> clock)
 {
     m_clock = std::move(clock);
     updatePositions();
+}
+
+SkyReportData SkyPage::reportData() const
+{
+    const Settings &s = m_engine.settings();
+    SkyReportData d;
+    d.dateTime =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    d.station = m_locator->text().trimmed().toStdString();
+    DeviceCaps caps;
+    if (m_engine.devices().deviceCaps(s.waveInDevice, caps))
+        d.soundDevice = caps.productName;
+    if (s.waveInFormat >= 0 && s.waveInFormat < kWaveFormatCount)
+        d.format = WaveFormatTable[static_cast<std::size_t>(s.waveInFormat)].label;
+    d.captureTimeMs = static_cast<int>(s.captureTimeMs);
+    const ReadingPlan plan(m_shared.dummyReadsLimited(), m_shared.averaging(),
+                           m_shared.averageCountLimited());
+    d.dummyReads = plan.dummyReads;
+    d.averageCount = ModalReading::countedBlocks(plan);
+    d.highPass = s.highPassFilter;
+    d.precision = precisionFromText(m_precisionEnable->isChecked(),
+                                    m_precisionTarget->text().toStdString(),
+                                    m_precisionMaxTime->text().toStdString());
+    for (const Measurement &m : m_measurements)
+        if (!m.record.utcText.empty()) // evaluated: both readings taken
+            d.records.push_back(m.record);
+    return d;
+}
+
+void SkyPage::saveReport()
+{
+    if (m_runner.running())
+        return;
+    const SkyReportData data = reportData();
+    if (data.records.empty()) {
+        showMessageText(QStringLiteral("There is no measurement to report yet: take both "
+                                       "readings of one first."),
+                        this);
+        return;
+    }
+    const QString path = m_reportDialog ? m_reportDialog() : QString();
+    if (path.isEmpty())
+        return;
+    const std::string failed = writeSkyReport(path.toStdString(), data);
+    if (!failed.empty()) // the measurements stay as they are; no file is left half-written
+        showMessageText(QString::fromStdString(failed), this);
 }
 
 const SkyRecord &SkyPage::record(SkyTarget target) const
@@ -325,6 +426,9 @@ void SkyPage::run(Measurement &m, int button)
     // Dummy reads and averaging as Measure Device keeps them (Measure Noise's Number).
     plan.reading = ReadingPlan(m_shared.dummyReadsLimited(), m_shared.averaging(),
                                m_shared.averageCountLimited());
+    plan.precision = precisionFromText(m_precisionEnable->isChecked(),
+                                       m_precisionTarget->text().toStdString(),
+                                       m_precisionMaxTime->text().toStdString());
     m_running = &m;
     m_runner.run(plan, m.readings, *this);
     m_running = nullptr;
@@ -361,23 +465,7 @@ bool SkyPage::beforeReading(int reading, std::string_view label)
 
 bool SkyPage::waitSlice(ModalReading &reading, std::chrono::milliseconds slice)
 {
-    m_dialog.showRun();
-    if (reading.finished()) {
-        QCoreApplication::processEvents();
-        return m_active && !m_dialog.cancelled();
-    }
-    if (!m_active || m_dialog.cancelled())
-        return false;
-    QEventLoop loop;
-    m_waitLoop = &loop;
-    const auto sliceOver = [&loop] {
-        loop.exit(kSliceOver);
-    };
-    QTimer::singleShot(slice, &loop, sliceOver);
-    connect(&m_dialog, &QDialog::finished, &loop, sliceOver);
-    const int end = loop.exec();
-    m_waitLoop = nullptr;
-    return end == kSliceOver && m_active && !m_dialog.cancelled();
+    return m_dialog.waitSlice(reading, slice, m_active);
 }
 
 void SkyPage::afterReading(int)
@@ -416,10 +504,7 @@ void SkyPage::progress(const ReadingProgress &progress) // delivery thread
 
 void SkyPage::readingEnded(int) // delivery thread
 {
-    postToWindow(this, [this] {
-        if (m_waitLoop != nullptr)
-            m_waitLoop->exit(kSliceOver);
-    });
+    postToWindow(this, [this] { m_dialog.wake(); });
 }
 
 } // namespace quillon

@@ -115,6 +115,87 @@ TEST_F(SkyPageTest, WithoutTheBenchPointingEachButtonTakesItsReading)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1);
 }
 
+// What is typed is kept as it is finished (Return, or leaving the field) and a new page shows
+// it; averaging to a precision brings Y's statistical 95% half-width within the target; a
+// store that cannot be written says so.
+TEST_F(SkyPageTest, InputsAreKeptAndAveragingToAPrecisionBoundsY)
+{
+    open();
+    const std::pair<const char *, const char *> typed[] = {
+        {"locator", "IO91wm"}, {"beamwidth", "10"}, {"flux", "65"},        {"gain", "20.5"},
+        {"tsys", "180"},       {"frequency", "432"}, {"precisionTarget", "0.1"}};
+    for (const auto &[field, value] : typed) {
+        type(field, value);
+        QTest::keyClick(child<QLineEdit>(m_page, field), Qt::Key_Return);
+    }
+    click("precisionEnable");
+    test::mustReturn([&] { click("sunMeasureSource"); });
+    const SkyRecord &r = dynamic_cast<SkyPage &>(*m_page).record(SkyTarget::Sun);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_LE(r.sun.yDb.statisticalHalfWidth(), 0.1);
+    EXPECT_GT(r.sun.yDb.statisticalHalfWidth(), 0.05);
+
+    makePage();
+    for (const auto &[field, value] : typed)
+        EXPECT_EQ(text(field), value) << field;
+    EXPECT_TRUE(child<QCheckBox>(m_page, "precisionEnable")->isChecked());
+    EXPECT_EQ(text("moonTemperature"), "225"); // never typed: the default
+
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, writeFile("blocker", ""));
+    makePage();
+    test::BoxCatcher boxes;
+    type("locator", "JO01");
+    QTest::keyClick(child<QLineEdit>(m_page, "locator"), Qt::Key_Return);
+    EXPECT_EQ(boxes.texts, QStringList{messageText(kMsgSaveFailed)});
+}
+
+// "Save Report...": nothing taken yet says so without asking for a file; then the Sun's
+// measurement, with its results as the page shows them, and no other; a file that cannot be
+// written says why and keeps the measurement.
+TEST_F(SkyPageTest, SaveReportWritesTheMeasurementsTaken)
+{
+    SkyPage &page = open();
+    int asked = 0;
+    const QString path = folder() + "/sky.html";
+    page.setReportDialog([&] {
+        ++asked;
+        return path;
+    });
+    {
+        test::BoxCatcher boxes;
+        click("saveReport");
+        EXPECT_EQ(boxes.texts, QStringList{"There is no measurement to report yet: take both "
+                                           "readings of one first."});
+        EXPECT_EQ(asked, 0);
+    }
+    type("beamwidth", "10");
+    type("flux", "65");
+    test::mustReturn([&] { click("sunMeasureSource"); });
+    ASSERT_TRUE(page.record(SkyTarget::Sun).ok());
+    {
+        test::BoxCatcher none;
+        click("saveReport");
+        EXPECT_TRUE(none.texts.isEmpty()) << none.texts.join('|').toStdString();
+    }
+    QFile html(path);
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(html.readAll());
+    EXPECT_TRUE(report.contains("<h2>The Sun</h2>"));
+    EXPECT_FALSE(report.contains("<h2>The Moon</h2>"));
+    const QString gOverT = results("sunResults").section('\n', 1, 1); // "G/T: ..."
+    EXPECT_TRUE(report.contains("<tr><th>G/T</th><td>" + gOverT.mid(5) + "</td></tr>"))
+        << gOverT.toStdString();
+    EXPECT_TRUE(QFile::exists(folder() + "/sky.json"));
+
+    const QString nowhere = folder() + "/none/sky.html";
+    page.setReportDialog([nowhere] { return nowhere; });
+    test::BoxCatcher failed;
+    click("saveReport");
+    EXPECT_EQ(failed.texts, QStringList{"The report \"" + nowhere +
+                                        "\" could not be written: No such file or directory."});
+    EXPECT_TRUE(page.record(SkyTarget::Sun).ok());
+}
+
 // Leaving the page during a reading (the bench in real time, 100 ms blocks) ends it and its
 // series at once: no result, no line.
 TEST_F(SkyPageTest, LeavingThePageEndsAReadingAtOnce)
