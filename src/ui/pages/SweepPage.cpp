@@ -565,9 +565,7 @@ void SweepPage::addReference()
     m_references.push_back(std::move(trace));
     const std::size_t index = m_references.size() - 1;
     auto *item = new QListWidgetItem(QString::fromStdString(m_references[index].name));
-    QPixmap swatch(12, 12);
-    swatch.fill(SweepPlot::referenceColour(index));
-    item->setIcon(QIcon(swatch));
+    item->setIcon(referenceSwatch(index));
     item->setToolTip(path);
     m_referenceList->addItem(item);
     m_plot->setReferences(m_references);
@@ -581,15 +579,18 @@ void SweepPage::removeReference()
     if (row < 0)
         return;
     m_references.erase(m_references.begin() + row);
-    m_referenceList->clear();
-    for (std::size_t i = 0; i < m_references.size(); ++i) {
-        auto *item = new QListWidgetItem(QString::fromStdString(m_references[i].name));
-        QPixmap swatch(12, 12);
-        swatch.fill(SweepPlot::referenceColour(i)); // the colours follow the order
-        item->setIcon(QIcon(swatch));
-        m_referenceList->addItem(item);
-    }
+    delete m_referenceList->takeItem(row);
+    // The colours follow the order; each item keeps its name and its file's path.
+    for (int i = 0; i < m_referenceList->count(); ++i)
+        m_referenceList->item(i)->setIcon(referenceSwatch(static_cast<std::size_t>(i)));
     m_plot->setReferences(m_references);
+}
+
+QIcon SweepPage::referenceSwatch(std::size_t index)
+{
+    QPixmap swatch(12, 12);
+    swatch.fill(SweepPlot::referenceColour(index));
+    return QIcon(swatch);
 }
 
 ReportData SweepPage::reportData() const

@@ -84,6 +84,8 @@ private:
     void showVerdicts();
     void addReference();
     void removeReference();
+    // The list's mark of the reference at `index`: its colour on the plot.
+    static QIcon referenceSwatch(std::size_t index);
     void saveReport();
 
     QuillonEngine &m_engine;

@@ -290,11 +290,35 @@ TEST_F(SweepPageTest, ReferenceTracesLoadAndGo)
     EXPECT_EQ(m_page->references().size(), 2u);
     EXPECT_EQ(list->count(), 2);
 
+    // One colour each: the list's swatch, the trace and the legend's line on the plot.
+    auto *plot = child<SweepPlot>(m_page, "sweepPlot");
+    const auto pixels = [plot](const QColor &c) {
+        const QImage image = plot->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixelColor(x, y) == c;
+        return n;
+    };
+    const auto swatch = [list](int row) {
+        return list->item(row)->icon().pixmap(12, 12).toImage().pixelColor(6, 6);
+    };
+    ASSERT_NE(SweepPlot::referenceColour(0), SweepPlot::referenceColour(1));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(swatch(i), SweepPlot::referenceColour(static_cast<std::size_t>(i)));
+        EXPECT_GE(pixels(SweepPlot::referenceColour(static_cast<std::size_t>(i))), 2 * 2 * 16)
+            << i; // at least the legend's 16-pixel line, 2 wide, in both panels
+    }
+
     list->setCurrentRow(0);
     click("removeReference");
     ASSERT_EQ(m_page->references().size(), 1u);
     EXPECT_EQ(m_page->references()[0].name, "unit3.json");
     EXPECT_EQ(list->item(0)->text(), "unit3.json");
+    // The one left takes the first colour and keeps its file's path.
+    EXPECT_EQ(swatch(0), SweepPlot::referenceColour(0));
+    EXPECT_EQ(list->item(0)->toolTip(), folder() + "/unit3.json");
+    EXPECT_EQ(pixels(SweepPlot::referenceColour(1)), 0);
 }
 
 // "Save Report...": not before a sweep; after one, the report of every
