@@ -2,13 +2,13 @@
 // Two readings through the series runner (on the source, then on cold sky), evaluated and
 // recorded with their time, flux, position, beam and statistics.
 
+#include "capture/DeviceList.h"
+#include "capture/WaveFormat.h"
 #include "cli/CaptureOptions.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/LimitOptions.h"
-#include "capture/DeviceList.h"
-#include "capture/WaveFormat.h"
 #include "core/Messages.h"
 #include "core/NumberText.h"
 #include "measure/MeasurementLog.h"
@@ -342,8 +342,8 @@ int runSky(const std::vector<std::string> &args)
             d.station = "latitude " + *o.text("lat") + ", longitude " + *o.text("lon");
         DeviceCaps caps;
         engine.devices().deviceCaps(capture.device, caps);
-        d.soundDevice =
-            caps.productName.empty() && capture.onBench ? "Quillon virtual bench" : caps.productName;
+        d.soundDevice = caps.productName.empty() && capture.onBench ? "Quillon virtual bench"
+                                                                    : caps.productName;
         d.format = WaveFormatTable[static_cast<std::size_t>(capture.formatRow)].label;
         d.captureTimeMs = static_cast<int>(capture.captureTimeMs);
         d.dummyReads = capture.plan.dummyReads;

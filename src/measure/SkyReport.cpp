@@ -128,8 +128,8 @@ std::string skyReportHtml(const SkyReportData &d)
     row("Format", d.format);
     row("Capture time (ms)", std::to_string(d.captureTimeMs));
     row("Dummy reads", std::to_string(d.dummyReads));
-    row("Blocks averaged per reading", d.precision ? std::string("to a precision")
-                                                   : std::to_string(d.averageCount));
+    row("Blocks averaged per reading",
+        d.precision ? std::string("to a precision") : std::to_string(d.averageCount));
     row("Averaging to a precision", precisionText(d.precision));
     row("1 kHz high-pass filter", d.highPass ? "on" : "off");
     h += "</table>\n";

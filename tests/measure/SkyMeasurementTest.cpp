@@ -275,8 +275,7 @@ TEST(SkyReport, EveryMeasurementInBothFiles)
     QTemporaryDir dir;
     const std::string path = (dir.path() + "/sky.html").toStdString();
     ASSERT_EQ(writeSkyReport(path, d), "");
-    EXPECT_EQ(QFile(dir.path() + "/sky.json").size(),
-              static_cast<qint64>(skyReportJson(d).size()));
+    EXPECT_EQ(QFile(dir.path() + "/sky.json").size(), static_cast<qint64>(skyReportJson(d).size()));
     const std::string nowhere = (dir.path() + "/none/sky.html").toStdString();
     EXPECT_EQ(writeSkyReport(nowhere, d),
               "The report \"" + nowhere + "\" could not be written: No such file or directory.");

@@ -1,11 +1,11 @@
 #include "ui/pages/SkyPage.h"
 
-#include "core/Messages.h"
-#include "core/NumberText.h"
 #include "capture/DeviceList.h"
 #include "capture/WaveFormat.h"
-#include "measure/ModalReading.h"
+#include "core/Messages.h"
+#include "core/NumberText.h"
 #include "measure/DeviceResultsText.h"
+#include "measure/ModalReading.h"
 #include "measure/QuillonEngine.h"
 #include "measure/ReadingGuards.h"
 #include "measure/SharedValues.h"
@@ -71,8 +71,7 @@ QString positionText(const char *name, const BodyPosition &b, bool withDistance)
 SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     : PropertyPage(QStringLiteral("Antenna and Sky"), QStringLiteral("antenna-and-sky"), parent),
       m_engine(context.engine), m_store(context.store), m_shared(context.shared),
-      m_dialog(context.waitDialog),
-      m_runner(m_engine, m_engine.settings(), m_engine.resultLine()),
+      m_dialog(context.waitDialog), m_runner(m_engine, m_engine.settings(), m_engine.resultLine()),
       m_clock([] { return static_cast<double>(QDateTime::currentSecsSinceEpoch()); })
 {
     m_runner.setLog(m_log);
@@ -109,23 +108,23 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
         "Each reading takes blocks until Y's statistical 95% half-width will be at most the "
         "target, or its time is up"));
     m_precisionEnable->setChecked(m_store.read(keys::SkyPrecisionFlag) != 0);
-    m_precisionTarget = numberField("precisionTarget", QString(),
-                                    QStringLiteral("Y's 95% half-width in dB, e.g. 0.05"), false,
-                                    station);
+    m_precisionTarget =
+        numberField("precisionTarget", QString(),
+                    QStringLiteral("Y's 95% half-width in dB, e.g. 0.05"), false, station);
     m_precisionMaxTime =
         numberField("precisionMaxTime", QString(),
                     QStringLiteral("the longest counted time of one reading in s"), false, station);
     form->addWidget(m_precisionEnable, 2, 0, 1, 2);
-    form->addWidget(makeCaption(QStringLiteral("Y \u00b1 (dB, 95%)"), m_precisionTarget, station), 2,
-                    2);
+    form->addWidget(makeCaption(QStringLiteral("Y \u00b1 (dB, 95%)"), m_precisionTarget, station),
+                    2, 2);
     form->addWidget(m_precisionTarget, 2, 3);
     form->addWidget(makeCaption(QStringLiteral("Max time (s)"), m_precisionMaxTime, station), 2, 4);
     form->addWidget(m_precisionMaxTime, 2, 5);
     form->setColumnStretch(6, 1);
     auto *saveReport = new QPushButton(QStringLiteral("Save Report..."), station);
     saveReport->setObjectName(QStringLiteral("saveReport"));
-    saveReport->setToolTip(QStringLiteral(
-        "The measurements taken, with their conditions, as an HTML file and a JSON file beside it"));
+    saveReport->setToolTip(QStringLiteral("The measurements taken, with their conditions, as an "
+                                          "HTML file and a JSON file beside it"));
     form->addWidget(saveReport, 0, 7);
     connect(saveReport, &QPushButton::clicked, this, &SkyPage::saveReport);
     m_reportDialog = [this] {
@@ -189,15 +188,19 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
     page->addWidget(station);
     page->addLayout(row, 1);
 
-    for (const auto &[field, key] :
-         {std::pair{m_locator, &keys::SkyLocator}, {m_frequency, &keys::SkyFrequency},
-          {m_beam, &keys::SkyBeamwidth}, {m_flux, &keys::SkyFlux},
-          {m_fluxUncertainty, &keys::SkyFluxUncertainty}, {m_k, &keys::SkyK},
-          {m_gain, &keys::SkyGain}, {m_moonTemperature, &keys::SkyMoonTemperature},
-          {m_tsys, &keys::SkyTsys}, {m_skyTemperature, &keys::SkyColdSkyTemperature},
-          {m_groundTemperature, &keys::SkyGroundTemperature},
-          {m_precisionTarget, &keys::SkyPrecision},
-          {m_precisionMaxTime, &keys::SkyPrecisionMaxTime}})
+    for (const auto &[field, key] : {std::pair{m_locator, &keys::SkyLocator},
+                                     {m_frequency, &keys::SkyFrequency},
+                                     {m_beam, &keys::SkyBeamwidth},
+                                     {m_flux, &keys::SkyFlux},
+                                     {m_fluxUncertainty, &keys::SkyFluxUncertainty},
+                                     {m_k, &keys::SkyK},
+                                     {m_gain, &keys::SkyGain},
+                                     {m_moonTemperature, &keys::SkyMoonTemperature},
+                                     {m_tsys, &keys::SkyTsys},
+                                     {m_skyTemperature, &keys::SkyColdSkyTemperature},
+                                     {m_groundTemperature, &keys::SkyGroundTemperature},
+                                     {m_precisionTarget, &keys::SkyPrecision},
+                                     {m_precisionMaxTime, &keys::SkyPrecisionMaxTime}})
         keepInStore(field, *key);
     connect(m_precisionEnable, &QCheckBox::clicked, this, [this](bool checked) {
         if (!m_store.write(keys::SkyPrecisionFlag, checked ? 1 : 0))
@@ -287,9 +290,9 @@ SkyReportData SkyPage::reportData() const
     d.dummyReads = plan.dummyReads;
     d.averageCount = ModalReading::countedBlocks(plan);
     d.highPass = s.highPassFilter;
-    d.precision = precisionFromText(m_precisionEnable->isChecked(),
-                                    m_precisionTarget->text().toStdString(),
-                                    m_precisionMaxTime->text().toStdString());
+    d.precision =
+        precisionFromText(m_precisionEnable->isChecked(), m_precisionTarget->text().toStdString(),
+                          m_precisionMaxTime->text().toStdString());
     for (const Measurement &m : m_measurements)
         if (!m.record.utcText.empty()) // evaluated: both readings taken
             d.records.push_back(m.record);
@@ -426,9 +429,9 @@ void SkyPage::run(Measurement &m, int button)
     // Dummy reads and averaging as Measure Device keeps them (Measure Noise's Number).
     plan.reading = ReadingPlan(m_shared.dummyReadsLimited(), m_shared.averaging(),
                                m_shared.averageCountLimited());
-    plan.precision = precisionFromText(m_precisionEnable->isChecked(),
-                                       m_precisionTarget->text().toStdString(),
-                                       m_precisionMaxTime->text().toStdString());
+    plan.precision =
+        precisionFromText(m_precisionEnable->isChecked(), m_precisionTarget->text().toStdString(),
+                          m_precisionMaxTime->text().toStdString());
     m_running = &m;
     m_runner.run(plan, m.readings, *this);
     m_running = nullptr;

@@ -2,6 +2,7 @@
 // range, system mode, the NF lines, the results' uncertainty and averaging to a precision.
 #include "ui/pages/MeasureDevicePage.h"
 #include "ReadingPageTestSupport.h"
+#include "ReportCheck.h"
 #include "measure/CorrectionSettings.h"
 #include "ui/CorrectionsDialog.h"
 
@@ -474,6 +475,14 @@ TEST_F(MeasureDevicePageTest, VerdictDutRecordAndSaveReport)
     EXPECT_TRUE(page.contains(text("nfField").trimmed()));
     const RecomputeOutcome again = recomputeReport(json.readAll().toStdString());
     EXPECT_TRUE(again.readable && again.mismatches.empty() && again.compared == 13);
+    // Every number the page shows (readings, results, half-widths) is in the report, which
+    // is strict HTML5 and self-contained.
+    QStringList fields;
+    for (const QLineEdit *field : m_page->findChildren<QLineEdit *>())
+        if (field->isReadOnly() && !field->text().isEmpty())
+            fields << field->text();
+    ASSERT_GE(fields.size(), 8);
+    EXPECT_EQ(test::checkReport(path, fields, {"2 m LNA <unit 3>", "0042", "bias 12 V"}), "");
 
     const QString nowhere = folder() + "/none/lna.html";
     m_page->setReportDialog([nowhere] { return nowhere; });

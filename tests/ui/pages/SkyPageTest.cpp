@@ -4,6 +4,7 @@
 // nothing; leaving the page ends a reading at once.
 #include "ui/pages/SkyPage.h"
 #include "ReadingPageTestSupport.h"
+#include "ReportCheck.h"
 
 #include <fstream>
 #include <sstream>
@@ -122,8 +123,9 @@ TEST_F(SkyPageTest, InputsAreKeptAndAveragingToAPrecisionBoundsY)
 {
     open();
     const std::pair<const char *, const char *> typed[] = {
-        {"locator", "IO91wm"}, {"beamwidth", "10"}, {"flux", "65"},        {"gain", "20.5"},
-        {"tsys", "180"},       {"frequency", "432"}, {"precisionTarget", "0.1"}};
+        {"locator", "IO91wm"},     {"beamwidth", "10"}, {"flux", "65"},
+        {"gain", "20.5"},          {"tsys", "180"},     {"frequency", "432"},
+        {"precisionTarget", "0.1"}};
     for (const auto &[field, value] : typed) {
         type(field, value);
         QTest::keyClick(child<QLineEdit>(m_page, field), Qt::Key_Return);
@@ -186,6 +188,10 @@ TEST_F(SkyPageTest, SaveReportWritesTheMeasurementsTaken)
     EXPECT_TRUE(report.contains("<tr><th>G/T</th><td>" + gOverT.mid(5) + "</td></tr>"))
         << gOverT.toStdString();
     EXPECT_TRUE(QFile::exists(folder() + "/sky.json"));
+    // Every number the Sun's measurement shows: its two readings and its results.
+    EXPECT_EQ(test::checkReport(path, {text("sunSource"), text("sunCold"), results("sunResults")},
+                                {"The Sun", "Antenna and Sky"}),
+              "");
 
     const QString nowhere = folder() + "/none/sky.html";
     page.setReportDialog([nowhere] { return nowhere; });

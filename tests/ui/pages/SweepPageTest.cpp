@@ -3,6 +3,7 @@
 // point and are summed up, reference traces load and go, and the sweep's report recomputes.
 #include "ui/pages/SweepPage.h"
 #include "PageTestSupport.h"
+#include "ReportCheck.h"
 #include "capture/WaveFormat.h"
 #include "core/SettingsStore.h"
 #include "measure/CorrectionSettings.h"
@@ -346,6 +347,16 @@ TEST_F(SweepPageTest, SaveReportOfTheSweepRecomputes)
     EXPECT_TRUE(page.contains("Summary: <strong>3 PASS</strong>"));
     EXPECT_TRUE(page.contains("<td>Virtual bench</td>"));
     EXPECT_TRUE(page.contains(QString::number(m_page->rows()[2].nfDb, 'f', 3)));
+    // Every number of the table as the page shows it, in strict, self-contained HTML5.
+    QStringList shown;
+    auto *table = child<QTableWidget>(m_page, "pointTable");
+    for (int row = 0; row < table->rowCount(); ++row)
+        for (int column = 0; column < table->columnCount(); ++column)
+            if (const QTableWidgetItem *cell = table->item(row, column);
+                cell && !cell->text().isEmpty())
+                shown << cell->text();
+    ASSERT_GE(shown.size(), 3 * 5);
+    EXPECT_EQ(test::checkReport(path, shown, {"unit <3>"}), "");
     const RecomputeOutcome again = recomputeReport(json.readAll().toStdString());
     EXPECT_TRUE(again.readable);
     EXPECT_EQ(again.compared, 3 * 13);
