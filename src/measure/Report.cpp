@@ -91,13 +91,14 @@ std::string num(double v, int decimals)
 }
 
 // The value and total standard uncertainty of each result as the sweep's lines and table
-// print them: "NF 1.035 ± 0.059 dB, gain 19.758 ± 0.057 dB, Te 78.0 ± 5.0 K".
+// print them: "NF 1.035 ± 0.059 dB, gain 19.758 ± 0.057 dB, Te 78.0 ± 5.0 K", a line each
+// (on one line the column pushed the table past the page's width).
 std::string standardUncertainties(const DeviceResults &res, const DeviceResultsUncertainty &u)
 {
     std::string t = "NF " + num(res.noise.nf, 3) + " &plusmn; " + num(u.nf.total, 3) + " dB";
     if (!u.systemMode)
-        t += ", gain " + num(res.gainDb, 3) + " &plusmn; " + num(u.gainDb.total, 3) + " dB";
-    return t + ", Te " + num(res.noise.te, 1) + " &plusmn; " + num(u.te.total, 1) + " K";
+        t += ",<br>gain " + num(res.gainDb, 3) + " &plusmn; " + num(u.gainDb.total, 3) + " dB";
+    return t + ",<br>Te " + num(res.noise.te, 1) + " &plusmn; " + num(u.te.total, 1) + " K";
 }
 
 // As the pages show them, the column's heading saying "95%": "± 0.052 dB statistical" over
