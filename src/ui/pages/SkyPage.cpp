@@ -412,6 +412,10 @@ void SkyPage::run(Measurement &m, int button)
         m.results->setText(QString::fromStdString(problem));
         return;
     }
+    // What an earlier press said of its inputs no longer holds; the results come back when
+    // both readings are in.
+    if (!m.record.ok() || m.record.utcText.empty())
+        m.results->clear();
     const Settings &settings = m_engine.settings();
     const bool onBench = settings.waveInDevice == m_engine.benchDevice();
     if (onBench) {

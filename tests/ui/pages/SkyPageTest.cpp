@@ -100,15 +100,21 @@ TEST_F(SkyPageTest, BadInputSaysOneThingAndMeasuresNothing)
 }
 
 // Without the bench's port the user points the antenna: each "Measure" takes its reading
-// only, and the results come once both are in.
+// only, and the results come once both are in; the message of a refused press does not
+// outlive the press that follows it.
 TEST_F(SkyPageTest, WithoutTheBenchPointingEachButtonTakesItsReading)
 {
     useAutomationPort(false);
     open();
+    type("groundTemperature", "5"); // below the cold sky: refused, said in the results
+    click("groundMeasureSource");
+    EXPECT_EQ(text("groundSource"), "");
+    EXPECT_FALSE(results("groundResults").isEmpty());
+    type("groundTemperature", "290");
     click("groundMeasureSource");
     EXPECT_FALSE(text("groundSource").isEmpty());
     EXPECT_EQ(text("groundCold"), "");
-    EXPECT_EQ(results("groundResults"), "");
+    EXPECT_EQ(results("groundResults"), ""); // the refusal's message is gone with its cause
     click("groundMeasureCold");
     EXPECT_FALSE(text("groundCold").isEmpty());
     EXPECT_FALSE(results("groundResults").isEmpty());
