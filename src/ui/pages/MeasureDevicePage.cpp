@@ -12,6 +12,7 @@
 #include "nf/EnrTable.h"
 #include "ui/CorrectionsDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/ReportSaving.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -311,10 +312,7 @@ void MeasureDevicePage::buildControls(const QFont &resultFont, const SettingsSto
     for (QLineEdit *limit : {m_nfMax, m_gainMin, m_gainMax})
         connect(limit, &QLineEdit::textChanged, this, &MeasureDevicePage::showVerdict);
     connect(m_saveReport, &QPushButton::clicked, this, &MeasureDevicePage::saveReport);
-    m_reportDialog = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
-                                            QStringLiteral("HTML files (*.html);;All files (*)"));
-    };
+    m_reportDialog = [this] { return askReportPath(this); };
     connect(m_correctionsButton, &QPushButton::clicked, this, &MeasureDevicePage::editCorrections);
 }
 
@@ -550,18 +548,13 @@ ReportData MeasureDevicePage::reportData() const
 void MeasureDevicePage::saveReport()
 {
     const ReportData data = reportData();
-    if (data.results.empty()) {
-        showMessageText(QStringLiteral("There is no complete result to report yet: take the "
-                                       "readings first."),
-                        this);
-        return;
-    }
-    const QString path = m_reportDialog ? m_reportDialog() : QString();
-    if (path.isEmpty())
-        return;
-    const std::string failed = writeReport(path.toStdString(), data);
-    if (!failed.empty()) // the readings and results stay as they are
-        showMessageText(QString::fromStdString(failed), this);
+    saveReportFiles(this,
+                    data.results.empty() ? QStringLiteral("There is no complete result to report "
+                                                          "yet: take the readings first.")
+                                         : QString(),
+                    m_reportDialog, [&data](const std::string &path) {
+                        return writeReport(path, data);
+                    });
 }
 
 void MeasureDevicePage::onTsOffChanged(const QString &text)

@@ -12,11 +12,11 @@
 #include "ui/MeasuringNoiseDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/PostToWindow.h"
+#include "ui/ReportSaving.h"
 #include "ui/pages/ReadingPageWidgets.h"
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -127,10 +127,7 @@ SkyPage::SkyPage(const PageContext &context, QWidget *parent)
                                           "HTML file and a JSON file beside it"));
     form->addWidget(saveReport, 0, 7);
     connect(saveReport, &QPushButton::clicked, this, &SkyPage::saveReport);
-    m_reportDialog = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
-                                            QStringLiteral("HTML files (*.html);;All files (*)"));
-    };
+    m_reportDialog = [this] { return askReportPath(this); };
 
     // The Sun's inputs.
     auto *sunInputs = new QWidget(this);
@@ -304,18 +301,13 @@ void SkyPage::saveReport()
     if (m_runner.running())
         return;
     const SkyReportData data = reportData();
-    if (data.records.empty()) {
-        showMessageText(QStringLiteral("There is no measurement to report yet: take both "
-                                       "readings of one first."),
-                        this);
-        return;
-    }
-    const QString path = m_reportDialog ? m_reportDialog() : QString();
-    if (path.isEmpty())
-        return;
-    const std::string failed = writeSkyReport(path.toStdString(), data);
-    if (!failed.empty()) // the measurements stay as they are; no file is left half-written
-        showMessageText(QString::fromStdString(failed), this);
+    saveReportFiles(this,
+                    data.records.empty() ? QStringLiteral("There is no measurement to report "
+                                                          "yet: take both readings of one first.")
+                                         : QString(),
+                    m_reportDialog, [&data](const std::string &path) {
+                        return writeSkyReport(path, data);
+                    });
 }
 
 const SkyRecord &SkyPage::record(SkyTarget target) const

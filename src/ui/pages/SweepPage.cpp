@@ -10,6 +10,7 @@
 #include "measure/SweepReport.h"
 #include "rig/RigSettings.h"
 #include "ui/MessageBox.h"
+#include "ui/ReportSaving.h"
 #include "ui/PostToWindow.h"
 #include "ui/SweepPlot.h"
 
@@ -287,10 +288,7 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
             this, QStringLiteral("Add Reference"), QString(),
             QStringLiteral("Sweep results (*.csv *.json);;All files (*)"));
     };
-    m_reportDialog = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QString(),
-                                            QStringLiteral("HTML files (*.html);;All files (*)"));
-    };
+    m_reportDialog = [this] { return askReportPath(this); };
     setSweeping(false);
     limitsChanged();
 }
@@ -616,18 +614,13 @@ void SweepPage::saveReport()
     if (m_sweeping)
         return;
     const ReportData data = reportData();
-    if (data.results.empty()) {
-        showMessageText(QStringLiteral("There is no complete point to report yet: run a sweep "
-                                       "first."),
-                        this);
-        return;
-    }
-    const QString path = m_reportDialog ? m_reportDialog() : QString();
-    if (path.isEmpty())
-        return;
-    const std::string failed = writeReport(path.toStdString(), data);
-    if (!failed.empty()) // the points stay as they are; no file is left half-written
-        showMessageText(QString::fromStdString(failed), this);
+    saveReportFiles(this,
+                    data.results.empty() ? QStringLiteral("There is no complete point to report "
+                                                          "yet: run a sweep first.")
+                                         : QString(),
+                    m_reportDialog, [&data](const std::string &path) {
+                        return writeReport(path, data);
+                    });
 }
 
 } // namespace quillon
