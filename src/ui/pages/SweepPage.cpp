@@ -160,7 +160,9 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
         }
         QGuiApplication::clipboard()->setText(text);
     });
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // Each column as wide as its cells: a stretched last column took what was left of the
+    // width and cut the verdicts ("INDETERMINAT"); the table scrolls instead.
+    m_table->horizontalHeader()->setStretchLastSection(false);
     m_table->setMinimumWidth(520);
     m_plot = new SweepPlot(m_rows, this);
     m_plot->setObjectName(QStringLiteral("sweepPlot"));
@@ -545,6 +547,8 @@ void SweepPage::showVerdicts()
                       : QString::fromStdString(v.message.empty() ? "no verdict" : v.message));
         item->setForeground(verdictTextColour(v.overall));
     }
+    if (any)
+        m_table->resizeColumnToContents(kVerdictColumn);
     m_summary->setText(any && !m_rows.empty() ? QString::fromStdString(counts.summary())
                                               : QString());
 }

@@ -190,6 +190,8 @@ TEST_F(SweepPageTest, LimitsMarkEveryPointAndSumThemUp)
     QLabel *summary = child<QLabel>(m_page, "summaryLabel");
     EXPECT_TRUE(table->isColumnHidden(6));
     EXPECT_EQ(summary->text(), "");
+    table->setFixedWidth(300); // narrower than its columns: it scrolls
+    QCoreApplication::processEvents();
     auto limitPixels = [plot] { // the limit lines' red, drawn nowhere else
         const QImage image = plot->grab().toImage();
         int n = 0;
@@ -221,6 +223,9 @@ TEST_F(SweepPageTest, LimitsMarkEveryPointAndSumThemUp)
     set("gainMin", "");
     set("nfMax", QString::number(m_page->rows()[1].nfDb, 'g', 17));
     EXPECT_EQ(table->item(1, 6)->text(), "INDETERMINATE");
+    // Shown whole in a table wider than its place (the verdict column was cut to
+    // "INDETERMINAT" when the verdicts came after the points).
+    EXPECT_GE(table->columnWidth(6), table->sizeHintForIndex(table->model()->index(1, 6)).width());
     EXPECT_EQ(plot->marks(false)[1].verdict, Verdict::Indeterminate);
     set("nfMax", "x"); // not a number: no limit
     EXPECT_EQ(summary->text(), "");
