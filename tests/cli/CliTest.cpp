@@ -593,6 +593,10 @@ TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
     EXPECT_PRED2(has, j, "\"inputLoss\":{\"db\":0.4,\"temperatureK\":300,\"uncertaintyDb\":0}");
     EXPECT_PRED2(has, j, "\"calibrationLoss\":null,\"converter\":null");
     EXPECT_NEAR(jsonNumber(j, "uncorrectedDutNfDb"), 0.9217117285106866, 1e-9);
+    // System mode measures the receiver alone: the losses around the DUT are not its own.
+    r = run("measure --system " + options + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, "\"corrections\":null");
 
     // Stored in the "Corrections" group: applied without options; --no-corrections drops them.
     file(settings, std::string(kLossBench) + "[Corrections]\nInputLossOn=1\nInputLossDb=0.4\n"
@@ -667,17 +671,30 @@ TEST_F(Cli, EveryRefusedCorrectionGivesOneLineAndNoResult)
 // calc on typed readings: the worked example Y = 10 in both pairs, ENR 15 dB, TSoff 290 K,
 // 0.3 dB at 295 K ahead of the DUT: Te_rx = (31.623 * 290 + 290 - 2900) / 9 = 728.96 K,
 // Te = (728.96 - 0.07152 * 295) / 1.07152 - 728.96 / (10 * 1.07152) = 592.58 K, gain 10.3 dB.
-// A sweep's CSV and lines carry the corrections of each point.
+// System mode (the receiver behind the calibration path) applies that path's loss alone and
+// says so; the losses around a DUT it has not measured are neither applied nor named. A
+// sweep's CSV and lines carry the corrections of each point.
 TEST_F(Cli, CalcAndSweepCarryTheCorrections)
 {
     Result r = run("calc device --on 0 --off -10 --dut-on 10 --dut-off 0 --enr 15 --tsoff 290 "
                    "--loss-before 0.3@295 --decimals 2");
     EXPECT_EQ(r.out, "Gain (dB): 10.30\nNoise Temp (K): 592.58\nNoise Factor: 3.04\n"
                      "Noise Figure (dB): 4.83\ncorrected for: input loss 0.30 dB at 295 K\n");
-    r = run("calc system --on 0 --off -10 --enr 15 --tsoff 290 --loss-cal 0.3@295 --json");
+    r = run("calc system --on 0 --off -10 --enr 15 --tsoff 290 --loss-cal 0.3@295 "
+            "--loss-before 1 --lo 1152 --json");
     const double teCal = (std::pow(10, 1.5) * 290 + 290 - 10 * 290) / 9; // 728.96 K
     EXPECT_NEAR(jsonNumber(r.out, "value", r.out.find("noiseTemperature")),
                 (teCal - (std::pow(10, 0.03) - 1) * 295) / std::pow(10, 0.03), 1e-9);
+    EXPECT_PRED2(has, r.out, "\"corrections\":{\"correctedFor\":\"corrected for: calibration "
+                             "path loss 0.30 dB at 295 K\",\"inputLoss\":null,\"outputLoss\":null,");
+    EXPECT_PRED2(has, r.out, "\"converter\":null}");
+    // Nothing of what is entered applies: the plain result, no "corrected for" line.
+    const std::string plain = "calc system --on 10 --off 0 --enr 15";
+    r = run(plain + " --loss-before 1 --loss-after 2@300");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, run(plain).out);
+    EXPECT_PRED2(has, r.out, "Noise Figure (dB):");
+    EXPECT_PRED2(has, run(plain + " --loss-before 1 --json").out, "\"corrections\":null");
 
     file("after.txt", "100, 0.5, 0.05\n200, 1.5, 0.05\n");
     r = run("sweep --list '140, 150' --average 2 --loss-file-after after.txt@280 --csv s.csv");
