@@ -610,17 +610,36 @@ TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
 }
 
 // live corrects its DUT readout for the same losses once the receiver is calibrated: near
-// the bench's own 0.5 dB and 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read; a
-// refused entry starts nothing.
+// the bench's own 0.5 dB and 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read, and
+// says so once before the first group line (each JSON line in "correctedFor"); the system's
+// noise figure without a calibration is corrected for nothing and says nothing. A refused
+// entry starts nothing.
 TEST_F(Cli, LiveAppliesTheCorrections)
 {
     file(settings, kLossBench);
-    const Result r = run("live --bench-speed 0 --tsoff 303 --calibrate 16 --smoothing 32 "
-                         "--count 32 --json --loss-before 0.4@300 --loss-after 1.0");
+    const std::string losses = " --loss-before 0.4@300 --loss-after 1.0";
+    const std::string correctedFor =
+        "corrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB at 290 K";
+    Result r = run("live --bench-speed 0 --tsoff 303 --calibrate 16 --smoothing 32 --count 32 "
+                   "--json" + losses);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string last = r.out.substr(r.out.rfind("{\"group\":32,"));
     EXPECT_NEAR(jsonNumber(last, "value", last.find("\"nfDb\":")), 0.5, 0.15) << last;
     EXPECT_NEAR(jsonNumber(last, "value", last.find("\"gainDb\":")), 20.0, 0.15) << last;
+    EXPECT_PRED2(has, last, ",\"correctedFor\":\"" + correctedFor + "\"}\n");
+    EXPECT_EQ(count(r.out, "\"correctedFor\":\"corrected for:"), 32u);
+
+    r = run("live --bench-speed 0 --tsoff 303 --calibrate 2 --count 3" + losses);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, " with the DUT switched out\n" + correctedFor + "\ngroup 1  NF ");
+    EXPECT_EQ(count(r.out, "corrected for"), 1u) << r.out;
+    r = run("live --bench-speed 0 --tsoff 303 --count 2" + losses);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 19), "group 1  system NF ");
+    EXPECT_EQ(count(r.out, "corrected for"), 0u) << r.out;
+    EXPECT_EQ(count(run("live --bench-speed 0 --count 2 --json" + losses).out,
+                    ",\"correctedFor\":null}\n"),
+              2u);
     const Result refused = run("live --bench-speed 0 --calibrate 2 --loss-after 1@0");
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.out, "");
