@@ -646,6 +646,47 @@ TEST_F(Cli, LiveAppliesTheCorrections)
     EXPECT_EQ(refused.err, "quillon-cli: Output loss: the physical temperature must be above 0 K.\n");
 }
 
+// A double-sideband converter measured end to end on the bench (LO 1152 MHz, the receiver at
+// 144 MHz, input 1296 MHz, image 1008 MHz; SSB NF 6 dB, gain 12 dB, a flat ENR of 25 dB): with
+// it entered, the DUT's NF and gain lie within their 95% intervals of the bench's truth.
+// Entered as single sideband (image rejected by the default 100 dB), the image band's noise is
+// read as the DUT's signal: NF 3.01 dB too good, gain 3.01 dB too high.
+TEST_F(Cli, ConverterMeasuredEndToEndOnTheBench)
+{
+    file(settings, "[VirtualBench]\nSeed=12345\nDutNfDb=6\nDutGainDb=12\nConverterOn=1\n"
+                   "ConverterLoMHz=1152\nConverterSideband=double\nReferenceEnrSlopeDbPerMHz=0\n"
+                   "DutGainSlopeDbPerMHz=0\nDutNfCurvatureDbPerMHz2=0\n");
+    struct Measured
+    {
+        double nf, nfHalfWidth, gain, gainHalfWidth, truthNf, truthGain;
+    };
+    const auto measure = [this](const std::string &sideband) {
+        const Result r = run("measure --average 8 --json --lo 1152 --sideband " + sideband);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string &j = r.out;
+        const auto results = j.find("\"results\"");
+        const auto uncertainty = j.find("\"uncertainty\"", results);
+        const auto truth = j.find("\"benchTruth\"");
+        EXPECT_PRED2(has, j, "\"converter\":{\"loMHz\":1152,\"sideband\":\"" + sideband + "\"");
+        return Measured{jsonNumber(j, "noiseFigure", results),
+                        jsonNumber(j, "totalHalfWidth95", j.find("\"noiseFigure\":{", uncertainty)),
+                        jsonNumber(j, "gainDb", results),
+                        jsonNumber(j, "totalHalfWidth95", j.find("\"gainDb\":{", uncertainty)),
+                        jsonNumber(j, "dutNfDb", truth), jsonNumber(j, "dutGainDb", truth)};
+    };
+    const Measured dsb = measure("double");
+    EXPECT_EQ(dsb.truthNf, 6.0);
+    EXPECT_EQ(dsb.truthGain, 12.0);
+    EXPECT_NEAR(dsb.nf, dsb.truthNf, dsb.nfHalfWidth);
+    EXPECT_NEAR(dsb.gain, dsb.truthGain, dsb.gainHalfWidth);
+    EXPECT_LT(dsb.nfHalfWidth, 0.3); // a real interval, not one that holds anything
+    EXPECT_LT(dsb.gainHalfWidth, 0.3);
+    const double dsbError = 10.0 * std::log10(2.0); // 3.0103 dB
+    const Measured ssb = measure("upper");
+    EXPECT_NEAR(ssb.nf, ssb.truthNf - dsbError, ssb.nfHalfWidth);
+    EXPECT_NEAR(ssb.gain, ssb.truthGain + dsbError, ssb.gainHalfWidth);
+}
+
 // Each refused correction: one line, status 2, nothing measured.
 TEST_F(Cli, EveryRefusedCorrectionGivesOneLineAndNoResult)
 {
