@@ -105,7 +105,9 @@ int runCalc(const std::vector<std::string> &args)
 
     std::vector<Shown> results;
     std::optional<NoiseResult> noise;
-    ChainCorrections corrections; // system and device modes
+    // System and device modes: what is applied (in system mode the calibration path's loss
+    // alone), and what the output says it is corrected for.
+    ChainCorrections corrections;
     if (mode == "simple") {
         const int given = o.has("te") + o.has("factor") + o.has("nf");
         if (given != 1)
@@ -131,10 +133,12 @@ int runCalc(const std::vector<std::string> &args)
         if (mode == "system" || mode == "device") {
             const CorrectionSettings entered = parseCorrectionOptions(o, {});
             LossTables tables;
-            corrections = resolveCorrectionsOrThrow(
-                entered, tables,
-                source.fromFile ? source.frequencyMHz : storedCorrectionSettings().frequencyMHz,
-                [&source](double mhz) { return source.enrDbAt(mhz); });
+            corrections = appliedCorrections(
+                resolveCorrectionsOrThrow(entered, tables,
+                                          source.fromFile ? source.frequencyMHz
+                                                          : storedCorrectionSettings().frequencyMHz,
+                                          [&source](double mhz) { return source.enrDbAt(mhz); }),
+                mode == "system");
             writeCorrectionsJson(doc, corrections);
         }
         const auto power = [](double db) { return YFactorMath::powerRatioFromDb(db); };

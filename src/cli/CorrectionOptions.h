@@ -18,7 +18,7 @@ class Json;
 class Options;
 struct CaptureRequest;
 
-// The correction options of measure, sweep and calc, one set for all three:
+// The correction options of measure, sweep, live and calc, one set for all four:
 //   --loss-before DB[@K]      a fixed loss between the noise source and the DUT, at K kelvin
 //                             (290 when left out)
 //   --loss-after DB[@K]       between the DUT and the receiver

@@ -44,9 +44,9 @@ FILE may be a FIFO, or - for standard input (arecord -t wav ... | quillon-cli le
   --decimals D   decimals of the shown numbers, 0 to 3 (default: the stored setting)
 )";
 
-// The correction options: one set for measure, sweep and calc (CorrectionOptions.h).
+// The correction options: one set for measure, sweep, live and calc (CorrectionOptions.h).
 #define QUILLON_CORRECTIONS_HELP                                                               \
-    "\nCorrections (without any of these, measure and sweep apply the stored ones):\n"           \
+    "\nCorrections (without any, measure, sweep and live apply the stored ones):\n"            \
     "  --loss-before DB[@K]   loss between the noise source and the DUT, at K kelvin\n"          \
     "                     (default 290 K)\n"                                                      \
     "  --loss-after DB[@K]    loss between the DUT and the receiver\n"                           \
@@ -283,9 +283,12 @@ gain with --calibrate, and how many groups the average holds. In each group a re
 that drifts linearly cancels. The blocks captured while a switch took effect are dropped.
 Without --calibrate the noise figure is that of the whole chain (DUT and receiver); with it
 the receiver is first measured alone with the DUT switched out, and then the DUT's own noise
-figure and gain are shown, the receiver's contribution removed. Runs until Ctrl-C (exit
-status 130) or --count updates (0); the noise source is left OFF either way. Needs a switch
-port that drives the noise source (on the bench: Virtual bench, the default there).
+figure and gain are shown, the receiver's contribution removed. The corrections below apply
+to the DUT's results alone (the system's noise figure is the DUT-in chain as it stands): a
+line "corrected for: ..." says what is applied, once before the first group line that
+applies it and again whenever that changes. Runs until Ctrl-C (exit status 130) or --count
+updates (0); the noise source is left OFF either way. Needs a switch port that drives the
+noise source (on the bench: Virtual bench, the default there).
 
 )" QUILLON_DEVICE_HELP R"(  --smoothing N      average the last N groups, 1 to 32 (default 8); the line shows the
                      groups it holds while it fills ("groups 3/8")
@@ -307,7 +310,8 @@ port that drives the noise source (on the bench: Virtual bench, the default ther
                      "smoothing", "corrected", "ySystemDb", "systemNfDb", "systemTeK", with
                      --calibrate "nfDb", "teK", "gainDb" (each {"value", "halfWidth",
                      "statisticalHalfWidth"}, null while unknown), "discardedBlocks",
-                     "lostFrames"; and {"calibration": {...}} when the calibration is taken
+                     "lostFrames", "correctedFor" (the line's text, null when nothing is
+                     applied); and {"calibration": {...}} when the calibration is taken
 --dummy and --average do not apply: every state is one block.
 )" QUILLON_NOISE_SOURCE_HELP QUILLON_FREQUENCY_HELP QUILLON_CORRECTIONS_HELP;
 

@@ -9,6 +9,7 @@
 #include "core/Messages.h"
 #include "measure/LiveMeter.h"
 #include "measure/QuillonEngine.h"
+#include "nf/Corrections.h"
 
 #include <chrono>
 #include <cmath>
@@ -42,12 +43,15 @@ void addUncertain(Json &json, std::string_view name, const Uncertain &u)
 }
 
 // Prints on the live thread as updates come; the main thread waits for the count, a failure
-// or a stop signal.
+// or a stop signal. `corrections` are the run's: what of them a readout applies depends on
+// whether it is the DUT's (liveAppliedCorrections).
 class LivePrinter : public LiveListener
 {
 public:
-    LivePrinter(bool json, int count, int smoothing, int decimals)
-        : m_json(json), m_count(count), m_smoothing(smoothing), m_decimals(decimals)
+    LivePrinter(bool json, int count, int smoothing, int decimals,
+                const ChainCorrections &corrections)
+        : m_json(json), m_count(count), m_smoothing(smoothing), m_decimals(decimals),
+          m_corrections(corrections)
     {
     }
     // --recalibrate: a new calibration of `groups` groups after every `every` updates.
@@ -65,6 +69,8 @@ public:
             if (m_count > 0 && m_printed >= m_count)
                 return; // the main thread is stopping the meter
         }
+        const std::string correctedFor =
+            correctedForText(liveAppliedCorrections(m_corrections, u.corrected));
         std::string line;
         if (m_json) {
             Json json;
@@ -84,10 +90,20 @@ public:
             }
             json.key("discardedBlocks").value(static_cast<long long>(u.discardedBlocks));
             json.key("lostFrames").value(static_cast<long long>(u.lostFrames));
+            json.key("correctedFor");
+            if (correctedFor.empty())
+                json.null();
+            else
+                json.value(correctedFor);
             json.endObject();
             line = json.text();
         } else {
-            line = "group " + std::to_string(u.group) + "  ";
+            // The corrections' line before the first group line that applies them, and again
+            // when they change (the DUT's results after a calibration: all of them).
+            if (correctedFor != m_correctedForStated && !correctedFor.empty())
+                line = correctedFor + "\n";
+            m_correctedForStated = correctedFor;
+            line += "group " + std::to_string(u.group) + "  ";
             if (u.corrected)
                 line += "NF " + withHalfWidth(u.dutNf, m_decimals) + " dB  gain " +
                         withHalfWidth(u.dutGainDb, m_decimals) + " dB";
@@ -167,6 +183,7 @@ private:
     const int m_count;
     const int m_smoothing;
     const int m_decimals;
+    const ChainCorrections m_corrections;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_printed = 0;
@@ -177,6 +194,7 @@ private:
     int m_calibrationGroups = 0;
     int m_sinceCalibration = 0;
     bool m_calibrationAsked = false;
+    std::string m_correctedForStated; // the corrected-for line last printed ("" none)
 };
 
 } // namespace
@@ -227,7 +245,7 @@ int runLive(const std::vector<std::string> &args)
     // The losses around the DUT and a converter (they apply once the receiver is calibrated).
     plan.conditions.corrections = capturedCorrections(o, request, engine);
 
-    LivePrinter printer(o.flag("json"), count, smoothing, decimals);
+    LivePrinter printer(o.flag("json"), count, smoothing, decimals, plan.conditions.corrections);
     LiveMeter meter(engine);
     if (recalibrateEvery > 0)
         printer.recalibrate(meter, recalibrateEvery, calibrateGroups);

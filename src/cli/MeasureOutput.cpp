@@ -275,7 +275,7 @@ void JsonOutput::begin(const std::string &deviceName)
     if (calibration)
         doc.key("tsOffUnknown").value(m_request.tsOffUnknown);
     else
-        writeCorrectionsJson(doc, m_request.corrections);
+        writeCorrectionsJson(doc, appliedCorrections(m_request.corrections, systemMode));
     if (!calibration) {
         const LimitRequest &l = m_request.limits;
         doc.key("dut").beginObject().key("name").value(l.dut.name);

@@ -196,6 +196,11 @@ std::string calibrationWarningText(const CalibrationCheck &check)
     return text;
 }
 
+ChainCorrections liveAppliedCorrections(const ChainCorrections &corrections, bool corrected)
+{
+    return corrected ? corrections : ChainCorrections{};
+}
+
 // ---- The meter ----
 
 struct LiveMeter::Impl

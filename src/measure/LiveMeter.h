@@ -103,6 +103,12 @@ struct LiveUpdate
     std::uint64_t lostFrames = 0;      // since start
 };
 
+// The part of a live run's corrections (its plan's) that the readout applies: all of them to
+// the DUT's results, which a receiver calibration gives (`corrected`); none to the system's
+// noise figure shown without one, whose groups are the whole DUT-in chain as it stands (the
+// calibration path, whose loss Measure Device's system mode removes, is not measured then).
+ChainCorrections liveAppliedCorrections(const ChainCorrections &corrections, bool corrected);
+
 // What a caller of the live meter shows. Called on the live meter's own thread: must not
 // wait for the window thread (a page posts to it).
 class LiveListener

@@ -1,6 +1,7 @@
 #include "measure/SweepReport.h"
 
 #include "capture/WaveFormat.h"
+#include "core/NumberText.h"
 #include "rig/HamlibRig.h"
 #include "rig/RigKinds.h"
 
@@ -20,6 +21,27 @@ std::string rigReportText(const RigSettings &rig)
                (rig.port.empty() ? std::string() : " at " + rig.port);
     }
     return {};
+}
+
+std::string sweepCorrectedForText(const std::vector<SweepRow> &rows)
+{
+    const auto corrected = [](const SweepRow &r) { return !r.correctedFor.empty(); };
+    const auto first = std::find_if(rows.begin(), rows.end(), corrected);
+    if (first == rows.end())
+        return {};
+    if (std::all_of(first, rows.end(), [&](const SweepRow &r) {
+            return !corrected(r) || r.correctedFor == first->correctedFor;
+        }))
+        return first->correctedFor;
+    std::string text;
+    for (auto r = first; r != rows.end(); ++r) {
+        if (!corrected(*r))
+            continue;
+        if (!text.empty())
+            text += '\n';
+        text += formatFixed(r->frequencyMHz, 3) + " MHz: " + r->correctedFor;
+    }
+    return text;
 }
 
 ReportData sweepReportData(const SweepConfig &config, const std::vector<SweepRow> &rows,

@@ -593,6 +593,10 @@ TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
     EXPECT_PRED2(has, j, "\"inputLoss\":{\"db\":0.4,\"temperatureK\":300,\"uncertaintyDb\":0}");
     EXPECT_PRED2(has, j, "\"calibrationLoss\":null,\"converter\":null");
     EXPECT_NEAR(jsonNumber(j, "uncorrectedDutNfDb"), 0.9217117285106866, 1e-9);
+    // System mode measures the receiver alone: the losses around the DUT are not its own.
+    r = run("measure --system " + options + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, "\"corrections\":null");
 
     // Stored in the "Corrections" group: applied without options; --no-corrections drops them.
     file(settings, std::string(kLossBench) + "[Corrections]\nInputLossOn=1\nInputLossDb=0.4\n"
@@ -606,21 +610,81 @@ TEST_F(Cli, MeasureAppliesTheCorrectionsTypedOrStored)
 }
 
 // live corrects its DUT readout for the same losses once the receiver is calibrated: near
-// the bench's own 0.5 dB and 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read; a
-// refused entry starts nothing.
+// the bench's own 0.5 dB and 20 dB, not the 0.92 dB and 18.6 dB the plain formulas read, and
+// says so once before the first group line (each JSON line in "correctedFor"); the system's
+// noise figure without a calibration is corrected for nothing and says nothing. A refused
+// entry starts nothing.
 TEST_F(Cli, LiveAppliesTheCorrections)
 {
     file(settings, kLossBench);
-    const Result r = run("live --bench-speed 0 --tsoff 303 --calibrate 16 --smoothing 32 "
-                         "--count 32 --json --loss-before 0.4@300 --loss-after 1.0");
+    const std::string losses = " --loss-before 0.4@300 --loss-after 1.0";
+    const std::string correctedFor =
+        "corrected for: input loss 0.40 dB at 300 K, output loss 1.00 dB at 290 K";
+    Result r = run("live --bench-speed 0 --tsoff 303 --calibrate 16 --smoothing 32 --count 32 "
+                   "--json" + losses);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string last = r.out.substr(r.out.rfind("{\"group\":32,"));
     EXPECT_NEAR(jsonNumber(last, "value", last.find("\"nfDb\":")), 0.5, 0.15) << last;
     EXPECT_NEAR(jsonNumber(last, "value", last.find("\"gainDb\":")), 20.0, 0.15) << last;
+    EXPECT_PRED2(has, last, ",\"correctedFor\":\"" + correctedFor + "\"}\n");
+    EXPECT_EQ(count(r.out, "\"correctedFor\":\"corrected for:"), 32u);
+
+    r = run("live --bench-speed 0 --tsoff 303 --calibrate 2 --count 3" + losses);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_PRED2(has, r.out, " with the DUT switched out\n" + correctedFor + "\ngroup 1  NF ");
+    EXPECT_EQ(count(r.out, "corrected for"), 1u) << r.out;
+    r = run("live --bench-speed 0 --tsoff 303 --count 2" + losses);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 19), "group 1  system NF ");
+    EXPECT_EQ(count(r.out, "corrected for"), 0u) << r.out;
+    EXPECT_EQ(count(run("live --bench-speed 0 --count 2 --json" + losses).out,
+                    ",\"correctedFor\":null}\n"),
+              2u);
     const Result refused = run("live --bench-speed 0 --calibrate 2 --loss-after 1@0");
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.out, "");
     EXPECT_EQ(refused.err, "quillon-cli: Output loss: the physical temperature must be above 0 K.\n");
+}
+
+// A double-sideband converter measured end to end on the bench (LO 1152 MHz, the receiver at
+// 144 MHz, input 1296 MHz, image 1008 MHz; SSB NF 6 dB, gain 12 dB, a flat ENR of 25 dB): with
+// it entered, the DUT's NF and gain lie within their 95% intervals of the bench's truth.
+// Entered as single sideband (image rejected by the default 100 dB), the image band's noise is
+// read as the DUT's signal: NF 3.01 dB too good, gain 3.01 dB too high.
+TEST_F(Cli, ConverterMeasuredEndToEndOnTheBench)
+{
+    file(settings, "[VirtualBench]\nSeed=12345\nDutNfDb=6\nDutGainDb=12\nConverterOn=1\n"
+                   "ConverterLoMHz=1152\nConverterSideband=double\nReferenceEnrSlopeDbPerMHz=0\n"
+                   "DutGainSlopeDbPerMHz=0\nDutNfCurvatureDbPerMHz2=0\n");
+    struct Measured
+    {
+        double nf, nfHalfWidth, gain, gainHalfWidth, truthNf, truthGain;
+    };
+    const auto measure = [this](const std::string &sideband) {
+        const Result r = run("measure --average 8 --json --lo 1152 --sideband " + sideband);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string &j = r.out;
+        const auto results = j.find("\"results\"");
+        const auto uncertainty = j.find("\"uncertainty\"", results);
+        const auto truth = j.find("\"benchTruth\"");
+        EXPECT_PRED2(has, j, "\"converter\":{\"loMHz\":1152,\"sideband\":\"" + sideband + "\"");
+        return Measured{jsonNumber(j, "noiseFigure", results),
+                        jsonNumber(j, "totalHalfWidth95", j.find("\"noiseFigure\":{", uncertainty)),
+                        jsonNumber(j, "gainDb", results),
+                        jsonNumber(j, "totalHalfWidth95", j.find("\"gainDb\":{", uncertainty)),
+                        jsonNumber(j, "dutNfDb", truth), jsonNumber(j, "dutGainDb", truth)};
+    };
+    const Measured dsb = measure("double");
+    EXPECT_EQ(dsb.truthNf, 6.0);
+    EXPECT_EQ(dsb.truthGain, 12.0);
+    EXPECT_NEAR(dsb.nf, dsb.truthNf, dsb.nfHalfWidth);
+    EXPECT_NEAR(dsb.gain, dsb.truthGain, dsb.gainHalfWidth);
+    EXPECT_LT(dsb.nfHalfWidth, 0.3); // a real interval, not one that holds anything
+    EXPECT_LT(dsb.gainHalfWidth, 0.3);
+    const double dsbError = 10.0 * std::log10(2.0); // 3.0103 dB
+    const Measured ssb = measure("upper");
+    EXPECT_NEAR(ssb.nf, ssb.truthNf - dsbError, ssb.nfHalfWidth);
+    EXPECT_NEAR(ssb.gain, ssb.truthGain + dsbError, ssb.gainHalfWidth);
 }
 
 // Each refused correction: one line, status 2, nothing measured.
@@ -667,17 +731,30 @@ TEST_F(Cli, EveryRefusedCorrectionGivesOneLineAndNoResult)
 // calc on typed readings: the worked example Y = 10 in both pairs, ENR 15 dB, TSoff 290 K,
 // 0.3 dB at 295 K ahead of the DUT: Te_rx = (31.623 * 290 + 290 - 2900) / 9 = 728.96 K,
 // Te = (728.96 - 0.07152 * 295) / 1.07152 - 728.96 / (10 * 1.07152) = 592.58 K, gain 10.3 dB.
-// A sweep's CSV and lines carry the corrections of each point.
+// System mode (the receiver behind the calibration path) applies that path's loss alone and
+// says so; the losses around a DUT it has not measured are neither applied nor named. A
+// sweep's CSV and lines carry the corrections of each point.
 TEST_F(Cli, CalcAndSweepCarryTheCorrections)
 {
     Result r = run("calc device --on 0 --off -10 --dut-on 10 --dut-off 0 --enr 15 --tsoff 290 "
                    "--loss-before 0.3@295 --decimals 2");
     EXPECT_EQ(r.out, "Gain (dB): 10.30\nNoise Temp (K): 592.58\nNoise Factor: 3.04\n"
                      "Noise Figure (dB): 4.83\ncorrected for: input loss 0.30 dB at 295 K\n");
-    r = run("calc system --on 0 --off -10 --enr 15 --tsoff 290 --loss-cal 0.3@295 --json");
+    r = run("calc system --on 0 --off -10 --enr 15 --tsoff 290 --loss-cal 0.3@295 "
+            "--loss-before 1 --lo 1152 --json");
     const double teCal = (std::pow(10, 1.5) * 290 + 290 - 10 * 290) / 9; // 728.96 K
     EXPECT_NEAR(jsonNumber(r.out, "value", r.out.find("noiseTemperature")),
                 (teCal - (std::pow(10, 0.03) - 1) * 295) / std::pow(10, 0.03), 1e-9);
+    EXPECT_PRED2(has, r.out, "\"corrections\":{\"correctedFor\":\"corrected for: calibration "
+                             "path loss 0.30 dB at 295 K\",\"inputLoss\":null,\"outputLoss\":null,");
+    EXPECT_PRED2(has, r.out, "\"converter\":null}");
+    // Nothing of what is entered applies: the plain result, no "corrected for" line.
+    const std::string plain = "calc system --on 10 --off 0 --enr 15";
+    r = run(plain + " --loss-before 1 --loss-after 2@300");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, run(plain).out);
+    EXPECT_PRED2(has, r.out, "Noise Figure (dB):");
+    EXPECT_PRED2(has, run(plain + " --loss-before 1 --json").out, "\"corrections\":null");
 
     file("after.txt", "100, 0.5, 0.05\n200, 1.5, 0.05\n");
     r = run("sweep --list '140, 150' --average 2 --loss-file-after after.txt@280 --csv s.csv");

@@ -68,6 +68,15 @@ ChainCorrections doubleSideband(double enrSignal, double enrImage, ChainCorrecti
     return c;
 }
 
+ChainCorrections singleSideband(double rejectionDb, double enrSignal, double enrImage)
+{
+    ChainCorrections c;
+    c.converter = {true, 1152.0, Sideband::Upper, rejectionDb};
+    c.enrSignalDb = enrSignal;
+    c.enrImageDb = enrImage;
+    return c;
+}
+
 const WorkedExample kExamples[] = {
     // fwd(25, 25, 25, 0, 303, 0.4, 300, 1.0, 290, 0, 290, 8, 0.5, 20): the README's bench.
     {"input 0.4 dB at 300 K, output 1.0 dB at 290 K",
@@ -87,6 +96,35 @@ const WorkedExample kExamples[] = {
      24.6, 296.0,
      doubleSideband(23.1, 23.4, lossesOnly(loss(0.3, 295.0), loss(0.7, 310.0), loss(0.2, 300.0))),
      5.0, 12.0, 3.6657832878697887, 12.862889850005189},
+    // A single-sideband converter whose image is rejected by a finite amount, by hand from the
+    // two sidebands' contributions. T0 = TSoff = 290 K, ENR 10 dB (E = 10, hot 3190 K) at the
+    // receiver and the signal frequency; receiver Te 1160 K; converter signal-band gain 10,
+    // image-band gain 10 r, SSB Te 870 K (NF 10 log10 4 = 6.0206 dB), so its own output noise
+    // is 10 (870 - 290 r). Readings 0, 1: 3190 + 1160 = 4350 and 290 + 1160 = 1450.
+    // Rejected by 20 dB, r = 0.01, the image band at the same ENR:
+    //   ON  = 10 * 3190 + 0.1 * 3190 + 10 * (870 - 2.9) + 1160 = 31900 + 319 + 8671 + 1160
+    //       = 42050,
+    //   OFF = 10 * 290 + 0.1 * 290 + 8671 + 1160 = 12760.
+    // Plainly: G = (42050 - 12760) / 2900 = 10.1 (10.04 dB), Y = 3.29545, Te_chain = (3190 -
+    // 290 Y) / (Y - 1) = 973.37 K, Te = 973.37 - 1160 / 10.1 = 858.51 K: 5.98 dB, 0.04 dB too
+    // good. Corrected: X = 290 (10 + 0.1) / (Y - 1) - 1.01 * 290 = 1276.00 - 292.90 = 983.10 K,
+    // G = 10.1 * 10 / 10.1 = 10, Te = 983.10 - 1160 / 10 + 2.90 = 870.0 K.
+    {"single sideband, image rejected by 20 dB, flat ENR",
+     {4350.0, 1450.0, 42050.0, 12760.0}, 10.0, 290.0, singleSideband(20.0, 10.0, 10.0),
+     6.020599913279624, 10.0, 5.977386175453199, 10.043213737826427},
+    // Rejected by 6 dB, r = 10^-0.6 = 0.251189, the image band's ENR 13.0103 dB (E = 20, hot
+    // 6090 K):
+    //   ON  = 31900 + 2.51189 * 6090 + 10 * (870 - 72.845) + 1160
+    //       = 31900 + 15297.39 + 7971.55 + 1160 = 56328.94,
+    //   OFF = 2900 + 2.51189 * 290 + 7971.55 + 1160 = 12760.
+    // Plainly: G = 43568.94 / 2900 = 15.0238 (11.77 dB), Y = 4.41449, Te_chain = 559.32 K,
+    // Te = 559.32 - 1160 / 15.0238 = 482.11 K: 4.25 dB, 1.77 dB too good. Corrected:
+    // X = 290 (10 + 0.251189 * 20) / (Y - 1) - 1.251189 * 290 = 1276.00 - 362.85 = 913.15 K,
+    // G = 15.0238 * 10 / 15.0238 = 10, Te = 913.15 - 116 + 72.85 = 870.0 K.
+    {"single sideband, image rejected by 6 dB, the image at another ENR",
+     {4350.0, 1450.0, 56328.941302755564, 12760.0}, 10.0, 290.0,
+     singleSideband(6.0, 10.0, 13.010299956639813), 6.020599913279624, 10.0, 4.252809822394656,
+     11.767790090884969},
 };
 
 TEST(Corrections, WorkedExamplesGiveTheModelsTruthAndTheUncorrectedErrorIsReal)

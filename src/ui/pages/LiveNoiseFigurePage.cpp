@@ -362,8 +362,10 @@ void LiveNoiseFigurePage::showCalibration()
         now += QStringLiteral("ENR %1 dB").arg(fixed(plan.conditions.enrDb, 3));
     now += QStringLiteral(", TSoff %1 K, T0 %2 K (Measure Device)")
                .arg(fixed(plan.conditions.tsOff, 2), fixed(plan.conditions.t0, 2));
-    if (const std::string corrected =
-            correctedForText(appliedCorrections(plan.conditions.corrections, false));
+    // What applies to the readout: the DUT's (a calibration in use) is corrected for all of
+    // it, the system's noise figure shown without one for none.
+    if (const std::string corrected = correctedForText(
+            liveAppliedCorrections(plan.conditions.corrections, m_calibration.valid));
         !corrected.empty())
         now += QStringLiteral("; ") + QString::fromStdString(corrected);
     m_conditionsLabel->setText(now);

@@ -34,6 +34,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -166,6 +167,19 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     m_table->setMinimumWidth(520);
     m_plot = new SweepPlot(m_rows, this);
     m_plot->setObjectName(QStringLiteral("sweepPlot"));
+    // One line, or one a point where a loss table makes them differ: at most four lines
+    // high, the rest scrolled.
+    m_correctedFor = named(new QLabel(this), "correctedFor");
+    m_correctedFor->setTextFormat(Qt::PlainText);
+    m_correctedFor->setWordWrap(true);
+    m_correctedFor->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_correctedFor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_correctedForArea = new QScrollArea(this);
+    m_correctedForArea->setWidget(m_correctedFor);
+    m_correctedForArea->setWidgetResizable(true);
+    m_correctedForArea->setFrameShape(QFrame::NoFrame);
+    m_correctedForArea->setMaximumHeight(4 * m_correctedFor->fontMetrics().lineSpacing() + 4);
+    m_correctedForArea->setVisible(false);
 
     // The limits and the DUT record: the single values and the record are Measure Device's
     // (the same stored entries), the limit file the page's own.
@@ -260,6 +274,7 @@ SweepPage::SweepPage(QuillonEngine &engine, SharedValues &shared, QWidget *paren
     auto *right = new QVBoxLayout;
     right->addWidget(m_plot, 3);
     right->addWidget(m_table, 2);
+    right->addWidget(m_correctedForArea);
     auto *layout = new QHBoxLayout(this);
     layout->addLayout(left);
     layout->addLayout(right, 1);
@@ -415,6 +430,7 @@ void SweepPage::start()
     m_table->setRowCount(0);
     m_plot->update();
     showVerdicts();
+    showCorrectedFor();
     m_shownConfig = config; // the report states what the points were taken with
     if (!m_runner->start(std::move(config))) {
         showBox(this, QStringLiteral("The last sweep is still ending; try again in a moment."));
@@ -447,6 +463,7 @@ void SweepPage::addRow(const SweepRow &row)
         m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
     m_table->setItem(r, kVerdictColumn, new QTableWidgetItem);
     showVerdicts();
+    showCorrectedFor();
     m_table->resizeColumnsToContents();
     m_table->scrollToBottom();
     m_plot->update();
@@ -551,6 +568,13 @@ void SweepPage::showVerdicts()
         m_table->resizeColumnToContents(kVerdictColumn);
     m_summary->setText(any && !m_rows.empty() ? QString::fromStdString(counts.summary())
                                               : QString());
+}
+
+void SweepPage::showCorrectedFor()
+{
+    const QString text = QString::fromStdString(sweepCorrectedForText(m_rows));
+    m_correctedFor->setText(text);
+    m_correctedForArea->setVisible(!text.isEmpty());
 }
 
 void SweepPage::addReference()

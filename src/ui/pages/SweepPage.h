@@ -17,6 +17,7 @@ class QLabel;
 class QListWidget;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTableWidget;
 
@@ -82,6 +83,8 @@ private:
     void limitsChanged();
     void readLimitTable();
     void showVerdicts();
+    // What the points shown are corrected for (sweepCorrectedForText), under the table.
+    void showCorrectedFor();
     void addReference();
     void removeReference();
     // The list's mark of the reference at `index`: its colour on the plot.
@@ -125,6 +128,8 @@ private:
     QPushButton *m_reportButton = nullptr;
     QListWidget *m_referenceList = nullptr;
     QTableWidget *m_table = nullptr;
+    QLabel *m_correctedFor = nullptr;
+    QScrollArea *m_correctedForArea = nullptr; // hidden while the label is empty
     SweepPlot *m_plot = nullptr;
 };
 

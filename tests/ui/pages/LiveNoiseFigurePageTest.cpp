@@ -395,14 +395,17 @@ TEST_F(LivePageTest, FailuresShowTheMetersMessageAndLeaveTheSourceOff)
 }
 
 // The losses Measure Device keeps ("Corrections") apply to the live DUT readout too: the
-// bench's own 0.5 dB and 20 dB behind 0.4 dB at 300 K and 1.0 dB at 290 K (the plain formulas
-// read 0.92 dB and 18.6 dB), and the page says what it corrects for. An entry that cannot be
-// applied starts nothing.
+// bench's own 0.5 dB and 20 dB behind 0.4 dB at 300 K and 1.0 dB at 290 K, with 0.3 dB in the
+// calibration path (the plain formulas read 0.92 dB and 18.6 dB), and the page says what it
+// corrects for: none of them while the system's noise figure is shown (its groups are the
+// DUT-in chain as it stands, the calibration path unmeasured), all of them once the DUT's is.
+// An entry that cannot be applied starts nothing.
 TEST_F(LivePageTest, TheStoredCorrectionsApplyAndARefusedOneStartsNothing)
 {
     CorrectionSettings c;
     c.at(LossPlace::Input) = {true, false, 0.4, "", 300.0};
     c.at(LossPlace::Output) = {true, false, 1.0, "", 290.0};
+    c.at(LossPlace::Calibration) = {true, false, 0.3, "", 290.0};
     {
         SettingsStore store(kCorrectionsGroup);
         ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
@@ -413,10 +416,16 @@ TEST_F(LivePageTest, TheStoredCorrectionsApplyAndARefusedOneStartsNothing)
     bench.chain.inputLossDb = 0.4;
     bench.chain.inputLossTemperatureK = 300.0;
     bench.chain.outputLossDb = 1.0;
+    bench.chain.calibrationLossDb = 0.3;
     m_engine->bench().setParameters(bench);
     m_shared.setTsOff(303.0);
     makePage();
     child<QSpinBox>(m_page, "smoothing")->setValue(32);
+    click("startLive");
+    ASSERT_TRUE(waitForUpdates(2));
+    EXPECT_EQ(label("nfCaption"), "System NF");
+    EXPECT_TRUE(label("conditionsLabel").endsWith("T0 290.00 K (Measure Device)"))
+        << label("conditionsLabel").toStdString();
     click("calibrate");
     ASSERT_TRUE(test::waitFor([&] {
         return m_page->lastUpdate().corrected && m_page->lastUpdate().groupsUsed == 32;
@@ -425,7 +434,7 @@ TEST_F(LivePageTest, TheStoredCorrectionsApplyAndARefusedOneStartsNothing)
     EXPECT_NEAR(shown("gainValue"), 20.0, 0.15);
     EXPECT_TRUE(label("conditionsLabel")
                     .endsWith("; corrected for: input loss 0.40 dB at 300 K, output loss 1.00 "
-                              "dB at 290 K"))
+                              "dB at 290 K, calibration path loss 0.30 dB at 290 K"))
         << label("conditionsLabel").toStdString();
     click("stopLive");
 

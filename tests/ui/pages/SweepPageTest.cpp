@@ -144,18 +144,22 @@ TEST_F(SweepPageTest, StopAndWindowCloseEndASweepPromptly)
 }
 
 // The corrections Measure Device keeps apply at every point, each read from its table: the
-// rows and the exported CSV carry them. A table that does not reach a point of the plan
-// refuses the sweep before its first point, with the message naming it.
+// rows and the exported CSV carry them, and the line under the table says so point by point.
+// A table that does not reach a point of the plan refuses the sweep before its first point,
+// with the message naming it. A fixed loss is one line for the sweep, as Measure Device's;
+// without corrections there is none.
 TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
 {
+    const auto correctedFor = [this] { return child<QLabel>(m_page, "correctedFor")->text(); };
+    const auto store = [](const CorrectionSettings &settings) {
+        SettingsStore store(kCorrectionsGroup);
+        return saveCorrectionSettings(store, settings).ok();
+    };
     const std::string table = (folder() + "/after.txt").toStdString();
     std::ofstream(table) << "100, 0.5\n200, 1.5\n";
     CorrectionSettings c;
     c.at(LossPlace::Output) = {true, true, 0.0, table, 280.0};
-    {
-        SettingsStore store(kCorrectionsGroup);
-        ASSERT_TRUE(saveCorrectionSettings(store, c).ok());
-    }
+    ASSERT_TRUE(store(c));
     set("listField", "140, 150");
     click("startButton");
     ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
@@ -163,6 +167,8 @@ TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
     EXPECT_EQ(m_page->rows()[0].outputLossDb, 0.9);
     EXPECT_EQ(m_page->rows()[1].correctedFor, "corrected for: output loss 1.00 dB at 280 K");
     EXPECT_NE(sweepCsv(m_page->rows()).find("Corrected for\r\n140,"), std::string::npos);
+    EXPECT_EQ(correctedFor(), "140.000 MHz: corrected for: output loss 0.90 dB at 280 K\n"
+                              "150.000 MHz: corrected for: output loss 1.00 dB at 280 K");
 
     test::BoxCatcher boxes;
     set("listField", "150, 250");
@@ -172,6 +178,22 @@ TEST_F(SweepPageTest, StoredCorrectionsApplyAtEveryPointOrRefuseTheSweep)
                                    "the frequency 250.000 MHz.");
     EXPECT_FALSE(m_page->sweeping());
     EXPECT_EQ(m_page->rows().size(), 2u); // the last sweep's, untouched
+    EXPECT_TRUE(correctedFor().startsWith("140.000 MHz: corrected for: output loss 0.90 dB"));
+
+    c.at(LossPlace::Output) = {true, false, 1.0, "", 280.0};
+    c.at(LossPlace::Calibration) = {true, false, 0.2, "", 295.0};
+    ASSERT_TRUE(store(c));
+    set("listField", "140, 150");
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    ASSERT_EQ(m_page->rows().size(), 2u);
+    EXPECT_EQ(correctedFor(), "corrected for: output loss 1.00 dB at 280 K, calibration path "
+                              "loss 0.20 dB at 295 K");
+    ASSERT_TRUE(store({}));
+    click("startButton");
+    ASSERT_TRUE(test::waitFor([&] { return !m_page->sweeping(); }));
+    ASSERT_EQ(m_page->rows().size(), 2u);
+    EXPECT_EQ(correctedFor(), "");
 }
 
 // Limits (stored where Measure Device keeps them): the verdict column, the plot's marks and
