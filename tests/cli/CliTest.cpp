@@ -674,17 +674,20 @@ TEST_F(Cli, ConverterMeasuredEndToEndOnTheBench)
                         jsonNumber(j, "totalHalfWidth95", j.find("\"gainDb\":{", uncertainty)),
                         jsonNumber(j, "dutNfDb", truth), jsonNumber(j, "dutGainDb", truth)};
     };
+    // One series is one draw: 95% intervals miss the truth one time in twenty, so the test
+    // allows 1.5 of them (seed 12345 reads 0.076 dB off with a half-width of 0.077 dB); the
+    // image's 3 dB is forty half-widths.
     const Measured dsb = measure("double");
     EXPECT_EQ(dsb.truthNf, 6.0);
     EXPECT_EQ(dsb.truthGain, 12.0);
-    EXPECT_NEAR(dsb.nf, dsb.truthNf, dsb.nfHalfWidth);
-    EXPECT_NEAR(dsb.gain, dsb.truthGain, dsb.gainHalfWidth);
+    EXPECT_NEAR(dsb.nf, dsb.truthNf, 1.5 * dsb.nfHalfWidth);
+    EXPECT_NEAR(dsb.gain, dsb.truthGain, 1.5 * dsb.gainHalfWidth);
     EXPECT_LT(dsb.nfHalfWidth, 0.3); // a real interval, not one that holds anything
     EXPECT_LT(dsb.gainHalfWidth, 0.3);
     const double dsbError = 10.0 * std::log10(2.0); // 3.0103 dB
     const Measured ssb = measure("upper");
-    EXPECT_NEAR(ssb.nf, ssb.truthNf - dsbError, ssb.nfHalfWidth);
-    EXPECT_NEAR(ssb.gain, ssb.truthGain + dsbError, ssb.gainHalfWidth);
+    EXPECT_NEAR(ssb.nf, ssb.truthNf - dsbError, 1.5 * ssb.nfHalfWidth);
+    EXPECT_NEAR(ssb.gain, ssb.truthGain + dsbError, 1.5 * ssb.gainHalfWidth);
 }
 
 // Each refused correction: one line, status 2, nothing measured.
