@@ -17,7 +17,8 @@ extern const char *const kMainHelpNotes =
 Every command takes --json (full-precision numbers for scripts) and --help;
 quillon-cli --version prints the version.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted
-(143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does).
+(143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does); measure and sweep
+with limits: 3 a limit failed, 4 none failed but some indeterminate or without a verdict.
 Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.
 )";
 

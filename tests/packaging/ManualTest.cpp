@@ -113,18 +113,19 @@ TEST_F(Manual, QuillonCliPageHoldsEveryCommandAndOptionOfTheHelp)
 
 TEST_F(Manual, ExitStatusesAgreeWithTheHelp)
 {
-    // "Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted (143
-    // SIGTERM, 129 SIGHUP: ...)."
+    // Every number of the main help's sentence from "Exit status:" to its full stop at a
+    // line's end is a status: "Exit status: 0 done, ... 130 interrupted (143 SIGTERM, 129
+    // SIGHUP: ...); measure and sweep with limits: 3 a limit failed, 4 ...".
     const std::string help = cli("--help");
     const std::size_t from = help.find("Exit status:");
     ASSERT_NE(from, std::string::npos) << help;
-    const std::string sentence = help.substr(from, help.find(')', from) - from);
+    const std::string sentence = help.substr(from, help.find(".\n", from) - from);
     std::set<int> inHelp, onPage;
     static const std::regex number("\\b[0-9]+\\b");
     for (auto it = std::sregex_iterator(sentence.begin(), sentence.end(), number);
          it != std::sregex_iterator(); ++it)
         inHelp.insert(std::stoi(it->str()));
-    EXPECT_EQ(inHelp, (std::set<int>{0, 1, 2, 129, 130, 143}));
+    EXPECT_EQ(inHelp.count(0), 1u) << sentence;
 
     std::istringstream section(render(QUILLON_CLI_MANPAGE).sections.at("EXIT STATUS"));
     static const std::regex entry("^       ([0-9]+) .*");
@@ -132,7 +133,7 @@ TEST_F(Manual, ExitStatusesAgreeWithTheHelp)
     for (std::string line; std::getline(section, line);)
         if (std::regex_match(line, m, entry))
             onPage.insert(std::stoi(m[1]));
-    EXPECT_EQ(onPage, inHelp);
+    EXPECT_EQ(onPage, inHelp) << sentence;
 }
 
 TEST_F(Manual, QuillonPageHoldsTheWindowProgramsOptions)
