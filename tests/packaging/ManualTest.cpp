@@ -14,6 +14,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -76,6 +78,91 @@ RenderedPage render(const std::string &page)
     return out;
 }
 
+// A line of quillon-cli(1)'s source without its escapes: fonts dropped, "\\-" as '-'.
+std::string plain(const std::string &roff)
+{
+    std::string out;
+    for (std::size_t i = 0; i < roff.size(); ++i) {
+        if (roff[i] != '\\' || i + 1 == roff.size()) {
+            out += roff[i];
+            continue;
+        }
+        const char escape = roff[++i];
+        if (escape == 'f')
+            ++i; // \fB, \fI, \fR
+        else if (escape == '-')
+            out += '-';
+        else if (escape == 'e')
+            out += '\\';
+        else if (escape != '&')
+            out += std::string("\\") + escape;
+    }
+    return out;
+}
+
+// A command's subsection of the page's source, item by item: the options of its synopsis and
+// of its list items' terms, the terms that name options ("--time MS"), and the options named
+// in those items' texts.
+struct CommandItems
+{
+    Options synopsis, terms, inOptionTexts;
+    std::vector<std::string> optionTerms;
+};
+
+std::map<std::string, CommandItems> commandItems(const std::string &roffPage)
+{
+    std::map<std::string, CommandItems> out;
+    std::istringstream in(roffPage);
+    std::string command;
+    enum class At
+    {
+        Synopsis,
+        Term,
+        OptionText,
+        Other
+    } at = At::Other;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(".SH", 0) == 0)
+            command.clear();
+        if (line.rfind(".SS ", 0) == 0) {
+            command = plain(line.substr(4));
+            at = At::Synopsis;
+            continue;
+        }
+        if (command.empty() || line == ".br") // .br: between the synopsis' forms
+            continue;
+        if (!line.empty() && line[0] == '.') {
+            at = line == ".TP" ? At::Term : At::Other;
+            continue;
+        }
+        CommandItems &c = out[command];
+        const std::string text = plain(line);
+        const Options options = optionsIn(text);
+        if (at == At::Synopsis)
+            c.synopsis.insert(options.begin(), options.end());
+        if (at == At::OptionText)
+            c.inOptionTexts.insert(options.begin(), options.end());
+        if (at == At::Term) {
+            c.terms.insert(options.begin(), options.end());
+            const bool option = text.rfind('-', 0) == 0;
+            if (option)
+                c.optionTerms.push_back(text);
+            at = option ? At::OptionText : At::Other;
+        }
+    }
+    return out;
+}
+
+// A word of an option's term: an option, or a placeholder in capitals ("FILE[@K],", "KHZ]",
+// "FILE.html"); never a word of a description.
+bool termWord(std::string word)
+{
+    std::erase_if(
+        word, [](char c) { return std::string_view("[](),|@").find(c) != std::string_view::npos; });
+    static const std::regex allowed("-.*|[A-Z][A-Z0-9_]*(\\.[a-z]+)?|");
+    return std::regex_match(word, allowed);
+}
+
 class Manual : public ::testing::Test
 {
 protected:
@@ -102,6 +189,29 @@ TEST_F(Manual, QuillonCliPageHoldsEveryCommandAndOptionOfTheHelp)
     EXPECT_EQ(pageCommands, helpCommands);
     for (const std::string &name : helpCommands)
         EXPECT_EQ(optionsIn(page.commands.at(name)), optionsIn(cli(name + " --help"))) << name;
+
+    // And each option has an item of its own: none is named only in another option's text
+    // ("--gain-min DB  the gain's minimum;  --gain-max DB  its maximum"), and an option's
+    // term holds options and placeholders only (a text set off by one blank, "--report
+    // FILE.html write ...", stays in the term).
+    const std::map<std::string, CommandItems> items = commandItems(readFile(QUILLON_CLI_MANPAGE));
+    for (const std::string &name : helpCommands) {
+        const auto found = items.find(name);
+        ASSERT_NE(found, items.end()) << name;
+        const CommandItems &c = found->second;
+        for (const std::string &option : c.inOptionTexts)
+            EXPECT_TRUE(c.terms.count(option) + c.synopsis.count(option) > 0)
+                << option << " is named only in another option's text (" << name << ")";
+        for (const std::string &term : c.optionTerms) {
+            std::string stray;
+            std::istringstream words(term);
+            for (std::string word; words >> word;)
+                if (!termWord(word))
+                    stray += " " + word;
+            EXPECT_EQ(stray, "") << "in the term \"" << term << "\" (" << name << ")";
+        }
+    }
+    EXPECT_GE(items.at("measure").optionTerms.size(), 30u);
 
     // The options every command takes, and the command list with each command's summary.
     EXPECT_EQ(optionsIn(page.sections.at("COMMON OPTIONS")), optionsIn(mainHelp));
