@@ -259,6 +259,29 @@ TEST_F(Manual, QuillonPageHoldsTheWindowProgramsOptions)
         EXPECT_EQ(page.sections.count(section), 1u) << section;
 }
 
+// Both pages' FILES sections name the settings file's groups, every one the README names where
+// it says where the settings live ("group `Setup`; ... the group `Corrections`").
+TEST_F(Manual, FilesNameEverySettingsGroupTheReadmeNames)
+{
+    const std::string readme = readFile(std::string(QUILLON_SOURCE_DIR) + "/README.md");
+    const std::size_t from = readme.find("Settings live in ");
+    ASSERT_NE(from, std::string::npos);
+    const std::string sentence = readme.substr(from, readme.find(".\n", from) - from);
+    const auto groups = [](const std::string &text, const std::regex &group) {
+        std::set<std::string> out;
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), group);
+             it != std::sregex_iterator(); ++it)
+            out.insert((*it)[1].str());
+        return out;
+    };
+    const std::set<std::string> inReadme = groups(sentence, std::regex("group `([A-Za-z]+)`"));
+    EXPECT_EQ(inReadme.count("Setup"), 1u) << sentence;
+    for (const char *page : {QUILLON_CLI_MANPAGE, QUILLON_APP_MANPAGE}) {
+        const std::string files = render(page).sections.at("FILES");
+        EXPECT_EQ(groups(files, std::regex("group\\s+([A-Za-z]+)")), inReadme) << page << files;
+    }
+}
+
 TEST_F(Manual, PagesRenderWithoutGroffWarnings)
 {
     if (!haveTool("groff"))
