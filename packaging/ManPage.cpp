@@ -63,6 +63,13 @@ std::size_t termEnd(const std::string &line, std::size_t from)
     return gap == std::string::npos ? line.size() : gap;
 }
 
+// A line indented by two blanks is a list item when it names an option or has a term set off
+// by a gap; without either it is running prose ("  Each result gets a verdict by ...").
+bool isItem(const std::string &line)
+{
+    return line.compare(2, 1, "-") == 0 || termEnd(line, 2) != line.size();
+}
+
 // The lines of the "Commands:" list: after that heading, up to the first line not indented.
 std::vector<std::string> commandLines(std::string_view mainHelp)
 {
@@ -209,7 +216,7 @@ std::string commandSection(std::string_view name, std::string_view help)
             continue;
         }
         const std::size_t indent = indentOf(line);
-        if (indent == 2) {
+        if (indent == 2 && isItem(line)) {
             const std::size_t end = termEnd(line, 2);
             out += ".TP\n" + roffTerm(line.substr(2, end - 2)) + "\n";
             const std::string rest = squeezed(line.substr(std::min(end, line.size())));
@@ -219,7 +226,8 @@ std::string commandSection(std::string_view name, std::string_view help)
         } else if (indent > 2 && state == State::Item) {
             out += roffText(squeezed(line.substr(indent))) + "\n";
         } else {
-            // Prose after a list or a blank line starts a new paragraph at the left margin.
+            // Prose after a list or a blank line starts a new paragraph at the left margin;
+            // indented prose too, level with the list's terms as in the help.
             if (state != State::Paragraph || gap)
                 out += ".PP\n";
             out += roffText(squeezed(line.substr(indent))) + "\n";

@@ -24,7 +24,9 @@ std::vector<std::string> commandNames(std::string_view mainHelp);
 
 // One command's --help text as a subsection: the "Usage:" lines as the synopsis, prose as
 // filled paragraphs, indented lines ("  --time MS   capture time ...", with deeper-indented
-// continuation lines) as a tagged list.
+// continuation lines) as a tagged list. A term ends at the first two blanks, so a help text
+// sets its descriptions off by at least two; a line indented by two blanks that neither
+// starts with '-' nor has such a gap is prose, one paragraph with the lines that follow it.
 std::string commandSection(std::string_view name, std::string_view help);
 
 // The main help's command list as a tagged list (name and arguments, then the summary).

@@ -17,7 +17,8 @@ extern const char *const kMainHelpNotes =
 Every command takes --json (full-precision numbers for scripts) and --help;
 quillon-cli --version prints the version.
 Exit status: 0 done, 1 the measurement failed, 2 bad input, 130 interrupted
-(143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does).
+(143 SIGTERM, 129 SIGHUP: these end a measurement as Ctrl-C does); measure and sweep
+with limits: 3 a limit failed, 4 none failed but some indeterminate or without a verdict.
 Settings come from ~/.config/Tremont/Quillon.conf, as the window program keeps them.
 )";
 
@@ -108,7 +109,8 @@ read prints the reader's message and exits with status 2.
 // The limits and the DUT record, as measure and sweep take them, and their report.
 #define QUILLON_LIMIT_HELP                                                                         \
     "  --nf-max DB        limit: the noise figure's maximum\n"                                     \
-    "  --gain-min DB      limit: the gain's minimum;  --gain-max DB  its maximum\n"                \
+    "  --gain-min DB      limit: the gain's minimum\n"                                             \
+    "  --gain-max DB      limit: the gain's maximum\n"                                             \
     "  --limit-file FILE  limits against frequency, laid out as an ENR file: frequency (MHz), NF\n" \
     "                     max, gain min and optionally gain max (dB) per line, \"-\" for none;\n"  \
     "                     interpolated between rows, never beyond the first and last\n"            \
@@ -121,9 +123,10 @@ read prints the reader's message and exits with status 2.
     "  --dut-name TEXT, --dut-serial TEXT, --dut-notes TEXT   the DUT record, kept with the\n"     \
     "                     results in the JSON (and the report)\n"
 #define QUILLON_REPORT_HELP                                                                        \
-    "  --report FILE.html write a self-contained HTML report and FILE.json beside it, with every\n" \
-    "                     input to recompute it (quillon-cli recompute FILE.json); a report that\n" \
-    "                     cannot be written is one message and exit 1, the results printed\n"
+    "  --report FILE.html  write a self-contained HTML report and FILE.json beside it, with\n"     \
+    "                     every input to recompute it (quillon-cli recompute FILE.json); a\n"      \
+    "                     report that cannot be written is one message and exit 1, the\n"          \
+    "                     results printed\n"
 
 #define QUILLON_FREQUENCY_HELP                                                                     \
     "  --freq MHZ         the frequency measured: the calibration file (--enr-file, else the\n"    \
@@ -343,7 +346,7 @@ Options:
   --flux-uncertainty PCT  the flux's stated 95% half-width in percent (default 0)
   --k K              sun: the beam-size correction typed (default: from --beamwidth and the
                      Sun's diameter)
-  --sun-diameter DEG sun: the radio Sun's diameter (default: the optical disk that day)
+  --sun-diameter DEG  sun: the radio Sun's diameter (default: the optical disk that day)
   --gain DBI         sun: the antenna's gain
   --moon-temperature K  moon: the disk's brightness temperature (default 225)
   --tsys K           moon: the system temperature the expected Y is for
@@ -357,7 +360,7 @@ Options:
   --auto-dummy       also discard blocks while the level still settles (at most 10)
   --highpass, --no-highpass   the 1 kHz high-pass filter (default: the stored setting)
   --log FILE         append the measurement's "SKY" line to FILE
-  --report FILE.html write the measurement as a report (HTML, and FILE.json beside it)
+  --report FILE.html  write the measurement as a report (HTML, and FILE.json beside it)
 )";
 
 #undef QUILLON_NOISE_SOURCE_HELP

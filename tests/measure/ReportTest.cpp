@@ -1,7 +1,12 @@
 // Reports: the results computed from the readings they keep (the bench's truth as the worked
-// example), the HTML's escaping, the ENR rows listed, the JSON's recompute round trip, and
-// what a failed write leaves behind.
+// example), the HTML's escaping, the ENR rows listed, the JSON's recompute round trip, the
+// version they name, and what a failed write leaves behind.
 #include "measure/Report.h"
+#include "core/Version.h"
+#include "measure/SkyReport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +260,22 @@ TEST_F(ReportFiles, EveryNumberRecomputesFromTheJson)
     out = recomputeReport("{\"results\": []}");
     EXPECT_FALSE(out.readable);
     EXPECT_EQ(out.message, "not a Quillon report: \"results\", \"t0\" or \"tsOff\" is missing");
+}
+
+// Both kinds of report, as written, say which Quillon made them: the project's version (set
+// once in CMakeLists.txt), in the HTML's "Quillon version" row and the JSON's "version".
+TEST_F(ReportFiles, TheVersionIsTheProjects)
+{
+    const std::string row =
+        std::string("<tr><th>Quillon version</th><td>") + kVersion + "</td></tr>";
+    ASSERT_EQ(writeReport((dir / "r.html").string(), data), "");
+    ASSERT_EQ(writeSkyReport((dir / "sky.html").string(), SkyReportData{}), "");
+    for (const std::string name : {"r", "sky"}) {
+        EXPECT_NE(read(dir / (name + ".html")).find(row), std::string::npos) << name;
+        const QByteArray json = QByteArray::fromStdString(read(dir / (name + ".json")));
+        EXPECT_EQ(QJsonDocument::fromJson(json)["version"].toString().toStdString(), kVersion)
+            << name;
+    }
 }
 
 TEST_F(ReportFiles, AFailedWriteLeavesNeitherFile)

@@ -114,6 +114,31 @@ TEST(ManPage, ACommandHelpBecomesSynopsisParagraphsAndTaggedList)
               ".PP\nThe frequency measured is each point's.\n");
 }
 
+// Indented like the options but without a term set off by two blanks: running prose, one
+// paragraph (the limits' verdict rule and exit statuses in measure and sweep), and the items
+// after it go on.
+TEST(ManPage, IndentedProseStaysOneParagraphAmongTheItems)
+{
+    const std::string help = "Usage: quillon-cli measure [OPTIONS]\n"
+                             "\n"
+                             "  --nf-max DB        limit: the noise figure's maximum\n"
+                             "  Each result gets a verdict: PASS when the\n"
+                             "  whole interval meets the limit.\n"
+                             "  Exit status with limits: 0 all pass, 3 any fail.\n"
+                             "  --dut-name TEXT    the DUT record\n"
+                             "  neither            the bench's own source\n"
+                             "  (calc: the options alone)\n";
+    EXPECT_EQ(commandSection("measure", help),
+              ".SS measure\n"
+              "quillon\\-cli measure [\\fIOPTIONS\\fR]\n"
+              ".TP\n\\fB\\-\\-nf\\-max\\fR \\fIDB\\fR\nlimit: the noise figure's maximum\n"
+              ".PP\nEach result gets a verdict: PASS when the\nwhole interval meets the limit.\n"
+              "Exit status with limits: 0 all pass, 3 any fail.\n"
+              ".TP\n\\fB\\-\\-dut\\-name\\fR \\fITEXT\\fR\nthe DUT record\n"
+              ".TP\nneither\nthe bench's own source\n"
+              ".PP\n(calc: the options alone)\n");
+}
+
 TEST(ManPage, AHelpWithoutUsageLineStillGetsItsHeading)
 {
     EXPECT_EQ(commandSection("bench", "The truth.\n"), ".SS bench\n.PP\nThe truth.\n");

@@ -1,6 +1,6 @@
 // The application shell: start-up page choice, tab order, page activation and the close
-// path with a running capture, the About box, F1 help, the wait dialog's hand-over from
-// the capture thread, and the message box.
+// path with a running capture, the pages named in the package's texts, the About box, F1
+// help, the wait dialog's hand-over from the capture thread, and the message box.
 #include "PageTestSupport.h"
 #include "core/SettingsStore.h"
 #include "measure/SharedValues.h"
@@ -134,6 +134,35 @@ TEST_F(AppShell, ValidSetupOpensOnMeasureNoiseAndCaptures)
     tabs->setCurrentIndex(3);
     EXPECT_TRUE(app->engine().capture().running());
     EXPECT_EQ(app->engine().capture().blockLength(), 8192u * 2);
+}
+
+// The texts the package ships name every page of the window, from the one page list:
+// quillon(1)'s list of pages, the AppStream description's and the package description's.
+TEST_F(AppShell, ThePackagesTextsNameEveryPage)
+{
+    const auto text = [](const char *path) {
+        QFile file(QStringLiteral(QUILLON_SOURCE_DIR "/") + QLatin1String(path));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path;
+        // Line breaks (and the control file's leading blanks) as one blank.
+        return QString::fromUtf8(file.readAll()).simplified();
+    };
+    const QString manual = text("packaging/quillon.1.in");
+    const QString metainfo = text("packaging/org.tremont.quillon.metainfo.xml.in");
+    const QString control = text("debian/control");
+    const qsizetype from = control.indexOf("The window's pages: ");
+    ASSERT_GE(from, 0) << control.toStdString();
+    const QString controlPages = control.mid(from, control.indexOf('.', from) - from);
+
+    auto app = makeApp();
+    ASSERT_TRUE(app->startUp()); // on Setup: nothing captures
+    ASSERT_FALSE(app->pages().empty());
+    for (const PropertyPage *page : app->pages()) {
+        const QString caption = page->caption();
+        EXPECT_TRUE(manual.contains(".TP .B " + caption + " ")) << caption.toStdString();
+        EXPECT_TRUE(metainfo.contains("<li>" + caption + ": ")) << caption.toStdString();
+        EXPECT_TRUE(controlPages.contains(caption)) << caption.toStdString();
+    }
+    EXPECT_EQ(app->shutDown(), 0);
 }
 
 TEST_F(AppShell, ClosingTheWindowWhileCapturingStopsFirst)
