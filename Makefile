@@ -65,7 +65,7 @@ validate-corrections: configure
 	python3 scripts/validate-corrections.py $(BUILD)
 
 # A receiver drifting 0.2 dB per minute on the virtual bench (not part of make test): 100
-# Measure Device series in the design's order and 100 in the drift-cancelling order, 32
+# Measure Device series in the sequential order and 100 in the drift-cancelling order, 32
 # blocks of 1 s a reading; the DUT's NF and gain against the truth, and the drift warning.
 drift: configure
 	cmake --build $(BUILD) --target quillon-cli -j $(JOBS)

@@ -6,7 +6,7 @@ time: the audio its streams generate). SERIES series are taken in each order, ea
 own quillon-cli measure run (the bench, and with it the drift, starts again at 0 dB; every
 run has its own seed), 1 s blocks, one dummy read, AVERAGE blocks a reading:
 
-  sequential      the design's order: Noise ON, OFF, DUT ON, OFF
+  sequential      Noise ON, OFF, DUT ON, OFF, one reading after another
   drift order     --drift-order: Noise ON (first half), OFF, ON (second half), then the DUT
                   pair likewise
 

@@ -54,7 +54,7 @@ struct SeriesPlan
     // blocks), ON (the second half, resumed), so that a linear drift of the receiver's gain
     // cancels in the Y factor. The two halves of an odd count differ by one block (the
     // second is the longer); a count of 1 becomes 2, a block on either side. Averaging to a
-    // precision keeps the design's order: its block counts are not known beforehand.
+    // precision keeps the sequential order: its block counts are not known beforehand.
     bool driftOrder = false;
     // Dummy reads, averaging and the automatic dummy reads of every reading (its `precision`
     // is ignored: the runner fills it from `precision` below).

@@ -59,7 +59,7 @@ struct Blocks
         }
         timelines[i].addBlocks(firstMid, kBlock, count, p);
     }
-    // One dummy block and eight counted ones per reading, in the design's order.
+    // One dummy block and eight counted ones per reading, in the sequential order.
     static Blocks sequential()
     {
         Blocks b;
@@ -362,7 +362,7 @@ TEST_F(DriftSeriesTest, CancelInTheMiddleOfAHalfKeepsTheEarlierValues)
 }
 
 // The bench's receiver drifting 20 dB per minute, 32 blocks of 0.1 s per reading: the
-// system's Y factor in the design's order is low by the drift over the 3.3 s between ON and
+// system's Y factor in the sequential order is low by the drift over the 3.3 s between ON and
 // OFF, as the estimate says; in the drift-cancelling order only the second-order residual
 // is left (rate^2 / 2 times the ON blocks' wider spread in time: 0.08 dB here, where the
 // gain moves 1.7 dB in a pair), again as estimated. Both show the warning, with the rate

@@ -389,7 +389,7 @@ TEST_F(MeasureDevicePageTest, DriftOrderIsKeptAndTakenAndItsWarningShown)
     m_shared.setAveraging(true);
     m_shared.setAverageCount(16);
     measureAll();
-    // The design's order: reading 0's blocks one after another.
+    // The sequential order: reading 0's blocks one after another.
     const std::vector<double> &sequential = m_page->readings().timeline(0).times();
     ASSERT_EQ(sequential.size(), 16u);
     EXPECT_NEAR(sequential[8] - sequential[7], 0.1, 1e-9);
