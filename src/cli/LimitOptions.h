@@ -20,7 +20,8 @@ class Options;
 inline constexpr int kExitLimitFailed = 3;        // a result failed its limit
 inline constexpr int kExitLimitIndeterminate = 4; // none failed, some indeterminate
 
-// `report`: also --report (measure; a sweep's report is not written yet).
+// `report`: also --report (measure and sweep; the sky command takes it through
+// reportFileOption alone).
 void addLimitOptionNames(std::vector<std::string_view> &valued, bool report = true);
 
 struct LimitRequest

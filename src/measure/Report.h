@@ -2,9 +2,10 @@
 
 // The report of a device measurement: one self-contained HTML5 file (inline CSS and SVG, no
 // scripts, nothing outside it) for people, and beside it a JSON file with every input
-// needed to recompute every number the HTML shows. Measure Device's page and quillon-cli
-// measure fill a ReportData; recomputeReport() checks a JSON file against itself. Pure
-// functions but writeReport(); any thread.
+// needed to recompute every number the HTML shows. Measure Device's page, the Sweep page
+// (sweepReportData) and quillon-cli measure and sweep fill a ReportData; recomputeReport()
+// checks a JSON file against itself. The sky report (SkyReport.h) shares the page's start
+// and the file writing. Pure functions but the two writers; any thread.
 
 #include "capture/ReadingStatistics.h"
 #include "measure/Limits.h"
